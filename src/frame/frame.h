@@ -1,0 +1,56 @@
+// The call frame shared by every procedure: argument location, call modes,
+// derivative zeroing, the integer reading of reals and fatal messages.
+#pragma once
+
+#include <cstdint>
+
+namespace su55if {
+
+// What a NaN or out-of-range real reads as where an integer is wanted.
+inline constexpr std::int32_t kInvalidInteger = INT32_MIN;
+
+// x truncated toward zero; kInvalidInteger for NaN and for values whose
+// truncation does not fit a signed 32-bit integer.
+std::int32_t truncateToInt(double x);
+
+// Halves away from zero: x + 0.5 for x >= 0, x - 0.5 otherwise (NaN
+// included), then truncated as above. 0.49999999999999994 gives 1 because
+// the addition itself rounds.
+std::int32_t roundToInt(double x);
+
+// roundToInt of |x|, the sign bit cleared first.
+std::int32_t roundMagnitudeToInt(double x);
+
+// Call modes: 0 asks for outputs, 3 for zeroed derivatives, 4 for both.
+inline bool wantsOutputs(std::int32_t mode) { return mode == 0 || mode == 4; }
+inline bool wantsDerivatives(std::int32_t mode) { return mode == 3 || mode == 4; }
+
+// The common tail of every call: zeroes the derivative block when the call
+// mode asks for it and both extents are positive.
+// The extents are read only when the block is to be zeroed.
+struct CallTail {
+    std::int32_t mode;
+    double *derivatives;
+    const int *count1;
+    const int *count2;
+};
+void finishCall(const CallTail &tail);
+
+// Argument k (1-based) of the host's vectors, located by its 1-based offset.
+// Offsets are the host's obligation and are used as they stand.
+inline const double *argumentAt(const double *values, const int *offsets, int k) {
+    return values + (static_cast<std::int64_t>(offsets[k - 1]) - 1);
+}
+inline double *argumentAt(double *values, const int *offsets, int k) {
+    return values + (static_cast<std::int64_t>(offsets[k - 1]) - 1);
+}
+
+// One diagnostic record (one line) on standard output, printf-style with
+// integer items as %d.
+void writeRecord(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Ends a fatal call: the record "Simulation Terminated", flush, status 4.
+// The caller returns at once afterwards.
+void terminateSimulation(int *status);
+
+}  // namespace su55if

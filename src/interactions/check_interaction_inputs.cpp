@@ -1,0 +1,69 @@
+#include "interactions/interactions.h"
+#include "schedule/stage_table.h"
+
+namespace su55if {
+
+namespace {
+
+// Checks the entries in index order and writes the diagnostic of the first
+// one that fails.
+bool tablePasses(const double *interactionTable, std::int32_t tableSize) {
+    const std::int32_t count = stageTable.stageCount;
+    // A 64-bit index, so that a table of INT32_MAX entries ends the loop
+    // without overflow.
+    for (std::int64_t index = 1; index <= tableSize; ++index) {
+        const auto i = static_cast<std::int32_t>(index);
+        const std::int32_t partner = roundMagnitudeToInt(interactionTable[i - 1]);
+        if (partner == 0) {
+            continue;
+        }
+        // A NaN or huge entry rounds to kInvalidInteger and is out of range too.
+        if (partner > count || partner < 0) {
+            writeRecord("Interaction stage %d is invalid.", i);
+            return false;
+        }
+        if (partner == i) {
+            writeRecord("Interaction stage %d refers to itself.", i);
+            return false;
+        }
+        // The partner must link back (either sign) or have no link; a partner
+        // past the end of the table has no entry and so no link. The products
+        // are formed in 64 bits so that no entry can overflow them.
+        const double partnerEntry = partner <= tableSize ? interactionTable[partner - 1] : 0.0;
+        const std::int64_t back = roundToInt(partnerEntry);
+        const std::int64_t backMagnitude = roundMagnitudeToInt(partnerEntry);
+        if (index * back != back * backMagnitude) {
+            writeRecord("Interaction stage %d has invalid match.", i);
+            return false;
+        }
+        if (durationOrZero(i) != durationOrZero(partner)) {
+            writeRecord("Interaction stage %d invalid time match.", i);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool checkInteractionInputs(const double *interactionTable, const int *tableSize,
+                            const double *stageNumber, const double *currentTime, int *status,
+                            TimingVariant variant) {
+    const std::int32_t count = stageTable.stageCount;
+    const std::int32_t stage = roundToInt(*stageNumber);
+    if (count > 0 && stage > count) {
+        if (variant == TimingVariant::standard) {
+            writeRecord("Total number stages %d", count);
+        }
+        writeRecord("Stage number %d is invalid.", stage);
+        terminateSimulation(status);
+        return false;
+    }
+    if (*currentTime <= 0.0 && count > 0 && !tablePasses(interactionTable, *tableSize)) {
+        terminateSimulation(status);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace su55if

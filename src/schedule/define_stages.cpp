@@ -1,0 +1,84 @@
+#include "schedule/schedule.h"
+#include "schedule/stage_table.h"
+
+namespace su55if {
+
+namespace {
+
+struct ChangeFlags {
+    bool requested = false;
+    bool inForce = false;
+};
+
+// Compares every passed stage with the table, without stopping at the first
+// difference. `!=` is true for a NaN on either side and false for +0.0
+// against -0.0, which is what "differs" means here.
+ChangeFlags detectChanges(std::int32_t count, const double *requested, const double *inForce) {
+    ChangeFlags flags;
+    if (count != stageTable.stageCount || count < 1) {
+        return flags;
+    }
+    for (std::int32_t k = 0; k < count; ++k) {
+        flags.requested |= requested[k] != stageTable.requestedDurations[k];
+        flags.inForce |= inForce[k] != stageTable.stageDurations[k];
+    }
+    return flags;
+}
+
+}  // namespace
+
+void defineStages(const double *requested, const double *inForce, const double *holdSwitch,
+                  const double *currentTime, const double *stageNumber, const double *referenceTime,
+                  const int *stageCountGiven, double *durationsOut, const int *durationsOutCount,
+                  double *stageDurationOut, double *nextDurationOut, double *elapsedOut,
+                  double *cycleDurationOut, int *status, const CallTail &tail) {
+    const std::int32_t count = *stageCountGiven;
+    const double time = *currentTime;
+    const ChangeFlags changed = detectChanges(count, requested, inForce);
+    const bool countDiffers = count != stageTable.stageCount;
+
+    // At the initial point the table follows the requested durations alone;
+    // later it follows both passed vectors unless the hold switch is set. A
+    // NaN time is neither, so it never accepts.
+    bool accept = false;
+    const double *source = requested;
+    if (time <= 0.0) {
+        accept = countDiffers || changed.requested;
+    } else if (time > 0.0 && roundToInt(*holdSwitch) == 0) {
+        accept = countDiffers || changed.requested || changed.inForce;
+        source = inForce;
+    }
+
+    if (accept) {
+        if (count > kMaxStages) {
+            writeRecord("Number of stages %d is greater than maximum of %d allowed.", count, kMaxStages);
+            terminateSimulation(status);
+            return;
+        }
+        storeSchedule(count, requested, source);
+        *cycleDurationOut = stageTable.cycleDuration;
+    }
+
+    if (wantsOutputs(tail.mode)) {
+        // The table's slots as far as asked for, zeros past its end.
+        const std::int64_t reported = *durationsOutCount;
+        const std::int64_t copied = reported < kMaxStages ? reported : kMaxStages;
+        for (std::int64_t k = 0; k < copied; ++k) {
+            durationsOut[k] = stageTable.stageDurations[k];
+        }
+        for (std::int64_t k = copied < 0 ? 0 : copied; k < reported; ++k) {
+            durationsOut[k] = 0.0;
+        }
+        const std::int32_t stage = roundToInt(*stageNumber);
+        *stageDurationOut = durationOrZero(stage);
+        *nextDurationOut = stage < stageTable.stageCount ? durationOrZero(static_cast<std::int64_t>(stage) + 1)
+                                                          : stageTable.stageDurations[0];
+        const double reference = *referenceTime;
+        *elapsedOut = (time > 0.0 && time >= reference) ? time - reference : 0.0;
+        *cycleDurationOut = stageTable.cycleDuration;
+    }
+
+    finishCall(tail);
+}
+
+}  // namespace su55if

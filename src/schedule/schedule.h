@@ -1,0 +1,28 @@
+// Bodies of the procedures that define and change the stage schedule.
+#pragma once
+
+#include "frame/frame.h"
+
+namespace su55if {
+
+// Accepts a passed schedule into the stage table when it differs (in every
+// call mode), then reports the table. v = *stageCountGiven stages are passed;
+// *durationsOutCount durations are reported.
+void defineStages(const double *requested, const double *inForce, const double *holdSwitch,
+                  const double *currentTime, const double *stageNumber, const double *referenceTime,
+                  const int *stageCountGiven, double *durationsOut, const int *durationsOutCount,
+                  double *stageDurationOut, double *nextDurationOut, double *elapsedOut,
+                  double *cycleDurationOut, int *status, const CallTail &tail);
+
+// Takes the *countGiven durations in force into the table and reports 1.0
+// when anything changed.
+void checkStages(const double *currentDurations, const int *countGiven, const double *checkSwitch,
+                 double *changedOut, int *status, const CallTail &tail);
+
+// Sets the duration of one stage and of its partner, then recomputes the
+// cycle duration.
+void updateStageDuration(const double *updateSwitch, const double *stageNumber,
+                         const double *newDuration, const double *interactionTable,
+                         const int *tableSize, double *resultOut, const CallTail &tail);
+
+}  // namespace su55if

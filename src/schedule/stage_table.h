@@ -1,0 +1,40 @@
+// The schedule of the one cycle the library serves: one instance per loaded
+// library, zero at load, shared by every caller.
+#pragma once
+
+#include <cstdint>
+
+namespace su55if {
+
+inline constexpr std::int32_t kMaxStages = 100;
+
+struct StageTable {
+    std::int32_t stageCount;                 // 0 or less: no stages
+    double requestedDurations[kMaxStages];  // stage k in element k - 1
+    double stageDurations[kMaxStages];      // stage k in element k - 1
+    double cycleDuration;                    // sum as of its last recomputation
+};
+
+extern StageTable stageTable;
+
+inline bool isSlot(std::int64_t stage) { return stage >= 1 && stage <= kMaxStages; }
+
+// The duration of stage k in force, or 0.0 for a stage number that has no slot.
+inline double durationOrZero(std::int64_t stage) {
+    return isSlot(stage) ? stageTable.stageDurations[stage - 1] : 0.0;
+}
+
+// Sum of the durations of stages first..last, in order; stages without a slot
+// are skipped and an empty range gives 0.0.
+double sumOfDurations(std::int32_t first, std::int32_t last);
+
+// Stores a schedule of `count` stages: requested durations and durations in
+// force copied bit for bit (nothing copied for count <= 0), and the cycle
+// duration as the sum of the durations in force. count must not exceed
+// kMaxStages.
+void storeSchedule(std::int32_t count, const double *requested, const double *inForce);
+
+// Recomputes cycleDuration from the stages 1..stageCount.
+void recomputeCycleDuration();
+
+}  // namespace su55if

@@ -1,0 +1,121 @@
+// The call frame as every exported procedure shows it: call modes, the
+// derivative block, status and argument location.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+#include "harness/host.h"
+
+namespace {
+
+using namespace su55if_test;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A call of each procedure that succeeds and writes all its outputs in the
+// call modes that ask for outputs, on a freshly loaded library.
+struct Procedure {
+    const char *name;
+    std::function<void(Call &)> arrange;
+};
+
+const Procedure kProcedures[] = {
+    {"SU55IF_DEFST",
+     [](Call &c) { c.input({10, 20}).input({10, 20}).input(1).input(5).input(1).input(0).output(2).outputs(4); }},
+    {"SU55IF_CHKST", [](Call &c) { c.input({1, 2}).input(0).output(); }},
+    {"SU55IF_UPSTGTIM", [](Call &c) { c.input(0).input(1).input(3).input({0}).output(); }},
+    {"SU55IF_INTTIM", [](Call &c) { c.input({0}).input(1).input(5).outputs(3); }},
+    {"SU55IF_IINTTIM", [](Call &c) { c.input({0}).input(1).input(5).outputs(3); }},
+    {"SU55IF_ACTYP", [](Call &c) { c.input(1).outputs(4); }},
+    {"SU55IF_IACTYP", [](Call &c) { c.input(1).outputs(3); }},
+    {"SU55IF_REPTIM", [](Call &c) { c.input(1).input(2).output().workspace({0, 0, 0, 0, 0}); }},
+    {"SU55IF_PFNRSWTCH", [](Call &c) { c.input(5).input(4).input(1).output(); }},
+};
+
+bool allWritten(const Result &r) {
+    for (const auto &argument : r.outputs) {
+        for (double v : argument) {
+            if (v == kUnwritten) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+struct ModeCase {
+    double callMode;
+    bool outputs;
+    bool derivatives;
+};
+
+TEST(CallFrame, CallModeSelectsOutputsAndDerivativesInEveryProcedure) {
+    const ModeCase modes[] = {
+        {0.0, true, false},    {4.0, true, true},     {4.9, true, true},   {3.0, false, true},
+        {3.999, false, true},  {-0.7, true, false},   {1.0, false, false}, {2.0, false, false},
+        {5.0, false, false},   {-1.0, false, false},  {kNaN, false, false},
+        {std::numeric_limits<double>::infinity(), false, false}, {4294967300.0, false, false},
+    };
+    for (const Procedure &procedure : kProcedures) {
+        for (const ModeCase &mode : modes) {
+            SCOPED_TRACE(std::string(procedure.name) + " callMode " + std::to_string(mode.callMode));
+            Library library;
+            Call call(library);
+            procedure.arrange(call);
+            call.derivatives(3, 4);
+            const Result r = call.run(procedure.name, mode.callMode);
+            EXPECT_EQ(allWritten(r), mode.outputs);
+            EXPECT_EQ(r.outputsUntouched(), !mode.outputs);
+            EXPECT_EQ(r.derivativesZeroed(), mode.derivatives);
+            EXPECT_EQ(r.derivativesUntouched(), !mode.derivatives);
+            EXPECT_EQ(r.status, std::string(procedure.name) == "SU55IF_REPTIM" ? 1 : kStatusBefore);
+            EXPECT_EQ(r.printed, "");
+        }
+    }
+}
+
+TEST(CallFrame, DerivativeBlockIsZeroedOnlyWhenBothExtentsArePositive) {
+    struct Extents {
+        int count1;
+        int count2;
+        bool zeroed;
+    };
+    // The harness places guard values right after count1 * count2 reals, so a
+    // longer fill is caught there.
+    const Extents cases[] = {{3, 4, true}, {1, 1, true}, {0, 5, false}, {5, 0, false},
+                             {5, -1, false}, {-3, -4, false}, {1000, 10, true}};
+    for (const Procedure &procedure : kProcedures) {
+        for (const Extents &e : cases) {
+            SCOPED_TRACE(std::string(procedure.name) + " " + std::to_string(e.count1) + "x" + std::to_string(e.count2));
+            Library library;
+            Call call(library);
+            procedure.arrange(call);
+            call.derivatives(e.count1, e.count2);
+            const Result r = call.run(procedure.name, 4.0);
+            if (e.zeroed) {
+                EXPECT_EQ(r.derivatives.size(), static_cast<std::size_t>(e.count1 * e.count2));
+                EXPECT_TRUE(r.derivativesZeroed());
+                for (double d : r.derivatives) {
+                    EXPECT_FALSE(std::signbit(d));
+                }
+            }
+        }
+    }
+}
+
+TEST(CallFrame, StatusIsLeftAsTheHostSetItOnSuccess) {
+    for (const Procedure &procedure : kProcedures) {
+        for (int before : {0, 3, -8}) {
+            Library library;
+            Call call(library);
+            procedure.arrange(call);
+            call.status(before);
+            const Result r = call.run(procedure.name, 0.0);
+            EXPECT_EQ(r.status, std::string(procedure.name) == "SU55IF_REPTIM" ? 1 : before) << procedure.name;
+        }
+    }
+}
+
+}  // namespace
