@@ -17,9 +17,10 @@ constexpr TimingResult kNoInteraction{0.0, 0.0, 0.0};
 // partner, by the sign of the stage's entry and the order of the two stages.
 TimingResult computeTiming(const double *interactionTable, std::int32_t tableSize, std::int32_t stage,
                            double currentTime, TimingVariant variant) {
-    // A stage or partner without a table entry or a stage slot interacts with
-    // nothing; a NaN or huge entry rounds to kInvalidInteger and lands here too.
-    if (stageTable.stageCount == 0 || !isSlot(stage) || stage > tableSize) {
+    // A schedule without stages (a count of 0 or less), and a stage or partner
+    // without a table entry or a stage slot, interact with nothing; a NaN or
+    // huge entry rounds to kInvalidInteger and lands here too.
+    if (stageTable.stageCount <= 0 || !isSlot(stage) || stage > tableSize) {
         return kNoInteraction;
     }
     const double entry = interactionTable[stage - 1];
