@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "harness/host.h"
+#include "harness/schedule.h"
 
 namespace {
 
@@ -17,40 +18,10 @@ using namespace su55if_test;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const std::vector<double> kBase{10, 20, 30, 40, 50};
 
-bool same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0; }
-
-Result defineAtStart(const Library &lib, const std::vector<double> &requested, double mode = 1.0) {
-    Call call(lib);
-    call.input(requested).input(requested).input(0).input(0).input(1).input(0).output().outputs(4);
-    return call.run("SU55IF_DEFST", mode);
-}
-
-// The stage definition at a NaN time never accepts, so it only reports:
-// output 1 = slots 1..100, output 3 = the slot after stage h (slot 1 once h
-// reaches stageCount), output 5 = cycleDuration.
-Result report(const Library &lib, double h = 1) {
-    Call call(lib);
-    call.input(std::vector<double>{}).input(std::vector<double>{}).input(0).input(kNaN).input(h).input(0);
-    return call.output(100).outputs(4).run("SU55IF_DEFST");
-}
-
-// stageCount as output 3 reveals it: the first h (0 skipped) whose next
-// duration is slot 1's. Slot 1 must differ from 0.0 and from every slot up to
-// the count; counts 0 and 1 both read as 1.
-int countSeen(const Library &lib) {
-    const double first = report(lib).out(1, 1);
-    for (int h = -3; h <= 100; ++h) {
-        if (h != 0 && same(report(lib, h).out(3), first)) {
-            return h;
-        }
-    }
-    return 101;
-}
-
 void expectSlots(const Library &lib, const std::vector<double> &expected) {
-    const Result r = report(lib);
+    const Result r = reportSchedule(lib);
     for (std::size_t k = 0; k < expected.size(); ++k) {
-        EXPECT_TRUE(same(r.out(1, k + 1), expected[k])) << "slot " << k + 1 << ": " << r.out(1, k + 1);
+        EXPECT_TRUE(sameReal(r.out(1, k + 1), expected[k])) << "slot " << k + 1 << ": " << r.out(1, k + 1);
     }
 }
 
@@ -116,20 +87,20 @@ TEST(StageChangeCheck, TakesDurationsAndCountIntoTheTable) {
         Library library;
         double cycle = 0.0;
         if (!c.defined.empty()) {
-            cycle = defineAtStart(library, c.defined).out(5);
+            cycle = defineSchedule(library, c.defined, 1.0).out(5);
         }
         for (const Step &s : c.steps) {
             const Result r = check(library, s.durations, 1.0, s.size, 4.0);
-            EXPECT_TRUE(same(r.out(1), s.changed)) << r.out(1);
+            EXPECT_TRUE(sameReal(r.out(1), s.changed)) << r.out(1);
             EXPECT_TRUE(r.derivativesZeroed());
             EXPECT_EQ(r.status, kStatusBefore);
             EXPECT_EQ(r.printed, "");
         }
         expectSlots(library, c.slots);
         if (c.count) {
-            EXPECT_EQ(countSeen(library), *c.count);
+            EXPECT_EQ(stageCountSeen(library), *c.count);
         }
-        EXPECT_TRUE(same(report(library).out(5), cycle)) << "cycleDuration is not recomputed";
+        EXPECT_TRUE(sameReal(reportSchedule(library).out(5), cycle)) << "cycleDuration is not recomputed";
     }
 }
 
@@ -137,10 +108,10 @@ TEST(StageChangeCheck, ChangesNothingUnlessEnabledAndAskedForOutputs) {
     std::vector<double> tooMany(101, 1.0);
     for (const std::vector<double> &durations : {std::vector<double>{1, 2, 3, 4, 5}, {1, 2}, tooMany}) {
         Library library;
-        defineAtStart(library, kBase);
+        defineSchedule(library, kBase, 1.0);
         for (double checkSwitch : {0.0, -0.0, -1.0, kNaN}) {
             const Result r = check(library, durations, checkSwitch);
-            EXPECT_TRUE(same(r.out(1), 0.0)) << checkSwitch;
+            EXPECT_TRUE(sameReal(r.out(1), 0.0)) << checkSwitch;
             EXPECT_EQ(r.printed, "");
         }
         for (double mode : {1.0, 2.0, 3.0, 5.0, -1.0, kNaN}) {
@@ -150,14 +121,14 @@ TEST(StageChangeCheck, ChangesNothingUnlessEnabledAndAskedForOutputs) {
             EXPECT_EQ(r.status, kStatusBefore);
         }
         expectSlots(library, kBase);
-        EXPECT_EQ(countSeen(library), 5);
+        EXPECT_EQ(stageCountSeen(library), 5);
     }
 }
 
 TEST(StageChangeCheck, RefusesMoreThanOneHundredStages) {
     for (const std::size_t size : {std::size_t{101}, std::size_t{250}}) {
         Library library;
-        defineAtStart(library, kBase);
+        defineSchedule(library, kBase, 1.0);
         const Result r = check(library, std::vector<double>(size, 2.0), 0.5, {}, 4.0);
         EXPECT_EQ(r.printedLines(),
                   (std::vector<std::string>{"Number of stages " + std::to_string(size) +
@@ -167,29 +138,29 @@ TEST(StageChangeCheck, RefusesMoreThanOneHundredStages) {
         EXPECT_TRUE(r.outputsUntouched());
         EXPECT_TRUE(r.derivativesUntouched());
         expectSlots(library, kBase);
-        EXPECT_EQ(countSeen(library), 5);
-        EXPECT_EQ(report(library).out(5), 150.0);
+        EXPECT_EQ(stageCountSeen(library), 5);
+        EXPECT_EQ(reportSchedule(library).out(5), 150.0);
     }
 }
 
 TEST(StageChangeCheck, LeavesRequestedDurationsForTheStageDefinition) {
     Library library;
-    defineAtStart(library, {10, 20, 30});
+    defineSchedule(library, {10, 20, 30}, 1.0);
     EXPECT_EQ(check(library, {10, 25, 30}).out(1), 1.0);
     EXPECT_EQ(check(library, {1, 2}).out(1), 1.0);
     EXPECT_EQ(check(library, {10, 25, 30}).out(1), 1.0);
     // Same count and the requested durations as last accepted: no acceptance
     // (an acceptance would write output 5 in call mode 1).
-    EXPECT_TRUE(defineAtStart(library, {10, 20, 30}).outputsUntouched());
+    EXPECT_TRUE(defineSchedule(library, {10, 20, 30}, 1.0).outputsUntouched());
     expectSlots(library, {10, 25, 30});
-    EXPECT_EQ(report(library).out(5), 60.0);
+    EXPECT_EQ(reportSchedule(library).out(5), 60.0);
     // Running rule: the passed durations in force equal the checked ones, so
     // nothing differs from the table and nothing is accepted.
     Call running(library);
     running.input({10, 20, 30}).input({10, 25, 30}).input(0).input(5).input(1).input(0).output().outputs(4);
     EXPECT_TRUE(running.run("SU55IF_DEFST", 1.0).outputsUntouched());
     // The reports of the stage definition read the checked durations.
-    const Result r = report(library, 2);
+    const Result r = reportSchedule(library, 2);
     EXPECT_EQ(r.out(2), 25.0);
     EXPECT_EQ(r.out(3), 30.0);
     EXPECT_EQ(r.out(5), 60.0);

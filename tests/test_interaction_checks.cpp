@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "harness/host.h"
+#include "harness/schedule.h"
 
 namespace {
 
@@ -21,19 +22,10 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kAllEntries = INT_MIN;  // declare the table as long as its values
 const char *const kTimingProcedures[] = {"SU55IF_INTTIM", "SU55IF_IINTTIM"};
 
-// Stores a schedule as the simulator defines one at the start of a run.
-void defineSchedule(const Library &library, const std::vector<double> &durations) {
-    Call call(library);
-    call.input(durations).input(durations).input(0).input(0).input(1).input(0).output(durations.size()).outputs(4);
-    ASSERT_EQ(call.run("SU55IF_DEFST").printed, "");
-}
-
 // Every duration slot and the cycle duration, as bit patterns, read without
-// changing the table (a later time with the hold switch set).
+// changing the table.
 std::vector<std::uint64_t> scheduleBits(const Library &library) {
-    Call call(library);
-    call.input(std::vector<double>{}).input(std::vector<double>{}).input(1).input(1).input(1).input(0);
-    const Result r = call.output(100).outputs(4).run("SU55IF_DEFST");
+    const Result r = reportSchedule(library);
     std::vector<std::uint64_t> bits;
     for (double v : r.outputs[0]) {
         bits.push_back(std::bit_cast<std::uint64_t>(v));
@@ -88,7 +80,7 @@ TEST(InteractionChecks, StageNumberIsCheckedAgainstTheScheduleOnEveryCall) {
     for (const StageCase &c : cases) {
         SCOPED_TRACE(testing::Message() << c.durations.size() << " stages, stage number " << c.stageNumber);
         Library library;
-        defineSchedule(library, c.durations);
+        ASSERT_EQ(defineSchedule(library, c.durations).printed, "");
         const auto before = scheduleBits(library);
         const std::vector<double> table(c.durations.size(), 0.0);
         for (const char *name : kTimingProcedures) {
@@ -115,7 +107,7 @@ TEST(InteractionChecks, StageNumberIsCheckedAgainstTheScheduleOnEveryCall) {
 
 TEST(InteractionChecks, StageCheckComesBeforeTheTableCheck) {
     Library library;
-    defineSchedule(library, {10, 20, 10, 40});
+    ASSERT_EQ(defineSchedule(library, {10, 20, 10, 40}).printed, "");
     const std::vector<double> selfLink{1, 0, 0, 0};
     expectFatal(callTiming(library, "SU55IF_IINTTIM", selfLink, kAllEntries, 5, 0, 4),
                 {"Stage number 5 is invalid."});
@@ -179,8 +171,8 @@ TEST(InteractionChecks, TableIsCheckedOnlyAtTheInitialPointButInEveryCallMode) {
     for (const TableCase &c : kTableCases) {
         SCOPED_TRACE(c.what);
         Library library;
-        defineSchedule(library, c.earlier);
-        defineSchedule(library, c.durations);
+        ASSERT_EQ(defineSchedule(library, c.earlier).printed, "");
+        ASSERT_EQ(defineSchedule(library, c.durations).printed, "");
         const auto before = scheduleBits(library);
         for (const char *name : kTimingProcedures) {
             for (double time : {0.0, -0.0, -1.0, 1e-9, 5.0, kNaN, kInf}) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "harness/host.h"
+#include "harness/schedule.h"
 
 namespace {
 
@@ -20,10 +21,8 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kAllEntries = INT_MIN;
 const double kJustAbove50 = std::nextafter(50.0, kInf);
 
-void defineSchedule(const Library &library, const std::vector<double> &durations, int count) {
-    Call call(library);
-    call.input(durations).inputSize(1, count).input(durations).input(0).input(0).input(1).input(0);
-    ASSERT_EQ(call.output(0).outputs(4).run("SU55IF_DEFST").printed, "");
+void defineWithCount(const Library &library, const std::vector<double> &durations, int count) {
+    ASSERT_EQ(defineSchedule(library, durations, 0.0, count).printed, "");
 }
 
 // The library states a row starts from. The stages of kWorked start at 0, 10,
@@ -43,19 +42,19 @@ void arrange(const Library &library, Setup setup) {
     case Setup::noSchedule:
         return;
     case Setup::staleSlots:
-        defineSchedule(library, {10, 20, 10, 40, 5, 7}, 6);
+        defineWithCount(library, {10, 20, 10, 40, 5, 7}, 6);
         break;
     case Setup::worked:
     case Setup::changedWithoutSum:
     case Setup::negativeCount:
         break;
     }
-    defineSchedule(library, kWorked, 4);
+    defineWithCount(library, kWorked, 4);
     if (setup == Setup::changedWithoutSum) {
         Call call(library);
         ASSERT_EQ(call.input({10, 30, 10, 40}).input(1).output().run("SU55IF_CHKST").out(1), 1.0);
     } else if (setup == Setup::negativeCount) {
-        defineSchedule(library, {}, -1);
+        defineWithCount(library, {}, -1);
     }
 }
 

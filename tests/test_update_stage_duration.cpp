@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "harness/host.h"
+#include "harness/schedule.h"
 
 namespace {
 
@@ -17,30 +18,6 @@ using namespace su55if_test;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-bool same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0; }
-
-// The stage definition at a NaN time never accepts, so it only reports:
-// output 1 = slots 1..100, output 3 = the slot after stage h (slot 1 once h
-// reaches stageCount), output 5 = cycleDuration.
-Result report(const Library &lib, double h = 1) {
-    Call call(lib);
-    call.input(std::vector<double>{}).input(std::vector<double>{}).input(0).input(kNaN).input(h).input(0);
-    return call.output(100).outputs(4).run("SU55IF_DEFST");
-}
-
-// stageCount as output 3 reveals it: the first h (0 skipped) whose next
-// duration is slot 1's. Slot 1 must differ from 0.0 and from every slot up to
-// the count.
-int countSeen(const Library &lib) {
-    const double first = report(lib).out(1, 1);
-    for (int h = -3; h <= 100; ++h) {
-        if (h != 0 && same(report(lib, h).out(3), first)) {
-            return h;
-        }
-    }
-    return 101;
-}
 
 Result update(const Library &lib, double updateSwitch, double stage, double duration, std::vector<double> links,
               std::optional<int> linksSize = {}, double mode = 0.0) {
@@ -122,7 +99,7 @@ TEST(StageDurationUpdate, SetsStageAndPartnerAndRecomputesTheCycle) {
         EXPECT_EQ(r.status, kStatusBefore);
         EXPECT_EQ(r.printed, "");
         if (c.result) {
-            EXPECT_TRUE(same(r.out(1), *c.result)) << r.out(1);
+            EXPECT_TRUE(sameReal(r.out(1), *c.result)) << r.out(1);
         } else {
             EXPECT_TRUE(r.outputsUntouched());
         }
@@ -133,24 +110,24 @@ TEST(StageDurationUpdate, SetsStageAndPartnerAndRecomputesTheCycle) {
         for (std::size_t k : c.set) {
             slots[k - 1] = c.duration;
         }
-        const Result table = report(library);
+        const Result table = reportSchedule(library);
         for (std::size_t k = 0; k < slots.size(); ++k) {
-            EXPECT_TRUE(same(table.out(1, k + 1), slots[k])) << "slot " << k + 1;
+            EXPECT_TRUE(sameReal(table.out(1, k + 1), slots[k])) << "slot " << k + 1;
         }
         const bool recomputed = c.result && *c.result != 0.0;
         const double cycle = recomputed ? slots[0] + slots[1] + slots[2] + slots[3] + slots[4] : 150.0;
-        EXPECT_TRUE(same(table.out(5), cycle)) << table.out(5);
-        EXPECT_EQ(countSeen(library), 5);
+        EXPECT_TRUE(sameReal(table.out(5), cycle)) << table.out(5);
+        EXPECT_EQ(stageCountSeen(library), 5);
     }
 }
 
 TEST(StageDurationUpdate, WithoutStagesTheCycleIsZero) {
     Library library;
     EXPECT_EQ(update(library, 1, 2, 33, {0, 1}).out(1), 2.0);
-    const Result table = report(library);
+    const Result table = reportSchedule(library);
     EXPECT_EQ(table.out(1, 1), 33.0);
     EXPECT_EQ(table.out(1, 2), 33.0);
-    EXPECT_TRUE(same(table.out(5), 0.0));
+    EXPECT_TRUE(sameReal(table.out(5), 0.0));
 }
 
 }  // namespace
