@@ -1,0 +1,356 @@
+// su55if-host end to end: the built binary run in a scratch directory, its
+// exit code, standard output, standard error and files checked.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kHost = SU55IF_HOST_BINARY;
+const fs::path kExamples = SU55IF_EXAMPLES_DIR;
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const fs::path &path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void writeFile(const fs::path &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
+
+// Runs `program` with `args` in `directory`, standard output and error to files.
+Outcome runProgram(const fs::path &program, const std::vector<std::string> &args, const fs::path &directory) {
+    const fs::path outFile = fs::temp_directory_path() / ("su55if-host-out-" + std::to_string(getpid()));
+    const fs::path errFile = fs::temp_directory_path() / ("su55if-host-err-" + std::to_string(getpid()));
+    const pid_t child = fork();
+    if (child == 0) {
+        std::vector<char *> argv{const_cast<char *>(program.c_str())};
+        for (const std::string &arg : args) {
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(directory.c_str()) != 0) {
+            _exit(126);
+        }
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(outFile),
+                    readFile(errFile)};
+    fs::remove(outFile);
+    fs::remove(errFile);
+    return outcome;
+}
+
+std::vector<std::string> split(const std::string &text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream stream(text);
+    for (std::string part; std::getline(stream, part, separator);) {
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+class Host : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "su55if-host-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    Outcome host(const std::vector<std::string> &args, const fs::path &directory = {}) {
+        return runProgram(kHost, args, directory.empty() ? dir_ : directory);
+    }
+    fs::path file(const std::string &name, const std::string &text) {
+        writeFile(dir_ / name, text);
+        return dir_ / name;
+    }
+    std::vector<std::string> leftInDirectory() const {
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(dir_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    fs::path dir_;
+};
+
+// The CSV timeline as rows of values keyed by the time column's text.
+std::map<std::string, std::vector<std::string>> rowsByTime(const std::string &csv, std::string &header) {
+    std::vector<std::string> lines = split(csv, '\n');
+    header = lines.empty() ? "" : lines.front();
+    std::map<std::string, std::vector<std::string>> rows;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::vector<std::string> values = split(lines[i], ',');
+        rows[values.at(0)] = std::vector<std::string>(values.begin() + 1, values.end());
+    }
+    return rows;
+}
+
+// Four-stage cycle 10, 20, 10, 40 (stages start at 0, 10, 30, 40; cycle 80),
+// table 3, 0, 1, 0. Stage 1 and its later partner 3: l = 30, w = 50, so code
+// -1 until time passes 50, then 1 with span 50; stage 3 and its earlier
+// partner 1: code 2 with span 30; stages 2 and 4 have no partner.
+struct ExpectedRow {
+    std::string time;
+    std::vector<std::string> values;  // stage, elapsed, the three timing outputs, the indicators
+};
+
+TEST_F(Host, FourStageTimelineMatchesHandComputedValues) {
+    const Outcome outcome = host({"run", (kExamples / "four-stage.csv").string(), "--output-file", "out.csv"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    std::string header;
+    const auto rows = rowsByTime(readFile(dir_ / "out.csv"), header);
+    EXPECT_EQ(header,
+              "time,stage,elapsed,delayForCode2,delayForCode1,actionCode,flagForCode1,flagForCode2,"
+              "flagForCodeMinus2,flagForCodeMinus1");
+    EXPECT_EQ(rows.size(), 321u);  // two cycles (160) every 10/20 = 0.5
+    const ExpectedRow expected[] = {
+        {"0", {"1", "0", "0", "0", "-1", "0", "0", "0", "1"}},
+        {"9.5", {"1", "9.5", "0", "0", "-1", "0", "0", "0", "1"}},
+        {"10", {"2", "0", "0", "0", "0", "0", "0", "0", "0"}},
+        {"35", {"3", "5", "30", "0", "2", "0", "1", "0", "0"}},
+        {"45.5", {"4", "5.5", "0", "0", "0", "0", "0", "0", "0"}},
+        {"80", {"1", "0", "0", "50", "1", "1", "0", "0", "0"}},
+        {"85", {"1", "5", "0", "50", "1", "1", "0", "0", "0"}},
+        {"119.5", {"3", "9.5", "30", "0", "2", "0", "1", "0", "0"}},
+        {"160", {"1", "0", "0", "50", "1", "1", "0", "0", "0"}},
+    };
+    for (const ExpectedRow &row : expected) {
+        ASSERT_TRUE(rows.contains(row.time)) << row.time;
+        EXPECT_EQ(rows.at(row.time), row.values) << "time " << row.time;
+    }
+}
+
+TEST_F(Host, TwinAndOptionsChangeTheTimeline) {
+    // The twin never reports -1: a later positive partner gives code 1 at once.
+    Outcome outcome = host({"run", (kExamples / "four-stage.csv").string(), "--twin", "--stop-time", "20",
+                            "--output-interval", "5"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out,
+              "time,stage,elapsed,delayForCode2,delayForCode1,actionCode,flagForCode1,flagForCode2,flagForCodeMinus2\n"
+              "0,1,0,0,0,1,1,0,0\n5,1,5,0,0,1,1,0,0\n10,2,0,0,0,0,0,0,0\n15,2,5,0,0,0,0,0,0\n20,2,10,0,0,0,0,0,0\n");
+
+    // Negative links 1 <-> 4 in 10, 20, 15, 10, 20 (cycle 75): stage 1's later
+    // partner began w = 30 back, code -2 until time passes 30; stage 4's
+    // earlier partner began l = 45 back, code 1 in the second span.
+    outcome = host({"run", (kExamples / "negative-links.csv").string(), "--stop-time", "100", "--output-interval",
+                    "2.5"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    std::string header;
+    const auto rows = rowsByTime(outcome.out, header);
+    EXPECT_EQ(rows.size(), 41u);
+    EXPECT_EQ(rows.at("0"), (std::vector<std::string>{"1", "0", "0", "0", "-2", "0", "0", "1", "0"}));
+    EXPECT_EQ(rows.at("50"), (std::vector<std::string>{"4", "5", "0", "45", "1", "1", "0", "0", "0"}));
+    EXPECT_EQ(rows.at("77.5"), (std::vector<std::string>{"1", "2.5", "30", "0", "2", "0", "1", "0", "0"}));
+}
+
+// The committed outputs of the examples are what the host prints for them.
+TEST_F(Host, ExamplesGiveTheirCommittedOutput) {
+    struct Example {
+        std::vector<std::string> args;
+        const char *output;
+        int exitCode;
+    };
+    const Example examples[] = {
+        {{}, "four-stage.txt", 0},
+        {{"run", "negative-links.csv", "--table"}, "negative-links.txt", 0},
+        {{"check", "faulty.csv"}, "faulty.txt", 1},
+    };
+    for (const Example &example : examples) {
+        const Outcome outcome = host(example.args, kExamples);
+        EXPECT_EQ(outcome.exitCode, example.exitCode) << example.output << ": " << outcome.err;
+        EXPECT_EQ(outcome.out, readFile(kExamples / example.output))
+            << example.output << " differs; tools/update-examples regenerates it";
+    }
+}
+
+TEST_F(Host, CheckShowsTheLibrarysDiagnosticAndExitsOneOnAFaultyCycle) {
+    Outcome outcome = host({"check", (kExamples / "faulty.csv").string()});
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_NE(outcome.out.find("\nInteraction stage 1 invalid time match.\nSimulation Terminated\n"), std::string::npos)
+        << outcome.out;
+
+    outcome = host({"check", (kExamples / "four-stage.csv").string()});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("The library accepts the cycle."), std::string::npos);
+    EXPECT_EQ(outcome.out.find("Simulation Terminated"), std::string::npos);
+}
+
+TEST_F(Host, BadCycleFilesExitTwoNamingFileLineAndColumn) {
+    std::string hundredAndOne = "stage,duration,partner\n";
+    for (int stage = 1; stage <= 101; ++stage) {
+        hundredAndOne += std::to_string(stage) + ",1,0\n";
+    }
+    struct Case {
+        const char *kind;
+        std::optional<std::string> content;  // none: the file does not exist
+        std::string where;                   // what follows the file name
+        std::string message;
+    };
+    const Case cases[] = {
+        {"missing file", std::nullopt, ": cannot open", "No such file"},
+        {"empty file", "", ":1: ", "empty"},
+        {"comments only", "# nothing yet\n\n", ":1: ", "empty"},
+        {"header only", "stage,duration,partner\n", ":1: ", "no stages"},
+        {"missing column", "stage,duration\n1,10\n", ":1:15: ", "missing column \"partner\""},
+        {"unknown column", "stage,duration,partner,colour\n", ":1:24: ", "unknown column \"colour\""},
+        {"repeated column", "stage,duration,stage\n", ":1:16: ", "appears twice"},
+        {"non-numeric value", "# c\nstage,duration,partner\n1,10,0\n2, ten,0\n", ":4:4: ", "duration \"ten\" is not a number"},
+        {"infinite value", "stage,duration,partner\n1,inf,0\n", ":2:3: ", "not a finite number"},
+        {"fractional partner", "stage,duration,partner\n1,10,1.5\n", ":2:6: ", "not a whole number"},
+        {"negative duration", "stage,duration,partner\n1,-10,0\n", ":2:3: ", "negative"},
+        {"stages out of order", "stage,duration,partner\n1,10,0\n3,10,0\n", ":3:1: ", "expected stage 2"},
+        {"first stage not 1", "stage,duration,partner\n0,10,0\n", ":2:1: ", "expected stage 1"},
+        {"too few values", "stage,duration,partner\n1,10\n", ":2:5: ", "too few values"},
+        {"too many values", "stage,duration,partner\n1,10,0,4\n", ":2:8: ", "too many values"},
+        {"more than 100 stages", hundredAndOne, ":102:1: ", "more than 100 stages"},
+    };
+    for (const Case &c : cases) {
+        const fs::path path = dir_ / "cycle.csv";
+        fs::remove(path);
+        if (c.content) {
+            writeFile(path, *c.content);
+        }
+        const std::vector<std::string> commands[] = {{"check", path.string()},
+                                                     {"run", path.string(), "--output-file", "out.csv"}};
+        for (const std::vector<std::string> &command : commands) {
+            const Outcome outcome = host(command);
+            EXPECT_EQ(outcome.exitCode, 2) << c.kind;
+            EXPECT_NE(outcome.err.find(path.string() + c.where), std::string::npos) << c.kind << ": " << outcome.err;
+            EXPECT_NE(outcome.err.find(c.message), std::string::npos) << c.kind << ": " << outcome.err;
+            EXPECT_EQ(outcome.out, "") << c.kind;
+        }
+    }
+    EXPECT_EQ(leftInDirectory(), std::vector<std::string>{"cycle.csv"});
+}
+
+TEST_F(Host, CycleFilesMayUseWindowsLineEndingsBlanksAndAnyColumnOrder) {
+    const fs::path path = file("cycle.csv", "\xEF\xBB\xBF# made elsewhere\r\npartner , stage,duration\r\n\r\n+3,1,10\r\n"
+                                            "0,2,20\r\n 1 ,3, 10\r\n0,4,40\r\n");
+    const Outcome outcome = host({"run", path.string(), "--stop-time", "80", "--output-interval", "5"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    std::string header;
+    EXPECT_EQ(rowsByTime(outcome.out, header).at("35"),
+              (std::vector<std::string>{"3", "5", "30", "0", "2", "0", "1", "0", "0"}));
+}
+
+TEST_F(Host, AFailedRunLeavesNoOutputFileAndKeepsAnOldOne) {
+    file("kept.csv", "old\n");
+    Outcome outcome = host({"run", (kExamples / "faulty.csv").string(), "--output-file", "kept.csv", "--chart",
+                            "chart.svg"});
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_NE(outcome.out.find("invalid time match."), std::string::npos);
+    EXPECT_EQ(readFile(dir_ / "kept.csv"), "old\n");
+    EXPECT_EQ(leftInDirectory(), std::vector<std::string>{"kept.csv"});
+
+    outcome = host({"run", (kExamples / "four-stage.csv").string(), "--output-file", "no/such/dir/out.csv"});
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_NE(outcome.err.find("cannot write no/such/dir/out.csv"), std::string::npos) << outcome.err;
+    EXPECT_EQ(leftInDirectory(), std::vector<std::string>{"kept.csv"});
+}
+
+TEST_F(Host, ChartIsWellFormedSvg) {
+    for (const char *example : {"four-stage.csv", "negative-links.csv"}) {
+        const Outcome outcome = host({"run", (kExamples / example).string(), "--chart", "chart.svg", "--twin"});
+        ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+        const std::string svg = readFile(dir_ / "chart.svg");
+        EXPECT_NE(svg.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
+        EXPECT_NE(svg.find("marker-end="), std::string::npos) << "no interaction link drawn";
+        const std::string lint = std::string(SU55IF_XMLLINT) + " --noout " + (dir_ / "chart.svg").string();
+        EXPECT_EQ(std::system(lint.c_str()), 0) << example;
+    }
+}
+
+TEST_F(Host, LoadsTheLibraryNamedOrBesideTheExecutableAndReportsLoadFailures) {
+    Outcome outcome = host({"--library", (dir_ / "missing.so").string()});
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_NE(outcome.err.find("cannot load the library: " + (dir_ / "missing.so").string()), std::string::npos)
+        << outcome.err;
+
+    fs::copy_file(SU55IF_LIBRARY_FILE, dir_ / "copy.so");
+    outcome = host({"--library", "copy.so", "--log-calls"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_NE(outcome.err.find("loaded copy.so\n"), std::string::npos) << outcome.err;
+
+    // A file beside the executable comes first, and a broken one is reported,
+    // not passed over.
+    fs::copy_file(kHost, dir_ / "su55if-host");
+    file("libsu55if.so", "not a library");
+    outcome = runProgram(dir_ / "su55if-host", {}, dir_);
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_NE(outcome.err.find("cannot load the library: " + (dir_ / "libsu55if.so").string()), std::string::npos)
+        << outcome.err;
+}
+
+TEST_F(Host, LogCallsTracesEveryCallOnStandardError) {
+    const Outcome outcome = host({"run", (kExamples / "four-stage.csv").string(), "--stop-time", "10",
+                                  "--output-interval", "10", "--log-calls"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    const std::string trace = outcome.err.substr(outcome.err.find('\n') + 1);
+    EXPECT_EQ(trace,
+              "SU55IF_DEFST mode 0 in ([10, 20, 10, 40]; [10, 20, 10, 40]; 0; 0; 1; 0) out ([10, 20, 10, 40]; 10; 20; "
+              "0; 80) status 0\n"
+              "SU55IF_DEFST mode 0 in ([10, 20, 10, 40]; [10, 20, 10, 40]; 0; 0; 1; 0) out ([10, 20, 10, 40]; 10; 20; "
+              "0; 80) status 0\n"
+              "SU55IF_INTTIM mode 0 in ([3, 0, 1, 0]; 1; 0) out (0; 0; -1) status 0\n"
+              "SU55IF_ACTYP mode 0 in (-1) out (0; 0; 0; 1) status 0\n"
+              "SU55IF_DEFST mode 0 in ([10, 20, 10, 40]; [10, 20, 10, 40]; 0; 10; 1; 0) out ([10, 20, 10, 40]; 10; 20; "
+              "10; 80) status 0\n"
+              "SU55IF_DEFST mode 0 in ([10, 20, 10, 40]; [10, 20, 10, 40]; 0; 10; 2; 10) out ([10, 20, 10, 40]; 20; "
+              "10; 0; 80) status 0\n"
+              "SU55IF_INTTIM mode 0 in ([3, 0, 1, 0]; 2; 10) out (0; 0; 0) status 0\n"
+              "SU55IF_ACTYP mode 0 in (0) out (0; 0; 0; 0) status 0\n");
+}
+
+TEST_F(Host, CommandLine) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string inOutput;  // expected on standard output, or on standard error for exit 2
+    };
+    const std::string cycle = (kExamples / "four-stage.csv").string();
+    const Case cases[] = {
+        {{"--help"}, 0, "check"},
+        {{"run", "--help"}, 0, "--output-interval"},
+        {{"--version"}, 0, "su55if-host 0."},
+        {{"--no-such-option"}, 2, "--no-such-option"},
+        {{"check"}, 2, "CYCLE"},
+        {{"run", cycle, "--stop-time", "-1"}, 2, "--stop-time must be"},
+        {{"run", cycle, "--output-interval", "nan"}, 2, "--output-interval"},
+        {{"run", cycle, "--output-interval", "1e-9"}, 2, "too many"},
+    };
+    for (const Case &c : cases) {
+        const Outcome outcome = host(c.args);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.args.at(0) << ": " << outcome.err;
+        const std::string &text = c.exitCode == 2 ? outcome.err : outcome.out;
+        EXPECT_NE(text.find(c.inOutput), std::string::npos) << c.args.at(0) << ": " << text;
+    }
+}
+
+}  // namespace

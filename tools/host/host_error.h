@@ -1,0 +1,25 @@
+// The one kind of error the host reports: a message for standard error and
+// the exit code that goes with it.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace host {
+
+// Exit codes of su55if-host.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitRejected = 1;  // the library returned status 4
+inline constexpr int kExitError = 2;     // usage, cycle file, library loading, output files
+
+class HostError : public std::runtime_error {
+public:
+    explicit HostError(const std::string &message, int exitCode = kExitError)
+        : std::runtime_error(message), exitCode_(exitCode) {}
+    int exitCode() const { return exitCode_; }
+
+private:
+    int exitCode_;
+};
+
+}  // namespace host
