@@ -10,9 +10,12 @@
 using namespace su55if;
 
 // The one definition header of every export; the declarations in su55if.h make
-// the compiler check each definition against the shared signature.
+// the compiler check each definition against the shared signature. Each export
+// becomes one function with its body and helpers inlined (flatten; across
+// files where the library is optimised as a whole), because the calls between
+// entry layer, body and helpers cost more than the smallest bodies.
 #define SU55IF_PROCEDURE(name)                                                                         \
-    extern "C" SU55IF_API void name(                                                                 \
+    extern "C" SU55IF_API __attribute__((flatten)) void name(                                        \
         [[maybe_unused]] const double *realInputs, [[maybe_unused]] const int *inputSizes,           \
         [[maybe_unused]] double *realOutputs, [[maybe_unused]] const int *outputSizes,               \
         [[maybe_unused]] const int *inputOffsets, [[maybe_unused]] const int *outputOffsets,         \

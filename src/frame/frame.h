@@ -2,7 +2,10 @@
 // derivative zeroing, the integer reading of reals and fatal messages.
 #pragma once
 
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace su55if {
 
@@ -11,15 +14,28 @@ inline constexpr std::int32_t kInvalidInteger = INT32_MIN;
 
 // x truncated toward zero; kInvalidInteger for NaN and for values whose
 // truncation does not fit a signed 32-bit integer.
-std::int32_t truncateToInt(double x);
+inline std::int32_t truncateToInt(double x) {
+    // |x| < 2^31 holds every real whose truncation fits, except those in
+    // (-2^31 - 1, -2^31], which truncate to -2^31 = kInvalidInteger anyway.
+    // NaN fails the comparison. One test instead of two: this runs in every
+    // call (the call mode).
+    if (std::fabs(x) < 2147483648.0) {
+        return static_cast<std::int32_t>(x);
+    }
+    return kInvalidInteger;
+}
 
 // Halves away from zero: x + 0.5 for x >= 0, x - 0.5 otherwise (NaN
 // included), then truncated as above. 0.49999999999999994 gives 1 because
 // the addition itself rounds.
-std::int32_t roundToInt(double x);
+inline std::int32_t roundToInt(double x) {
+    // The half with the sign of x: the same sums, without a branch, except
+    // for -0.0 (-0.5 instead of +0.5) and NaN, whose integers are the same.
+    return truncateToInt(x + std::copysign(0.5, x));
+}
 
 // roundToInt of |x|, the sign bit cleared first.
-std::int32_t roundMagnitudeToInt(double x);
+inline std::int32_t roundMagnitudeToInt(double x) { return roundToInt(std::fabs(x)); }
 
 // Call modes: 0 asks for outputs, 3 for zeroed derivatives, 4 for both.
 inline bool wantsOutputs(std::int32_t mode) { return mode == 0 || mode == 4; }
@@ -34,7 +50,14 @@ struct CallTail {
     const int *count1;
     const int *count2;
 };
-void finishCall(const CallTail &tail);
+inline void finishCall(const CallTail &tail) {
+    if (!wantsDerivatives(tail.mode) || *tail.count1 <= 0 || *tail.count2 <= 0) {
+        return;
+    }
+    const std::int64_t count = static_cast<std::int64_t>(*tail.count1) * *tail.count2;
+    // All-zero bits are +0.0; one bulk fill of the whole block.
+    std::memset(tail.derivatives, 0, static_cast<std::size_t>(count) * sizeof(double));
+}
 
 // Argument k (1-based) of the host's vectors, located by its 1-based offset.
 // Offsets are the host's obligation and are used as they stand.

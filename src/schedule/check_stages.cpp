@@ -24,9 +24,11 @@ void checkStages(const double *currentDurations, const int *countGiven, const do
                     stageTable.stageDurations[k] = currentDurations[k];
                 }
                 changed = true;
-            } else {
+            } else if (anyDiffers(stageTable.stageDurations, currentDurations, count)) {
                 // Equal values keep the stored one, so a stored +0.0 keeps its
-                // sign against -0.0; a NaN on either side is a change.
+                // sign against -0.0; a NaN on either side is a change. (The
+                // quick comparison of all stages first spares the usual call,
+                // in which nothing changed, this loop.)
                 for (std::int32_t k = 0; k < count; ++k) {
                     if (stageTable.stageDurations[k] != currentDurations[k]) {
                         stageTable.stageDurations[k] = currentDurations[k];

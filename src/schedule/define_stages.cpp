@@ -1,6 +1,8 @@
 #include "schedule/schedule.h"
 #include "schedule/stage_table.h"
 
+#include <cstring>
+
 namespace su55if {
 
 namespace {
@@ -11,17 +13,15 @@ struct ChangeFlags {
 };
 
 // Compares every passed stage with the table, without stopping at the first
-// difference. `!=` is true for a NaN on either side and false for +0.0
-// against -0.0, which is what "differs" means here.
+// difference. A NaN on either side differs, +0.0 against -0.0 does not,
+// which is what "differs" means here.
 ChangeFlags detectChanges(std::int32_t count, const double *requested, const double *inForce) {
     ChangeFlags flags;
     if (count != stageTable.stageCount || count < 1) {
         return flags;
     }
-    for (std::int32_t k = 0; k < count; ++k) {
-        flags.requested |= requested[k] != stageTable.requestedDurations[k];
-        flags.inForce |= inForce[k] != stageTable.stageDurations[k];
-    }
+    flags.requested = anyDiffers(requested, stageTable.requestedDurations, count);
+    flags.inForce = anyDiffers(inForce, stageTable.stageDurations, count);
     return flags;
 }
 
@@ -63,8 +63,9 @@ void defineStages(const double *requested, const double *inForce, const double *
         // The table's slots as far as asked for, zeros past its end.
         const std::int64_t reported = *durationsOutCount;
         const std::int64_t copied = reported < kMaxStages ? reported : kMaxStages;
-        for (std::int64_t k = 0; k < copied; ++k) {
-            durationsOut[k] = stageTable.stageDurations[k];
+        // One bulk copy: the host's vector cannot overlap the library's table.
+        if (copied > 0) {
+            std::memcpy(durationsOut, stageTable.stageDurations, static_cast<std::size_t>(copied) * sizeof(double));
         }
         for (std::int64_t k = copied < 0 ? 0 : copied; k < reported; ++k) {
             durationsOut[k] = 0.0;

@@ -9,9 +9,25 @@ constinit StageTable stageTable{};
 double sumOfDurations(std::int32_t first, std::int32_t last) {
     const std::int32_t from = first < 1 ? 1 : first;
     const std::int32_t to = last > kMaxStages ? kMaxStages : last;
-    double sum = 0.0;
-    for (std::int32_t k = from; k <= to; ++k) {
-        sum += stageTable.stageDurations[k - 1];
+    const double *durations = stageTable.stageDurations;
+    RealPair sum0{};
+    RealPair sum1{};
+    RealPair sum2{};
+    RealPair sum3{};
+    std::int32_t k = from;
+    for (; k + 7 <= to; k += 8) {
+        sum0 += pairAt(&durations[k - 1]);
+        sum1 += pairAt(&durations[k + 1]);
+        sum2 += pairAt(&durations[k + 3]);
+        sum3 += pairAt(&durations[k + 5]);
+    }
+    for (; k + 1 <= to; k += 2) {
+        sum0 += pairAt(&durations[k - 1]);
+    }
+    const RealPair both = (sum0 + sum1) + (sum2 + sum3);
+    double sum = both[0] + both[1];
+    if (k <= to) {
+        sum += durations[k - 1];
     }
     return sum;
 }
