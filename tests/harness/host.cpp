@@ -1,10 +1,23 @@
 #include "harness/host.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <stdlib.h>
+
+#if defined(_WIN32)
+// The Windows build loads su55if.dll with LoadLibrary; io.h has the C
+// runtime's descriptor calls (dup, dup2, close), and the DLL shares that C
+// runtime, and so its standard output, with this program.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <io.h>
+#include <windows.h>
+#else
+#include <dlfcn.h>
 #include <unistd.h>
+#endif
 
 #include <cmath>
 #include <cstdio>
@@ -25,6 +38,33 @@ constexpr std::size_t kGuardCells = 3;
 
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+#if defined(_WIN32)
+// The name of a new empty file in the temporary directory.
+std::string temporaryFile() {
+    char directory[MAX_PATH + 1];
+    char path[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof directory, directory);
+    if (length == 0 || length > MAX_PATH || GetTempFileNameA(directory, "s55", 0, path) == 0) {
+        throw std::runtime_error("cannot create a temporary file");
+    }
+    return path;
+}
+
+// A copy of the DLL under a fresh name (Windows maps a second load of the
+// same file onto the first, stage table included).
+std::string copyLibrary() {
+    const std::string path = temporaryFile();
+    if (!CopyFileA(SU55IF_LIBRARY_PATH, path.c_str(), FALSE)) {
+        DeleteFileA(path.c_str());
+        throw std::runtime_error("cannot copy " SU55IF_LIBRARY_PATH);
+    }
+    return path;
+}
+
+// Opened in binary mode, so that the captured text keeps its bare newlines;
+// "D" removes the file when it is closed.
+std::FILE *scratchFile() { return std::fopen(temporaryFile().c_str(), "w+bD"); }
+#else
 std::string copyLibrary() {
     char path[] = "/tmp/su55if-test-XXXXXX.so";
     const int fd = mkstemps(path, 3);
@@ -44,12 +84,18 @@ std::string copyLibrary() {
     return path;
 }
 
+std::FILE *scratchFile() { return std::tmpfile(); }
+#endif
+
 // Captures what the process writes to file descriptor 1.
 class StdoutCapture {
 public:
     StdoutCapture() {
         std::fflush(stdout);
-        file_ = std::tmpfile();
+        file_ = scratchFile();
+        if (file_ == nullptr) {
+            throw std::runtime_error("cannot create a file to capture standard output");
+        }
         saved_ = dup(1);
         dup2(fileno(file_), 1);
     }
@@ -126,6 +172,36 @@ void checkIntGuards(const std::vector<int> &values, std::size_t used, const char
 
 }  // namespace
 
+#if defined(_WIN32)
+Library::Library() {
+    const std::string path = copyLibrary();
+    handle_ = LoadLibraryA(path.c_str());
+    if (handle_ == nullptr) {
+        const DWORD error = GetLastError();
+        DeleteFileA(path.c_str());
+        throw std::runtime_error("LoadLibrary failed with error " + std::to_string(error));
+    }
+}
+
+// A loaded DLL cannot be deleted: the copy goes once it is unloaded.
+Library::~Library() {
+    const HMODULE module = static_cast<HMODULE>(handle_);
+    char path[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameA(module, path, sizeof path);
+    FreeLibrary(module);
+    if (length > 0 && length <= MAX_PATH) {
+        DeleteFileA(path);
+    }
+}
+
+su55if_procedure *Library::procedure(const char *name) const {
+    const FARPROC symbol = GetProcAddress(static_cast<HMODULE>(handle_), name);
+    if (symbol == nullptr) {
+        throw std::runtime_error(std::string("no exported procedure ") + name);
+    }
+    return reinterpret_cast<su55if_procedure *>(reinterpret_cast<void *>(symbol));
+}
+#else
 Library::Library() {
     const std::string path = copyLibrary();
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -144,6 +220,7 @@ su55if_procedure *Library::procedure(const char *name) const {
     }
     return reinterpret_cast<su55if_procedure *>(symbol);
 }
+#endif
 
 bool Result::outputsUntouched() const {
     for (const auto &argument : outputs) {
