@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the built library file: it exports exactly the nine procedures (no
-# other symbol, none mangled) and needs nothing at run time but libc and libm.
+# other symbol, none mangled), needs nothing at run time but libc and libm,
+# runs no code at load time and needs no GLIBC version above 2.17.
 set -euo pipefail
 lib=$1
 fail=0
@@ -35,6 +36,22 @@ fi
 init_bytes=$(readelf -S -W "$lib" | awk '$2==".init_array" {print $6}')
 if [ -n "$init_bytes" ] && [ "$((16#$init_bytes))" -gt 8 ]; then
   echo "static constructors present (.init_array holds $((16#$init_bytes / 8)) entries)"
+  fail=1
+fi
+
+# Loads on distributions older than the build machine: no symbol may need a
+# GLIBC version above 2.17.
+newer=$(objdump -T "$lib" | awk '{
+  for (i = 1; i <= NF; i++) if ($i ~ /^\(?GLIBC_[0-9.]+\)?$/) {
+    version = $i; gsub(/[()]|GLIBC_/, "", version); print version, $NF
+  }
+}' | while read -r version symbol; do
+  if [ "$(printf '%s\n%s\n' "$version" 2.17 | sort -V | tail -n 1)" != 2.17 ]; then
+    echo "$symbol@GLIBC_$version"
+  fi
+done)
+if [ -n "$newer" ]; then
+  echo "symbols need a GLIBC above 2.17:" $newer
   fail=1
 fi
 

@@ -1,0 +1,10 @@
+// Fuzz target: interaction checks and timing, SU55IF_INTTIM and SU55IF_IINTTIM,
+// against the schedule that the input may define first.
+#include "fuzz_host.h"
+
+using namespace su55if_fuzz;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    runSession(data, size, only(Procedure::INTTIM) | only(Procedure::IINTTIM));
+    return 0;
+}
