@@ -13,8 +13,7 @@ void checkStages(const double *currentDurations, const int *countGiven, const do
             if (count > kMaxStages) {
                 // The table has room for kMaxStages stages; a larger schedule is
                 // refused as the stage definition refuses it.
-                writeRecord("Number of stages %d is greater than maximum of %d allowed.", count, kMaxStages);
-                terminateSimulation(status);
+                refuseStageCount(count, status);
                 return;
             }
             bool changed = false;

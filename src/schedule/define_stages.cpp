@@ -27,6 +27,11 @@ ChangeFlags detectChanges(std::int32_t count, const double *requested, const dou
 
 }  // namespace
 
+void refuseStageCount(std::int32_t count, int *status) {
+    writeRecord("Number of stages %d is greater than maximum of %d allowed.", count, kMaxStages);
+    terminateSimulation(status);
+}
+
 void defineStages(const double *requested, const double *inForce, const double *holdSwitch,
                   const double *currentTime, const double *stageNumber, const double *referenceTime,
                   const int *stageCountGiven, double *durationsOut, const int *durationsOutCount,
@@ -51,8 +56,7 @@ void defineStages(const double *requested, const double *inForce, const double *
 
     if (accept) {
         if (count > kMaxStages) {
-            writeRecord("Number of stages %d is greater than maximum of %d allowed.", count, kMaxStages);
-            terminateSimulation(status);
+            refuseStageCount(count, status);
             return;
         }
         storeSchedule(count, requested, source);

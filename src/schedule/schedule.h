@@ -5,6 +5,10 @@
 
 namespace su55if {
 
+// Refuses a schedule of more than kMaxStages stages: the stage-limit message,
+// "Simulation Terminated" and status 4. The caller returns at once.
+void refuseStageCount(std::int32_t count, int *status);
+
 // Accepts a passed schedule into the stage table when it differs (in every
 // call mode), then reports the table. v = *stageCountGiven stages are passed;
 // *durationsOutCount durations are reported.
