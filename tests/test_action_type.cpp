@@ -36,6 +36,8 @@ const DecodeCase kCases[] = {
     // Nothing that is no code wraps round to one.
     {kNaN, kNone}, {kInf, kNone}, {-kInf, kNone}, {1e10, kNone}, {-1e10, kNone},
     {4294967297.0, kNone}, {4294967298.0, kNone}, {-4294967298.0, kNone}, {-4294967297.0, kNone},
+    // The largest codes, whose code + 2 leaves the 32-bit range.
+    {2147483646.0, kNone}, {2147483647.0, kNone}, {-2147483647.0, kNone}, {-2147483648.0, kNone},
 };
 
 struct Decoder {

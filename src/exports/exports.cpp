@@ -51,7 +51,11 @@ SU55IF_PROCEDURE(SU55IF_IINTTIM) {
 
 SU55IF_PROCEDURE(SU55IF_ACTYP) { decodeActionType(IN(1), OUT(1), OUT(2), OUT(3), OUT(4), TAIL); }
 
-SU55IF_PROCEDURE(SU55IF_IACTYP) { decodeActionType(IN(1), OUT(1), OUT(2), OUT(3), nullptr, TAIL); }
+SU55IF_PROCEDURE(SU55IF_IACTYP) {
+    // No output for code -1: its flag goes to a scratch value.
+    double unusedFlag = 0.0;
+    decodeActionType(IN(1), OUT(1), OUT(2), OUT(3), &unusedFlag, TAIL);
+}
 
 SU55IF_PROCEDURE(SU55IF_REPTIM) { recordStepDuration(IN(1), IN(2), OUT(1), workspace, status, TAIL); }
 

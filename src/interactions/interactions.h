@@ -23,8 +23,7 @@ void timeInteraction(const double *interactionTable, const int *tableSize, const
                      const double *currentTime, double *delayForCode2Out, double *delayForCode1Out,
                      double *actionCodeOut, int *status, TimingVariant variant, const CallTail &tail);
 
-// Indicator outputs for an action code; flagForCodeMinus1Out is null for the
-// procedure that has no such output.
+// Indicator outputs for an action code, each 1.0 or 0.0.
 void decodeActionType(const double *actionCode, double *flagForCode1Out, double *flagForCode2Out,
                       double *flagForCodeMinus2Out, double *flagForCodeMinus1Out, const CallTail &tail);
 
