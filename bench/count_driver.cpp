@@ -1,6 +1,6 @@
 // Runs one scenario's procedure a given number of times, for counting the
 // instructions executed inside it (bench/count_instructions.sh).
-//   su55if_count_driver --list           name, procedure, budget and allowance per line
+//   su55if_count_driver --list           name, procedure and budget per line
 //   su55if_count_driver SCENARIO CALLS
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +13,7 @@ using namespace su55if_bench;
 int main(int argc, char **argv) {
     if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
         for (const Scenario &scenario : scenarios()) {
-            std::printf("%s %s %lld %lld\n", scenario.name, scenario.symbol, static_cast<long long>(scenario.budget),
-                        static_cast<long long>(scenario.allowance));
+            std::printf("%s %s %lld\n", scenario.name, scenario.symbol, static_cast<long long>(scenario.budget));
         }
         return 0;
     }

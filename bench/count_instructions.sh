@@ -15,8 +15,7 @@
 # execution: callgrind records its iterations as jumps to itself, and these
 # are subtracted. The raw callgrind figure is printed beside it.
 #
-# Exits 1 when a count exceeds its budget plus the scenario's allowance (0
-# unless the budget is not met yet; bench/scenarios.cpp, bench/README.md).
+# Exits 1 when a count exceeds its budget (bench/scenarios.cpp).
 set -euo pipefail
 driver=$1
 shift
@@ -46,7 +45,7 @@ count() {
 
 fail=0
 printf '%-26s %-17s %10s %8s %14s\n' scenario procedure "instr/call" budget "callgrind Ir"
-while read -r name symbol budget allowance; do
+while read -r name symbol budget; do
   if [ "$#" -gt 0 ] && ! printf '%s\n' "$@" | grep -qx "$name"; then continue; fi
   first=$(count "$name" "$symbol" "$few")
   second=$(count "$name" "$symbol" "$many")
@@ -56,10 +55,8 @@ while read -r name symbol budget allowance; do
   per_call=$(( (b - a + calls / 2) / calls ))
   raw_per_call=$(( (b_raw - a_raw + calls / 2) / calls ))
   verdict=ok
-  if [ "$per_call" -gt $((budget + allowance)) ]; then
-    verdict="OVER BUDGET"; fail=1
-  elif [ "$per_call" -gt "$budget" ]; then
-    verdict="over budget by $((per_call - budget)) (allowance $allowance, not met yet)"
+  if [ "$per_call" -gt "$budget" ]; then
+    verdict="OVER BUDGET by $((per_call - budget))"; fail=1
   fi
   printf '%-26s %-17s %10d %8d %14d  %s\n' "$name" "$symbol" "$per_call" "$budget" "$raw_per_call" "$verdict"
 done < <("$driver" --list)

@@ -163,16 +163,16 @@ void prepareDerivatives(Frame &frame) {
 
 const std::vector<Scenario> &scenarios() {
     static const std::vector<Scenario> all{
-        {"switch_signal", "SU55IF_PFNRSWTCH", SU55IF_PFNRSWTCH, 30, 6, prepareSwitch, nullptr},
-        {"action_type", "SU55IF_ACTYP", SU55IF_ACTYP, 40, 21, prepareActionType, cycleCodes},
-        {"action_type_short", "SU55IF_IACTYP", SU55IF_IACTYP, 40, 11, prepareShortActionType, cycleCodes},
-        {"step_duration", "SU55IF_REPTIM", SU55IF_REPTIM, 40, 8, prepareStepDuration, advanceTime},
-        {"define_steady_100", "SU55IF_DEFST", SU55IF_DEFST, 800, 0, prepareSteadySchedule, nullptr},
-        {"timing_running_1_to_100", "SU55IF_INTTIM", SU55IF_INTTIM, 300, 0, prepareRunningTiming, nullptr},
-        {"timing_initial_50_pairs", "SU55IF_INTTIM", SU55IF_INTTIM, 3000, 0, prepareInitialTiming, nullptr},
-        {"check_unchanged_100", "SU55IF_CHKST", SU55IF_CHKST, 400, 0, prepareUnchangedCheck, nullptr},
-        {"update_single_100", "SU55IF_UPSTGTIM", SU55IF_UPSTGTIM, 300, 0, prepareSingleUpdate, nullptr},
-        {"zero_derivatives_10000", "SU55IF_PFNRSWTCH", SU55IF_PFNRSWTCH, 4000, 0, prepareDerivatives, nullptr},
+        {"switch_signal", "SU55IF_PFNRSWTCH", SU55IF_PFNRSWTCH, 30, prepareSwitch, nullptr},
+        {"action_type", "SU55IF_ACTYP", SU55IF_ACTYP, 40, prepareActionType, cycleCodes},
+        {"action_type_short", "SU55IF_IACTYP", SU55IF_IACTYP, 40, prepareShortActionType, cycleCodes},
+        {"step_duration", "SU55IF_REPTIM", SU55IF_REPTIM, 40, prepareStepDuration, advanceTime},
+        {"define_steady_100", "SU55IF_DEFST", SU55IF_DEFST, 800, prepareSteadySchedule, nullptr},
+        {"timing_running_1_to_100", "SU55IF_INTTIM", SU55IF_INTTIM, 300, prepareRunningTiming, nullptr},
+        {"timing_initial_50_pairs", "SU55IF_INTTIM", SU55IF_INTTIM, 3000, prepareInitialTiming, nullptr},
+        {"check_unchanged_100", "SU55IF_CHKST", SU55IF_CHKST, 400, prepareUnchangedCheck, nullptr},
+        {"update_single_100", "SU55IF_UPSTGTIM", SU55IF_UPSTGTIM, 300, prepareSingleUpdate, nullptr},
+        {"zero_derivatives_10000", "SU55IF_PFNRSWTCH", SU55IF_PFNRSWTCH, 4000, prepareDerivatives, nullptr},
     };
     return all;
 }

@@ -48,9 +48,6 @@ struct Scenario {
     const char *symbol;             // the exported procedure whose calls are measured
     su55if_procedure *procedure;
     std::int64_t budget;            // instructions per call, inside the procedure
-    // Instructions per call above the budget that the test still accepts:
-    // 0, except where the budget is not met yet (bench/README.md says why).
-    std::int64_t allowance;
     void (*prepare)(Frame &frame);  // builds the frame and any schedule it needs
     void (*vary)(Frame &frame, std::int64_t call);  // changes inputs between calls, or null
 };
