@@ -112,28 +112,25 @@ void prepareSteadySchedule(Frame &frame) {
     frame = scheduleFrame(10.0);
 }
 
-void prepareRunningTiming(Frame &frame) {
+// An INTTIM frame on the 100-stage schedule: the table, stage 1, the time.
+void prepareTiming(Frame &frame, const std::vector<double> &table, double time) {
     defineSchedule();
-    std::vector<double> table(kStages, 0.0);
-    table.front() = 100.0;
-    table.back() = 1.0;
     frame.input(table);
     frame.input(1.0);
-    frame.input(1000.0);
+    frame.input(time);
     for (int k = 1; k <= 3; ++k) {
         frame.output();
     }
 }
 
-void prepareInitialTiming(Frame &frame) {
-    defineSchedule();
-    frame.input(pairedTable());
-    frame.input(1.0);
-    frame.input(0.0);
-    for (int k = 1; k <= 3; ++k) {
-        frame.output();
-    }
+void prepareRunningTiming(Frame &frame) {
+    std::vector<double> table(kStages, 0.0);
+    table.front() = 100.0;
+    table.back() = 1.0;
+    prepareTiming(frame, table, 1000.0);
 }
+
+void prepareInitialTiming(Frame &frame) { prepareTiming(frame, pairedTable(), 0.0); }
 
 void prepareUnchangedCheck(Frame &frame) {
     defineSchedule();
