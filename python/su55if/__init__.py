@@ -1,0 +1,36 @@
+"""su55if from Python: the nine stage-schedule procedures of libsu55if.so,
+called through ctypes, and the cycle runs of su55if-host.
+
+    import su55if
+    lib = su55if.load()
+    print(lib.define_stages(requested=[10, 20, 30], time=0.0))
+
+docs/python.md describes the package.
+"""
+
+from ._cycle import Cycle, CycleFileError, Timeline, parse_cycle, read_cycle
+from ._description import DescriptionError, Procedure
+from ._library import (
+    Library,
+    SimulationTerminated,
+    StepRecorder,
+    find_library,
+    library_candidates,
+    load,
+)
+
+__all__ = [
+    "Cycle",
+    "CycleFileError",
+    "DescriptionError",
+    "Library",
+    "Procedure",
+    "SimulationTerminated",
+    "StepRecorder",
+    "Timeline",
+    "find_library",
+    "library_candidates",
+    "load",
+    "parse_cycle",
+    "read_cycle",
+]

@@ -1,0 +1,231 @@
+"""The package's methods on the built library: the manual's worked examples,
+the exception and its records, private copies, argument checks, arrays."""
+
+import ctypes
+import math
+import subprocess
+import sys
+
+import pytest
+
+import su55if
+from conftest import CHECKOUT
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
+SCHEDULE = [10.0, 20.0, 10.0, 40.0]
+TABLE = [3.0, 0.0, 1.0, 0.0]
+
+# (method, inputs, result), each step on the library as the steps before it
+# left it.
+WORKED_EXAMPLES = {
+    "define and report": [
+        ("define_stages", dict(requested=[10, 20, 30], time=0, stage=2), ((10, 20, 30), 20, 30, 0, 60)),
+        ("define_stages", dict(requested=[10, 20, 30], time=25, stage=2, reference=10), ((10, 20, 30), 20, 30, 15, 60)),
+        ("define_stages", dict(requested=[10, 20, 30], current=[10, 25, 30], time=25, stage=2), ((10, 25, 30), 25, 30, 25, 65)),
+        ("define_stages", dict(requested=[10, 20, 30], hold=1, time=25, stage=2), ((10, 25, 30), 25, 30, 25, 65)),
+    ],
+    "hold keeps the schedule": [
+        ("define_stages", dict(requested=[10, 20, 30], time=0), ((10, 20, 30), 10, 20, 0, 60)),
+        ("define_stages", dict(requested=[10, 20, 30], current=[10, 25, 30], hold=1, time=25), ((10, 20, 30), 10, 20, 25, 60)),
+    ],
+    "durations in force": [
+        ("define_stages", dict(requested=[10, 20, 30], time=0), ((10, 20, 30), 10, 20, 0, 60)),
+        ("check_stages", dict(current=[10, 20, 30]), 0.0),
+        ("check_stages", dict(current=[10, 25, 30]), 1.0),
+        ("check_stages", dict(current=[10, 25, 30]), 0.0),
+    ],
+    "stage and partner": [
+        ("define_stages", dict(requested=SCHEDULE, time=0), ((10, 20, 10, 40), 10, 20, 0, 80)),
+        ("update_stage_duration", dict(stage=1, duration=12, table=TABLE), 2.0),
+        ("update_stage_duration", dict(stage=2, duration=25, table=TABLE), 1.0),
+        ("update_stage_duration", dict(update=0, stage=2, duration=30, table=TABLE), 0.0),
+        ("check_stages", dict(current=[12, 25, 12, 40], check=0), 0.0),
+    ],
+    "timing": [
+        ("define_stages", dict(requested=SCHEDULE, time=0), ((10, 20, 10, 40), 10, 20, 0, 80)),
+        ("interaction_timing", dict(table=TABLE, stage=1, time=5), (0, 0, -1)),
+        ("interaction_timing", dict(table=TABLE, stage=1, time=85), (0, 50, 1)),
+        ("interaction_timing", dict(table=TABLE, stage=3, time=35), (30, 0, 2)),
+        ("interaction_timing", dict(table=TABLE, stage=2, time=35), (0, 0, 0)),
+        ("interaction_timing", dict(table=[-3, 0, -1, 0], stage=1, time=50), (0, 0, -2)),
+        ("interaction_timing", dict(table=[-3, 0, -1, 0], stage=1, time=60), (50, 0, 2)),
+        ("interaction_timing", dict(table=[-3, 0, -1, 0], stage=3, time=60), (0, 30, 1)),
+        ("interaction_timing", dict(table=TABLE, stage=1, time=5, twin=True), (0, 0, 1)),
+        ("interaction_timing_twin", dict(table=TABLE, stage=3, time=85), (30, 0, 2)),
+    ],
+    "decoding and switch": [
+        ("decode_action", dict(code=1.5), (0, 1, 0, 0)),
+        ("decode_action", dict(code=-0.5), (0, 0, 0, 1)),
+        ("decode_action", dict(code=-0.5, twin=True), (0, 0, 0)),
+        ("decode_action", dict(code=math.nan), (0, 0, 0, 0)),
+        ("switch_signal", dict(limit=5, value=4, enable=1), 1.0),
+        ("switch_signal", dict(limit=5, value=5.000001), 0.0),
+        ("switch_signal", dict(limit=5, value=4, enable=-1e-12), 0.0),
+    ],
+}
+
+
+def flat(value):
+    return tuple(flat(v) for v in value) if isinstance(value, tuple) else value
+
+
+@pytest.mark.parametrize("steps", WORKED_EXAMPLES.values(), ids=WORKED_EXAMPLES.keys())
+def test_worked_examples(lib, steps):
+    for method, inputs, expected in steps:
+        assert flat(getattr(lib, method)(**inputs)) == expected, (method, inputs)
+
+
+def test_positional_and_keyword_calls_agree(lib):
+    by_keyword = lib.define_stages(requested=SCHEDULE, time=25, stage=2, reference=10)
+    assert lib.define_stages(SCHEDULE, SCHEDULE, 0, 25, 2, 10) == by_keyword
+    assert lib.define_stages(requestedDurations=SCHEDULE, currentTime=25, stageNumber=2, referenceTime=10) == by_keyword
+    assert by_keyword.elapsed == 15 and by_keyword._fields[0] == "durations"
+
+
+def test_step_recorder_keeps_its_workspace(lib):
+    recorder, other = lib.step_recorder(), lib.step_recorder()
+    signals = [(0, 1), (1, 2), (1, 3), (1, 4), (0, 5), (1, 6)]
+    assert [recorder(signal, time) for signal, time in signals] == [0, 0, 0, 0, 2, 2]
+    assert recorder.workspace == (2, 4, 6, 1, 1) and other.workspace == (0,) * 5
+    recorder.reset()
+    assert recorder(1, 7) == 0 and recorder.workspace[0] == 7
+
+
+FATAL_CALLS = {
+    "time match": (
+        lambda lib: (lib.define_stages(requested=[10, 20, 15, 40], time=0), lib.interaction_timing(TABLE, 1, 0)),
+        ["Interaction stage 1 invalid time match.", "Simulation Terminated"],
+    ),
+    "too many stages": (
+        lambda lib: lib.define_stages(requested=[1.0] * 101, time=0),
+        ["Number of stages 101 is greater than maximum of 100 allowed.", "Simulation Terminated"],
+    ),
+    "stage above the count": (
+        lambda lib: (lib.define_stages(requested=SCHEDULE, time=0), lib.interaction_timing(TABLE, 5, 10)),
+        ["Total number stages 4", "Stage number 5 is invalid.", "Simulation Terminated"],
+    ),
+    "twin, stage above the count": (
+        lambda lib: (lib.define_stages(requested=SCHEDULE, time=0), lib.interaction_timing(TABLE, 5, 10, twin=True)),
+        ["Stage number 5 is invalid.", "Simulation Terminated"],
+    ),
+}
+
+
+@pytest.mark.parametrize("call, records", FATAL_CALLS.values(), ids=FATAL_CALLS.keys())
+def test_fatal_call_raises_with_the_records_in_order(lib, capfd, call, records):
+    print("before")
+    with pytest.raises(su55if.SimulationTerminated) as raised:
+        call(lib)
+    print("after")
+    assert raised.value.records == records
+    assert raised.value.status == 4
+    assert capfd.readouterr().out == "before\nafter\n"
+
+
+def test_captured_output_of_any_size_is_kept_in_order(capfd):
+    # Far more than a pipe holds, written by C code at the descriptor level.
+    size = 1 << 20
+    write = ctypes.CDLL(None).write
+    block = ctypes.create_string_buffer(b"x" * (size - 1) + b"\n", size)
+    print("first")
+    output = su55if._library._capture.call(write, (1, block, ctypes.c_size_t(size)))
+    assert output == block.raw and capfd.readouterr().out == "first\n"
+
+
+def test_private_copies_have_tables_of_their_own(lib):
+    lib.define_stages(requested=[10, 20], time=0)
+    with su55if.load() as other:
+        assert other.define_stages(requested=[], time=1, hold=1, lengths={"durations": 2}).cycle_duration == 0
+    shared = [su55if.load(private=False) for _ in range(2)]
+    shared[0].define_stages(requested=[5, 5, 5], time=0)
+    assert shared[1].define_stages(requested=[], time=1, hold=1).cycle_duration == 15
+    assert lib.define_stages(requested=[], time=1, hold=1).cycle_duration == 30
+
+
+BAD_CALLS = [
+    ("switch_signal", ("5", 4, 1), {}, TypeError, "switch_signal(): limit must be a real number, not str"),
+    ("switch_signal", (5, [4], 1), {}, TypeError, "switch_signal(): value must be a real number, not list"),
+    ("switch_signal", (1 + 2j, 4, 1), {}, TypeError, "limit must be a real number, not complex"),
+    ("switch_signal", (10**400, 4, 1), {}, ValueError, "switch_signal(): limit is not usable as a real"),
+    ("switch_signal", (5, 4), {"enable": None}, TypeError, "enable must be a real number, not NoneType"),
+    ("define_stages", (), dict(requested=5, time=0), TypeError, "requested must be a sequence of numbers, not int"),
+    ("define_stages", (), dict(requested="123", time=0), TypeError, "requested must be a sequence of numbers, not str"),
+    ("define_stages", (), dict(requested=[1, "a"], time=0), TypeError, "define_stages(): requested[1] must be a real"),
+    ("define_stages", (), dict(requested=[1, 2], current=[1], time=0), ValueError, "current has 1 values but requested has 2"),
+    ("define_stages", (), dict(requested=[1, 2]), TypeError, "define_stages() is missing its input 'time'"),
+    ("define_stages", (), dict(requested=[1], time=0, clock=1), TypeError, "unexpected keyword argument 'clock'"),
+    ("define_stages", ([1],), dict(requested=[1], time=0), TypeError, "several values for requested"),
+    ("define_stages", (), dict(requested=[1], time=0, lengths={"durations": -1}), ValueError, "length of durations"),
+    ("decode_action", (1,), dict(mode="3"), TypeError, "decode_action(): mode must be a real number"),
+    ("decode_action", (1,), dict(twin=True, mode=None), TypeError, "decode_action_twin(): mode must be a real"),
+    ("switch_signal", (1, 2, 3), dict(twin=True), TypeError, "switch_signal() has no twin"),
+    ("record_step_duration", (1, 2), {}, TypeError, "record_step_duration() needs workspace="),
+    ("record_step_duration", (1, 2), dict(workspace=[0.0] * 4), ValueError, "workspace must hold 5 reals, not 4"),
+    ("record_step_duration", (1, 2), dict(workspace=(0.0,) * 5), TypeError, "workspace must be a writable sequence"),
+    ("switch_signal", (1, 2, 3), dict(workspace=[0.0] * 5), TypeError, "switch_signal() takes no workspace"),
+    ("switch_signal", (1, 2, 3), dict(derivatives=["x"]), TypeError, "derivatives[0] must be a real number"),
+]
+
+
+@pytest.mark.parametrize("method, args, kwargs, error, message", BAD_CALLS, ids=[row[-1][:40] for row in BAD_CALLS])
+def test_bad_arguments_are_refused_before_the_call(lib, method, args, kwargs, error, message):
+    with pytest.raises(error) as raised:
+        getattr(lib, method)(*args, **kwargs)
+    assert message in str(raised.value)
+    # Nothing reached the library: its table is still empty.
+    assert lib.define_stages(requested=[], time=1, hold=1).cycle_duration == 0
+
+
+def test_call_modes_and_derivative_blocks(lib):
+    block = [7.0, 7.0]
+    derived = lib.define_stages(requested=[1, 2], time=0, mode=3, derivatives=block)
+    assert block == [0.0, 0.0] and math.isnan(derived.elapsed)
+    untouched = [7.0]
+    assert lib.switch_signal(1, 2, 3, mode=0, derivatives=untouched) == 0.0 and untouched == [7.0]
+    assert math.isnan(lib.switch_signal(1, 2, 3, mode=1))
+    assert lib.switch_signal(1, 0, 3, mode=4.9, derivatives=untouched) == 1.0 and untouched == [0.0]
+
+
+def test_low_level_call_by_the_manuals_names(lib):
+    inputs = {"requestedDurations": [10, 20], "currentDurations": [10, 20], "holdSwitch": 0,
+              "currentTime": 0, "stageNumber": 2, "referenceTime": 0}
+    outputs, status = lib.call("SU55IF_DEFST", inputs, {"stageDurations": 3})
+    assert outputs["stageDurations"] == (10, 20, 0) and outputs["cycleDuration"] == 30 and status == 0
+    workspace = [0.0] * 5
+    assert lib.call("record_step_duration", [1, 2], workspace=workspace) == ({"recordedDuration": 0.0}, 1)
+    assert workspace == [2, 0, 2, 1, 0]
+    with pytest.raises(ValueError, match="number of values of output 'stageDurations'"):
+        lib.call("SU55IF_DEFST", inputs)
+
+
+@pytest.mark.skipif(numpy is None, reason="NumPy is not installed")
+def test_numpy_arrays_in_and_out():
+    with su55if.load(numpy=True) as lib:
+        schedule = lib.define_stages(requested=numpy.array([10, 20, 30]), time=0)
+        assert isinstance(schedule.durations, numpy.ndarray) and schedule.durations.tolist() == [10, 20, 30]
+        block = numpy.ones((2, 3))
+        lib.decode_action(1, mode=4, derivatives=block)
+        assert not block.any()
+        strided = numpy.ones((4, 2))[:, 0]
+        lib.decode_action(1, mode=3, derivatives=strided)
+        assert not strided.any()
+        workspace = numpy.zeros(5)
+        lib.record_step_duration(1, 2, workspace=workspace)
+        assert workspace.tolist() == [2, 0, 2, 1, 0]
+        with pytest.raises(TypeError, match="interaction_timing\\(\\): table must hold real numbers"):
+            lib.interaction_timing(numpy.array(["1"]), 1, 0)
+        with pytest.raises(ValueError, match="one-dimensional"):
+            lib.interaction_timing(numpy.zeros((2, 2)), 1, 0)
+
+
+def test_works_without_numpy():
+    script = (
+        "import sys; sys.modules['numpy'] = None; sys.path.insert(0, sys.argv[1]); import su55if; "
+        "print(su55if.load().define_stages(requested=[10, 20, 30], time=0).cycle_duration)"
+    )
+    result = subprocess.run([sys.executable, "-c", script, str(CHECKOUT / "python")], capture_output=True, text=True)
+    assert result.stdout == "60.0\n", result.stderr
