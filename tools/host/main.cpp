@@ -90,13 +90,15 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     if (chartFile != nullptr) {
         fmt::print(chartFile, "{}", renderChart(cycle, simulator.schedule(), rows, settings, simulator));
     }
-    outputs.commit();
     if (options.table) {
         printSummary(stdout, cycle, simulator.schedule());
         printTimelineTable(stdout, rows, simulator, settings);
     } else if (options.outputFile.empty()) {
         fmt::print("{}", timelineCsv(rows, options.twin));
     }
+    // Files are put in place only once standard output has taken its part.
+    finishStandardOutput();
+    outputs.commit();
     if (!options.outputFile.empty()) {
         fmt::print("Wrote {} samples to {}.\n", rows.size(), options.outputFile);
     }
@@ -193,7 +195,7 @@ int main(int argc, char **argv) {
         return error.exitCode();
     } catch (const std::exception &error) {
         std::fflush(stdout);
-        fmt::print(stderr, "su55if-host: {}\n", error.what());
+        fmt::print(stderr, "su55if-host: {}\n", host::describeFailure(error));
         return host::kExitError;
     }
 }

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 #include "host_error.h"
 #include "text.h"
@@ -109,25 +110,37 @@ std::string nameOf(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The file a path names once symbolic links are followed, and whether one of
-// them is a link in /proc, such as /dev/stdout or /dev/fd/N: those name a file
-// this process already has open, which must be written in place. A link
-// that names nothing gives the path it names. Too many links (a loop) stop
-// the walk; opening the result then reports the loop.
+// The file a path names once symbolic links are followed. A link in this
+// process's /proc/PID/fd (/dev/stdout, /dev/fd/N, a process substitution)
+// names a file already open here: its descriptor is given instead, to be
+// written through. A link elsewhere in /proc also names an open file, which
+// must not be replaced. A link that names nothing gives the path it names.
+// Too many links (a loop) stop the walk; opening the result reports the loop.
 struct Followed {
     std::string path;
-    bool throughOpenFile = false;
+    int descriptor = -1;
+    bool throughProc = false;
 };
 
 Followed followLinks(const std::string &path) {
+    const std::string ownDescriptors = fmt::format("/proc/{}/fd", getpid());
     Followed followed{path};
     for (int hops = 0; hops < 40; ++hops) {
         char folder[PATH_MAX];
-        if (realpath(folderOf(followed.path).c_str(), folder) != nullptr && std::strncmp(folder, "/proc/", 6) == 0) {
-            followed.throughOpenFile = true;
-        }
+        const bool inProc = realpath(folderOf(followed.path).c_str(), folder) != nullptr &&
+                            std::strncmp(folder, "/proc/", 6) == 0;
+        followed.throughProc = followed.throughProc || inProc;
         struct stat status {};
         if (lstat(followed.path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            break;
+        }
+        if (inProc && folder == ownDescriptors) {
+            const std::string name = nameOf(followed.path);
+            char *end = nullptr;
+            const long descriptor = std::strtol(name.c_str(), &end, 10);
+            if (!name.empty() && *end == '\0' && descriptor >= 0 && descriptor <= INT_MAX) {
+                followed.descriptor = static_cast<int>(descriptor);
+            }
             break;
         }
         std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
@@ -174,35 +187,52 @@ OutputFile::OutputFile(const std::string &path) : path_(path), target_(path) {
         fail(errno);
     }
     const Followed followed = followLinks(path);
-    if (exists && (!S_ISREG(status.st_mode) || followed.throughOpenFile)) {
-        // Devices, FIFOs and files this process has open: in place. A regular
-        // file reached through /dev/stdout is added to, so that `>>` appends.
+    if (followed.descriptor >= 0 && exists) {
+        // A file this process has open: written through its descriptor, at
+        // its offset, as the run's standard output would be.
         mode_ = Mode::inPlace;
-        const int flags = O_WRONLY | O_NOCTTY | O_CLOEXEC | (S_ISREG(status.st_mode) ? O_APPEND : 0);
-        const int fd = open(path.c_str(), flags);
-        if (fd < 0 || (stream_ = fdopen(fd, "w")) == nullptr) {
-            fail(errno);
-        }
-        return;
-    }
-    target_ = followed.path;
-    if (exists && status.st_nlink > 1) {
-        // Renaming would cut this name off from the file's other links.
+        fd_ = fcntl(followed.descriptor, F_DUPFD_CLOEXEC, 0);
+    } else if (exists && (!S_ISREG(status.st_mode) || followed.throughProc)) {
+        // Devices and FIFOs; a file another process has open is added to.
+        mode_ = Mode::inPlace;
+        fd_ = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (S_ISREG(status.st_mode) ? O_APPEND : 0));
+    } else if (exists && status.st_nlink > 1) {
+        // Renaming would cut this name off from the file's other links: the
+        // content waits in an unnamed file until it is copied in.
         mode_ = Mode::copyIn;
-        stream_ = std::tmpfile();
-        if (stream_ == nullptr) {
-            fail(errno);
+        target_ = followed.path;
+        fd_ = open(folderOf(target_).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            std::FILE *scratch = std::tmpfile();
+            fd_ = scratch == nullptr ? -1 : fcntl(fileno(scratch), F_DUPFD_CLOEXEC, 0);
+            if (scratch != nullptr) {
+                std::fclose(scratch);
+            }
         }
-        return;
+    } else {
+        mode_ = Mode::replace;
+        target_ = followed.path;
+        createTemporary(exists ? &status : nullptr);
     }
+    if (fd_ < 0) {
+        fail(errno);
+    }
+    // A failed write is kept, not thrown at whoever writes: commit() and
+    // checkWrites() report it with the file's name.
+    const cookie_io_functions_t functions{nullptr, &OutputFile::writeOut, nullptr, nullptr};
+    stream_ = fopencookie(this, "w", functions);
+    if (stream_ == nullptr) {
+        fail(errno);
+    }
+    std::setvbuf(stream_, nullptr, _IOFBF, 1 << 16);
+}
 
-    mode_ = Mode::replace;
+void OutputFile::createTemporary(const struct stat *existing) {
     std::string name = temporaryPattern(target_);
     if (name.size() >= PATH_MAX) {
         fail(ENAMETOOLONG);
     }
     installSignalHandler();
-    int fd = -1;
     {
         const SignalsBlocked blocked;
         const auto free = std::find_if(temporaryNames.begin(), temporaryNames.end(),
@@ -210,8 +240,8 @@ OutputFile::OutputFile(const std::string &path) : path_(path), target_(path) {
         if (free == temporaryNames.end()) {
             throw HostError("too many output files in one run");
         }
-        fd = mkostemp(name.data(), O_CLOEXEC);
-        if (fd < 0) {
+        fd_ = mkostemp(name.data(), O_CLOEXEC);
+        if (fd_ < 0) {
             fail(errno);
         }
         std::memcpy(free->name, name.c_str(), name.size() + 1);
@@ -219,36 +249,53 @@ OutputFile::OutputFile(const std::string &path) : path_(path), target_(path) {
         slot_ = static_cast<int>(free - temporaryNames.begin());
         temporary_ = name;
     }
-    if (exists) {
+    if (existing != nullptr) {
         // The owner first (root may write another user's file), then the
-        // bits, which a change of owner may clear.
-        if (fchown(fd, status.st_uid, status.st_gid) != 0) {
-            // Not permitted for others than root: the file becomes the writer's.
+        // bits, which a change of owner may clear. Others than root may not
+        // give a file away: it becomes theirs.
+        if (fchown(fd_, existing->st_uid, existing->st_gid) != 0) {
+            errno = 0;
         }
-        fchmod(fd, status.st_mode & 07777);
+        fchmod(fd_, existing->st_mode & 07777);
     } else {
         // mkstemp creates the file for its owner alone; give it the mode a
         // new file gets.
         const mode_t mask = umask(0);
         umask(mask);
-        fchmod(fd, 0666 & ~mask);
-    }
-    stream_ = fdopen(fd, "w");
-    if (stream_ == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        fail(error);
+        fchmod(fd_, 0666 & ~mask);
     }
 }
 
-OutputFile::~OutputFile() {
+ssize_t OutputFile::writeOut(void *cookie, const char *data, std::size_t size) {
+    auto &file = *static_cast<OutputFile *>(cookie);
+    for (std::size_t written = 0; written < size && file.writeError_ == 0;) {
+        const ssize_t n = write(file.fd_, data + written, size - written);
+        if (n < 0 && errno != EINTR) {
+            file.writeError_ = errno;
+        } else if (n > 0) {
+            written += static_cast<std::size_t>(n);
+        }
+    }
+    return static_cast<ssize_t>(size);
+}
+
+OutputFile::~OutputFile() { discard(); }
+
+void OutputFile::discard() {
     if (stream_ != nullptr) {
+        writeError_ = writeError_ == 0 ? -1 : writeError_;  // nothing more reaches the file
         std::fclose(stream_);
+        stream_ = nullptr;
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
     }
     if (!temporary_.empty()) {
         const SignalsBlocked blocked;
         unlink(temporary_.c_str());
         forgetTemporary(slot_);
+        temporary_.clear();
     }
 }
 
@@ -257,22 +304,13 @@ std::FILE *OutputFile::stream() { return stream_; }
 const std::string &OutputFile::path() const { return path_; }
 
 void OutputFile::fail(int error) {
-    if (stream_ != nullptr) {
-        std::fclose(stream_);
-        stream_ = nullptr;
-    }
-    if (!temporary_.empty()) {
-        const SignalsBlocked blocked;
-        unlink(temporary_.c_str());
-        forgetTemporary(slot_);
-        temporary_.clear();
-    }
+    discard();
     failWith(printable(path_), error);
 }
 
 void OutputFile::checkWrites() {
-    if (stream_ != nullptr && std::ferror(stream_) != 0) {
-        fail(errno != 0 ? errno : EIO);
+    if (writeError_ != 0) {
+        fail(writeError_);
     }
 }
 
@@ -280,18 +318,19 @@ void OutputFile::close() {
     if (closed_) {
         return;
     }
-    errno = 0;
-    if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) {
-        fail(errno != 0 ? errno : EIO);
-    }
+    std::fflush(stream_);
+    checkWrites();
+    std::fclose(stream_);
+    stream_ = nullptr;
+    checkWrites();
     // What a device or FIFO has taken is written; a file must reach the disk
     // before it replaces the old one.
-    if (mode_ == Mode::replace && fsync(fileno(stream_)) != 0) {
+    if (mode_ == Mode::replace && fsync(fd_) != 0) {
         fail(errno);
     }
     if (mode_ != Mode::copyIn) {
-        const int result = std::fclose(stream_);
-        stream_ = nullptr;
+        const int result = ::close(fd_);
+        fd_ = -1;
         if (result != 0) {
             fail(errno);
         }
@@ -311,8 +350,7 @@ void OutputFile::publish() {
         // Into the file itself, so that all its links see the new content.
         // The space is reserved first where the file system can, so that a
         // full disk is found before the old content is touched.
-        const int from = fileno(stream_);
-        const off_t size = lseek(from, 0, SEEK_END);
+        const off_t size = lseek(fd_, 0, SEEK_END);
         const int to = open(target_.c_str(), O_WRONLY | O_CLOEXEC);
         if (size < 0 || to < 0) {
             fail(errno);
@@ -323,16 +361,12 @@ void OutputFile::publish() {
         }
         char buffer[1 << 16];
         for (off_t offset = 0; error == 0 && offset < size;) {
-            const ssize_t got = pread(from, buffer, sizeof buffer, offset);
+            const ssize_t got = pread(fd_, buffer, sizeof buffer, offset);
             const ssize_t put = got > 0 ? pwrite(to, buffer, static_cast<std::size_t>(got), offset) : -1;
-            if (put < 0 || got <= 0) {
-                error = got == 0 ? EIO : errno;
-                if (error == EINTR) {
-                    error = 0;
-                    continue;
-                }
-            } else {
+            if (put > 0) {
                 offset += put;
+            } else if (errno != EINTR) {
+                error = got == 0 ? EIO : errno;
             }
         }
         if (error == 0 && (ftruncate(to, size) != 0 || fsync(to) != 0)) {
@@ -344,8 +378,8 @@ void OutputFile::publish() {
         if (error != 0) {
             fail(error);
         }
-        std::fclose(stream_);
-        stream_ = nullptr;
+        ::close(fd_);
+        fd_ = -1;
     }
 }
 
@@ -404,7 +438,7 @@ Identity identify(const std::string &path) {
         }
     } else if (errno == ENOENT) {
         std::error_code error;
-        const auto absolute = std::filesystem::weakly_canonical(followLinks(path).path, error);
+        const auto absolute = std::filesystem::weakly_canonical(std::filesystem::absolute(followLinks(path).path), error);
         if (!error) {
             identity = {Identity::missing, 0, 0, absolute.string()};
         }
@@ -439,12 +473,24 @@ void refuseClashingPaths(const std::vector<std::string> &inputs, const std::vect
 }
 
 void finishStandardOutput() {
+    // A write that failed earlier leaves its error number behind, unless a
+    // later call changed it.
+    const bool failedEarlier = std::ferror(stdout) != 0;
+    const int earlier = errno;
     errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        const int error = errno != 0 ? errno : EIO;
+    if (std::fflush(stdout) != 0 || failedEarlier) {
+        const int error = errno != 0 ? errno : earlier != 0 ? earlier : EIO;
         std::clearerr(stdout);
         failWith("to standard output", error);
     }
+}
+
+std::string describeFailure(const std::exception &error) {
+    const auto *failure = dynamic_cast<const std::system_error *>(&error);
+    if (failure != nullptr && std::ferror(stdout) != 0) {
+        return fmt::format("cannot write to standard output: {}", std::strerror(failure->code().value()));
+    }
+    return error.what();
 }
 
 }  // namespace host

@@ -10,7 +10,12 @@
 // written in place.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,12 +53,17 @@ public:
 private:
     friend class OutputSet;
     enum class Mode { replace, copyIn, inPlace };
+    void createTemporary(const struct stat *existing);
+    static ssize_t writeOut(void *cookie, const char *data, std::size_t size);
+    void discard();
     [[noreturn]] void fail(int error);
 
     std::string path_;
     std::string target_;     // the file written: path_ with symbolic links followed
     std::string temporary_;  // replace: the temporary file beside the target
     Mode mode_ = Mode::replace;
+    int fd_ = -1;
+    int writeError_ = 0;  // the first write that failed
     std::FILE *stream_ = nullptr;
     int slot_ = -1;  // replace: where the temporary name is kept for the signal handler
     bool closed_ = false;
@@ -78,5 +88,9 @@ void refuseClashingPaths(const std::vector<std::string> &inputs, const std::vect
 // Flushes standard output and checks that every write to it succeeded; a
 // failure is HostError (exit 2).
 void finishStandardOutput();
+
+// The message for an exception that ends the run: a failed write to
+// standard output (fmt::print throws then) is named as such.
+std::string describeFailure(const std::exception &error);
 
 }  // namespace host
