@@ -172,7 +172,7 @@ int hostMain(int argc, char **argv) {
         return check(library, readCycleFile(options.cyclePath), options);
     }
     if (runCommand->parsed()) {
-        refuseClashingPaths({options.cyclePath}, {options.outputFile, options.chartFile});
+        refuseClashingPaths({options.cyclePath, options.library}, {options.outputFile, options.chartFile});
         return run(library, readCycleFile(options.cyclePath), options);
     }
     // No command: the built-in example as a readable timeline.

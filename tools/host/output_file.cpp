@@ -349,7 +349,9 @@ void OutputFile::publish() {
     } else if (mode_ == Mode::copyIn) {
         // Into the file itself, so that all its links see the new content.
         // The space is reserved first where the file system can, so that a
-        // full disk is found before the old content is touched.
+        // full disk is found before the old content is touched. A signal
+        // waits until the copy is whole.
+        const SignalsBlocked blocked;
         const off_t size = lseek(fd_, 0, SEEK_END);
         const int to = open(target_.c_str(), O_WRONLY | O_CLOEXEC);
         if (size < 0 || to < 0) {
@@ -451,7 +453,7 @@ Identity identify(const std::string &path) {
 void refuseClashingPaths(const std::vector<std::string> &inputs, const std::vector<std::string> &outputs) {
     std::vector<Identity> inputIds;
     for (const std::string &input : inputs) {
-        inputIds.push_back(identify(input));
+        inputIds.push_back(input.empty() ? Identity{} : identify(input));
     }
     std::vector<Identity> outputIds;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
