@@ -150,6 +150,28 @@ TEST_F(HostOutputs, AFailedWriteIsExitTwoAndLeavesEveryOutputAsItWas) {
     }
 }
 
+// A file-size limit stands in for a full disk: with SIGXFSZ ignored a write
+// past it fails (EFBIG); otherwise the signal ends the run.
+TEST_F(HostOutputs, AFileThatCannotGrowLeavesTheOldOneAndNoTemporaryFile) {
+    struct Case {
+        const char *signalAction;
+        int exitCode;
+        std::string message;
+    };
+    const Case cases[] = {{"trap '' XFSZ", 2, "cannot write ok.csv: File too large"}, {":", 128 + SIGXFSZ, ""}};
+    for (const Case &c : cases) {
+        file("ok.csv", "old\n");
+        const Outcome outcome =
+            runProgram("/bin/sh", {"-c", std::string(c.signalAction) + "; ulimit -f 4; exec \"$0\" \"$@\"",
+                                   kHost.string(), "run", "cycle.csv", "--output-file", "ok.csv"},
+                       dir_);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.signalAction << ": " << outcome.err;
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_EQ(readFile(dir_ / "ok.csv"), "old\n");
+        EXPECT_EQ(leftInDirectory(), (std::vector<std::string>{"cycle.csv", "ok.csv"})) << c.signalAction;
+    }
+}
+
 TEST_F(HostOutputs, ASignalDuringARunLeavesNoTemporaryFile) {
     file("out.csv", "old\n");
     for (const int signal : {SIGINT, SIGTERM}) {
