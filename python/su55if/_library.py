@@ -385,9 +385,12 @@ class _Frame:
     def fits(self, values) -> bool:
         """Whether input vectors of these lengths go into this frame."""
         try:
-            return all(len(values[position]) == length for position, length in self.vector_lengths)
+            for position, length in self.vector_lengths:
+                if len(values[position]) != length:
+                    return False
         except TypeError:
             return False
+        return True
 
     def fill(self, values, where: str) -> None:
         """Writes the inputs; a TypeError or ValueError names the one at fault."""
@@ -409,6 +412,17 @@ class _Frame:
                         _vector_length(value, f"{where}: {argument.keyword}")
                     _explain(f"{where}: {argument.keyword}", value, is_vector)
                 raise
+
+    def call_scalars(self, values, where: str) -> None:
+        """fill() and call() written out in one, for a frame of scalar inputs
+        that cannot stop a run: the speed path (see Library._method)."""
+        try:
+            self.inputs[:] = values
+        except (TypeError, ValueError, OverflowError):
+            self.fill(values, where)
+            raise
+        self.status.value = 0
+        self.function(*self.arguments)
 
     def call(self, arguments=None) -> int:
         """Calls the procedure with the frame's arguments (call mode 0, the
@@ -459,7 +473,10 @@ class _Frame:
             return self.output(0)
         if self.scalar_outputs:
             return self.make_result(self.outputs[: self.scalar_outputs])
-        return self.make_result([self.output(k) for k in range(len(self.output_slices))])
+        outputs = self.outputs
+        return self.make_result(
+            [outputs[start] if stop is None else self.output(k) for k, (start, stop) in enumerate(self.output_slices)]
+        )
 
 
 # --- the library ---------------------------------------------------------------------------
@@ -636,10 +653,26 @@ class Library:
                 return frame.outputs[0]
             return make_result(frame.outputs[:output_count])
 
-        call.__name__ = procedure.method
-        call.__qualname__ = "Library." + procedure.method
-        call.__doc__ = _method_doc(procedure, twin)
-        return call
+        def call_scalars(*args, **kwargs):
+            # The speed path: call() for a procedure of scalars alone that
+            # cannot stop a run, on the one frame it ever needs, in as few
+            # steps as Python allows; call() is the plain version, which
+            # the first call and calls with keywords or options take.
+            frame = last.get(name)
+            if kwargs or len(args) != count or frame is None:
+                return call(*args, **kwargs)
+            frame.call_scalars(args, where)
+            if make_result is None:
+                return frame.outputs[0]
+            return make_result(frame.outputs[:output_count])
+
+        method = call
+        if not has_vectors and scalar_outputs and not procedure.reads_stage_table and not procedure.workspace:
+            method = call_scalars
+        method.__name__ = procedure.method
+        method.__qualname__ = "Library." + procedure.method
+        method.__doc__ = _method_doc(procedure, twin)
+        return method
 
     def call(self, name: str, inputs, outputs: Optional[Mapping] = None, *, mode=0.0, derivatives=None, workspace=None):
         """Calls any procedure by name, with every input given by the
@@ -744,10 +777,10 @@ class StepRecorder:
         if self._library._closed:
             raise ValueError(f"{self._library!r} is closed")
         frame = self._frame
-        frame.fill((signal, time), self._where)
         if mode == 0.0:
-            frame.call()
+            frame.call_scalars((signal, time), self._where)
         else:
+            frame.fill((signal, time), self._where)
             frame.call_with(_check_mode(mode, self._where), None, None)
         return frame.outputs[0]
 
