@@ -74,8 +74,13 @@ std::optional<std::string> libraryFileVersion(const std::string &path) {
     return std::nullopt;
 }
 
-void printVersions(std::FILE *out, const std::string &libraryPath) {
+void printHostVersion(std::FILE *out) {
     fmt::print(out, "su55if-host {}\n", SU55IF_VERSION_STRING);
+    // Out before any error about the library.
+    std::fflush(out);
+}
+
+void printLibraryVersion(std::FILE *out, const std::string &libraryPath) {
     const std::optional<std::string> version = libraryFileVersion(libraryPath);
     if (version) {
         fmt::print(out, "su55if library {} ({})\n", *version, libraryPath);

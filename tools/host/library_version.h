@@ -16,7 +16,8 @@ namespace host {
 std::optional<std::string> libraryFileVersion(const std::string &path);
 
 // What su55if-host --version prints: the host's version, then that of the
-// library file at `libraryPath`.
-void printVersions(std::FILE *out, const std::string &libraryPath);
+// library it loaded, from the file at `libraryPath`.
+void printHostVersion(std::FILE *out);
+void printLibraryVersion(std::FILE *out, const std::string &libraryPath);
 
 }  // namespace host

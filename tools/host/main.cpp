@@ -151,11 +151,12 @@ int hostMain(int argc, char **argv) {
     options.stopTime = positiveTime(stopTimeOption, stopTime);
     options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
 
-    const Library library(chooseLibraryPath(options.library));
     if (versionFlag->count() > 0) {
-        printVersions(stdout, library.path());
+        printHostVersion(stdout);
+        printLibraryVersion(stdout, Library(chooseLibraryPath(options.library)).path());
         return kExitOk;
     }
+    const Library library(chooseLibraryPath(options.library));
     if (options.logCalls) {
         fmt::print(stderr, "su55if-host: loaded {}\n", library.path());
     }
