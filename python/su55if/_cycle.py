@@ -7,6 +7,7 @@ Messages name the file, line and column of the first fault, as the host's do.
 
 from __future__ import annotations
 
+import io
 import math
 import re
 from collections import namedtuple
@@ -21,6 +22,8 @@ except ImportError:  # NumPy is optional
     numpy = None
 
 MAX_STAGES = 100  # what the library's stage table holds
+MAX_LINE_BYTES = 4 * 1024  # what a cycle file may hold: 100 stages and plenty of comments
+MAX_LINES = 10_000
 MAX_SAMPLES = 2.0e6  # samples a run may take; a run holds its whole timeline
 _COLUMNS = ("stage", "duration", "partner")
 
@@ -101,18 +104,43 @@ class _Parser:
         where = f"{self.name}:{line}:{column}" if column > 0 else f"{self.name}:{line}"
         raise CycleFileError(f"{where}: {message}")
 
-    def parse(self, data: bytes) -> Cycle:
-        if data.startswith(b"\xef\xbb\xbf"):
-            data = data[3:]
-        durations, partners = [], []
-        have_header = False
-        lines = data.split(b"\n")
-        if lines[-1] == b"":
-            lines.pop()
+    def lines(self, stream):
+        """The lines of a binary stream without their ends, at most
+        MAX_LINES of at most MAX_LINE_BYTES each: reading stops at the first
+        line past a cap, so memory stays within a line whatever the file."""
         line = 0
-        for line, content in enumerate(lines, start=1):
+        while True:
+            try:
+                content = stream.readline(MAX_LINE_BYTES + 2)
+            except OSError as error:
+                raise CycleFileError(f"{self.name}: cannot read the cycle file: {error.strerror}") from None
+            if not content:
+                return
+            line += 1
+            if line > MAX_LINES:
+                self.fail(
+                    line, 0, f"more than {MAX_LINES} lines: a cycle file holds at most {MAX_LINES}; stopped reading"
+                )
+            if content.endswith(b"\n"):
+                content = content[:-1]
             if content.endswith(b"\r"):
                 content = content[:-1]
+            if len(content) > MAX_LINE_BYTES:
+                self.fail(
+                    line,
+                    0,
+                    f"the line is longer than {MAX_LINE_BYTES} bytes, the most a cycle file line may hold; "
+                    "stopped reading",
+                )
+            if line == 1 and content.startswith(b"\xef\xbb\xbf"):
+                content = content[3:]  # a byte-order mark some editors write
+            yield line, content
+
+    def parse(self, stream) -> Cycle:
+        durations, partners = [], []
+        have_header = False
+        line = 0
+        for line, content in self.lines(stream):
             stripped = content.lstrip(b" \t")
             if not stripped or stripped.startswith(b"#"):
                 continue
@@ -213,20 +241,20 @@ class _Parser:
 def parse_cycle(text, name: str) -> Cycle:
     """A cycle from the text of a cycle file (str or bytes); `name` is used in messages."""
     data = text.encode("utf-8") if isinstance(text, str) else bytes(text)
-    return _Parser(name).parse(data)
+    return _Parser(name).parse(io.BytesIO(data))
 
 
 def read_cycle(path) -> Cycle:
     """Reads and checks a cycle file; CycleFileError names the first fault."""
     name = str(path)
     try:
-        with open(path, "rb") as file:
-            data = file.read()
+        file = open(path, "rb")
     except IsADirectoryError as error:
         raise CycleFileError(f"{name}: cannot read the cycle file: {error.strerror}") from None
     except OSError as error:
         raise CycleFileError(f"{name}: cannot open the cycle file: {error.strerror}") from None
-    return parse_cycle(data, name)
+    with file:
+        return _Parser(name).parse(file)
 
 
 class _Run:

@@ -79,6 +79,9 @@ def test_numbers_as_the_host_reads_them():
     assert cycle == su55if.Cycle("text", (0.5, 1.0, 10.0), (0.0, -1.0, 0.0))
     with pytest.raises(su55if.CycleFileError, match="cannot open the cycle file"):
         su55if.read_cycle(CHECKOUT / "examples" / "no-such.csv")
+    # Reading is bounded: an endless line stops at the cap.
+    with pytest.raises(su55if.CycleFileError, match="^/dev/zero:1: the line is longer than 4096 bytes"):
+        su55if.read_cycle("/dev/zero")
 
 
 def test_timeline_as_array_and_chart(tmp_path):
