@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import io
 import math
+import os
 import re
 from collections import namedtuple
 from dataclasses import dataclass
@@ -40,8 +41,66 @@ class CycleFileError(ValueError):
     names the file, the line and, where there is one, the column."""
 
 
-def _text(raw: bytes) -> str:
-    return raw.decode("utf-8", "backslashreplace")
+def _utf8_length(text: bytes, i: int) -> int:
+    """The length of the valid UTF-8 sequence at text[i], or 0 when it is
+    not one (a stray byte, a cut sequence, an overlong form, a surrogate, a
+    value above U+10FFFF)."""
+    lead = text[i]
+    if 0xC2 <= lead <= 0xDF:
+        length, value = 2, lead & 0x1F
+    elif 0xE0 <= lead <= 0xEF:
+        length, value = 3, lead & 0x0F
+    elif 0xF0 <= lead <= 0xF4:
+        length, value = 4, lead & 0x07
+    else:
+        return 0
+    if len(text) - i < length:
+        return 0
+    for byte in text[i + 1 : i + length]:
+        if byte & 0xC0 != 0x80:
+            return 0
+        value = value << 6 | byte & 0x3F
+    smallest = {2: 0x80, 3: 0x800, 4: 0x10000}[length]
+    if value < smallest or 0xD800 <= value <= 0xDFFF or value > 0x10FFFF:
+        return 0
+    return length
+
+
+_ESCAPES = {0x0A: "\\n", 0x09: "\\t", 0x0D: "\\r", 0x00: "\\0"}
+
+
+def _escape(text: bytes, limit: Optional[int], in_quotes: bool) -> str:
+    """Text from a file as a message shows it, as the host shows it: control
+    characters and bytes that are not UTF-8 escaped, cut after `limit`
+    characters with "..."."""
+    shown, characters, i = [], 0, 0
+    while i < len(text):
+        if characters == limit:
+            return "".join(shown) + "..."
+        characters += 1
+        code = text[i]
+        length = 1 if code < 0x80 else _utf8_length(text, i)
+        if length == 0 or (length == 2 and code == 0xC2 and text[i + 1] < 0xA0):
+            shown.append(f"\\x{code:02X}")  # not UTF-8, or a C1 control
+            length = 1
+        elif code in _ESCAPES:
+            shown.append(_ESCAPES[code])
+        elif code < 0x20 or code == 0x7F:
+            shown.append(f"\\x{code:02X}")
+        elif in_quotes and code in b'"\\':
+            shown.append("\\" + chr(code))
+        else:
+            shown.append(text[i : i + length].decode("utf-8"))
+        i += length
+    return "".join(shown)
+
+
+def _printable(text, limit: Optional[int] = None) -> str:
+    return _escape(os.fsencode(text) if isinstance(text, (str, os.PathLike)) else text, limit, False)
+
+
+def _quoted(text: bytes, limit: int = 40) -> str:
+    return '"' + _escape(text, limit, True) + '"'
 
 
 def readable(value: float) -> str:
@@ -101,7 +160,8 @@ class _Parser:
         self.header_line = 0
 
     def fail(self, line: int, column: int, message: str):
-        where = f"{self.name}:{line}:{column}" if column > 0 else f"{self.name}:{line}"
+        name = _printable(self.name)
+        where = f"{name}:{line}:{column}" if column > 0 else f"{name}:{line}"
         raise CycleFileError(f"{where}: {message}")
 
     def lines(self, stream):
@@ -113,7 +173,7 @@ class _Parser:
             try:
                 content = stream.readline(MAX_LINE_BYTES + 2)
             except OSError as error:
-                raise CycleFileError(f"{self.name}: cannot read the cycle file: {error.strerror}") from None
+                raise CycleFileError(f"{_printable(self.name)}: cannot read the cycle file: {error.strerror}") from None
             if not content:
                 return
             line += 1
@@ -171,11 +231,11 @@ class _Parser:
         for text, column in self.fields(content):
             if not text:
                 self.fail(line, column, "empty column name in the header (expected stage,duration,partner)")
-            name = _text(text)
+            name = text.decode("latin-1")
             if name not in _COLUMNS:
-                self.fail(line, column, f'unknown column "{name}" (the columns are stage, duration and partner)')
+                self.fail(line, column, f"unknown column {_quoted(text)} (the columns are stage, duration and partner)")
             if name in self.columns:
-                self.fail(line, column, f'column "{name}" appears twice')
+                self.fail(line, column, f"column {_quoted(text)} appears twice")
             self.columns.append(name)
         for name in _COLUMNS:
             if name not in self.columns:
@@ -204,12 +264,12 @@ class _Parser:
         expected = len(durations) + 1
         text, column = field["stage"]
         if stage != math.trunc(stage):
-            self.fail(line, column, f'stage "{_text(text)}" is not a whole number')
+            self.fail(line, column, f"stage {_quoted(text)} is not a whole number")
         if stage != expected:
             self.fail(
                 line,
                 column,
-                f"stage {_text(text)} is out of order: expected stage {expected} "
+                f"stage {_printable(text, 40)} is out of order: expected stage {expected} "
                 "(stages are numbered 1, 2, 3, ... in order)",
             )
         if expected > MAX_STAGES:
@@ -217,12 +277,12 @@ class _Parser:
 
         duration = self.number(field["duration"], "duration", line)
         if duration < 0.0:
-            self.fail(line, field["duration"][1], f"duration {_text(field['duration'][0])} is negative")
+            self.fail(line, field["duration"][1], f"duration {_printable(field['duration'][0], 40)} is negative")
 
         partner = self.number(field["partner"], "partner", line)
         if partner != math.trunc(partner):
             text, column = field["partner"]
-            self.fail(line, column, f'partner "{_text(text)}" is not a whole number (a stage number, signed, or 0)')
+            self.fail(line, column, f"partner {_quoted(text)} is not a whole number (a stage number, signed, or 0)")
         durations.append(duration)
         partners.append(partner)
 
@@ -232,9 +292,9 @@ class _Parser:
             self.fail(line, column, f"missing value for {column_name}")
         value = _number(text)
         if value is None:
-            self.fail(line, column, f'{column_name} "{_text(text)}" is not a number')
+            self.fail(line, column, f"{column_name} {_quoted(text)} is not a number")
         if not math.isfinite(value):
-            self.fail(line, column, f'{column_name} "{_text(text)}" is not a finite number')
+            self.fail(line, column, f"{column_name} {_quoted(text)} is not a finite number")
         return value
 
 
@@ -250,9 +310,9 @@ def read_cycle(path) -> Cycle:
     try:
         file = open(path, "rb")
     except IsADirectoryError as error:
-        raise CycleFileError(f"{name}: cannot read the cycle file: {error.strerror}") from None
+        raise CycleFileError(f"{_printable(name)}: cannot read the cycle file: {error.strerror}") from None
     except OSError as error:
-        raise CycleFileError(f"{name}: cannot open the cycle file: {error.strerror}") from None
+        raise CycleFileError(f"{_printable(name)}: cannot open the cycle file: {error.strerror}") from None
     with file:
         return _Parser(name).parse(file)
 

@@ -2,6 +2,7 @@
 example, the same records when the library stops the run, the same
 messages for faulty files."""
 
+import os
 import subprocess
 
 import pytest
@@ -59,12 +60,14 @@ FAULTY_FILES = {
     "missing value": b"stage,duration,partner\n1,\t,0\n",
     "partner not whole": b"stage,duration,partner\n1,10,+2.5\n",
     "too many stages": b"stage,duration,partner\n" + b"".join(b"%d,1,0\n" % k for k in range(1, 102)),
+    "hostile value": b"stage,duration,partner\n1,\"\\\x1b[2J\xc2\x85\xff\xe2\x82\xac" + b"9" * 60 + b",0\n",
+    "hostile order": b"stage,duration,partner\n\t\x00" + b"7" * 50 + b",1,0\n",
 }
 
 
 @pytest.mark.parametrize("content", FAULTY_FILES.values(), ids=FAULTY_FILES.keys())
 def test_faulty_files_get_the_hosts_message(host, tmp_path, content):
-    path = tmp_path / "cycle.csv"
+    path = tmp_path / os.fsdecode(b"cycle\x1b\xe9.csv")  # a name that must be escaped too
     path.write_bytes(content)
     expected = run_host(host, "check", path)
     assert expected.returncode == 2
