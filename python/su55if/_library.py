@@ -29,6 +29,7 @@ try:
     import numpy
 except ImportError:  # NumPy is optional
     numpy = None
+_ARRAY = (numpy.ndarray,) if numpy is not None else ()
 
 LIBRARY_FILE = "libsu55if.so"
 FATAL = 4  # the status a procedure leaves after a diagnostic that stops the run
@@ -53,6 +54,9 @@ class SimulationTerminated(RuntimeError):
         self.status = FATAL
         lines = "".join("\n  " + record for record in records)
         super().__init__(f"{procedure} stopped the run (status {FATAL}):{lines}")
+
+    def __reduce__(self):
+        return type(self), (self.procedure, self.records)
 
 
 # --- finding and loading the library -------------------------------------------------------
@@ -199,7 +203,7 @@ def _kind(value) -> str:
 
 
 def _is_array(value) -> bool:
-    return numpy is not None and isinstance(value, numpy.ndarray)
+    return isinstance(value, _ARRAY)
 
 
 def _vector_length(value, where: str) -> int:
@@ -397,7 +401,7 @@ class _Frame:
         for first, last, is_vector, start, stop in self.runs:
             value = values[first] if is_vector else values[first:last]
             try:
-                if is_vector and _is_array(value):
+                if is_vector and isinstance(value, _ARRAY):
                     if value.dtype.kind not in "biuf":
                         raise TypeError
                     if self._view is None:
