@@ -59,8 +59,8 @@ ChartInput chartInput(const Cycle &cycle, const Simulator &simulator, const std:
                       const RunSettings &settings) {
     ChartInput input;
     input.title = cycle.name;
-    input.subtitle = fmt::format("actionCode of the stage in force ({}, every {})", simulator.timingName(),
-                                 settings.outputInterval);
+    input.subtitle = fmt::format("Computed by SU55IF_DEFST, {} and {}, sampled every {}.", simulator.timingName(),
+                                 simulator.decodingName(), settings.outputInterval);
     input.partners = cycle.partners;
     input.schedules.emplace_back(0.0, simulator.schedule().durations);
     input.stages.name = "stage";
