@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <set>
 #include <string>
 
@@ -166,7 +167,7 @@ TEST(ChartLayout, TextIsEscapedForXmlAndMadeValidUtf8) {
     }
 }
 
-TEST(ChartLayout, ReadsPartnersAsTheLibraryDoesAndSurvivesEmptyInput) {
+TEST(ChartLayout, ReadsPartnersAsTheLibraryDoes) {
     ChartInput input = makeInput(kCases[0]);
     input.partners = {2.6, 0.0, 0.6, 0.4};  // 1 and 3 linked both ways, 4 links nowhere
     std::set<std::string> texts;
@@ -175,10 +176,25 @@ TEST(ChartLayout, ReadsPartnersAsTheLibraryDoesAndSurvivesEmptyInput) {
     }
     EXPECT_TRUE(texts.count("1↔3"));
     EXPECT_EQ(texts.count("1↔2"), 0u);
+}
 
-    ChartInput empty;
-    empty.stopTime = std::nan("");
-    EXPECT_TRUE(wellFormed(host::renderChart(empty)));
+TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
+    const double inf = INFINITY;
+    const double nan = std::nan("");
+    ChartInput hostile;
+    hostile.schedules = {{0.0, {nan, -5.0, 1e308, 1e308, inf, 0.0}}, {nan, {}}, {inf, {1.0}}};
+    hostile.partners = {nan, 1e300, -2.0, 1.0, -inf, 6.0};
+    hostile.stages = {"stage", {{0.0, 1.0}, {nan, 1e9}, {5.0, -3.0}, {1.0, nan}, {inf, 2.0}}};
+    hostile.spans = {{"delayForCode1", {{0.0, 1e20}, {1.0, 1e20 + 1.0}, {2.0, -1e308}, {3.0, 1e308}}}};
+    hostile.codes = {{"actionCode", {{0.0, nan}, {1.0, inf}, {2.0, -inf}}}, {"tiny", {{0.0, 5e-324}, {1.0, 0.0}}}};
+    for (double stopTime : {nan, 0.0, 5e-324, 1e308, inf}) {
+        for (ChartInput input : {ChartInput{}, hostile}) {
+            input.stopTime = stopTime;
+            const std::string svg = host::renderChart(input);
+            EXPECT_TRUE(wellFormed(svg)) << stopTime;
+            EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf))"))) << stopTime;
+        }
+    }
 }
 
 TEST(ChartLayout, SizeFollowsTheWidthNotTheLengthOfTheRun) {

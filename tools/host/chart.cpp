@@ -25,6 +25,7 @@ constexpr double kRowStep = 14.0;     // between two rows of stage numbers under
 constexpr int kNumberRows = 4;        // rows for the numbers of stages too narrow to hold them
 constexpr double kMaxTagShift = 60.0; // how far such a number may sit from its stage
 constexpr std::size_t kMaxBars = 6;   // schedules drawn as bars; the rest are counted
+constexpr int kMaxTicks = 40;         // on any axis
 constexpr int kMaxMarks = 200;        // cycle starts and schedule changes marked over the run
 constexpr double kLegendNameWidth = 180.0;
 
@@ -33,7 +34,7 @@ constexpr std::array<const char *, 8> kPalette{"#8dd3c7", "#ffffb3", "#bebada", 
 constexpr std::array<const char *, 4> kLineColours{"#c0392b", "#2ca02c", "#8e44ad", "#8c564b"};
 
 const char *stageColour(int stage) {
-    return kPalette[static_cast<std::size_t>(std::max(stage - 1, 0)) % kPalette.size()];
+    return kPalette[stage > 0 ? static_cast<std::size_t>(stage - 1) % kPalette.size() : 0];
 }
 
 // ---------------------------------------------------------------- text
@@ -582,7 +583,8 @@ double drawLegend(Builder &out, const std::vector<Bar> &bars, const std::vector<
 struct TimeAxis {
     double stopTime;
     double scale;
-    double x(double time) const { return kLeft + std::clamp(time, 0.0, stopTime) * scale; }
+    // A time that is not a number is drawn at the start, as a time before it.
+    double x(double time) const { return kLeft + (std::isnan(time) ? 0.0 : std::clamp(time, 0.0, stopTime)) * scale; }
 };
 
 // A series as a step path, its value held from each point to the next and to
@@ -640,28 +642,34 @@ struct Range {
 };
 
 Range rangeOf(const std::vector<ChartSeries> &series, bool withZero) {
-    double low = withZero ? 0.0 : std::numeric_limits<double>::infinity();
-    double high = withZero ? 0.0 : -std::numeric_limits<double>::infinity();
+    // Values beyond these are drawn at the edge, so that the range stays finite.
+    constexpr double kLimit = 1e300;
+    double low = withZero ? 0.0 : kLimit;
+    double high = withZero ? 0.0 : -kLimit;
     bool whole = true;
     for (const ChartSeries &s : series) {
         for (const auto &point : s.points) {
             if (std::isfinite(point.second)) {
-                low = std::min(low, point.second);
-                high = std::max(high, point.second);
-                whole = whole && point.second == std::round(point.second);
+                const double value = std::clamp(point.second, -kLimit, kLimit);
+                low = std::min(low, value);
+                high = std::max(high, value);
+                whole = whole && value == std::round(value);
             }
         }
     }
     if (!(low <= high)) {
         return {};
     }
-    if (whole && high - low <= 6.0) {
+    if (whole && high - low <= 6.0 && low + 1.0 > low) {
         return {low, std::max(high, low + 1.0), 1.0};
     }
-    if (high == low) {
+    if (!(high - low > std::fabs(low) * 1e-9)) {
         high = low + std::max(std::fabs(low), 1.0);
     }
     const double step = niceStep(high - low, 3.0);
+    if (!(step > 0.0) || !std::isfinite(step)) {
+        return {};
+    }
     return {std::floor(low / step) * step, std::ceil(high / step) * step, step};
 }
 
@@ -679,8 +687,9 @@ double drawLane(Builder &out, const std::vector<ChartSeries> &series, const std:
         return bottom - (v - range.low) / (range.high - range.low) * height;
     };
     const double right = axis.x(axis.stopTime);
-    for (double tick = std::ceil(range.low / range.step) * range.step; tick <= range.high * (1.0 + 1e-12) + 1e-300;
-         tick += range.step) {
+    const double firstTick = std::ceil(range.low / range.step) * range.step;
+    for (int i = 0; i <= kMaxTicks && firstTick + i * range.step <= range.high; ++i) {
+        const double tick = firstTick + i * range.step;
         out.shape(R"svg(<line x1="{}" y1="{:.2f}" x2="{:.2f}" y2="{:.2f}" stroke="#ddd"/>)svg", kLeft, yOf(tick),
                   right, yOf(tick));
         out.tryPlace(Builder::text(number(tick), kLeft - 8.0, yOf(tick) + 4.0, Anchor::end, 11.0, false, "#555"));
@@ -715,7 +724,8 @@ double drawStageStrip(Builder &out, const ChartSeries &stages, const TimeAxis &a
             continue;
         }
         const double from = drawnTo < 0.0 ? x : drawnTo;
-        const int stage = static_cast<int>(std::clamp(points[i].second, 0.0, 1000.0));
+        const double value = points[i].second;
+        const int stage = value >= 1.0 && value <= 1000.0 ? static_cast<int>(value) : 0;
         out.shape(R"svg(<rect x="{:.2f}" y="{}" width="{:.2f}" height="{}" fill="{}"/>)svg", from, top, end - from,
                   kHeight, stageColour(stage));
         drawnTo = end;
@@ -730,13 +740,12 @@ double drawStageStrip(Builder &out, const ChartSeries &stages, const TimeAxis &a
 
 // Everything over the run: the stage strip, the spans, each other output in a
 // lane of its own, cycle starts dotted, schedule changes dashed, the time axis.
-double drawRun(Builder &out, const ChartInput &input, const std::vector<Bar> &allBars, const TimeAxis &axis,
-               double top) {
+double drawRun(Builder &out, const ChartInput &input, const TimeAxis &axis, double top) {
     const double panelTop = top;
     // Schedule changes labelled in a row of their own at the top.
     std::vector<double> changes;
-    for (std::size_t i = 1; i < allBars.size() && changes.size() < static_cast<std::size_t>(kMaxMarks); ++i) {
-        changes.push_back(allBars[i].from);
+    for (std::size_t i = 1; i < input.schedules.size() && changes.size() < static_cast<std::size_t>(kMaxMarks); ++i) {
+        changes.push_back(input.schedules[i].first);
     }
     if (!changes.empty()) {
         top += 16.0;
@@ -779,7 +788,7 @@ double drawRun(Builder &out, const ChartInput &input, const std::vector<Bar> &al
     const double axisY = panelBottom + 16.0;
     const double plotWidth = axis.x(axis.stopTime) - kLeft;
     const double step = niceStep(axis.stopTime, plotWidth / 90.0);
-    for (int i = 0; i * step <= axis.stopTime * (1.0 + 1e-12); ++i) {
+    for (int i = 0; i <= kMaxTicks && i * step <= axis.stopTime * (1.0 + 1e-12); ++i) {
         out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="#555"/>)svg",
                   axis.x(i * step), panelBottom, panelBottom + 4.0);
         out.tryPlace(Builder::text(number(i * step), axis.x(i * step), axisY, Anchor::middle, 11.0, false, "#555"));
@@ -791,13 +800,12 @@ double drawRun(Builder &out, const ChartInput &input, const std::vector<Bar> &al
 
 // The schedules drawn as bars: all of them, or the first ones and the last.
 std::vector<Bar> barsOf(const ChartInput &input) {
+    const auto &schedules = input.schedules;
     std::vector<Bar> bars;
-    for (const auto &[from, durations] : input.schedules) {
-        Bar bar;
-        bar.from = from;
-        bar.durations = durations;
-        bar.cycleDuration = cycleDurationOf(durations);
-        bars.push_back(std::move(bar));
+    for (std::size_t i = 0; i < schedules.size(); ++i) {
+        if (i + 1 < kMaxBars || i + 1 == schedules.size()) {
+            bars.push_back({schedules[i].first, schedules[i].second, cycleDurationOf(schedules[i].second), {}, {}});
+        }
     }
     if (bars.empty()) {
         bars.emplace_back();
@@ -809,12 +817,8 @@ std::vector<Bar> barsOf(const ChartInput &input) {
 
 ChartLayout layoutChart(const ChartInput &input) {
     Builder out;
-    const std::vector<Bar> allBars = barsOf(input);
-    std::vector<Bar> bars(allBars.begin(), allBars.begin() + static_cast<std::ptrdiff_t>(
-                                                                 std::min(allBars.size(), kMaxBars - 1)));
-    if (allBars.size() >= kMaxBars) {
-        bars.push_back(allBars.back());
-    }
+    std::vector<Bar> bars = barsOf(input);
+    const std::size_t scheduleCount = input.schedules.size();
     const std::size_t stageCount = bars.front().durations.size();
     const double plotWidth = std::clamp(kPlotWidthPerStage * static_cast<double>(stageCount), kMinPlotWidth,
                                         kMaxPlotWidth);
@@ -854,15 +858,15 @@ ChartLayout layoutChart(const ChartInput &input) {
                                 "one, the arrowhead at the partner.",
                                 20.0, y, Anchor::start, 12.0, false, "#555"));
     }
-    if (allBars.size() > 1) {
+    if (scheduleCount > 1) {
         y += 18.0;
         out.place(Builder::text(
-            allBars.size() > bars.size()
+            scheduleCount > bars.size()
                 ? fmt::format("The durations changed {} times during the run: the first {} schedules and the last "
                               "are drawn.",
-                              allBars.size() - 1, bars.size() - 1)
+                              scheduleCount - 1, bars.size() - 1)
                 : fmt::format("The durations changed {} times during the run: one bar per schedule.",
-                              allBars.size() - 1),
+                              scheduleCount - 1),
             20.0, y, Anchor::start, 12.0, false, "#555"));
     }
     placeLinkEnds(links, bars.front().lefts, bars.front().widths);
@@ -893,11 +897,11 @@ ChartLayout layoutChart(const ChartInput &input) {
     }
 
     double stopTime = input.stopTime;
-    if (!(stopTime > 0.0) || !std::isfinite(stopTime)) {
+    if (!(stopTime > 0.0 && std::isfinite(stopTime) && std::isfinite(plotWidth / stopTime))) {
         stopTime = 1.0;
     }
     const TimeAxis axis{stopTime, plotWidth / stopTime};
-    y = drawRun(out, input, allBars, axis, y + 14.0);
+    y = drawRun(out, input, axis, y + 14.0);
 
     out.layout.width = width;
     out.layout.height = std::ceil(y + 14.0);
