@@ -117,7 +117,10 @@ double charWidth(unsigned char c) {
     if (c >= 'A' && c <= 'Z') {
         return 0.8;
     }
-    return c == ' ' ? 0.34 : 0.5;
+    if (c == '#' || c == '+' || c == '<' || c == '=' || c == '>' || c == '^' || c == '~') {
+        return 0.84;
+    }
+    return c == ' ' ? 0.34 : 0.66;
 }
 
 double textWidth(const std::string &text, double size, bool bold) {
@@ -854,8 +857,9 @@ ChartLayout layoutChart(const ChartInput &input) {
                                             static_cast<int>(std::min(input.partners.size(), stageCount)));
     if (!links.empty()) {
         y += 18.0;
-        out.place(Builder::text("Links over the first bar: solid for a positive table entry, dashed for a negative "
-                                "one, the arrowhead at the partner.",
+        out.place(Builder::text(fmt::format("Links{}: solid for a positive table entry, dashed for a negative one, the "
+                                            "arrowhead at the partner.",
+                                            bars.size() > 1 ? " over the first bar" : ""),
                                 20.0, y, Anchor::start, 12.0, false, "#555"));
     }
     if (scheduleCount > 1) {
