@@ -14,7 +14,7 @@ namespace host {
 namespace {
 
 constexpr double kLeft = 100.0;  // room for the names of rows and the values of ticks
-constexpr double kRight = 40.0;
+constexpr double kRight = 60.0;
 constexpr double kMinPlotWidth = 860.0;
 constexpr double kMaxPlotWidth = 1800.0;
 constexpr double kPlotWidthPerStage = 18.0;
@@ -227,10 +227,12 @@ public:
         return t;
     }
 
-    // Whether a box keeps a small gap to everything placed.
+    // Whether a box lies within the chart's width and keeps a small gap to
+    // everything placed.
     bool fits(const ChartBox &box) const {
         const ChartBox padded{box.left - kGap, box.top - kGap / 2.0, box.right + kGap, box.bottom + kGap / 2.0};
-        return std::none_of(obstacles_.begin(), obstacles_.end(), [&](const ChartBox &o) { return overlap(padded, o); }) &&
+        return box.left >= 0.0 && box.right <= layout.width &&
+               std::none_of(obstacles_.begin(), obstacles_.end(), [&](const ChartBox &o) { return overlap(padded, o); }) &&
                std::none_of(lines_.begin(), lines_.end(), [&](const Segment &l) { return crosses(l, padded); });
     }
 
@@ -482,6 +484,22 @@ double drawBar(Builder &out, const Bar &bar, const std::vector<std::string> &nam
         }
     }
 
+    // Start times under the bar: the cycle's start and end before the numbers
+    // below, every other one after them where it finds room.
+    std::vector<std::pair<double, double>> boundaries{{kLeft, 0.0}};  // (x, time)
+    double start = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+        start += std::isfinite(bar.durations[k]) ? std::max(bar.durations[k], 0.0) : 0.0;
+        boundaries.emplace_back(bar.lefts[k] + bar.widths[k], start);
+    }
+    auto startTime = [&](const std::pair<double, double> &boundary, double shift, Anchor anchor) {
+        out.tryPlace(Builder::text(number(boundary.second), boundary.first + shift, bottom + 15.0, anchor, 10.0, false,
+                                   "#555"));
+    };
+    // Beside the bar's ends, clear of the numbers of its first and last stages.
+    startTime(boundaries.back(), 3.0, Anchor::start);
+    startTime(boundaries.front(), -3.0, Anchor::end);
+
     // Numbers of narrow stages on tags in rows under the bar, left to right:
     // each tag in the row that moves it least from its stage, never over a
     // tag or leader line placed before, its leader crossing no text.
@@ -524,21 +542,13 @@ double drawBar(Builder &out, const Bar &bar, const std::vector<std::string> &nam
                   stageColour(static_cast<int>(k) + 1));
     }
 
-    // Start times: the end of the cycle and 0 first, then every stage start
-    // that finds room; a tick at every boundary.
-    const double timeY = bottom + 15.0;
-    std::vector<std::pair<double, double>> boundaries{{kLeft, 0.0}};  // (x, time)
-    double start = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-        start += std::isfinite(bar.durations[k]) ? std::max(bar.durations[k], 0.0) : 0.0;
-        boundaries.emplace_back(bar.lefts[k] + bar.widths[k], start);
-    }
-    std::vector<std::pair<double, double>> starts{boundaries.back()};
-    starts.insert(starts.end(), boundaries.begin(), boundaries.end() - 1);
-    for (const auto &[x, time] : starts) {
+    // The start times that found room, a tick at every boundary.
+    for (const auto &[x, time] : boundaries) {
         out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="#555"/>)svg", x, bottom,
                   bottom + 4.0);
-        out.tryPlace(Builder::text(number(time), x, timeY, Anchor::middle, 10.0, false, "#555"));
+    }
+    for (std::size_t k = 1; k + 1 < boundaries.size(); ++k) {
+        startTime(boundaries[k], 0.0, Anchor::middle);
     }
     return bottom + 18.0 + kRowStep * rowsUsed + 6.0;
 }
@@ -826,6 +836,7 @@ ChartLayout layoutChart(const ChartInput &input) {
     const double plotWidth = std::clamp(kPlotWidthPerStage * static_cast<double>(stageCount), kMinPlotWidth,
                                         kMaxPlotWidth);
     const double width = kLeft + plotWidth + kRight;
+    out.layout.width = width;
     double longest = 0.0;
     for (const Bar &bar : bars) {
         longest = std::max(longest, bar.cycleDuration);
