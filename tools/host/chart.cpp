@@ -724,28 +724,31 @@ double drawLane(Builder &out, const std::vector<ChartSeries> &series, const std:
     return bottom;
 }
 
-// The stage in force as a strip of coloured boxes, numbered where they have room.
+// The stage in force as a strip of coloured boxes, numbered where they have
+// room. Stages shorter than half a pixel are drawn together with the next ones
+// as one grey box, so that a long run is drawn at the chart's resolution.
 double drawStageStrip(Builder &out, const ChartSeries &stages, const TimeAxis &axis, double top) {
     constexpr double kHeight = 16.0;
     const auto &points = stages.points;
-    double drawnTo = -1.0;
+    double from = 0.0;     // where the part not drawn yet begins
+    std::size_t held = 0;  // how many stages it holds
     for (std::size_t i = 0; i < points.size(); ++i) {
         const double x = axis.x(points[i].first);
         const double end = axis.x(i + 1 < points.size() ? points[i + 1].first : axis.stopTime);
-        // Boxes under half a pixel are left to the next one that is drawn.
-        if (end - std::max(x, drawnTo) < 0.5 && i + 1 < points.size()) {
+        from = held == 0 ? x : from;
+        ++held;
+        if (end - from < 0.5 && i + 1 < points.size()) {
             continue;
         }
-        const double from = drawnTo < 0.0 ? x : drawnTo;
         const double value = points[i].second;
         const int stage = value >= 1.0 && value <= 1000.0 ? static_cast<int>(value) : 0;
-        out.shape(R"svg(<rect x="{:.2f}" y="{}" width="{:.2f}" height="{}" fill="{}"/>)svg", from, top, end - from,
-                  kHeight, stageColour(stage));
-        drawnTo = end;
+        out.shape(R"svg(<rect x="{:.2f}" y="{}" width="{:.2f}" height="{}" fill="{}"/>)svg", from, top,
+                  std::max(end - from, 0.0), kHeight, held == 1 ? stageColour(stage) : "#bbb");
         const ChartText t = Builder::text(fmt::format("{}", stage), (x + end) / 2.0, top + 12.0, Anchor::middle, 10.0);
-        if (t.box.right - t.box.left <= end - x - 2.0) {
+        if (held == 1 && t.box.right - t.box.left <= end - x - 2.0) {
             out.tryPlace(t);
         }
+        held = 0;
     }
     out.place(Builder::text("stage", kLeft - 8.0, top + 12.0, Anchor::end));
     return top + kHeight;
