@@ -6,13 +6,15 @@
  * realInputs[inputOffsets[k-1] - 1] on (offsets are 1-based), output
  * argument k is written from realOutputs[outputOffsets[k-1] - 1] on.
  *
- * callMode is truncated to an integer: 0 computes outputs, 3 zeroes the
- * derivative block (derivativeCount1 * derivativeCount2 reals), 4 does both,
- * any other value does neither.
+ * callMode is truncated to an integer: SU55IF_MODE_OUTPUTS (0) computes
+ * outputs, SU55IF_MODE_DERIVATIVES (3) zeroes the derivative block
+ * (derivativeCount1 * derivativeCount2 reals), SU55IF_MODE_BOTH (4) does
+ * both, any other value does neither.
  *
- * status is left as the host set it, except: 4 after a fatal diagnostic
- * (written to standard output, ending with "Simulation Terminated"), and 1
- * after every call of SU55IF_REPTIM. A host must stop the run on 4.
+ * status is left as the host set it, except: SU55IF_STATUS_FATAL (4) after a
+ * fatal diagnostic (written to standard output, ending with "Simulation
+ * Terminated"), and SU55IF_STATUS_REPTIM (1) after every call of
+ * SU55IF_REPTIM. A host must stop the run on SU55IF_STATUS_FATAL.
  *
  * The stage schedule is one table per loaded library, shared by every model
  * instance in the process. Calls must not overlap.
@@ -25,6 +27,18 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* The number of stages the stage schedule has room for (slots 1 to 100). */
+#define SU55IF_MAX_STAGES 100
+
+/* The values the library writes to status. */
+#define SU55IF_STATUS_FATAL 4  /* after a diagnostic: the host must end the run */
+#define SU55IF_STATUS_REPTIM 1 /* after every call of SU55IF_REPTIM */
+
+/* The call modes (callMode, truncated toward zero). */
+#define SU55IF_MODE_OUTPUTS 0     /* compute and write the outputs */
+#define SU55IF_MODE_DERIVATIVES 3 /* zero the derivative block only */
+#define SU55IF_MODE_BOTH 4        /* both */
 
 /* SU55IF_API marks the nine exported procedures. Define SU55IF_BUILDING only
  * when building the library itself. */

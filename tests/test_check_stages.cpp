@@ -2,20 +2,14 @@
 // observed through the stage definition.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
-#include <limits>
 #include <optional>
 #include <vector>
 
-#include "harness/host.h"
-#include "harness/schedule.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
-using namespace su55if_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const std::vector<double> kBase{10, 20, 30, 40, 50};
 
 void expectSlots(const Library &lib, const std::vector<double> &expected) {
@@ -134,7 +128,7 @@ TEST(StageChangeCheck, RefusesMoreThanOneHundredStages) {
                   (std::vector<std::string>{"Number of stages " + std::to_string(size) +
                                                 " is greater than maximum of 100 allowed.",
                                             "Simulation Terminated"}));
-        EXPECT_EQ(r.status, 4);
+        EXPECT_EQ(r.status, SU55IF_STATUS_FATAL);
         EXPECT_TRUE(r.outputsUntouched());
         EXPECT_TRUE(r.derivativesUntouched());
         expectSlots(library, kBase);
@@ -167,3 +161,4 @@ TEST(StageChangeCheck, LeavesRequestedDurationsForTheStageDefinition) {
 }
 
 }  // namespace
+}  // namespace su55if::test

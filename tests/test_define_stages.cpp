@@ -5,16 +5,13 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
-#include "harness/host.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
-using namespace su55if_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 struct Define {
     std::vector<double> requested;
@@ -49,7 +46,7 @@ struct Table {
 };
 
 Table readTable(const Library &library, int slots = 3) {
-    const Result r = defineStages(library, {.requested = {}, .time = kNaN, .reported = slots});
+    const Result r = reportSchedule(library, 1.0, static_cast<std::size_t>(slots));
     return {r.outputs[0], r.out(5)};
 }
 
@@ -151,7 +148,7 @@ TEST(DefineStages, StageLimit) {
     EXPECT_EQ(refused.printedLines(), (std::vector<std::string>{
                                           "Number of stages 101 is greater than maximum of 100 allowed.",
                                           "Simulation Terminated"}));
-    EXPECT_EQ(refused.status, 4);
+    EXPECT_EQ(refused.status, SU55IF_STATUS_FATAL);
     EXPECT_TRUE(refused.outputsUntouched());
     EXPECT_TRUE(refused.derivativesUntouched());
     EXPECT_EQ(readTable(library, 100).durations, hundred);
@@ -241,3 +238,4 @@ TEST(DefineStages, AcceptsInEveryCallModeButReportsOnlyWhenAsked) {
 }
 
 }  // namespace
+}  // namespace su55if::test

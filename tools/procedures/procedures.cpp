@@ -29,7 +29,7 @@ int indexOf(const Procedure &procedure, std::span<const Argument> arguments, std
 // for a vector sized by its own element of the size vector, and the length
 // of the argument that owns the element for one that shares it.
 std::vector<int> argumentLengths(const Procedure &procedure, std::span<const Argument> arguments,
-                                 std::initializer_list<Length> lengths) {
+                                 std::span<const Length> lengths) {
     std::vector<int> result(arguments.size(), 1);
     for (std::size_t k = 0; k < arguments.size(); ++k) {
         const Argument &argument = arguments[k];
@@ -101,7 +101,7 @@ int outputIndex(const Procedure &procedure, std::string_view name) {
     return indexOf(procedure, procedure.outputs, name, "output");
 }
 
-Frame::Frame(const Procedure &procedure, std::initializer_list<Length> lengths, Placement placement)
+Frame::Frame(const Procedure &procedure, std::span<const Length> lengths, Placement placement)
     : procedure_(&procedure) {
     for (const Length &length : lengths) {
         const auto named = [&](const Argument &argument) { return argument.name == length.first; };

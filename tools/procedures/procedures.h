@@ -73,9 +73,12 @@ public:
     // shares another argument's size (the durations in force of
     // SU55IF_DEFST) takes that argument's length. Throws
     // std::invalid_argument for an unknown name, a missing or negative length.
-    Frame(const Procedure &procedure, std::initializer_list<Length> lengths = {}, Placement placement = {});
+    Frame(const Procedure &procedure, std::initializer_list<Length> lengths = {}, Placement placement = {})
+        : Frame(procedure, std::span<const Length>(lengths.begin(), lengths.size()), placement) {}
     Frame(std::string_view procedure, std::initializer_list<Length> lengths = {}, Placement placement = {})
         : Frame(find(procedure), lengths, placement) {}
+    // The same with lengths gathered at run time.
+    Frame(const Procedure &procedure, std::span<const Length> lengths, Placement placement = {});
 
     const Procedure &procedure() const { return *procedure_; }
 
