@@ -66,10 +66,10 @@ typedef void su55if_procedure(
     int *status,                   /* 7: 4 after a fatal diagnostic; see above */
     const void *unused,            /* 8: never read */
     double *workspace,             /* 9: per-instance reals (SU55IF_REPTIM: 5) */
-    const int *workspaceSize,      /* 10: number of reals in workspace */
+    const int *workspaceSize,      /* 10: number of reals in workspace; never read */
     double *derivatives,           /* 11: derivative block, only ever zeroed */
-    const int *derivativeCount1,   /* 12: first extent of the derivative block */
-    const int *derivativeCount2,   /* 13: second extent of the derivative block */
+    const int *derivativeCount1,   /* 12: first extent of the block (read in modes 3, 4) */
+    const int *derivativeCount2,   /* 13: second extent of the block (read in modes 3, 4) */
     const double *callMode);       /* 14: 0 outputs, 3 derivatives, 4 both */
 
 /* Defines the stage schedule and reports it.

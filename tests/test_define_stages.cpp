@@ -183,7 +183,8 @@ TEST(DefineStages, DurationOfAStageAndOfTheNext) {
     };
     const Case cases[] = {
         {1, 10, 20},    {3, 30, 40},      {4, 40, 10},  // the last stage is followed by the first
-        {2.5, 30, 40},  {2.49, 20, 30},   {0, 0.0, 10},  {-3, 0.0, 0.0},
+        {2.5, 30, 40},  {2.49, 20, 30},   {0, 0.0, 10},  {-0.4, 0.0, 10},  // both read as 0
+        {-0.5, 0.0, 0.0}, {-1, 0.0, 0.0}, {-3, 0.0, 0.0},  // -1 or less: no stage comes next
         {5, 0.0, 10},   {101, 0.0, 10},
         {kNaN, 0.0, 0.0}, {1.0e12, 0.0, 0.0},  // both read as -2147483648
     };
