@@ -81,7 +81,7 @@ TEST(DefineStages, AcceptanceRule) {
         SCOPED_TRACE(row.name);
         Library library;
         defineStages(library, {.requested = {10, 20, 30}});
-        const Result r = defineStages(library, row.call, 3.0);
+        const Result r = defineStages(library, row.call, SU55IF_MODE_DERIVATIVES);
         EXPECT_EQ(r.out(5) != kUnwritten, row.accepts);
         if (row.accepts) {
             EXPECT_EQ(r.out(5), row.cycle);
@@ -138,20 +138,21 @@ TEST(DefineStages, StageLimit) {
     Library library;
     defineStages(library, {.requested = {10, 20, 30}});
 
-    const std::vector<double> hundred(100, 2.0);
-    const Result stored = defineStages(library, {.requested = hundred, .reported = 100});
+    const std::vector<double> hundred(SU55IF_MAX_STAGES, 2.0);
+    const Result stored = defineStages(library, {.requested = hundred, .reported = SU55IF_MAX_STAGES});
     EXPECT_EQ(stored.outputs[0], hundred);
     EXPECT_EQ(stored.out(5), 200);
 
-    const std::vector<double> tooMany(101, 1.0);
-    const Result refused = defineStages(library, {.requested = tooMany, .reported = 101}, 4.0, 2, 2);
+    const std::vector<double> tooMany(SU55IF_MAX_STAGES + 1, 1.0);
+    const Result refused =
+        defineStages(library, {.requested = tooMany, .reported = SU55IF_MAX_STAGES + 1}, SU55IF_MODE_BOTH, 2, 2);
     EXPECT_EQ(refused.printedLines(), (std::vector<std::string>{
                                           "Number of stages 101 is greater than maximum of 100 allowed.",
                                           "Simulation Terminated"}));
     EXPECT_EQ(refused.status, SU55IF_STATUS_FATAL);
     EXPECT_TRUE(refused.outputsUntouched());
     EXPECT_TRUE(refused.derivativesUntouched());
-    EXPECT_EQ(readTable(library, 100).durations, hundred);
+    EXPECT_EQ(readTable(library, SU55IF_MAX_STAGES).durations, hundred);
     EXPECT_EQ(readTable(library).cycle, 200);
 
     // Without an acceptance due, a large count is no error.

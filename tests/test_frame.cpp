@@ -91,7 +91,7 @@ TEST(CallFrame, DerivativeBlockIsZeroedOnlyWhenBothExtentsArePositive) {
             Call call(library);
             procedure.arrange(call);
             call.derivatives(e.count1, e.count2);
-            const Result r = call.run(procedure.name, 4.0);
+            const Result r = call.run(procedure.name, SU55IF_MODE_BOTH);
             if (e.zeroed) {
                 EXPECT_EQ(r.derivatives.size(), static_cast<std::size_t>(e.count1 * e.count2));
                 EXPECT_TRUE(r.derivativesZeroed());

@@ -166,8 +166,8 @@ TEST(InteractionTiming, ResultsOfBothTwins) {
                 EXPECT_EQ(r->printed, "");
                 EXPECT_EQ(r->status, kStatusBefore);
                 // Zeroed after every result, Z included.
-                EXPECT_EQ(r->derivativesZeroed(), mode == 4.0);
-                EXPECT_EQ(r->derivativesUntouched(), mode == 0.0);
+                EXPECT_EQ(r->derivativesZeroed(), mode == SU55IF_MODE_BOTH);
+                EXPECT_EQ(r->derivativesUntouched(), mode == SU55IF_MODE_OUTPUTS);
             }
         }
     }

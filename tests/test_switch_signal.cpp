@@ -33,7 +33,7 @@ TEST(SwitchSignal, TruthTable) {
             EXPECT_EQ(r.status, kStatusBefore);
         }
         Call call(library);
-        EXPECT_TRUE(call.input(c.limit).input(c.value).input(c.enable).output().run("SU55IF_PFNRSWTCH", 3.0)
+        EXPECT_TRUE(call.input(c.limit).input(c.value).input(c.enable).output().run("SU55IF_PFNRSWTCH", SU55IF_MODE_DERIVATIVES)
                         .outputsUntouched());
     }
 }
