@@ -385,8 +385,7 @@ Outcome perform(const Call &call) {
     const procedures::Procedure &description = procedures::find(nameOf(call.procedure));
     std::vector<procedures::Length> lengths;
     const auto ownLength = [&](std::span<const procedures::Argument> arguments, std::size_t k, std::size_t count) {
-        if (arguments[k].source != procedures::SizeSource::scalar &&
-            arguments[k].sizeIndex == static_cast<int>(k) + 1) {
+        if (procedures::hasOwnSize(arguments, k)) {
             lengths.emplace_back(arguments[k].name, static_cast<int>(count));
         }
     };

@@ -264,8 +264,7 @@ Result Call::run(const char *name, double callMode) {
     // The number of values of every vector argument that has its own size.
     std::vector<procedures::Length> lengths;
     const auto addLengths = [&](std::span<const procedures::Argument> arguments, std::size_t k, std::size_t count) {
-        if (arguments[k].source != procedures::SizeSource::scalar &&
-            arguments[k].sizeIndex == static_cast<int>(k) + 1) {
+        if (procedures::hasOwnSize(arguments, k)) {
             lengths.emplace_back(arguments[k].name, static_cast<int>(count));
         }
     };

@@ -33,7 +33,7 @@ std::vector<int> argumentLengths(const Procedure &procedure, std::span<const Arg
     std::vector<int> result(arguments.size(), 1);
     for (std::size_t k = 0; k < arguments.size(); ++k) {
         const Argument &argument = arguments[k];
-        if (argument.source == SizeSource::scalar || argument.sizeIndex != static_cast<int>(k) + 1) {
+        if (!hasOwnSize(arguments, k)) {
             continue;
         }
         const auto given = std::find_if(lengths.begin(), lengths.end(),
@@ -83,6 +83,10 @@ std::span<const double> view(const std::vector<double> &cells, const std::vector
 }  // namespace
 
 std::span<const Procedure> all() { return describedProcedures(); }
+
+bool hasOwnSize(std::span<const Argument> arguments, std::size_t k) {
+    return arguments[k].source != SizeSource::scalar && arguments[k].sizeIndex == static_cast<int>(k) + 1;
+}
 
 const Procedure &find(std::string_view name) {
     for (const Procedure &procedure : all()) {

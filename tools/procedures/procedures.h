@@ -48,6 +48,11 @@ const Procedure &find(std::string_view name);
 int inputIndex(const Procedure &procedure, std::string_view name);
 int outputIndex(const Procedure &procedure, std::string_view name);
 
+// Whether argument k (0-based) of an argument list is a vector with a size
+// element of its own, whose number of values a Frame needs; a scalar or a
+// vector sharing another's size is not.
+bool hasOwnSize(std::span<const Argument> arguments, std::size_t k);
+
 // How the arguments are placed in the host's two real vectors. The default
 // packs them one after another from element 1, as a simulator usually does.
 // With a gap, `gap` cells stand before the first argument and after each
