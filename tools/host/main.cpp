@@ -15,6 +15,7 @@
 #include "cycle_file.h"
 #include "host_error.h"
 #include "library.h"
+#include "library_version.h"
 #include "output_file.h"
 #include "report.h"
 #include "simulation.h"
@@ -128,7 +129,8 @@ int hostMain(int argc, char **argv) {
     app.footer("With no command, runs the built-in example (examples/four-stage.csv) and prints a readable "
                "timeline.\nExit codes: 0 done; 1 the library stopped the run (status 4); 2 bad usage, bad cycle "
                "file, library not loadable or output file not writable.\nManual: docs/host.md.");
-    app.set_version_flag("--version", "su55if-host " SU55IF_HOST_VERSION);
+    const CLI::Option *versionFlag = app.add_flag("--version")->description(
+        "print the version of su55if-host and of the library it loads, and exit");
     app.add_option("--library", options.library,
                    "the libsu55if.so to load (default: the one beside su55if-host, else the one built with it)");
     app.add_flag("--log-calls", options.logCalls,
@@ -164,6 +166,11 @@ int hostMain(int argc, char **argv) {
     options.stopTime = positiveTime(stopTimeOption, stopTime);
     options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
 
+    if (versionFlag->count() > 0) {
+        printHostVersion(stdout);
+        printLibraryVersion(stdout, Library(chooseLibraryPath(options.library)).path());
+        return kExitOk;
+    }
     const Library library(chooseLibraryPath(options.library));
     if (options.logCalls) {
         fmt::print(stderr, "su55if-host: loaded {}\n", library.path());
