@@ -9,7 +9,7 @@
 
 #include "su55if.h"
 
-namespace su55if_bench {
+namespace su55if::bench {
 
 // One host's arguments for repeated calls of one procedure.
 struct Frame {
@@ -43,16 +43,31 @@ struct Frame {
     }
 };
 
+// Where the scenarios find the procedures: the library linked into the
+// program, or another build of it loaded beside it (to compare the two in one
+// run). Each loaded file has its own stage table.
+class Library {
+public:
+    Library() = default;                  // the linked library
+    explicit Library(const char *path);   // another build; check loaded()
+    bool loaded() const { return handle_ != nullptr; }
+    su55if_procedure *procedure(const char *symbol) const;
+
+private:
+    void *handle_ = nullptr;
+    bool linked_ = true;
+};
+
 struct Scenario {
     const char *name;
     const char *symbol;             // the exported procedure whose calls are measured
-    su55if_procedure *procedure;
     std::int64_t budget;            // instructions per call, inside the procedure
-    void (*prepare)(Frame &frame);  // builds the frame and any schedule it needs
+    // Builds the frame and any schedule it needs in the given library.
+    void (*prepare)(Frame &frame, const Library &library);
     void (*vary)(Frame &frame, std::int64_t call);  // changes inputs between calls, or null
 };
 
 const std::vector<Scenario> &scenarios();
 const Scenario *findScenario(const std::string &name);
 
-}  // namespace su55if_bench
+}  // namespace su55if::bench
