@@ -23,15 +23,14 @@ using namespace su55if::bench;
 // Calls through a pointer the compiler cannot see through, as a host does.
 void runCalls(benchmark::State &state, const Scenario &scenario, const Library &library,
               su55if_procedure *procedure) {
-    Frame frame;
-    scenario.prepare(frame, library);
+    Frame frame = scenario.prepare(library);
     su55if_procedure *volatile target = procedure;
     std::int64_t call = 0;
     for (auto _ : state) {
         if (scenario.vary != nullptr) {
             scenario.vary(frame, call++);
         }
-        target(frame.inputs.data(), frame.inputSizes.data(), frame.outputs.data(), frame.outputSizes.data(),
+        target(frame.realInputs.data(), frame.inputSizes.data(), frame.realOutputs.data(), frame.outputSizes.data(),
                frame.inputOffsets.data(), frame.outputOffsets.data(), &frame.status, nullptr,
                frame.workspace.data(), &frame.workspaceSize, frame.derivatives.data(), &frame.derivativeCount1,
                &frame.derivativeCount2, &frame.callMode);
@@ -40,8 +39,7 @@ void runCalls(benchmark::State &state, const Scenario &scenario, const Library &
 }
 
 void runMemset(benchmark::State &state, const Scenario &scenario, const Library &library) {
-    Frame frame;
-    scenario.prepare(frame, library);
+    Frame frame = scenario.prepare(library);
     void *(*volatile fill)(void *, int, std::size_t) = std::memset;
     const std::size_t bytes = frame.derivatives.size() * sizeof(double);
     for (auto _ : state) {

@@ -29,13 +29,12 @@ int main(int argc, char **argv) {
     }
     const Library library;
     su55if_procedure *procedure = library.procedure(scenario->symbol);
-    Frame frame;
-    scenario->prepare(frame, library);
+    Frame frame = scenario->prepare(library);
     for (long long i = 0; i < calls; ++i) {
         if (scenario->vary != nullptr) {
             scenario->vary(frame, i);
         }
-        frame.call(procedure);
+        frame.call(procedure, frame.callMode);
     }
     // A fatal message or a wrong status would mean the scenario measures
     // something other than it claims.

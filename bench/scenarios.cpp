@@ -6,28 +6,6 @@
 
 namespace su55if::bench {
 
-int Frame::input(const std::vector<double> &values) {
-    const int offset = static_cast<int>(inputs.size()) + 1;
-    inputs.insert(inputs.end(), values.begin(), values.end());
-    inputSizes.push_back(static_cast<int>(values.size()));
-    inputOffsets.push_back(offset);
-    return offset;
-}
-
-int Frame::output(std::size_t count) {
-    const int offset = static_cast<int>(outputs.size()) + 1;
-    outputs.insert(outputs.end(), count, 0.0);
-    outputSizes.push_back(static_cast<int>(count));
-    outputOffsets.push_back(offset);
-    return offset;
-}
-
-void Frame::derivativeBlock(int count1, int count2) {
-    derivativeCount1 = count1;
-    derivativeCount2 = count2;
-    derivatives.assign(static_cast<std::size_t>(count1) * static_cast<std::size_t>(count2), 1.0);
-}
-
 Library::Library(const char *path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)), linked_(false) {}
 
 su55if_procedure *Library::procedure(const char *symbol) const {
@@ -79,135 +57,118 @@ std::vector<double> pairedTable() {
 // A DEFST frame for the 100-stage schedule: both vectors, hold 0, the given
 // time, stage 50, reference time 0; all 100 durations reported.
 Frame scheduleFrame(double time) {
-    Frame frame;
+    Frame frame("SU55IF_DEFST", {{"requestedDurations", kStages}, {"stageDurations", kStages}});
     const std::vector<double> durations = pairedDurations();
-    frame.input(durations);
-    frame.input(durations);
-    frame.input(0.0);
-    frame.input(time);
-    frame.input(50.0);
-    frame.input(0.0);
-    frame.output(kStages);
-    for (int k = 2; k <= 5; ++k) {
-        frame.output();
-    }
+    frame.set("requestedDurations", durations);
+    frame.set("currentDurations", durations);
+    frame.set("currentTime", time);
+    frame.set("stageNumber", 50.0);
     return frame;
 }
 
 // Stores the 100-stage schedule at the initial point.
-void defineSchedule(const Library &library) {
-    Frame frame = scheduleFrame(0.0);
-    frame.call(library.procedure("SU55IF_DEFST"));
+void defineSchedule(const Library &library) { scheduleFrame(0.0).call(library.procedure("SU55IF_DEFST")); }
+
+Frame prepareSwitch(const Library & /*library*/) {
+    Frame frame("SU55IF_PFNRSWTCH");
+    frame.set("switchLimit", 5.0);
+    frame.set("switchValue", 4.0);
+    frame.set("switchEnable", 1.0);
+    return frame;
 }
 
-void prepareSwitch(Frame &frame, const Library & /*library*/) {
-    frame.input(5.0);
-    frame.input(4.0);
-    frame.input(1.0);
-    frame.output();
-}
+Frame prepareActionType(const Library & /*library*/) { return Frame("SU55IF_ACTYP"); }
 
-void prepareActionType(Frame &frame, const Library & /*library*/) {
-    frame.input(0.0);
-    for (int k = 1; k <= 4; ++k) {
-        frame.output();
-    }
-}
-
-void prepareShortActionType(Frame &frame, const Library & /*library*/) {
-    frame.input(0.0);
-    for (int k = 1; k <= 3; ++k) {
-        frame.output();
-    }
-}
+Frame prepareShortActionType(const Library & /*library*/) { return Frame("SU55IF_IACTYP"); }
 
 // Codes -2, -1, 0, 1, 2, -2, ...
-void cycleCodes(Frame &frame, std::int64_t call) {
-    frame.inputValue(1) = static_cast<double>(call % 5 - 2);
-}
+void cycleCodes(Frame &frame, std::int64_t call) { frame.input(1)[0] = static_cast<double>(call % 5 - 2); }
 
-void prepareStepDuration(Frame &frame, const Library & /*library*/) {
-    frame.input(1.0);
-    frame.input(0.0);
-    frame.output();
+Frame prepareStepDuration(const Library & /*library*/) {
+    Frame frame("SU55IF_REPTIM");
+    frame.set("signalValue", 1.0);
+    return frame;
 }
 
 // A running period: the signal stays positive while time advances.
-void advanceTime(Frame &frame, std::int64_t call) { frame.inputValue(2) = static_cast<double>(call); }
+void advanceTime(Frame &frame, std::int64_t call) { frame.input(2)[0] = static_cast<double>(call); }
 
-void prepareSteadySchedule(Frame &frame, const Library &library) {
+Frame prepareSteadySchedule(const Library &library) {
     defineSchedule(library);
-    frame = scheduleFrame(10.0);
+    return scheduleFrame(10.0);
 }
 
 // An INTTIM frame on the 100-stage schedule: the table, stage 1, the time.
-void prepareTiming(Frame &frame, const Library &library, const std::vector<double> &table, double time) {
+Frame prepareTiming(const Library &library, const std::vector<double> &table, double time) {
     defineSchedule(library);
-    frame.input(table);
-    frame.input(1.0);
-    frame.input(time);
-    for (int k = 1; k <= 3; ++k) {
-        frame.output();
-    }
+    Frame frame("SU55IF_INTTIM", {{"interactionTable", static_cast<int>(table.size())}});
+    frame.set("interactionTable", table);
+    frame.set("stageNumber", 1.0);
+    frame.set("currentTime", time);
+    return frame;
 }
 
-void prepareRunningTiming(Frame &frame, const Library &library) {
+Frame prepareRunningTiming(const Library &library) {
     std::vector<double> table(kStages, 0.0);
     table.front() = 100.0;
     table.back() = 1.0;
-    prepareTiming(frame, library, table, 1000.0);
+    return prepareTiming(library, table, 1000.0);
 }
 
-void prepareInitialTiming(Frame &frame, const Library &library) { prepareTiming(frame, library, pairedTable(), 0.0); }
+Frame prepareInitialTiming(const Library &library) { return prepareTiming(library, pairedTable(), 0.0); }
 
-void prepareUnchangedCheck(Frame &frame, const Library &library) {
+Frame prepareUnchangedCheck(const Library &library) {
     defineSchedule(library);
-    frame.input(pairedDurations());
-    frame.input(1.0);
-    frame.output();
+    Frame frame("SU55IF_CHKST", {{"currentDurations", kStages}});
+    frame.set("currentDurations", pairedDurations());
+    frame.set("checkSwitch", 1.0);
+    return frame;
 }
 
-void prepareSingleUpdate(Frame &frame, const Library &library) {
+Frame prepareSingleUpdate(const Library &library) {
     defineSchedule(library);
     std::vector<double> table = pairedTable();
     table[49] = 0.0;
-    frame.input(1.0);
-    frame.input(50.0);
-    frame.input(17.0);
-    frame.input(table);
-    frame.output();
+    Frame frame("SU55IF_UPSTGTIM", {{"interactionTable", kStages}});
+    frame.set("updateSwitch", 1.0);
+    frame.set("stageNumber", 50.0);
+    frame.set("newDuration", 17.0);
+    frame.set("interactionTable", table);
+    return frame;
 }
 
-void prepareDerivatives(Frame &frame, const Library &library) {
-    prepareSwitch(frame, library);
+Frame prepareDerivatives(const Library &library) {
+    Frame frame = prepareSwitch(library);
     frame.callMode = 4.0;
-    frame.derivativeBlock(100, 100);
+    frame.derivativeBlock(100, 100, 1.0);
+    return frame;
 }
 
 // Call mode 1 (neither outputs nor derivatives) on a schedule without stages:
 // the call locates its arguments and takes the stage table, and does nothing
 // else. What such a call costs beyond an empty procedure is the frame and the
 // table's lock.
-void prepareIdle(Frame &frame, const Library &library, const char *symbol) {
-    Frame empty = scheduleFrame(0.0);
-    empty.inputSizes[0] = 0;
-    empty.call(library.procedure("SU55IF_DEFST"));
-    if (std::strcmp(symbol, "SU55IF_DEFST") == 0) {
-        frame = scheduleFrame(10.0);
-        frame.inputSizes[0] = 0;
-    } else {
-        // Enough arguments for any of the other four, all scalars.
-        for (int k = 1; k <= 4; ++k) {
-            frame.input(10.0);
-            frame.output();
-        }
-    }
+Frame idle(const Library &library, Frame frame) {
+    Frame("SU55IF_DEFST", {{"requestedDurations", 0}, {"stageDurations", 0}})
+        .call(library.procedure("SU55IF_DEFST"));
     frame.callMode = 1.0;
+    return frame;
 }
-void prepareIdleDefine(Frame &frame, const Library &library) { prepareIdle(frame, library, "SU55IF_DEFST"); }
-void prepareIdleCheck(Frame &frame, const Library &library) { prepareIdle(frame, library, "SU55IF_CHKST"); }
-void prepareIdleUpdate(Frame &frame, const Library &library) { prepareIdle(frame, library, "SU55IF_UPSTGTIM"); }
-void prepareIdleTiming(Frame &frame, const Library &library) { prepareIdle(frame, library, "SU55IF_INTTIM"); }
+Frame prepareIdleDefine(const Library &library) {
+    return idle(library, Frame("SU55IF_DEFST", {{"requestedDurations", 0}, {"stageDurations", 0}}));
+}
+Frame prepareIdleCheck(const Library &library) {
+    return idle(library, Frame("SU55IF_CHKST", {{"currentDurations", 0}}));
+}
+Frame prepareIdleUpdate(const Library &library) {
+    return idle(library, Frame("SU55IF_UPSTGTIM", {{"interactionTable", 1}}));
+}
+Frame prepareIdleTiming(const Library &library) {
+    return idle(library, Frame("SU55IF_INTTIM", {{"interactionTable", 1}}));
+}
+Frame prepareIdleTimingIgnoring(const Library &library) {
+    return idle(library, Frame("SU55IF_IINTTIM", {{"interactionTable", 1}}));
+}
 
 }  // namespace
 
@@ -221,14 +182,14 @@ const std::vector<Scenario> &scenarios() {
         {"step_duration", "SU55IF_REPTIM", 90, prepareStepDuration, advanceTime},
         {"define_steady_100", "SU55IF_DEFST", 1600, prepareSteadySchedule, nullptr},
         {"timing_running_1_to_100", "SU55IF_INTTIM", 900, prepareRunningTiming, nullptr},
-        {"timing_initial_50_pairs", "SU55IF_INTTIM", 10000, prepareInitialTiming, nullptr},
+        {"timing_initial_50_pairs", "SU55IF_INTTIM", 9000, prepareInitialTiming, nullptr},
         {"check_unchanged_100", "SU55IF_CHKST", 800, prepareUnchangedCheck, nullptr},
         {"update_single_100", "SU55IF_UPSTGTIM", 650, prepareSingleUpdate, nullptr},
-        {"idle_define", "SU55IF_DEFST", 200, prepareIdleDefine, nullptr},
+        {"idle_define", "SU55IF_DEFST", 170, prepareIdleDefine, nullptr},
         {"idle_check", "SU55IF_CHKST", 90, prepareIdleCheck, nullptr},
         {"idle_update", "SU55IF_UPSTGTIM", 90, prepareIdleUpdate, nullptr},
         {"idle_timing", "SU55IF_INTTIM", 280, prepareIdleTiming, nullptr},
-        {"idle_timing_ignoring", "SU55IF_IINTTIM", 280, prepareIdleTiming, nullptr},
+        {"idle_timing_ignoring", "SU55IF_IINTTIM", 280, prepareIdleTimingIgnoring, nullptr},
         {"zero_derivatives_10000", "SU55IF_PFNRSWTCH", 130, prepareDerivatives, nullptr},
     };
     return all;

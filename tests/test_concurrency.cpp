@@ -8,14 +8,17 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <span>
 #include <thread>
 #include <vector>
 
 #include "harness/host.h"
+#include "procedures/procedures.h"
 
 namespace {
 
 using namespace su55if_test;
+using su55if::procedures::Frame;
 
 constexpr auto kRunTime = std::chrono::milliseconds(700);
 
@@ -23,57 +26,18 @@ constexpr auto kRunTime = std::chrono::milliseconds(700);
 const std::vector<double> kSchedules[2] = {{10, 20, 10, 40}, {100, 200, 100, 400}};
 const std::vector<double> kInteractions = {3, 0, -1, 0};
 
-// One procedure's arguments laid out one after the other, for the calls of
-// one thread (the harness's Call captures standard output, which is one per
-// process, so it serves one thread only).
-class Frame {
-public:
-    Frame(const std::vector<std::vector<double>> &inputArguments, const std::vector<std::size_t> &outputCounts) {
-        for (const std::vector<double> &argument : inputArguments) {
-            inputOffsets_.push_back(static_cast<int>(inputs_.size()) + 1);
-            inputSizes_.push_back(static_cast<int>(argument.size()));
-            inputs_.insert(inputs_.end(), argument.begin(), argument.end());
-        }
-        for (std::size_t count : outputCounts) {
-            outputOffsets_.push_back(static_cast<int>(outputs_.size()) + 1);
-            outputSizes_.push_back(static_cast<int>(count));
-            outputs_.insert(outputs_.end(), count, 0.0);
-        }
-    }
-    double &in(std::size_t k, std::size_t element = 1) { return inputs_[index(inputOffsets_, k, element)]; }
-    double out(std::size_t k, std::size_t element = 1) const { return outputs_[index(outputOffsets_, k, element)]; }
+// SU55IF_DEFST at the initial point, reporting all four durations and the
+// cycle duration. (Each thread lays out its own frames and calls
+// without the harness's Call, which captures the process's one standard
+// output.)
+Frame definitionFrame() {
+    return Frame("SU55IF_DEFST", {{"requestedDurations", 4}, {"stageDurations", 4}});
+}
 
-    // Call mode 0; returns the status, which starts at 0.
-    int call(su55if_procedure *procedure) {
-        const int none = 0;
-        const double mode = 0.0;
-        int status = 0;
-        procedure(inputs_.data(), inputSizes_.data(), outputs_.data(), outputSizes_.data(), inputOffsets_.data(),
-                  outputOffsets_.data(), &status, nullptr, nullptr, &none, nullptr, &none, &none, &mode);
-        return status;
-    }
-
-private:
-    static std::size_t index(const std::vector<int> &offsets, std::size_t k, std::size_t element) {
-        return static_cast<std::size_t>(offsets.at(k - 1) - 1) + element - 1;
-    }
-    std::vector<double> inputs_;
-    std::vector<int> inputSizes_;
-    std::vector<int> inputOffsets_;
-    std::vector<double> outputs_;
-    std::vector<int> outputSizes_;
-    std::vector<int> outputOffsets_;
-};
-
-// SU55IF_DEFST at the initial point: stage 1, all four durations and the
-// cycle duration reported.
-Frame definitionFrame() { return Frame({kSchedules[0], kSchedules[0], {0}, {0}, {1}, {0}}, {4, 1, 1, 1, 1}); }
-
-// Asks for schedule `which` in both duration vectors.
+// Asks for schedule `which` modulo 2 in both duration vectors.
 void request(Frame &frame, long long which) {
-    for (std::size_t k = 1; k <= 4; ++k) {
-        frame.in(1, k) = frame.in(2, k) = kSchedules[which % 2][k - 1];
-    }
+    frame.set("requestedDurations", kSchedules[which % 2]);
+    frame.set("currentDurations", kSchedules[which % 2]);
 }
 
 // Runs each function on its own thread until the run time is over; each gets
@@ -121,20 +85,24 @@ TEST(Concurrency, InteractionTimingSeesOneWholeSchedule) {
         }
     };
     const auto reader = [&](const std::atomic<bool> &stop) {
-        Frame frame({kInteractions, {1}, {0}}, {1, 1, 1});
+        Frame frame("SU55IF_INTTIM", {{"interactionTable", 4}});
+        frame.set("interactionTable", kInteractions);
+        double &stage = frame.input("stageNumber")[0];
+        double &time = frame.input("currentTime")[0];
         long long calls = 0;
         long long wrong = 0;
         long long fatal = 0;
         for (; !stop; ++calls) {
             const Reading &r = readings[calls % 4];
-            frame.in(2) = r.stage;
-            frame.in(3) = r.time;
+            stage = r.stage;
+            time = r.time;
             if (frame.call(timing) != 0) {
                 ++fatal;
                 continue;
             }
-            const double delay = frame.out(2);
-            if (frame.out(1) != 0.0 || (delay != r.delay[0] && delay != r.delay[1]) || frame.out(3) != r.action) {
+            const double delay = frame.value("delayForCode1");
+            if (frame.value("delayForCode2") != 0.0 || (delay != r.delay[0] && delay != r.delay[1]) ||
+                frame.value("actionCode") != r.action) {
                 ++wrong;
             }
         }
@@ -163,19 +131,11 @@ TEST(Concurrency, DefinitionReportsOneWholeSchedule) {
         for (; !stop; ++calls) {
             request(frame, calls);
             const int status = frame.call(define);
-            double sum = 0.0;
-            bool known = false;
-            for (const std::vector<double> &schedule : kSchedules) {
-                bool same = true;
-                for (std::size_t k = 0; k < 4; ++k) {
-                    same = same && frame.out(1, k + 1) == schedule[k];
-                }
-                known = known || same;
-            }
-            for (std::size_t k = 1; k <= 4; ++k) {
-                sum += frame.out(1, k);
-            }
-            if (!known || frame.out(5) != sum || status != 0) {
+            const std::span<const double> reported = frame.output("stageDurations");
+            const std::vector<double> durations(reported.begin(), reported.end());
+            const double sum = durations[0] + durations[1] + durations[2] + durations[3];
+            const bool known = durations == kSchedules[0] || durations == kSchedules[1];
+            if (!known || frame.value("cycleDuration") != sum || status != 0) {
                 ++wrong;
             }
         }

@@ -29,8 +29,9 @@ inline std::int32_t truncateToInt(double x) {
 // the addition itself rounds.
 inline std::int32_t roundToInt(double x) { return truncateToInt(x >= 0.0 ? x + 0.5 : x - 0.5); }
 
-// roundToInt of |x|, the sign bit cleared first.
-inline std::int32_t roundMagnitudeToInt(double x) { return roundToInt(std::fabs(x)); }
+// roundToInt of |x|, the sign bit cleared first. |x| is never below zero, so
+// the half is always added (a NaN stays NaN either way).
+inline std::int32_t roundMagnitudeToInt(double x) { return truncateToInt(std::fabs(x) + 0.5); }
 
 // Call modes: 0 asks for outputs, 3 for zeroed derivatives, 4 for both.
 inline bool wantsOutputs(std::int32_t mode) { return mode == 0 || mode == 4; }
