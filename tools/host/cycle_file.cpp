@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "host_error.h"
+#include "text.h"
 
 namespace host {
 
@@ -120,9 +121,9 @@ private:
 
     [[noreturn]] void fail(int line, int column, const std::string &message) const {
         if (column > 0) {
-            throw HostError(fmt::format("{}:{}:{}: {}", name_, line, column, message));
+            throw HostError(fmt::format("{}:{}:{}: {}", printable(name_), line, column, message));
         }
-        throw HostError(fmt::format("{}:{}: {}", name_, line, message));
+        throw HostError(fmt::format("{}:{}: {}", printable(name_), line, message));
     }
 
     void readHeader(std::string_view content, int line) {
@@ -137,14 +138,14 @@ private:
                     known = true;
                     const auto column = static_cast<Column>(c);
                     if (std::find(columns_.begin(), columns_.end(), column) != columns_.end()) {
-                        fail(line, field.column, fmt::format("column \"{}\" appears twice", field.text));
+                        fail(line, field.column, fmt::format("column {} appears twice", quoted(field.text)));
                     }
                     columns_.push_back(column);
                 }
             }
             if (!known) {
                 fail(line, field.column,
-                     fmt::format("unknown column \"{}\" (the columns are stage, duration and partner)", field.text));
+                     fmt::format("unknown column {} (the columns are stage, duration and partner)", quoted(field.text)));
             }
         }
         for (std::size_t c = 0; c < kColumnNames.size(); ++c) {
@@ -175,13 +176,13 @@ private:
         const double stage = number(stageField, "stage", line);
         const int expected = cycle.stageCount() + 1;
         if (stage != std::trunc(stage)) {
-            fail(line, stageField.column, fmt::format("stage \"{}\" is not a whole number", stageField.text));
+            fail(line, stageField.column, fmt::format("stage {} is not a whole number", quoted(stageField.text)));
         }
         if (stage != expected) {
             fail(line, stageField.column,
                  fmt::format("stage {} is out of order: expected stage {} (stages are numbered 1, 2, 3, ... in "
                              "order)",
-                             stageField.text, expected));
+                             printable(stageField.text, 40), expected));
         }
         if (expected > kMaxCycleStages) {
             fail(line, stageField.column,
@@ -190,13 +191,13 @@ private:
 
         const double duration = number(durationField, "duration", line);
         if (duration < 0.0) {
-            fail(line, durationField.column, fmt::format("duration {} is negative", durationField.text));
+            fail(line, durationField.column, fmt::format("duration {} is negative", printable(durationField.text, 40)));
         }
 
         const double partner = number(partnerField, "partner", line);
         if (partner != std::trunc(partner)) {
             fail(line, partnerField.column,
-                 fmt::format("partner \"{}\" is not a whole number (a stage number, signed, or 0)", partnerField.text));
+                 fmt::format("partner {} is not a whole number (a stage number, signed, or 0)", quoted(partnerField.text)));
         }
         cycle.durations.push_back(duration);
         cycle.partners.push_back(partner);
@@ -212,10 +213,10 @@ private:
         }
         const std::optional<double> value = parseNumber(field.text);
         if (!value) {
-            fail(line, field.column, fmt::format("{} \"{}\" is not a number", columnName, field.text));
+            fail(line, field.column, fmt::format("{} {} is not a number", columnName, quoted(field.text)));
         }
         if (!std::isfinite(*value)) {
-            fail(line, field.column, fmt::format("{} \"{}\" is not a finite number", columnName, field.text));
+            fail(line, field.column, fmt::format("{} {} is not a finite number", columnName, quoted(field.text)));
         }
         return *value;
     }
@@ -228,7 +229,7 @@ Cycle parseCycle(std::string_view text, const std::string &name) { return Parser
 Cycle readCycleFile(const std::string &path) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {
-        throw HostError(fmt::format("{}: cannot open the cycle file: {}", path, std::strerror(errno)));
+        throw HostError(fmt::format("{}: cannot open the cycle file: {}", printable(path), std::strerror(errno)));
     }
     std::string text;
     char buffer[65536];
@@ -237,7 +238,7 @@ Cycle readCycleFile(const std::string &path) {
         text.append(buffer, n);
     }
     if (std::ferror(file.get()) != 0) {
-        throw HostError(fmt::format("{}: cannot read the cycle file: {}", path, std::strerror(errno)));
+        throw HostError(fmt::format("{}: cannot read the cycle file: {}", printable(path), std::strerror(errno)));
     }
     return parseCycle(text, path);
 }

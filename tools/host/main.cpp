@@ -15,6 +15,7 @@
 #include "cycle_file.h"
 #include "host_error.h"
 #include "library.h"
+#include "library_version.h"
 #include "output_file.h"
 #include "report.h"
 #include "simulation.h"
@@ -53,7 +54,47 @@ int check(const Library &library, const Cycle &cycle, const Options &options) {
     return kExitOk;
 }
 
+// The chart's input from the samples of a run: each series at the samples
+// where its value changes.
+ChartInput chartInput(const Cycle &cycle, const Simulator &simulator, const std::vector<TimelineRow> &rows,
+                      const RunSettings &settings) {
+    ChartInput input;
+    input.title = cycle.name;
+    input.subtitle = fmt::format("Computed by SU55IF_DEFST, {} and {}, sampled every {}.", simulator.timingName(),
+                                 simulator.decodingName(), settings.outputInterval);
+    input.partners = cycle.partners;
+    input.schedules.emplace_back(0.0, simulator.schedule().durations);
+    input.stages.name = "stage";
+    input.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
+    input.codes = {{"actionCode", {}}};
+    const auto record = [](ChartSeries &series, double time, double value) {
+        if (series.points.empty() || series.points.back().second != value) {
+            series.points.emplace_back(time, value);
+        }
+    };
+    for (const TimelineRow &row : rows) {
+        record(input.stages, row.time, row.stage);
+        record(input.spans[0], row.time, row.delayForCode1);
+        record(input.spans[1], row.time, row.delayForCode2);
+        record(input.codes[0], row.time, row.actionCode);
+    }
+    input.stopTime = settings.stopTime;
+    return input;
+}
+
 int run(const Library &library, const Cycle &cycle, const Options &options) {
+    // Outputs are checked and opened before anything is computed, and put in
+    // place together at the end.
+    OutputSet outputs;
+    std::FILE *csvFile = nullptr;
+    std::FILE *chartFile = nullptr;
+    if (!options.outputFile.empty()) {
+        csvFile = outputs.add(options.outputFile).stream();
+    }
+    if (!options.chartFile.empty()) {
+        chartFile = outputs.add(options.chartFile).stream();
+    }
+
     Simulator simulator(library, cycle, options.twin, callLog(options));
     std::vector<TimelineRow> rows;
     RunSettings settings;
@@ -72,11 +113,11 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
         return kExitRejected;
     }
 
-    if (!options.outputFile.empty()) {
-        writeFileAtomically(options.outputFile, timelineCsv(rows, options.twin));
+    if (csvFile != nullptr) {
+        fmt::print(csvFile, "{}", timelineCsv(rows, options.twin));
     }
-    if (!options.chartFile.empty()) {
-        writeFileAtomically(options.chartFile, renderChart(cycle, simulator.schedule(), rows, settings, simulator));
+    if (chartFile != nullptr) {
+        fmt::print(chartFile, "{}", renderChart(chartInput(cycle, simulator, rows, settings)));
     }
     if (options.table) {
         printSummary(stdout, cycle, simulator.schedule());
@@ -84,6 +125,9 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     } else if (options.outputFile.empty()) {
         fmt::print("{}", timelineCsv(rows, options.twin));
     }
+    // Files are put in place only once standard output has taken its part.
+    finishStandardOutput();
+    outputs.commit();
     if (!options.outputFile.empty()) {
         fmt::print("Wrote {} samples to {}.\n", rows.size(), options.outputFile);
     }
@@ -113,7 +157,8 @@ int hostMain(int argc, char **argv) {
     app.footer("With no command, runs the built-in example (examples/four-stage.csv) and prints a readable "
                "timeline.\nExit codes: 0 done; 1 the library stopped the run (status 4); 2 bad usage, bad cycle "
                "file, library not loadable or output file not writable.\nManual: docs/host.md.");
-    app.set_version_flag("--version", "su55if-host " SU55IF_HOST_VERSION);
+    const CLI::Option *versionFlag = app.add_flag("--version")->description(
+        "print the version of su55if-host and of the library it loads, and exit");
     app.add_option("--library", options.library,
                    "the libsu55if.so to load (default: the one beside su55if-host, else the one built with it)");
     app.add_flag("--log-calls", options.logCalls,
@@ -149,6 +194,11 @@ int hostMain(int argc, char **argv) {
     options.stopTime = positiveTime(stopTimeOption, stopTime);
     options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
 
+    if (versionFlag->count() > 0) {
+        printHostVersion(stdout);
+        printLibraryVersion(stdout, Library(chooseLibraryPath(options.library)).path());
+        return kExitOk;
+    }
     const Library library(chooseLibraryPath(options.library));
     if (options.logCalls) {
         fmt::print(stderr, "su55if-host: loaded {}\n", library.path());
@@ -157,6 +207,7 @@ int hostMain(int argc, char **argv) {
         return check(library, readCycleFile(options.cyclePath), options);
     }
     if (runCommand->parsed()) {
+        refuseClashingPaths({options.cyclePath, options.library}, {options.outputFile, options.chartFile});
         return run(library, readCycleFile(options.cyclePath), options);
     }
     // No command: the built-in example as a readable timeline.
@@ -170,14 +221,16 @@ int hostMain(int argc, char **argv) {
 
 int main(int argc, char **argv) {
     try {
-        return host::hostMain(argc, argv);
+        const int exitCode = host::hostMain(argc, argv);
+        host::finishStandardOutput();
+        return exitCode;
     } catch (const host::HostError &error) {
         std::fflush(stdout);
         fmt::print(stderr, "su55if-host: {}\n", error.what());
         return error.exitCode();
     } catch (const std::exception &error) {
         std::fflush(stdout);
-        fmt::print(stderr, "su55if-host: {}\n", error.what());
+        fmt::print(stderr, "su55if-host: {}\n", host::describeFailure(error));
         return host::kExitError;
     }
 }
