@@ -21,6 +21,8 @@ using namespace su55if_test;
 using su55if::procedures::Frame;
 
 constexpr auto kRunTime = std::chrono::milliseconds(700);
+// Calls each thread makes at least, however late it starts on a busy machine.
+constexpr long long kMinimumCalls = 10000;
 
 // Stages 1 and 3 are linked and last equally long in both schedules.
 const std::vector<double> kSchedules[2] = {{10, 20, 10, 40}, {100, 200, 100, 400}};
@@ -41,7 +43,7 @@ void request(Frame &frame, long long which) {
 }
 
 // Runs each function on its own thread until the run time is over; each gets
-// the flag that tells it to stop.
+// the flag that tells it to stop (once it has made kMinimumCalls calls).
 void runTogether(const std::vector<std::function<void(const std::atomic<bool> &)>> &bodies) {
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
@@ -79,7 +81,7 @@ TEST(Concurrency, InteractionTimingSeesOneWholeSchedule) {
 
     const auto writer = [&](const std::atomic<bool> &stop) {
         Frame frame = definitionFrame();
-        for (long long i = 0; !stop; ++i) {
+        for (long long i = 0; !stop || i < kMinimumCalls; ++i) {
             request(frame, i);
             frame.call(define);
         }
@@ -92,7 +94,7 @@ TEST(Concurrency, InteractionTimingSeesOneWholeSchedule) {
         long long calls = 0;
         long long wrong = 0;
         long long fatal = 0;
-        for (; !stop; ++calls) {
+        for (; !stop || calls < kMinimumCalls; ++calls) {
             const Reading &r = readings[calls % 4];
             stage = r.stage;
             time = r.time;
@@ -110,6 +112,10 @@ TEST(Concurrency, InteractionTimingSeesOneWholeSchedule) {
         tally.wrong += wrong;
         tally.fatal += fatal;
     };
+    // One of the two schedules is in force before the readers start.
+    Frame first = definitionFrame();
+    request(first, 0);
+    first.call(define);
     runTogether({writer, reader, reader});
 
     std::printf("interaction timing: %lld calls, %lld wrong results, %lld spurious status 4\n",
@@ -128,7 +134,7 @@ TEST(Concurrency, DefinitionReportsOneWholeSchedule) {
         Frame frame = definitionFrame();
         long long calls = 0;
         long long wrong = 0;
-        for (; !stop; ++calls) {
+        for (; !stop || calls < kMinimumCalls; ++calls) {
             request(frame, calls);
             const int status = frame.call(define);
             const std::span<const double> reported = frame.output("stageDurations");
