@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "harness/host.h"
+#include "harness/library.h"
 #include "procedures/procedures.h"
 
 namespace {
 
-using namespace su55if_test;
+using namespace su55if::test;
 using su55if::procedures::Frame;
 
 constexpr auto kRunTime = std::chrono::milliseconds(700);
