@@ -496,7 +496,9 @@ class Library:
     that way from one path shares its table (with any other code in the
     process that loaded that path).
 
-    Calls must not overlap: use one Library from one thread at a time.
+    A Library keeps a prepared call frame per procedure: use one Library
+    from one thread at a time (the library itself serialises calls that
+    use its stage table).
     """
 
     def __init__(self, path: Path, private: bool = True, arrays: bool = False, description=None):
