@@ -15,6 +15,7 @@
 #include "cycle_file.h"
 #include "host_error.h"
 #include "input_file.h"
+#include "text.h"
 
 namespace su55if_fuzz {
 namespace {
@@ -104,9 +105,9 @@ void checkTimedTable(std::string_view text) {
 void checkNumberAndQuote(std::string_view text) {
     const host::ParsedNumber number = host::parseNumber(text);
     require(number.fault != host::NumberFault::none || std::isfinite(number.value), "a finite number");
-    const std::string quoted = host::quoteValue(text);
+    const std::string quoted = host::quoted(text);
     require(printable(quoted) && quoted.size() <= 200, "a short printable quote", quoted);
-    require(printable(host::escapeText(text)), "printable escaped text");
+    require(printable(host::printable(text)), "printable escaped text");
     try {
         host::readNumber("--option", text);
         require(number.fault == host::NumberFault::none, "readNumber refuses what parseNumber refuses");

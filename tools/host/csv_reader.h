@@ -46,12 +46,6 @@ std::string numberFaultMessage(std::string_view what, std::string_view text, Num
 // options, e.g. readNumber("--stop-time", "0x10").
 double readNumber(std::string_view what, std::string_view text);
 
-// A bad value quoted for a message: at most a short prefix, then "...",
-// control characters and bytes that are not UTF-8 shown as \xNN.
-std::string quoteValue(std::string_view text);
-// The same escapes without quotes or shortening: file names in messages.
-std::string escapeText(std::string_view text);
-
 // One comma-separated field. Blanks around it are dropped; a field in double
 // quotes may hold commas, and "" inside stands for one quote. `column` is the
 // 1-based byte position where the field begins.

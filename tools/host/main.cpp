@@ -55,6 +55,18 @@ int check(const Library &library, const Cycle &cycle, const Options &options) {
 }
 
 int run(const Library &library, const Cycle &cycle, const Options &options) {
+    // Outputs are checked and opened before anything is computed, and put in
+    // place together at the end.
+    OutputSet outputs;
+    std::FILE *csvFile = nullptr;
+    std::FILE *chartFile = nullptr;
+    if (!options.outputFile.empty()) {
+        csvFile = outputs.add(options.outputFile).stream();
+    }
+    if (!options.chartFile.empty()) {
+        chartFile = outputs.add(options.chartFile).stream();
+    }
+
     Simulator simulator(library, cycle, options.twin, callLog(options));
     std::vector<TimelineRow> rows;
     RunSettings settings;
@@ -73,11 +85,11 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
         return kExitRejected;
     }
 
-    if (!options.outputFile.empty()) {
-        writeFileAtomically(options.outputFile, timelineCsv(rows, options.twin));
+    if (csvFile != nullptr) {
+        fmt::print(csvFile, "{}", timelineCsv(rows, options.twin));
     }
-    if (!options.chartFile.empty()) {
-        writeFileAtomically(options.chartFile, renderChart(cycle, simulator.schedule(), rows, settings, simulator));
+    if (chartFile != nullptr) {
+        fmt::print(chartFile, "{}", renderChart(cycle, simulator.schedule(), rows, settings, simulator));
     }
     if (options.table) {
         printSummary(stdout, cycle, simulator.schedule());
@@ -85,6 +97,9 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     } else if (options.outputFile.empty()) {
         fmt::print("{}", timelineCsv(rows, options.twin));
     }
+    // Files are put in place only once standard output has taken its part.
+    finishStandardOutput();
+    outputs.commit();
     if (!options.outputFile.empty()) {
         fmt::print("Wrote {} samples to {}.\n", rows.size(), options.outputFile);
     }
@@ -159,6 +174,7 @@ int hostMain(int argc, char **argv) {
         return check(library, readCycleFile(options.cyclePath), options);
     }
     if (runCommand->parsed()) {
+        refuseClashingPaths({options.cyclePath, options.library}, {options.outputFile, options.chartFile});
         return run(library, readCycleFile(options.cyclePath), options);
     }
     // No command: the built-in example as a readable timeline.
@@ -172,14 +188,16 @@ int hostMain(int argc, char **argv) {
 
 int main(int argc, char **argv) {
     try {
-        return host::hostMain(argc, argv);
+        const int exitCode = host::hostMain(argc, argv);
+        host::finishStandardOutput();
+        return exitCode;
     } catch (const host::HostError &error) {
         std::fflush(stdout);
         fmt::print(stderr, "su55if-host: {}\n", error.what());
         return error.exitCode();
     } catch (const std::exception &error) {
         std::fflush(stdout);
-        fmt::print(stderr, "su55if-host: {}\n", error.what());
+        fmt::print(stderr, "su55if-host: {}\n", host::describeFailure(error));
         return host::kExitError;
     }
 }
