@@ -74,6 +74,11 @@ TEST(HostFileReaders, FaultsNameFileLineAndColumn) {
         {cycle("stage,duration,name\n1,2,\"open\n"), "c.csv:2:5: the quote that begins here is not closed"},
         {cycle("stage,duration\n1,\"2\"x\n"), "c.csv:2:6: a comma must follow the closing quote"},
         {input(""), "i.csv:1: the file is empty"},
+        {errorOf([] {
+             const std::array<std::string, 4> counted{"hold", "duration1", "duration2", "duration3"};
+             host::parseTimedTable("time,duration4\n", "i.csv", counted);
+         }),
+         "(the columns are time, hold and duration1 to duration3)"},
         {input("hold,time\n"), "i.csv:1:1: the first column must be time"},
         {input("time,valve\n"), "i.csv:1:6: unknown column \"valve\" (the columns are time, hold and signal)"},
         {input("Time,HOLD,hold\n"), "i.csv:1:11: column \"hold\" appears twice"},

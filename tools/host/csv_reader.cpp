@@ -71,10 +71,37 @@ double readNumber(std::string_view what, std::string_view text) {
 }
 
 std::string listNames(std::span<const std::string_view> names) {
+    // Whether `b` is `a` with the counting number at its end one higher.
+    const auto follows = [](std::string_view a, std::string_view b) {
+        const auto split = [](std::string_view name, unsigned long long &number) {
+            const std::size_t digits = name.find_last_not_of("0123456789") + 1;
+            const char *end = name.data() + name.size();
+            const auto [stop, error] = std::from_chars(name.data() + digits, end, number);
+            return digits < name.size() && error == std::errc() ? name.substr(0, digits) : std::string_view();
+        };
+        unsigned long long na = 0;
+        unsigned long long nb = 0;
+        const std::string_view prefix = split(a, na);
+        return !prefix.empty() && prefix == split(b, nb) && nb == na + 1;
+    };
+    std::vector<std::string> items;
+    for (std::size_t i = 0; i < names.size();) {
+        std::size_t j = i + 1;
+        while (j < names.size() && follows(names[j - 1], names[j])) {
+            ++j;
+        }
+        if (j - i >= 3) {
+            items.push_back(fmt::format("{} to {}", names[i], names[j - 1]));
+        } else {
+            items.insert(items.end(), names.begin() + static_cast<std::ptrdiff_t>(i),
+                         names.begin() + static_cast<std::ptrdiff_t>(j));
+        }
+        i = j;
+    }
     std::string out;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        out += i == 0 ? "" : (i + 1 == names.size() ? " and " : ", ");
-        out += names[i];
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        out += i == 0 ? "" : (i + 1 == items.size() ? " and " : ", ");
+        out += items[i];
     }
     return out;
 }

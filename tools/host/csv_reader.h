@@ -108,7 +108,8 @@ private:
 std::vector<std::size_t> matchHeader(const CsvReader &reader, const std::vector<Field> &header,
                                      std::span<const std::string_view> known);
 
-// "a, b and c".
+// "a, b and c"; a run of three or more names counting up at their end as
+// "duration1 to duration100".
 std::string listNames(std::span<const std::string_view> names);
 
 // Refuses a record whose field count is not `expected` (the header's).
