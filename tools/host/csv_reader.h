@@ -39,7 +39,7 @@ struct ParsedNumber {
 ParsedNumber parseNumber(std::string_view text);
 
 // The message for a fault: `what "text" is not a number` and the like, the
-// text quoted by quoteValue.
+// text quoted by quoted() (text.h).
 std::string numberFaultMessage(std::string_view what, std::string_view text, NumberFault fault);
 
 // A finite number, or a HostError with numberFaultMessage: for command-line
