@@ -16,6 +16,7 @@
 #include "cycle_file.h"
 #include "host_error.h"
 #include "library.h"
+#include "library_version.h"
 #include "output_file.h"
 #include "report.h"
 #include "simulation.h"
@@ -54,6 +55,34 @@ int check(const Library &library, const Cycle &cycle, const Options &options) {
     return kExitOk;
 }
 
+// The chart's input from the samples of a run: each series at the samples
+// where its value changes.
+ChartInput chartInput(const Cycle &cycle, const Simulator &simulator, const std::vector<TimelineRow> &rows,
+                      const RunSettings &settings) {
+    ChartInput input;
+    input.title = cycle.name;
+    input.subtitle = fmt::format("Computed by SU55IF_DEFST, {} and {}, sampled every {}.", simulator.timingName(),
+                                 simulator.decodingName(), settings.outputInterval);
+    input.partners = cycle.partners;
+    input.schedules.emplace_back(0.0, simulator.schedule().durations);
+    input.stages.name = "stage";
+    input.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
+    input.codes = {{"actionCode", {}}};
+    const auto record = [](ChartSeries &series, double time, double value) {
+        if (series.points.empty() || series.points.back().second != value) {
+            series.points.emplace_back(time, value);
+        }
+    };
+    for (const TimelineRow &row : rows) {
+        record(input.stages, row.time, row.stage);
+        record(input.spans[0], row.time, row.delayForCode1);
+        record(input.spans[1], row.time, row.delayForCode2);
+        record(input.codes[0], row.time, row.actionCode);
+    }
+    input.stopTime = settings.stopTime;
+    return input;
+}
+
 int run(const Library &library, const Cycle &cycle, const Options &options) {
     // Outputs are checked and opened before anything is computed, and put in
     // place together at the end.
@@ -89,7 +118,7 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
         fmt::print(csvFile, "{}", timelineCsv(rows, options.twin));
     }
     if (chartFile != nullptr) {
-        fmt::print(chartFile, "{}", renderChart(cycle, simulator.schedule(), rows, settings, simulator));
+        fmt::print(chartFile, "{}", renderChart(chartInput(cycle, simulator, rows, settings)));
     }
     if (options.table) {
         printSummary(stdout, cycle, simulator.schedule());
@@ -130,7 +159,8 @@ int hostMain(int argc, char **argv) {
     app.footer("With no command, runs the built-in example (examples/four-stage.csv) and prints a readable "
                "timeline.\nExit codes: 0 done; 1 the library stopped the run (status 4); 2 bad usage, bad cycle "
                "file, library not loadable or output file not writable.\nManual: docs/host.md.");
-    app.set_version_flag("--version", "su55if-host " SU55IF_HOST_VERSION);
+    const CLI::Option *versionFlag = app.add_flag("--version")->description(
+        "print the version of su55if-host and of the library it loads, and exit");
     app.add_option("--library", options.library,
                    "the libsu55if.so to load (default: the one beside su55if-host, else the one built with it)");
     app.add_flag("--log-calls", options.logCalls,
@@ -166,6 +196,11 @@ int hostMain(int argc, char **argv) {
     options.stopTime = positiveTime(stopTimeOption, stopTime);
     options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
 
+    if (versionFlag->count() > 0) {
+        printHostVersion(stdout);
+        printLibraryVersion(stdout, Library(chooseLibraryPath(options.library)).path());
+        return kExitOk;
+    }
     const Library library(chooseLibraryPath(options.library));
     if (options.logCalls) {
         fmt::print(stderr, "su55if-host: loaded {}\n", library.path());
