@@ -7,7 +7,7 @@
 #include <cmath>
 #include <iterator>
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -251,4 +251,4 @@ std::string renderChart(const Cycle &cycle, const Schedule &schedule, const std:
     return svg.take();
 }
 
-}  // namespace host
+}  // namespace su55if::host

@@ -8,9 +8,9 @@
 #include "cycle_file.h"
 #include "simulation.h"
 
-namespace host {
+namespace su55if::host {
 
 std::string renderChart(const Cycle &cycle, const Schedule &schedule, const std::vector<TimelineRow> &rows,
                         const RunSettings &settings, const Simulator &simulator);
 
-}  // namespace host
+}  // namespace su55if::host

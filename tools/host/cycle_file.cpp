@@ -14,7 +14,7 @@
 
 #include "host_error.h"
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -242,4 +242,4 @@ Cycle readCycleFile(const std::string &path) {
     return parseCycle(text, path);
 }
 
-}  // namespace host
+}  // namespace su55if::host

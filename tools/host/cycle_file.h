@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace host {
+namespace su55if::host {
 
 inline constexpr int kMaxCycleStages = 100;  // what the library's stage table holds
 
@@ -33,4 +33,4 @@ Cycle readCycleFile(const std::string &path);
 // The same for text already in memory; `name` is used in messages.
 Cycle parseCycle(std::string_view text, const std::string &name);
 
-}  // namespace host
+}  // namespace su55if::host

@@ -11,7 +11,7 @@
 
 #include "host_error.h"
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -163,4 +163,4 @@ void Instance::logCall(double callMode) const {
                fmt::join(outputs, "; "), status_);
 }
 
-}  // namespace host
+}  // namespace su55if::host

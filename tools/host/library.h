@@ -10,7 +10,7 @@
 
 #include "su55if.h"
 
-namespace host {
+namespace su55if::host {
 
 // A loaded copy of libsu55if.so. The stage schedule lives in it for as long
 // as the process runs, shared by every instance below.
@@ -72,4 +72,4 @@ private:
     void logCall(double callMode) const;
 };
 
-}  // namespace host
+}  // namespace su55if::host

@@ -19,7 +19,7 @@
 #include "report.h"
 #include "simulation.h"
 
-namespace host {
+namespace su55if::host {
 namespace {
 
 struct Options {
@@ -166,18 +166,18 @@ int hostMain(int argc, char **argv) {
 }
 
 }  // namespace
-}  // namespace host
+}  // namespace su55if::host
 
 int main(int argc, char **argv) {
     try {
-        return host::hostMain(argc, argv);
-    } catch (const host::HostError &error) {
+        return su55if::host::hostMain(argc, argv);
+    } catch (const su55if::host::HostError &error) {
         std::fflush(stdout);
         fmt::print(stderr, "su55if-host: {}\n", error.what());
         return error.exitCode();
     } catch (const std::exception &error) {
         std::fflush(stdout);
         fmt::print(stderr, "su55if-host: {}\n", error.what());
-        return host::kExitError;
+        return su55if::host::kExitError;
     }
 }

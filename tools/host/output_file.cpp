@@ -12,7 +12,7 @@
 
 #include "host_error.h"
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -67,4 +67,4 @@ void writeFileAtomically(const std::string &path, std::string_view content) {
     }
 }
 
-}  // namespace host
+}  // namespace su55if::host

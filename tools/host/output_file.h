@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-namespace host {
+namespace su55if::host {
 
 // Throws HostError naming the file when it cannot be written; no temporary
 // file is left behind then.
 void writeFileAtomically(const std::string &path, std::string_view content);
 
-}  // namespace host
+}  // namespace su55if::host

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -122,4 +122,4 @@ void printTimelineTable(std::FILE *out, const std::vector<TimelineRow> &rows, co
                rows.size());
 }
 
-}  // namespace host
+}  // namespace su55if::host

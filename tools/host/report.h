@@ -9,7 +9,7 @@
 #include "cycle_file.h"
 #include "simulation.h"
 
-namespace host {
+namespace su55if::host {
 
 // The indicator outputs' names, in output order.
 std::vector<std::string> flagNames(bool twin);
@@ -27,4 +27,4 @@ std::string timelineCsv(const std::vector<TimelineRow> &rows, bool twin);
 void printTimelineTable(std::FILE *out, const std::vector<TimelineRow> &rows, const Simulator &simulator,
                         const RunSettings &settings);
 
-}  // namespace host
+}  // namespace su55if::host

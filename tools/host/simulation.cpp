@@ -7,7 +7,7 @@
 
 #include "host_error.h"
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -157,4 +157,4 @@ bool Simulator::run(const RunSettings &settings, std::vector<TimelineRow> &rows)
     return true;
 }
 
-}  // namespace host
+}  // namespace su55if::host

@@ -9,7 +9,7 @@
 #include "cycle_file.h"
 #include "library.h"
 
-namespace host {
+namespace su55if::host {
 
 // The schedule as SU55IF_DEFST reports it after the definition.
 struct Schedule {
@@ -79,4 +79,4 @@ private:
     bool callTiming(int stage, double time);
 };
 
-}  // namespace host
+}  // namespace su55if::host
