@@ -218,7 +218,7 @@ TEST_F(Host, BadCycleFilesExitTwoNamingFileLineAndColumn) {
         {"empty file", "", ":1: ", "empty"},
         {"comments only", "# nothing yet\n\n", ":1: ", "empty"},
         {"header only", "stage,duration,partner\n", ":1: ", "no stages"},
-        {"missing column", "stage,duration\n1,10\n", ":1:15: ", "missing column \"partner\""},
+        {"missing column", "stage,partner\n1,0\n", ":1:14: ", "missing column \"duration\""},
         {"unknown column", "stage,duration,partner,colour\n", ":1:24: ", "unknown column \"colour\""},
         {"repeated column", "stage,duration,stage\n", ":1:16: ", "appears twice"},
         {"non-numeric value", "# c\nstage,duration,partner\n1,10,0\n2, ten,0\n", ":4:4: ", "duration \"ten\" is not a number"},

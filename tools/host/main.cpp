@@ -12,6 +12,7 @@
 
 #include "builtin_example.h"
 #include "chart.h"
+#include "csv_reader.h"
 #include "cycle_file.h"
 #include "host_error.h"
 #include "library.h"
@@ -95,10 +96,11 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
 
 // The value of a numeric option that was given, checked to be usable as a
 // time; none when the option was not given.
-std::optional<double> positiveTime(const CLI::Option *option, double value) {
+std::optional<double> positiveTime(const CLI::Option *option, const std::string &text) {
     if (option->count() == 0) {
         return std::nullopt;
     }
+    const double value = readNumber(option->get_name(), text);
     if (!(value > 0.0 && std::isfinite(value))) {
         throw HostError(fmt::format("{} must be a finite number greater than 0", option->get_name()));
     }
@@ -129,8 +131,8 @@ int hostMain(int argc, char **argv) {
     CLI::App *runCommand =
         app.add_subcommand("run", "step time through the cycle and write the timeline the library computes");
     runCommand->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration,partner)")->required();
-    double stopTime = 0.0;
-    double outputInterval = 0.0;
+    std::string stopTime;  // read as numbers in cycle files are
+    std::string outputInterval;
     const CLI::Option *stopTimeOption =
         runCommand->add_option("--stop-time", stopTime, "the last time of the run (default: two cycles)");
     const CLI::Option *outputIntervalOption = runCommand->add_option(
