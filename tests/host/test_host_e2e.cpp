@@ -1,104 +1,16 @@
 // su55if-host end to end: the built binary run in a scratch directory, its
 // exit code, standard output, standard error and files checked.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "host_process.h"
+
 namespace {
 
-namespace fs = std::filesystem;
-
-const fs::path kHost = SU55IF_HOST_BINARY;
-const fs::path kExamples = SU55IF_EXAMPLES_DIR;
-
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string readFile(const fs::path &path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void writeFile(const fs::path &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
-
-// Runs `program` with `args` in `directory`, standard output and error to files.
-Outcome runProgram(const fs::path &program, const std::vector<std::string> &args, const fs::path &directory) {
-    const fs::path outFile = fs::temp_directory_path() / ("su55if-host-out-" + std::to_string(getpid()));
-    const fs::path errFile = fs::temp_directory_path() / ("su55if-host-err-" + std::to_string(getpid()));
-    const pid_t child = fork();
-    if (child == 0) {
-        std::vector<char *> argv{const_cast<char *>(program.c_str())};
-        for (const std::string &arg : args) {
-            argv.push_back(const_cast<char *>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(directory.c_str()) != 0) {
-            _exit(126);
-        }
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(outFile),
-                    readFile(errFile)};
-    fs::remove(outFile);
-    fs::remove(errFile);
-    return outcome;
-}
-
-std::vector<std::string> split(const std::string &text, char separator) {
-    std::vector<std::string> parts;
-    std::istringstream stream(text);
-    for (std::string part; std::getline(stream, part, separator);) {
-        parts.push_back(part);
-    }
-    return parts;
-}
-
-class Host : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "su55if-host-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    Outcome host(const std::vector<std::string> &args, const fs::path &directory = {}) {
-        return runProgram(kHost, args, directory.empty() ? dir_ : directory);
-    }
-    fs::path file(const std::string &name, const std::string &text) {
-        writeFile(dir_ / name, text);
-        return dir_ / name;
-    }
-    std::vector<std::string> leftInDirectory() const {
-        std::vector<std::string> names;
-        for (const auto &entry : fs::directory_iterator(dir_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    }
-
-    fs::path dir_;
-};
+using namespace su55if_test;
 
 // The CSV timeline as rows of values keyed by the time column's text.
 std::map<std::string, std::vector<std::string>> rowsByTime(const std::string &csv, std::string &header) {

@@ -1,0 +1,239 @@
+// su55if-host's outputs and messages under hostile conditions: devices and
+// links as outputs, outputs that are inputs, failed writes, signals, long
+// names, bad values in cycle files. Every case checks that no pre-existing
+// file was changed and no temporary file was left.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host_process.h"
+
+namespace {
+
+using namespace su55if_test;
+
+constexpr const char *kHeader = "time,stage,elapsed";
+
+class HostOutputs : public Host {
+protected:
+    void SetUp() override {
+        Host::SetUp();
+        cycle_ = readFile(kExamples / "four-stage.csv");
+        file("cycle.csv", cycle_);
+    }
+    Outcome run(const std::vector<std::string> &options) {
+        std::vector<std::string> args{"run", "cycle.csv"};
+        args.insert(args.end(), options.begin(), options.end());
+        return host(args);
+    }
+    std::string cycle_;
+};
+
+struct stat statusOf(const fs::path &path, bool followLinks = true) {
+    struct stat status {};
+    EXPECT_EQ(followLinks ? stat(path.c_str(), &status) : lstat(path.c_str(), &status), 0) << path;
+    return status;
+}
+
+TEST_F(HostOutputs, DevicesFifosAndStandardOutputAreWrittenInPlace) {
+    Outcome outcome = run({"--output-file", "/dev/null"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_TRUE(S_ISCHR(statusOf("/dev/null").st_mode));
+
+    // Standard output is a regular file here: written through, not replaced.
+    outcome = run({"--output-file", "/dev/stdout"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_TRUE(outcome.out.starts_with(kHeader)) << outcome.out.substr(0, 80);
+    EXPECT_TRUE(S_ISLNK(statusOf("/dev/stdout", false).st_mode));
+
+    // A FIFO held open for reading here, so that the host's open does not wait.
+    ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+    const int reader = open((dir_ / "fifo").c_str(), O_RDWR | O_NONBLOCK);
+    outcome = run({"--output-file", "fifo"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    std::string received(1 << 16, '\0');
+    const ssize_t got = read(reader, received.data(), received.size());
+    close(reader);
+    EXPECT_TRUE(received.starts_with(kHeader));
+    EXPECT_EQ(std::count(received.begin(), received.begin() + std::max<ssize_t>(got, 0), '\n'), 322);
+    EXPECT_EQ(leftInDirectory(), (std::vector<std::string>{"cycle.csv", "fifo"}));
+}
+
+TEST_F(HostOutputs, OutputsThatAreAnInputOrAnotherOutputAreRefusedBeforeTheRun) {
+    fs::create_hard_link(dir_ / "cycle.csv", dir_ / "hard.csv");
+    fs::create_symlink("cycle.csv", dir_ / "soft.csv");
+    fs::create_symlink("x.csv", dir_ / "dangling.csv");
+    fs::create_directory(dir_ / "sub");
+    const std::vector<std::string> cases[] = {
+        {"--output-file", "cycle.csv"},
+        {"--chart", "hard.csv"},
+        {"--output-file", "soft.csv"},
+        {"--output-file", "x.csv", "--chart", "x.csv"},
+        {"--output-file", "x.csv", "--chart", "sub/../x.csv"},
+        {"--output-file", "dangling.csv", "--chart", "x.csv"},
+        {"--output-file", "soft.csv", "--chart", "hard.csv"},
+    };
+    const std::vector<std::string> before = leftInDirectory();
+    for (const std::vector<std::string> &options : cases) {
+        const Outcome outcome = run(options);
+        EXPECT_EQ(outcome.exitCode, 2) << options.at(1);
+        EXPECT_NE(outcome.err.find("will not write"), std::string::npos) << outcome.err;
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(readFile(dir_ / "cycle.csv"), cycle_);
+        EXPECT_EQ(leftInDirectory(), before) << options.at(1);
+    }
+}
+
+TEST_F(HostOutputs, AReplacedFileKeepsItsModeOwnerLinksAndOtherNames) {
+    file("private.csv", "old\n");
+    fs::permissions(dir_ / "private.csv", fs::perms::owner_read | fs::perms::owner_write);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown((dir_ / "private.csv").c_str(), 1234, 1234), 0);
+    }
+    file("a.csv", "old\n");
+    fs::create_hard_link(dir_ / "a.csv", dir_ / "b.csv");
+    file("target.csv", "old\n");
+    fs::create_symlink("target.csv", dir_ / "link.csv");
+    fs::create_symlink("made.csv", dir_ / "dangling.csv");
+    const ino_t sharedInode = statusOf(dir_ / "a.csv").st_ino;
+
+    for (const char *output : {"private.csv", "a.csv", "link.csv", "dangling.csv"}) {
+        const Outcome outcome = run({"--output-file", output});
+        EXPECT_EQ(outcome.exitCode, 0) << output << ": " << outcome.err;
+        EXPECT_TRUE(readFile(dir_ / output).starts_with(kHeader)) << output;
+    }
+    const struct stat privateFile = statusOf(dir_ / "private.csv");
+    EXPECT_EQ(privateFile.st_mode & 07777, 0600u);
+    if (root) {
+        EXPECT_EQ(privateFile.st_uid, 1234u);
+        EXPECT_EQ(privateFile.st_gid, 1234u);
+    }
+    EXPECT_EQ(statusOf(dir_ / "a.csv").st_ino, sharedInode);
+    EXPECT_EQ(readFile(dir_ / "b.csv"), readFile(dir_ / "a.csv"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.csv"));
+    EXPECT_TRUE(readFile(dir_ / "target.csv").starts_with(kHeader));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "dangling.csv"));
+    EXPECT_EQ(leftInDirectory(), (std::vector<std::string>{"a.csv", "b.csv", "cycle.csv", "dangling.csv", "link.csv",
+                                                           "made.csv", "private.csv", "target.csv"}));
+}
+
+TEST_F(HostOutputs, AFailedWriteIsExitTwoAndLeavesEveryOutputAsItWas) {
+    struct Case {
+        std::vector<std::string> args;
+        fs::path standardOutput;  // empty: a file
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"run", "cycle.csv", "--output-file", "ok.csv", "--chart", "/nonexistent/c.svg"}, {},
+         "cannot write /nonexistent/c.svg: No such file"},
+        {{"run", "cycle.csv", "--output-file", "ok.csv", "--chart", "/dev/full"}, {}, "cannot write /dev/full: No space"},
+        {{"run", "cycle.csv", "--output-file", "ok.csv", "--table"}, "/dev/full", "standard output: No space"},
+        {{"run", "cycle.csv"}, "/dev/full", "cannot write to standard output: No space"},
+        {{"check", "cycle.csv"}, "/dev/full", "cannot write to standard output: No space"},
+        {{}, "/dev/full", "cannot write to standard output: No space"},
+        {{"--help"}, "/dev/full", "cannot write to standard output: No space"},
+    };
+    for (const Case &c : cases) {
+        file("ok.csv", "old\n");
+        const Outcome outcome = runProgram(kHost, c.args, dir_, c.standardOutput);
+        const std::string what = c.args.empty() ? "no command" : c.args.back();
+        EXPECT_EQ(outcome.exitCode, 2) << what;
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << what << ": " << outcome.err;
+        EXPECT_EQ(readFile(dir_ / "ok.csv"), "old\n") << what;
+        EXPECT_EQ(leftInDirectory(), (std::vector<std::string>{"cycle.csv", "ok.csv"})) << what;
+    }
+}
+
+// A file-size limit stands in for a full disk: with SIGXFSZ ignored a write
+// past it fails (EFBIG); otherwise the signal ends the run.
+TEST_F(HostOutputs, AFileThatCannotGrowLeavesTheOldOneAndNoTemporaryFile) {
+    struct Case {
+        const char *signalAction;
+        int exitCode;
+        std::string message;
+    };
+    const Case cases[] = {{"trap '' XFSZ", 2, "cannot write ok.csv: File too large"}, {":", 128 + SIGXFSZ, ""}};
+    for (const Case &c : cases) {
+        file("ok.csv", "old\n");
+        const Outcome outcome =
+            runProgram("/bin/sh", {"-c", std::string(c.signalAction) + "; ulimit -f 4; exec \"$0\" \"$@\"",
+                                   kHost.string(), "run", "cycle.csv", "--output-file", "ok.csv"},
+                       dir_);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.signalAction << ": " << outcome.err;
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_EQ(readFile(dir_ / "ok.csv"), "old\n");
+        EXPECT_EQ(leftInDirectory(), (std::vector<std::string>{"cycle.csv", "ok.csv"})) << c.signalAction;
+    }
+}
+
+TEST_F(HostOutputs, ASignalDuringARunLeavesNoTemporaryFile) {
+    file("out.csv", "old\n");
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const fs::path log = fs::temp_directory_path() / ("su55if-host-signal-" + std::to_string(getpid()));
+        // Two million samples: seconds of work, ended as soon as the
+        // temporary file is there.
+        const pid_t child = startProgram(
+            kHost, {"run", "cycle.csv", "--stop-time", "999999", "--output-interval", "0.5", "--output-file", "out.csv"},
+            dir_, log, log);
+        bool temporaryMade = false;
+        for (int wait = 0; wait < 1000 && !temporaryMade; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            temporaryMade = leftInDirectory().size() > 2;
+        }
+        EXPECT_TRUE(temporaryMade);
+        kill(child, signal);
+        EXPECT_EQ(waitForExit(child), 128 + signal) << readFile(log);
+        fs::remove(log);
+        EXPECT_EQ(readFile(dir_ / "out.csv"), "old\n");
+        EXPECT_EQ(leftInDirectory(), (std::vector<std::string>{"cycle.csv", "out.csv"})) << signal;
+    }
+}
+
+TEST_F(HostOutputs, OutputNamesUpToTheLimitAreWritten) {
+    // 126 two-byte characters and one byte: the temporary name is cut
+    // between characters.
+    std::string accented;
+    for (int i = 0; i < 126; ++i) {
+        accented += "\xC3\xA9";
+    }
+    for (const std::string &name : {std::string(254, 'n'), std::string(255, 'n'), accented + "n"}) {
+        const Outcome outcome = run({"--output-file", name});
+        EXPECT_EQ(outcome.exitCode, 0) << name.size() << ": " << outcome.err;
+        EXPECT_EQ(leftInDirectory(), (std::vector<std::string>{"cycle.csv", name}));
+        fs::remove(dir_ / name);
+    }
+}
+
+TEST_F(HostOutputs, BadValuesAreShownShortAndEscaped) {
+    struct Case {
+        std::string value;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {std::string(5'000'000, 'x'), "\"" + std::string(40, 'x') + "...\""},
+        {std::string("1\0x", 3), R"("1\0x")"},
+        {"\x1B[31mred\x1B[0m", R"("\x1B[31mred\x1B[0m")"},
+        {"\xFF\xC3(\xED\xA0\x80", R"("\xFF\xC3(\xED\xA0\x80")"},  // stray, cut, surrogate
+        {"\xC2\x9B" "2J", R"("\xC2\x9B2J")"},                      // a C1 control
+        {"\xC3\xA9t\xC3\xA9", "\"\xC3\xA9t\xC3\xA9\""},            // valid UTF-8 as it is
+        {R"(a"b\c)", R"("a\"b\\c")"},
+    };
+    for (const Case &c : cases) {
+        file("bad.csv", "stage,duration,partner\n1," + c.value + ",0\n");
+        const Outcome outcome = host({"check", "bad.csv"});
+        EXPECT_EQ(outcome.exitCode, 2);
+        EXPECT_EQ(outcome.err, "su55if-host: bad.csv:2:3: duration " + c.shown + " is not a number\n");
+    }
+    // File names too.
+    const Outcome outcome = host({"check", "\x1B]0;title\x07.csv"});
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_NE(outcome.err.find(R"(\x1B]0;title\x07.csv: cannot open)"), std::string::npos) << outcome.err;
+}
+
+}  // namespace

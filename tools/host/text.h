@@ -1,0 +1,19 @@
+// Text from files and command lines, made safe to show in a message.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace su55if::host {
+
+// The text as a terminal may show it: control characters and bytes that are
+// not UTF-8 escaped (\n, \t, \0, \xNN; C1 controls as the \xNN of their
+// bytes), cut after `limit` characters with "...".
+std::string printable(std::string_view text, std::size_t limit = std::string_view::npos);
+
+// A bad value for a message: printable() in double quotes, with `"` and `\`
+// escaped too, and at most 40 characters of it.
+std::string quoted(std::string_view text, std::size_t limit = 40);
+
+}  // namespace su55if::host
