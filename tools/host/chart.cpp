@@ -28,15 +28,58 @@ constexpr std::array<const char *, 8> kPalette{"#8dd3c7", "#ffffb3", "#bebada", 
 
 const char *stageColour(int stage) { return kPalette[static_cast<std::size_t>(stage - 1) % kPalette.size()]; }
 
+// The bytes of `text` as valid UTF-8 fit for XML: markup characters as
+// entities; control characters, invalid bytes and the two non-characters
+// U+FFFE and U+FFFF shown as \xNN, so a chart is well-formed whatever a file
+// name or a stage name holds.
 std::string escaped(const std::string &text) {
     std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const auto showBytes = [&](std::size_t from, std::size_t count) {
+        for (std::size_t i = from; i < from + count; ++i) {
+            out += fmt::format("\\x{:02X}", byte(i));
+        }
+    };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = byte(i);
+        if (lead < 0x80) {
+            switch (lead) {
+                case '&': out += "&amp;"; break;
+                case '<': out += "&lt;"; break;
+                case '>': out += "&gt;"; break;
+                case '"': out += "&quot;"; break;
+                case '\'': out += "&apos;"; break;
+                default:
+                    if (lead < 0x20 || lead == 0x7F) {
+                        showBytes(i, 1);
+                    } else {
+                        out += static_cast<char>(lead);
+                    }
+            }
+            ++i;
+            continue;
+        }
+        // A multi-byte sequence: its length from the lead byte, then every
+        // continuation byte, the shortest form, and the code point's range.
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        char32_t code = length == 4 ? lead & 0x07u : length == 3 ? lead & 0x0Fu : lead & 0x1Fu;
+        bool valid = length != 0 && lead <= 0xF4 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            valid = (byte(i + k) & 0xC0u) == 0x80u;
+            code = (code << 6) | (byte(i + k) & 0x3Fu);
+        }
+        constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && code >= kShortest[length] && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (!valid) {
+            showBytes(i, 1);
+            ++i;
+        } else if (code < 0xA0 || code == 0xFFFE || code == 0xFFFF) {
+            showBytes(i, length);
+            i += length;
+        } else {
+            out.append(text, i, length);
+            i += length;
         }
     }
     return out;
@@ -83,9 +126,9 @@ struct Link {
 
 // The links between existing stages; a pair whose entries point at each
 // other with the same sign is one arc.
-std::vector<Link> drawableLinks(const Cycle &cycle) {
-    const int count = cycle.stageCount();
-    auto entry = [&](int stage) { return cycle.partners[static_cast<std::size_t>(stage - 1)]; };
+std::vector<Link> drawableLinks(const std::vector<double> &partners) {
+    const int count = static_cast<int>(partners.size());
+    auto entry = [&](int stage) { return partners[static_cast<std::size_t>(stage - 1)]; };
     std::vector<Link> links;
     for (int stage = 1; stage <= count; ++stage) {
         const double partnerValue = std::fabs(entry(stage));
@@ -109,15 +152,15 @@ std::vector<Link> drawableLinks(const Cycle &cycle) {
 
 // One box per stage along the cycle, in proportion to its duration, with the
 // start times under it. Returns the centre of each box.
-std::vector<double> drawCycle(Svg &svg, const Schedule &schedule) {
-    const double scale = kPlotWidth / schedule.cycleDuration;
+std::vector<double> drawCycle(Svg &svg, const std::vector<double> &durations, double cycleDuration) {
+    const double scale = kPlotWidth / cycleDuration;
     const double under = kBarTop + kBarHeight + 16.0;
     std::vector<double> centres;
     double start = 0.0;
-    for (std::size_t k = 0; k < schedule.durations.size(); ++k) {
+    for (std::size_t k = 0; k < durations.size(); ++k) {
         const int stage = static_cast<int>(k) + 1;
         const double x = kLeft + start * scale;
-        const double width = schedule.durations[k] * scale;
+        const double width = durations[k] * scale;
         centres.push_back(x + width / 2.0);
         svg.add(R"svg(<rect x="{:.2f}" y="{}" width="{:.2f}" height="{}" fill="{}" stroke="#555"/>)svg", x, kBarTop,
                 width, kBarHeight, stageColour(stage));
@@ -126,13 +169,13 @@ std::vector<double> drawCycle(Svg &svg, const Schedule &schedule) {
                   R"svg(text-anchor="middle" font-weight="bold")svg");
         }
         if (width >= 30.0) {
-            label(svg, x + width / 2.0, kBarTop + 36.0, fmt::format("{}", schedule.durations[k]),
+            label(svg, x + width / 2.0, kBarTop + 36.0, fmt::format("{}", durations[k]),
                   R"svg(text-anchor="middle")svg");
         }
         label(svg, x, under, fmt::format("{}", start), R"svg(text-anchor="middle" fill="#555")svg");
-        start += schedule.durations[k];
+        start += durations[k];
     }
-    label(svg, kLeft + kPlotWidth, under, fmt::format("{}", schedule.cycleDuration),
+    label(svg, kLeft + kPlotWidth, under, fmt::format("{}", cycleDuration),
           R"svg(text-anchor="middle" fill="#555")svg");
     label(svg, kLeft - 8.0, kBarTop + 19.0, "stage", R"svg(text-anchor="end")svg");
     label(svg, kLeft - 8.0, kBarTop + 36.0, "duration", R"svg(text-anchor="end")svg");
@@ -141,8 +184,8 @@ std::vector<double> drawCycle(Svg &svg, const Schedule &schedule) {
 
 // Arcs over the cycle: solid for a positive entry, dashed for a negative one,
 // the arrowhead at the partner.
-void drawLinks(Svg &svg, const Cycle &cycle, const std::vector<double> &centres) {
-    for (const Link &link : drawableLinks(cycle)) {
+void drawLinks(Svg &svg, const std::vector<double> &partners, const std::vector<double> &centres) {
+    for (const Link &link : drawableLinks(partners)) {
         const double x1 = centres[static_cast<std::size_t>(link.from - 1)];
         const double x2 = centres[static_cast<std::size_t>(link.to - 1)];
         const double top = kBarTop - std::min(110.0, 24.0 + 0.3 * std::fabs(x2 - x1)) - link.lift;
@@ -162,65 +205,67 @@ void drawLinks(Svg &svg, const Cycle &cycle, const std::vector<double> &centres)
           R"svg(fill="#555")svg");
 }
 
+// A series as a step path: its value held from each point to the next,
+// to the end of the run.
+std::string stepPath(const ChartSeries &series, double stopTime, const auto &xAt, const auto &yOf) {
+    std::string path;
+    for (const auto &[time, value] : series.points) {
+        if (path.empty()) {
+            fmt::format_to(std::back_inserter(path), "M{:.2f},{:.2f}", xAt(time), yOf(value));
+        } else {
+            fmt::format_to(std::back_inserter(path), " H{:.2f} V{:.2f}", xAt(time), yOf(value));
+        }
+    }
+    if (!path.empty()) {
+        fmt::format_to(std::back_inserter(path), " H{:.2f}", xAt(stopTime));
+    }
+    return path;
+}
+
 // The action code of the stage in force as a step line over the run, the
 // cycle boundaries dotted, and a strip of the stages in force under it.
-void drawActionCodes(Svg &svg, const std::vector<TimelineRow> &rows, const Schedule &schedule,
-                     const RunSettings &settings, const Simulator &simulator) {
-    const double scale = kPlotWidth / settings.stopTime;
+void drawActionCodes(Svg &svg, const ChartInput &input, double cycleDuration) {
+    const double stopTime = input.stopTime;
+    const double scale = kPlotWidth / stopTime;
     auto xAt = [&](double time) { return kLeft + time * scale; };
     auto yOf = [](double code) { return kCodeTop + (2.0 - code) * kCodeStep; };
     const double bottom = yOf(-2.0);
 
-    label(svg, kLeft, kCodeTop - 24.0,
-          fmt::format("actionCode of the stage in force ({}, every {})", simulator.timingName(),
-                      settings.outputInterval),
-          R"svg(font-size="14" font-weight="bold")svg");
+    label(svg, kLeft, kCodeTop - 24.0, input.subtitle, R"svg(font-size="14" font-weight="bold")svg");
     for (int code = 2; code >= -2; --code) {
         svg.add(R"svg(<line x1="{}" y1="{:.2f}" x2="{}" y2="{:.2f}" stroke="#ddd"/>)svg", kLeft, yOf(code),
                 kLeft + kPlotWidth, yOf(code));
         label(svg, kLeft - 8.0, yOf(code) + 4.0, fmt::format("{}", code), R"svg(text-anchor="end")svg");
     }
-    if (settings.stopTime / schedule.cycleDuration <= kMaxCycleMarks) {
-        for (int k = 1; k * schedule.cycleDuration < settings.stopTime; ++k) {
+    if (stopTime / cycleDuration <= kMaxCycleMarks) {
+        for (int k = 1; k * cycleDuration < stopTime; ++k) {
             svg.add(R"svg(<line x1="{0:.2f}" y1="{1}" x2="{0:.2f}" y2="{2}" stroke="#999" stroke-dasharray="2,3"/>)svg",
-                    xAt(k * schedule.cycleDuration), kCodeTop - 8.0, bottom);
+                    xAt(k * cycleDuration), kCodeTop - 8.0, bottom);
         }
     }
-    if (rows.empty()) {
-        return;
+    if (!input.codes.empty()) {
+        svg.add(R"svg(<path d="{}" fill="none" stroke="#c0392b" stroke-width="2"/>)svg",
+                stepPath(input.codes.front(), stopTime, xAt, yOf));
     }
-
-    // Only the samples at which the code changes need a point.
-    std::string path = fmt::format("M{:.2f},{:.2f}", xAt(rows[0].time), yOf(rows[0].actionCode));
-    for (std::size_t i = 1; i < rows.size(); ++i) {
-        if (rows[i].actionCode != rows[i - 1].actionCode) {
-            fmt::format_to(std::back_inserter(path), " H{:.2f} V{:.2f}", xAt(rows[i].time), yOf(rows[i].actionCode));
-        }
-    }
-    fmt::format_to(std::back_inserter(path), " H{:.2f}", xAt(settings.stopTime));
-    svg.add(R"svg(<path d="{}" fill="none" stroke="#c0392b" stroke-width="2"/>)svg", path);
 
     const double stripTop = bottom + 12.0;
-    std::size_t first = 0;
-    for (std::size_t i = 1; i <= rows.size(); ++i) {
-        if (i < rows.size() && rows[i].stage == rows[first].stage) {
-            continue;
-        }
-        const double end = i < rows.size() ? rows[i].time : settings.stopTime;
-        const double width = (end - rows[first].time) * scale;
-        svg.add(R"svg(<rect x="{:.2f}" y="{}" width="{:.2f}" height="{}" fill="{}"/>)svg", xAt(rows[first].time),
-                stripTop, width, kStripHeight, stageColour(rows[first].stage));
+    const auto &stages = input.stages.points;
+    for (std::size_t i = 0; i < stages.size(); ++i) {
+        const int stage = static_cast<int>(stages[i].second);
+        const double end = i + 1 < stages.size() ? stages[i + 1].first : stopTime;
+        const double width = (end - stages[i].first) * scale;
+        svg.add(R"svg(<rect x="{:.2f}" y="{}" width="{:.2f}" height="{}" fill="{}"/>)svg", xAt(stages[i].first),
+                stripTop, width, kStripHeight, stageColour(stage));
         if (width >= 14.0) {
-            label(svg, xAt(rows[first].time) + width / 2.0, stripTop + 11.0, fmt::format("{}", rows[first].stage),
+            label(svg, xAt(stages[i].first) + width / 2.0, stripTop + 11.0, fmt::format("{}", stage),
                   R"svg(text-anchor="middle" font-size="10")svg");
         }
-        first = i;
     }
     label(svg, kLeft - 8.0, stripTop + 11.0, "stage", R"svg(text-anchor="end")svg");
 
     const double axisY = stripTop + kStripHeight + 16.0;
-    const double step = niceStep(settings.stopTime, 10);
-    for (int i = 0; i * step <= settings.stopTime * (1.0 + 1e-12); ++i) {
+    const double step = niceStep(stopTime, 10);
+    for (int i = 0; i * step <= stopTime * (1.0 + 1e-12); ++i) {
         label(svg, xAt(i * step), axisY, fmt::format("{:.6g}", i * step), R"svg(text-anchor="middle" fill="#555")svg");
     }
     label(svg, kLeft - 8.0, axisY, "time", R"svg(text-anchor="end")svg");
@@ -228,8 +273,12 @@ void drawActionCodes(Svg &svg, const std::vector<TimelineRow> &rows, const Sched
 
 }  // namespace
 
-std::string renderChart(const Cycle &cycle, const Schedule &schedule, const std::vector<TimelineRow> &rows,
-                        const RunSettings &settings, const Simulator &simulator) {
+std::string renderChart(const ChartInput &input) {
+    const std::vector<double> &durations = input.schedules.front().second;
+    double cycleDuration = 0.0;
+    for (double duration : durations) {
+        cycleDuration += duration;
+    }
     Svg svg;
     svg.add(R"svg(<?xml version="1.0" encoding="UTF-8"?>)svg");
     svg.add(R"svg(<svg xmlns="http://www.w3.org/2000/svg" width="{0}" height="{1}" viewBox="0 0 {0} {1}" )svg"
@@ -240,13 +289,12 @@ std::string renderChart(const Cycle &cycle, const Schedule &schedule, const std:
             R"svg(</marker></defs>)svg");
     svg.add(R"svg(<rect width="100%" height="100%" fill="white"/>)svg");
     label(svg, kLeft, 28.0,
-          fmt::format("Cycle {}: {} stages, cycle duration {}", cycle.name, cycle.stageCount(),
-                      schedule.cycleDuration),
+          fmt::format("Cycle {}: {} stages, cycle duration {}", input.title, durations.size(), cycleDuration),
           R"svg(font-size="16" font-weight="bold")svg");
 
-    const std::vector<double> centres = drawCycle(svg, schedule);
-    drawLinks(svg, cycle, centres);
-    drawActionCodes(svg, rows, schedule, settings, simulator);
+    const std::vector<double> centres = drawCycle(svg, durations, cycleDuration);
+    drawLinks(svg, input.partners, centres);
+    drawActionCodes(svg, input, cycleDuration);
     svg.add("</svg>");
     return svg.take();
 }

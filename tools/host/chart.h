@@ -1,16 +1,37 @@
 // An SVG picture of a run: the cycle as a bar of stages with the interaction
-// links between partners, and under it the action code over time.
+// links between partners, and under it what the library computed over time.
+//
+// The chart is drawn from change points only, so that a run of any length
+// feeds it without keeping its samples: every series holds the times at
+// which its value changed, and a value holds until the next point.
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
-
-#include "cycle_file.h"
-#include "simulation.h"
 
 namespace su55if::host {
 
-std::string renderChart(const Cycle &cycle, const Schedule &schedule, const std::vector<TimelineRow> &rows,
-                        const RunSettings &settings, const Simulator &simulator);
+struct ChartSeries {
+    std::string name;
+    std::vector<std::pair<double, double>> points;  // (time, value) at change points, held until the next
+};
+
+struct ChartInput {
+    std::string title;                    // e.g. the cycle file's name: any bytes
+    std::string subtitle;                 // how the run was made (procedures, output interval); may be empty
+    std::string timeUnit;                 // a label only; empty: none
+    std::vector<std::string> stageNames;  // stage k in element k - 1; "" or missing: the number only
+    std::vector<double> partners;         // interaction-table entries, as the cycle file gives them
+    // (from time, durations in force) as they change; the first at time 0.
+    std::vector<std::pair<double, std::vector<double>>> schedules;
+    ChartSeries stages;               // the stage in force over time
+    std::vector<ChartSeries> spans;   // delayForCode1, delayForCode2 over time
+    std::vector<ChartSeries> codes;   // the action code and the other step outputs over time
+    double stopTime = 0.0;
+};
+
+// The whole SVG document. Every text is escaped for XML and made valid UTF-8.
+std::string renderChart(const ChartInput &input);
 
 }  // namespace su55if::host

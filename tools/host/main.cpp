@@ -54,6 +54,34 @@ int check(const Library &library, const Cycle &cycle, const Options &options) {
     return kExitOk;
 }
 
+// The chart's input from the samples of a run: each series at the samples
+// where its value changes.
+ChartInput chartInput(const Cycle &cycle, const Simulator &simulator, const std::vector<TimelineRow> &rows,
+                      const RunSettings &settings) {
+    ChartInput input;
+    input.title = cycle.name;
+    input.subtitle = fmt::format("actionCode of the stage in force ({}, every {})", simulator.timingName(),
+                                 settings.outputInterval);
+    input.partners = cycle.partners;
+    input.schedules.emplace_back(0.0, simulator.schedule().durations);
+    input.stages.name = "stage";
+    input.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
+    input.codes = {{"actionCode", {}}};
+    const auto record = [](ChartSeries &series, double time, double value) {
+        if (series.points.empty() || series.points.back().second != value) {
+            series.points.emplace_back(time, value);
+        }
+    };
+    for (const TimelineRow &row : rows) {
+        record(input.stages, row.time, row.stage);
+        record(input.spans[0], row.time, row.delayForCode1);
+        record(input.spans[1], row.time, row.delayForCode2);
+        record(input.codes[0], row.time, row.actionCode);
+    }
+    input.stopTime = settings.stopTime;
+    return input;
+}
+
 int run(const Library &library, const Cycle &cycle, const Options &options) {
     Simulator simulator(library, cycle, options.twin, callLog(options));
     std::vector<TimelineRow> rows;
@@ -77,7 +105,7 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
         writeFileAtomically(options.outputFile, timelineCsv(rows, options.twin));
     }
     if (!options.chartFile.empty()) {
-        writeFileAtomically(options.chartFile, renderChart(cycle, simulator.schedule(), rows, settings, simulator));
+        writeFileAtomically(options.chartFile, renderChart(chartInput(cycle, simulator, rows, settings)));
     }
     if (options.table) {
         printSummary(stdout, cycle, simulator.schedule());
