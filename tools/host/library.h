@@ -73,6 +73,7 @@ public:
     // the frame's storage does not move after construction.
     double *input(std::string_view name) { return frame_.input(name).data(); }
     const double *output(std::string_view name) const { return frame_.output(name).data(); }
+    const double *output(int k) const { return frame_.output(k).data(); }
     void set(std::string_view name, double value) { frame_.set(name, value); }
     void set(std::string_view name, const std::vector<double> &values) { frame_.set(name, values); }
     double value(std::string_view name) const { return frame_.value(name); }

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -19,6 +20,11 @@ std::string withUnit(double value, const std::string &unit) {
     return unit.empty() ? readable(value) : fmt::format("{} {}", value, unit);
 }
 
+// The readable timeline's column widths.
+std::size_t columnWidth(const std::string &name) {
+    return name == "time" ? 9 : name == "stage" ? 7 : std::max<std::size_t>(name.size() + 2, 12);
+}
+
 std::string partnerText(double entry) { return entry == 0.0 ? "-" : fmt::format("{:+}", entry); }
 
 std::string stageName(const Cycle &cycle, std::size_t k) {
@@ -26,9 +32,9 @@ std::string stageName(const Cycle &cycle, std::size_t k) {
 }
 
 // A stage as messages name it: its number, and its name when it has one.
-std::string stageLabel(const Cycle &cycle, int stage) {
+std::string stageLabel(const Cycle &cycle, int stage, const char *word = "stage") {
     const std::string name = stageName(cycle, static_cast<std::size_t>(stage - 1));
-    return name.empty() ? fmt::format("stage {}", stage) : fmt::format("stage {} ({})", stage, name);
+    return name.empty() ? fmt::format("{} {}", word, stage) : fmt::format("{} {} ({})", word, stage, name);
 }
 
 struct Link {
@@ -87,8 +93,13 @@ public:
     std::string_view operator()(double value) {
         if (std::memcmp(&value, &last_, sizeof value) != 0 || length_ == 0) {
             last_ = value;
-            length_ = static_cast<std::size_t>(
-                std::to_chars(text_, text_ + sizeof text_, value, std::chars_format::general, 17).ptr - text_);
+            // A whole number below 2^53 prints as the integer it is; the
+            // sign of -0 needs the general case.
+            const bool whole = std::fabs(value) < 9007199254740992.0 && value == std::trunc(value) &&
+                               !(value == 0.0 && std::signbit(value));
+            const auto end = whole ? std::to_chars(text_, text_ + sizeof text_, static_cast<long long>(value))
+                                   : std::to_chars(text_, text_ + sizeof text_, value, std::chars_format::general, 17);
+            length_ = static_cast<std::size_t>(end.ptr - text_);
         }
         return {text_, length_};
     }
@@ -231,7 +242,8 @@ std::vector<std::string> flagNames(bool twin) {
 void printSummary(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const std::string &timeUnit) {
     fmt::print(out, "Cycle {}: {} stages, cycle duration {}\n\n", cycle.name, cycle.stageCount(),
                withUnit(schedule.cycleDuration, timeUnit));
-    const bool named = !cycle.stageNames.empty();
+    const bool named = std::any_of(cycle.stageNames.begin(), cycle.stageNames.end(),
+                                   [](const std::string &name) { return !name.empty(); });
     fmt::print(out, "{:>7}{:>10}{:>10}{:>10}{:>9}{}\n", "stage", "duration", "start", "end", "partner",
                named ? "  name" : "");
     double start = 0.0;
@@ -259,7 +271,7 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
     const int stage = fault->stage;
     const double entry = cycle.partners[static_cast<std::size_t>(stage - 1)];
     const double partner = std::round(std::fabs(entry));
-    const std::string who = stageLabel(cycle, stage);
+    const std::string who = stageLabel(cycle, stage, "Stage");
     if (fault->kind == " is invalid.") {
         return {fmt::format("{} has the partner entry {}, which names stage {}, but the cycle has {} stages.", who,
                             entry, partner, count),
@@ -404,8 +416,7 @@ TableWriter::TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &si
                all.size() > firstExtra ? " or another output" : "");
     std::string header;
     for (const std::string &name : names_) {
-        header += fmt::format(name == "time" ? "{:>9}" : name == "stage" ? "{:>7}" : "{:>{}}", name,
-                              std::max<std::size_t>(name.size() + 2, 12));
+        header += fmt::format("{:>{}}", name, columnWidth(name));
     }
     fmt::print(out_, "{}  indicator set\n", header);
 }
@@ -432,7 +443,7 @@ void TableWriter::show(const TimelineRow &row) {
     }
     std::string line = fmt::format("{:>9}{:>7}", readable(row.time), row.stage);
     for (std::size_t k = 0; k < values.size(); ++k) {
-        line += fmt::format("{:>{}}", readable(values[k]), std::max<std::size_t>(names_[k + 2].size() + 2, 12));
+        line += fmt::format("{:>{}}", readable(values[k]), columnWidth(names_[k + 2]));
     }
     const std::string name = stageName(cycle_, static_cast<std::size_t>(row.stage - 1));
     fmt::print(out_, "{}  {}{}\n", line, indicator, name.empty() ? "" : "  (" + name + ")");

@@ -99,6 +99,12 @@ void StageClock::reset(const std::vector<double> &durations, int anchorStage, Ex
     anchor_ = anchorTime;
     cycle_ = 0.0;
     position_ = 0;
+    settle();
+}
+
+void StageClock::settle() {
+    start_ = startOf(cycle_, position_);
+    next_ = position_ + 1 < order_.size() ? startOf(cycle_, position_ + 1) : startOf(cycle_ + 1.0, 0);
 }
 
 ExactTime StageClock::startOf(double cycle, std::size_t position) const {
@@ -106,6 +112,9 @@ ExactTime StageClock::startOf(double cycle, std::size_t position) const {
 }
 
 void StageClock::advanceTo(double time) {
+    if (!notAfter(next_, time)) {
+        return;  // still in the same stage
+    }
     if (notAfter(startOf(cycle_ + 1.0, 0), time)) {
         // Whole cycles first: one step may pass many. The division gives the
         // cycle index up to rounding; the exact starts settle it.
@@ -122,6 +131,7 @@ void StageClock::advanceTo(double time) {
     while (position_ + 1 < order_.size() && notAfter(startOf(cycle_, position_ + 1), time)) {
         ++position_;
     }
+    settle();
 }
 
 Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs &inputs, bool twin,
@@ -141,6 +151,21 @@ Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs
     defineStages_.set("currentDurations", cycle.durations);
     defineStages_.set("holdSwitch", 0.0);
     timing_.set("interactionTable", cycle.partners);
+    cells_.time = defineStages_.input("currentTime");
+    cells_.stage = defineStages_.input("stageNumber");
+    cells_.reference = defineStages_.input("referenceTime");
+    cells_.durations = defineStages_.output("stageDurations");
+    cells_.elapsed = defineStages_.output("elapsedTime");
+    cells_.stageDuration = defineStages_.output("stageDuration");
+    cells_.timingStage = timing_.input("stageNumber");
+    cells_.timingTime = timing_.input("currentTime");
+    cells_.delayForCode2 = timing_.output("delayForCode2");
+    cells_.delayForCode1 = timing_.output("delayForCode1");
+    cells_.actionCode = timing_.output("actionCode");
+    cells_.code = decoding_.input("actionCode");
+    for (int k = 0; k < flagCount(); ++k) {
+        cells_.flags[static_cast<std::size_t>(k)] = decoding_.output(k + 1);
+    }
 
     if (inputs_) {
         const TimedTable &table = *inputs_;
@@ -207,9 +232,9 @@ Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs
 }
 
 bool Simulator::callDefineStages(double time, int stage, double reference) {
-    *defineStages_.input("currentTime") = time;
-    *defineStages_.input("stageNumber") = static_cast<double>(stage);
-    *defineStages_.input("referenceTime") = reference;
+    *cells_.time = time;
+    *cells_.stage = static_cast<double>(stage);
+    *cells_.reference = reference;
     return defineStages_.call() != kStatusFatal;
 }
 
@@ -224,8 +249,8 @@ bool Simulator::define() {
 }
 
 bool Simulator::callTiming(int stage, double time) {
-    *timing_.input("stageNumber") = static_cast<double>(stage);
-    *timing_.input("currentTime") = time;
+    *cells_.timingStage = static_cast<double>(stage);
+    *cells_.timingTime = time;
     return timing_.call() != kStatusFatal;
 }
 
@@ -335,7 +360,7 @@ bool Simulator::stageInForce(double time, SampleSink &sink) {
     if (!callDefineStages(time, stage, start.hi)) {
         return false;
     }
-    const double *durations = defineStages_.output("stageDurations");
+    const double *durations = cells_.durations;
     if (std::equal(scheduled_.begin(), scheduled_.end(), durations)) {
         return true;
     }
@@ -382,22 +407,23 @@ bool Simulator::step(double time, TimelineRow &row, SampleSink &sink) {
     }
     row.time = time;
     row.stage = clock_.stage();
-    row.elapsed = defineStages_.value("elapsedTime");
-    row.stageDuration = defineStages_.value("stageDuration");
+    row.elapsed = *cells_.elapsed;
+    row.stageDuration = *cells_.stageDuration;
 
     if (!callTiming(row.stage, time)) {
         return false;
     }
-    row.delayForCode2 = timing_.value("delayForCode2");
-    row.delayForCode1 = timing_.value("delayForCode1");
-    row.actionCode = timing_.value("actionCode");
-    decoding_.set("actionCode", row.actionCode);
+    row.delayForCode2 = *cells_.delayForCode2;
+    row.delayForCode1 = *cells_.delayForCode1;
+    row.actionCode = *cells_.actionCode;
+    *cells_.code = row.actionCode;
     if (decoding_.call() == kStatusFatal) {
         return false;
     }
     row.flagCount = flagCount();
-    const double *flags = decoding_.output("flagForCode1");
-    std::copy(flags, flags + row.flagCount, row.flags.begin());
+    for (std::size_t k = 0; k < static_cast<std::size_t>(row.flagCount); ++k) {
+        row.flags[k] = *cells_.flags[k];
+    }
 
     if (recordStep_) {
         recordStep_->set("timeValue", time);

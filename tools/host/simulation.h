@@ -109,7 +109,7 @@ public:
     // Moves to the stage in force at `time`, which never decreases.
     void advanceTo(double time);
     int stage() const { return order_[position_]; }
-    ExactTime start() const { return startOf(cycle_, position_); }
+    ExactTime start() const { return start_; }
 
 private:
     std::vector<int> order_;       // stage numbers from the anchor stage on
@@ -117,8 +117,11 @@ private:
     ExactTime anchor_;
     double cycle_ = 0.0;           // the cycle index k
     std::size_t position_ = 0;     // j
+    ExactTime start_;              // where stage j of cycle k begins
+    ExactTime next_;               // where the stage after it begins
 
     ExactTime startOf(double cycle, std::size_t position) const;
+    void settle();
 };
 
 class Simulator {
@@ -179,6 +182,15 @@ private:
     std::optional<Block> recordStep_;
     std::optional<Block> switchSignal_;
     Schedule schedule_;
+    // The cells used at every sample, looked up once.
+    struct Cells {
+        double *time, *stage, *reference;        // SU55IF_DEFST inputs
+        const double *durations, *elapsed, *stageDuration;
+        double *timingStage, *timingTime;        // interaction timing inputs
+        const double *delayForCode2, *delayForCode1, *actionCode;
+        double *code;                            // decoding input
+        std::array<const double *, 4> flags;     // decoding outputs
+    } cells_{};
 
     // The durations in force: the cycle's, then as input rows and events set
     // them; SU55IF_DEFST takes them as its second vector unless the change
