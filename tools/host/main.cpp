@@ -231,13 +231,14 @@ private:
 // The stop time and output interval of a run: as given, else the defaults,
 // with a message naming what was given when they cannot be used.
 RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Options &options) {
+    const std::string fault = cycleFault(simulator.schedule());
+    if (!fault.empty()) {
+        throw HostError(fmt::format("{}: {}", cycle.name, fault));
+    }
     const std::optional<double> stopTime = options.stopTime ? options.stopTime : simulator.defaultStopTime();
     if (!stopTime) {
-        const std::string fault = cycleFault(simulator.schedule());
-        throw HostError(fmt::format("{}: {}", cycle.name,
-                                    fault.empty() ? "two cycles, the default stop time, overflow to infinity: give "
-                                                    "--stop-time"
-                                                  : fault));
+        throw HostError(
+            fmt::format("{}: two cycles, the default stop time, overflow to infinity: give --stop-time", cycle.name));
     }
     const std::optional<double> interval =
         options.outputInterval ? options.outputInterval : simulator.defaultOutputInterval();

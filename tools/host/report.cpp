@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <algorithm>
 #include <charconv>
@@ -411,9 +412,8 @@ TableWriter::TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &si
     fmt::print(out_, "\nTimeline from 0 to {} every {}: {} and {} for the stage in force.\n",
                withUnit(settings.stopTime, timeUnit), withUnit(settings.outputInterval, timeUnit),
                simulator.timingName(), simulator.decodingName());
-    fmt::print(out_, "Shown: the first sample, each sample at which the stage, a timing output{} changes, and the "
-                     "last sample.\n\n",
-               all.size() > firstExtra ? " or another output" : "");
+    fmt::print(out_, "Shown: the first sample, each sample at which {} changes, and the last sample.\n\n",
+               all.size() > firstExtra ? "the stage, a timing output or another output" : "the stage or a timing output");
     std::string header;
     for (const std::string &name : names_) {
         header += fmt::format("{:>{}}", name, columnWidth(name));
@@ -464,6 +464,18 @@ void TableWriter::write(const TimelineRow &row) {
     }
     previous_ = row;
     previousShown_ = changed;
+}
+
+void TableWriter::scheduleChanged(double time, const std::vector<double> &durations) {
+    if (samples_ == 0) {
+        return;  // the schedule at time 0 is in the summary
+    }
+    double cycle = 0.0;
+    for (double duration : durations) {
+        cycle += duration;
+    }
+    fmt::print(out_, "{:>16}  from time {} the durations are {} (cycle {}):\n", "", readable(time),
+               fmt::join(durations, ", "), readable(cycle));
 }
 
 void TableWriter::finish() {

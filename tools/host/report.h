@@ -65,6 +65,7 @@ public:
     TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
                 const std::string &timeUnit);
     void write(const TimelineRow &row) override;
+    void scheduleChanged(double time, const std::vector<double> &durations) override;
     void finish();
 
 private:

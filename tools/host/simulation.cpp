@@ -88,12 +88,15 @@ void StageClock::reset(const std::vector<double> &durations, int anchorStage, Ex
         order_.push_back(stage);
         sums_.push_back(add(sums_.back(), {durations[static_cast<std::size_t>(stage - 1)], 0.0}));
     }
-    const double cycle = sums_.back().hi;
+    double cycle = 0.0;  // as the library adds them, to tell an overflow from a NaN
+    for (double duration : durations) {
+        cycle += duration;
+    }
     if (std::isinf(cycle)) {
         throw HostError("the stage durations add up to more than the largest number: the cycle duration "
                         "overflows to infinity");
     }
-    if (!(cycle > 0.0)) {
+    if (!(cycle > 0.0) || !(sums_.back().hi > 0.0)) {
         throw HostError(fmt::format("the stage durations add up to {}: a cycle must last longer than 0", cycle));
     }
     anchor_ = anchorTime;
