@@ -22,6 +22,10 @@
 #ifndef SU55IF_H
 #define SU55IF_H
 
+/* SU55IF_VERSION_MAJOR, _MINOR, _PATCH and SU55IF_VERSION_STRING ("X.Y.Z"):
+ * the version of the library this header belongs to. */
+#include "su55if_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

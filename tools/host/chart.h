@@ -34,4 +34,36 @@ struct ChartInput {
 // The whole SVG document. Every text is escaped for XML and made valid UTF-8.
 std::string renderChart(const ChartInput &input);
 
+// The chart as data, so that its placement can be checked: renderChart draws
+// exactly this.
+struct ChartBox {
+    double left = 0.0;
+    double top = 0.0;
+    double right = 0.0;
+    double bottom = 0.0;
+};
+
+struct ChartText {
+    enum class Anchor { start, middle, end };
+    std::string text;  // valid UTF-8, not yet escaped for XML
+    double x = 0.0;    // the anchor point on the baseline
+    double y = 0.0;
+    Anchor anchor = Anchor::start;
+    double size = 12.0;
+    bool bold = false;
+    bool halo = false;  // a white outline, for text over lines
+    const char *colour = "#000";
+    ChartBox box;  // the extent of the text, estimated generously from its characters
+};
+
+struct ChartLayout {
+    double width = 0.0;
+    double height = 0.0;
+    std::vector<std::string> shapes;  // SVG elements drawn under the texts
+    std::vector<ChartText> texts;     // no two boxes overlap
+};
+
+ChartLayout layoutChart(const ChartInput &input);
+std::string renderSvg(const ChartLayout &layout);
+
 }  // namespace su55if::host

@@ -24,6 +24,7 @@
 #include "host_error.h"
 #include "input_file.h"
 #include "library.h"
+#include "library_version.h"
 #include "output_file.h"
 #include "report.h"
 #include "simulation.h"
@@ -357,7 +358,8 @@ int hostMain(int argc, char **argv) {
                "(also when the reader of standard output closed it early); 1 the library stopped the run "
                "(status 4); 2 bad usage, bad cycle or input file, library not loadable, a run that cannot be "
                "made, or an output that cannot be written.\nManual: docs/host.md.");
-    app.set_version_flag("--version", "su55if-host " SU55IF_HOST_VERSION);
+    const CLI::Option *versionFlag = app.add_flag("--version")->description(
+        "print the version of su55if-host and of the library it loads, and exit");
     app.add_option("--library", options.library,
                    "the libsu55if.so to load (default: the one beside su55if-host, else the one built with it)");
     app.add_flag("--log-calls", options.logCalls,
@@ -402,6 +404,11 @@ int hostMain(int argc, char **argv) {
     } catch (const CLI::ParseError &error) {
         return app.exit(error) == 0 ? kExitOk : kExitError;
     }
+    if (versionFlag->count() > 0) {
+        printHostVersion(stdout);
+        printLibraryVersion(stdout, Library(chooseLibraryPath(options.library)).path());
+        return kExitOk;
+    }
     options.stopTime = positiveTime(stopTimeOption, stopTime);
     options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
     if (options.table && options.format == "json") {
@@ -435,21 +442,21 @@ int main(int argc, char **argv) {
     // quietly: the write fails with EPIPE instead of killing the process.
     std::signal(SIGPIPE, SIG_IGN);
     try {
-        const int exitCode = host::hostMain(argc, argv);
-        host::finishStandardOutput();
+        const int exitCode = su55if::host::hostMain(argc, argv);
+        su55if::host::finishStandardOutput();
         return exitCode;
-    } catch (const host::ClosedPipe &) {
-        return host::kExitOk;
-    } catch (const host::HostError &error) {
+    } catch (const su55if::host::ClosedPipe &) {
+        return su55if::host::kExitOk;
+    } catch (const su55if::host::HostError &error) {
         std::fflush(stdout);
         fmt::print(stderr, "su55if-host: {}\n", error.what());
         return error.exitCode();
     } catch (const std::exception &error) {
         if (std::ferror(stdout) != 0 && errno == EPIPE) {
-            return host::kExitOk;
+            return su55if::host::kExitOk;
         }
         std::fflush(stdout);
-        fmt::print(stderr, "su55if-host: {}\n", host::describeFailure(error));
-        return host::kExitError;
+        fmt::print(stderr, "su55if-host: {}\n", su55if::host::describeFailure(error));
+        return su55if::host::kExitError;
     }
 }

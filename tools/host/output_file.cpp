@@ -143,7 +143,7 @@ Followed followLinks(const std::string &path) {
             }
             break;
         }
-        std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
+        std::string target(PATH_MAX, '\0');  // st_size is 0 for some links
         const ssize_t length = readlink(followed.path.c_str(), target.data(), target.size());
         if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
             break;

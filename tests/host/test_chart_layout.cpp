@@ -1,0 +1,212 @@
+// The chart's layout at scale: no two texts overlap, every stage and link is
+// named, and the SVG is well-formed XML whatever bytes the names hold.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "chart.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using su55if::host::ChartInput;
+using su55if::host::ChartSeries;
+
+struct Case {
+    const char *name;
+    int stages;
+    int links;
+    bool nested;        // stage k with stage n + 1 - k, every arc over the next
+    bool names;
+    int scheduleChanges;
+};
+
+// A cycle of `stages` stages with `links` pairs and a run of three cycles
+// with every output changing at every stage; the same for every call.
+ChartInput makeInput(const Case &c) {
+    std::mt19937 random(12345);
+    auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    const int n = c.stages;
+    std::vector<double> durations(static_cast<std::size_t>(n));
+    for (double &d : durations) {
+        d = std::vector<double>{4, 5, 6, 8, 10, 12, 15, 20, 30}[static_cast<std::size_t>(below(9))];
+    }
+    std::vector<int> order(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        order[static_cast<std::size_t>(i)] = i;
+    }
+    for (int i = n - 1; i > 0; --i) {
+        std::swap(order[static_cast<std::size_t>(i)], order[static_cast<std::size_t>(below(i + 1))]);
+    }
+    ChartInput input;
+    input.title = "cycle <&>\"'\x01\xff.csv";
+    input.timeUnit = "s";
+    input.partners.assign(static_cast<std::size_t>(n), 0.0);
+    for (int i = 0; i < c.links; ++i) {
+        const auto a = static_cast<std::size_t>(c.nested ? i : order[static_cast<std::size_t>(2 * i)]);
+        const auto b = static_cast<std::size_t>(c.nested ? n - 1 - i : order[static_cast<std::size_t>(2 * i + 1)]);
+        const double sign = i % 4 == 3 ? -1.0 : 1.0;
+        input.partners[a] = sign * static_cast<double>(b + 1);
+        input.partners[b] = sign * static_cast<double>(a + 1);
+        durations[b] = durations[a];
+    }
+    for (int k = 0; c.names && k < n; ++k) {
+        input.stageNames.push_back(k % 5 == 0 ? "north \xce\xb1 through <" + std::to_string(k) + ">" : "bus\x02\xc0");
+    }
+    double cycle = 0.0;
+    for (double d : durations) {
+        cycle += d;
+    }
+    input.stopTime = 3.0 * cycle;
+    input.schedules.emplace_back(0.0, durations);
+    for (int i = 1; i <= c.scheduleChanges; ++i) {
+        durations[static_cast<std::size_t>(i % n)] += 2.0;
+        input.schedules.emplace_back(input.stopTime * i / (c.scheduleChanges + 1), durations);
+    }
+    input.stages.name = "stage";
+    input.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
+    input.codes = {{"actionCode", {}}, {"recorded duration", {}}};
+    std::size_t schedule = 0;
+    int k = 0;
+    for (double t = 0.0; t < input.stopTime; k = (k + 1) % n) {
+        while (schedule + 1 < input.schedules.size() && input.schedules[schedule + 1].first <= t) {
+            ++schedule;
+        }
+        const double duration = input.schedules[schedule].second[static_cast<std::size_t>(k)];
+        input.stages.points.emplace_back(t, k + 1);
+        input.spans[0].points.emplace_back(t, below(3) == 0 ? below(200) : 0);
+        input.spans[1].points.emplace_back(t, below(3) == 0 ? below(200) : 0);
+        input.codes[0].points.emplace_back(t, below(5) - 2);
+        input.codes[1].points.emplace_back(t, duration);
+        t += duration;
+    }
+    return input;
+}
+
+bool overlap(const su55if::host::ChartBox &a, const su55if::host::ChartBox &b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+// xmllint's verdict on `svg`.
+bool wellFormed(const std::string &svg) {
+    const fs::path path = fs::temp_directory_path() / ("su55if-chart-" + std::to_string(getpid()) + ".svg");
+    std::ofstream(path, std::ios::binary) << svg;
+    const int status = std::system((std::string(SU55IF_XMLLINT) + " --noout " + path.string()).c_str());
+    fs::remove(path);
+    return status == 0;
+}
+
+const Case kCases[] = {
+    {"four stages", 4, 1, false, false, 0},
+    {"24 stages, 8 links, names, 8 schedules", 24, 8, false, true, 8},
+    {"100 stages, 50 links, names, 3 schedule changes", 100, 50, false, true, 3},
+    {"100 stages, 50 nested links", 100, 50, true, false, 0},
+};
+
+TEST(ChartLayout, NoTwoTextsOverlapAndEveryStageAndLinkIsNamed) {
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.name);
+        const ChartInput input = makeInput(c);
+        const su55if::host::ChartLayout layout = su55if::host::layoutChart(input);
+        std::set<std::string> texts, boldTexts;  // stage numbers are bold in and under the bars
+        for (std::size_t i = 0; i < layout.texts.size(); ++i) {
+            const su55if::host::ChartBox &box = layout.texts[i].box;
+            texts.insert(layout.texts[i].text);
+            if (layout.texts[i].bold) {
+                boldTexts.insert(layout.texts[i].text);
+            }
+            EXPECT_TRUE(box.left >= 0.0 && box.top >= 0.0 && box.right <= layout.width && box.bottom <= layout.height)
+                << '"' << layout.texts[i].text << "\" outside the chart";
+            for (std::size_t j = 0; j < i; ++j) {
+                EXPECT_FALSE(overlap(box, layout.texts[j].box))
+                    << '"' << layout.texts[i].text << "\" over \"" << layout.texts[j].text << '"';
+            }
+        }
+        for (int k = 1; k <= c.stages; ++k) {
+            EXPECT_TRUE(boldTexts.count(std::to_string(k))) << "stage " << k << " not named";
+            const int partner = static_cast<int>(std::fabs(input.partners[static_cast<std::size_t>(k - 1)]));
+            if (partner > k) {
+                EXPECT_TRUE(texts.count(std::to_string(k) + "↔" + std::to_string(partner))) << "link of " << k;
+            }
+        }
+        EXPECT_TRUE(wellFormed(su55if::host::renderSvg(layout)));
+    }
+}
+
+TEST(ChartLayout, TextIsEscapedForXmlAndMadeValidUtf8) {
+    const struct {
+        const char *raw;
+        const char *shown;
+    } cases[] = {
+        {"a<b>&\"'", "a&lt;b&gt;&amp;&quot;&apos;"},
+        {"tab\tnul", "tab\\x09nul"},
+        {"\x7f\xff", "\\x7F\\xFF"},
+        {"\xc0\xaf", "\\xC0\\xAF"},              // an overlong '/'
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80"},     // a surrogate
+        {"\xef\xbf\xbe", "\\xEF\\xBF\\xBE"},     // U+FFFE
+        {"\xc2\x85", "\\xC2\\x85"},              // a C1 control
+        {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
+        {"caf\xc3\xa9 \xf0\x9f\x9a\xa6", "caf\xc3\xa9 \xf0\x9f\x9a\xa6"},
+        {"cut \xe2\x82", "cut \\xE2\\x82"},
+    };
+    for (const auto &c : cases) {
+        ChartInput input = makeInput(kCases[0]);
+        input.title = c.raw;
+        input.stageNames = {c.raw};
+        const std::string svg = su55if::host::renderChart(input);
+        EXPECT_NE(svg.find(std::string(">Cycle ") + c.shown + ":"), std::string::npos) << c.shown;
+        EXPECT_TRUE(wellFormed(svg)) << c.shown;
+    }
+}
+
+TEST(ChartLayout, ReadsPartnersAsTheLibraryDoes) {
+    ChartInput input = makeInput(kCases[0]);
+    input.partners = {2.6, 0.0, 0.6, 0.4};  // 1 and 3 linked both ways, 4 links nowhere
+    std::set<std::string> texts;
+    for (const su55if::host::ChartText &text : su55if::host::layoutChart(input).texts) {
+        texts.insert(text.text);
+    }
+    EXPECT_TRUE(texts.count("1↔3"));
+    EXPECT_EQ(texts.count("1↔2"), 0u);
+}
+
+TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
+    const double inf = INFINITY;
+    const double nan = std::nan("");
+    ChartInput hostile;
+    hostile.schedules = {{0.0, {nan, -5.0, 1e308, 1e308, inf, 0.0}}, {nan, {}}, {inf, {1.0}}};
+    hostile.partners = {nan, 1e300, -2.0, 1.0, -inf, 6.0};
+    hostile.stages = {"stage", {{0.0, 1.0}, {nan, 1e9}, {5.0, -3.0}, {1.0, nan}, {inf, 2.0}}};
+    hostile.spans = {{"delayForCode1", {{0.0, 1e20}, {1.0, 1e20 + 1.0}, {2.0, -1e308}, {3.0, 1e308}}}};
+    hostile.codes = {{"actionCode", {{0.0, nan}, {1.0, inf}, {2.0, -inf}}}, {"tiny", {{0.0, 5e-324}, {1.0, 0.0}}}};
+    for (double stopTime : {nan, 0.0, 5e-324, 1e308, inf}) {
+        for (ChartInput input : {ChartInput{}, hostile}) {
+            input.stopTime = stopTime;
+            const std::string svg = su55if::host::renderChart(input);
+            EXPECT_TRUE(wellFormed(svg)) << stopTime;
+            EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf))"))) << stopTime;
+        }
+    }
+}
+
+TEST(ChartLayout, SizeFollowsTheWidthNotTheLengthOfTheRun) {
+    ChartInput input = makeInput(kCases[0]);
+    input.stopTime = 1e6;
+    for (ChartSeries *series : {&input.stages, &input.spans[0], &input.codes[0]}) {
+        series->points.clear();
+        for (int i = 0; i < 1'000'000; ++i) {
+            series->points.emplace_back(i, series == &input.stages ? i % 4 + 1 : i % 3);
+        }
+    }
+    EXPECT_LT(su55if::host::renderChart(input).size(), 300'000u);
+}
+
+}  // namespace
