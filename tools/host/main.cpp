@@ -176,8 +176,9 @@ public:
     ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
                   const std::string &timeUnit) {
         input_.title = cycle.name;
-        input_.subtitle = fmt::format("{} and {} for the stage in force, every {}", simulator.timingName(),
-                                      simulator.decodingName(), settings.outputInterval);
+        input_.subtitle = fmt::format("{} and {} for the stage in force, every {}{}", simulator.timingName(),
+                                      simulator.decodingName(), settings.outputInterval,
+                                      timeUnit.empty() ? "" : " " + timeUnit);
         input_.timeUnit = timeUnit;
         input_.stageNames = cycle.stageNames;
         input_.partners = cycle.partners;
