@@ -185,13 +185,12 @@ public:
         input_.stages.name = "stage";
         input_.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
         input_.codes = {{"actionCode", {}}};
-        const ExtraColumns &extras = simulator.extraColumns();
-        for (const auto &[shown, name] : {std::pair{extras.durationsChanged, "durationsChanged"},
-                                          std::pair{extras.updateResult, "updateResult"},
-                                          std::pair{extras.recordedDuration, "recordedDuration"},
-                                          std::pair{extras.switchSignal, "switchSignal"}}) {
-            if (shown) {
-                input_.codes.push_back({name, {}});
+        // The outputs the inputs drive, but the stage duration: the
+        // schedules show it.
+        for (const ExtraOutput &extra : simulator.extraOutputs()) {
+            if (extra.value != &TimelineRow::stageDuration) {
+                input_.codes.push_back({extra.name, {}});
+                extras_.push_back(extra.value);
             }
         }
         input_.stopTime = static_cast<double>(settings.lastStep) * settings.outputInterval;
@@ -201,16 +200,9 @@ public:
         record(input_.stages, row.time, row.stage);
         record(input_.spans[0], row.time, row.delayForCode1);
         record(input_.spans[1], row.time, row.delayForCode2);
-        std::size_t k = 0;
-        record(input_.codes[k++], row.time, row.actionCode);
-        for (const std::string_view name : {"durationsChanged", "updateResult", "recordedDuration", "switchSignal"}) {
-            if (k < input_.codes.size() && input_.codes[k].name == name) {
-                const double value = name == "durationsChanged" ? row.durationsChanged
-                                     : name == "updateResult"   ? row.updateResult
-                                     : name == "recordedDuration" ? row.recordedDuration
-                                                                  : row.switchSignal;
-                record(input_.codes[k++], row.time, value);
-            }
+        record(input_.codes[0], row.time, row.actionCode);
+        for (std::size_t k = 0; k < extras_.size(); ++k) {
+            record(input_.codes[k + 1], row.time, row.*extras_[k]);
         }
     }
 
@@ -222,6 +214,7 @@ public:
 
 private:
     ChartInput input_;
+    std::vector<double TimelineRow::*> extras_;  // the series after the action code
 
     static void record(ChartSeries &series, double time, double value) {
         if (series.points.empty() || series.points.back().second != value) {
@@ -282,7 +275,9 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     }
     const RunSettings settings = runSettings(simulator, cycle, options);
 
-    Sinks sinks(settings, !options.quiet && isatty(STDERR_FILENO) != 0);
+    // Progress on a terminal, unless the timeline itself is shown there.
+    const bool timelineOnTerminal = options.outputFile.empty() && isatty(STDOUT_FILENO) != 0;
+    Sinks sinks(settings, !options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
     std::FILE *dataStream = dataFile != nullptr ? dataFile->stream() : stdout;
     std::unique_ptr<SampleSink> data;
     if (options.format == "json") {

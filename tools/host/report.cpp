@@ -115,7 +115,7 @@ private:
 class RowValues {
 public:
     explicit RowValues(const Simulator &simulator)
-        : extras_(simulator.extraColumns()), flagCount_(simulator.flagCount()) {}
+        : extras_(simulator.extraOutputs()), flagCount_(simulator.flagCount()) {}
 
     template <typename Visit>
     void forEach(const TimelineRow &row, Visit &&visit) const {
@@ -128,15 +128,13 @@ public:
         for (int k = 0; k < flagCount_; ++k) {
             visit(row.flags[static_cast<std::size_t>(k)]);
         }
-        if (extras_.stageDuration) visit(row.stageDuration);
-        if (extras_.durationsChanged) visit(row.durationsChanged);
-        if (extras_.updateResult) visit(row.updateResult);
-        if (extras_.recordedDuration) visit(row.recordedDuration);
-        if (extras_.switchSignal) visit(row.switchSignal);
+        for (const ExtraOutput &extra : extras_) {
+            visit(row.*extra.value);
+        }
     }
 
 private:
-    ExtraColumns extras_;
+    std::vector<ExtraOutput> extras_;
     int flagCount_;
 };
 
@@ -378,16 +376,8 @@ std::vector<std::string> timelineColumns(const Simulator &simulator) {
     for (const std::string &name : flagNames(simulator.twin())) {
         columns.push_back(name);
     }
-    const ExtraColumns &extras = simulator.extraColumns();
-    const std::pair<bool, const char *> extraNames[] = {{extras.stageDuration, "stageDuration"},
-                                                        {extras.durationsChanged, "durationsChanged"},
-                                                        {extras.updateResult, "updateResult"},
-                                                        {extras.recordedDuration, "recordedDuration"},
-                                                        {extras.switchSignal, "switchSignal"}};
-    for (const auto &[shown, name] : extraNames) {
-        if (shown) {
-            columns.emplace_back(name);
-        }
+    for (const ExtraOutput &extra : simulator.extraOutputs()) {
+        columns.emplace_back(extra.name);
     }
     return columns;
 }
@@ -406,14 +396,15 @@ TableWriter::TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &si
     // The elapsed time is left out: at the rows shown, where a stage begins,
     // it is mostly 0. The CSV has it for every sample.
     names_ = {"time", "stage", "delayForCode2", "delayForCode1", "actionCode"};
-    const std::vector<std::string> all = timelineColumns(simulator);
-    const std::size_t firstExtra = 6 + static_cast<std::size_t>(simulator.flagCount());
-    names_.insert(names_.end(), all.begin() + static_cast<std::ptrdiff_t>(firstExtra), all.end());
+    for (const ExtraOutput &extra : simulator.extraOutputs()) {
+        names_.emplace_back(extra.name);
+    }
     fmt::print(out_, "\nTimeline from 0 to {} every {}: {} and {} for the stage in force.\n",
                withUnit(settings.stopTime, timeUnit), withUnit(settings.outputInterval, timeUnit),
                simulator.timingName(), simulator.decodingName());
     fmt::print(out_, "Shown: the first sample, each sample at which {} changes, and the last sample.\n\n",
-               all.size() > firstExtra ? "the stage, a timing output or another output" : "the stage or a timing output");
+               simulator.extraOutputs().empty() ? "the stage or a timing output"
+                                                : "the stage, a timing output or another output");
     std::string header;
     for (const std::string &name : names_) {
         header += fmt::format("{:>{}}", name, columnWidth(name));
@@ -429,17 +420,9 @@ void TableWriter::show(const TimelineRow &row) {
             indicator = flags[static_cast<std::size_t>(k)];
         }
     }
-    const ExtraColumns &extras = simulator_.extraColumns();
     std::vector<double> values{row.delayForCode2, row.delayForCode1, row.actionCode};
-    const std::pair<bool, double> extraValues[] = {{extras.stageDuration, row.stageDuration},
-                                                   {extras.durationsChanged, row.durationsChanged},
-                                                   {extras.updateResult, row.updateResult},
-                                                   {extras.recordedDuration, row.recordedDuration},
-                                                   {extras.switchSignal, row.switchSignal}};
-    for (const auto &[shown, value] : extraValues) {
-        if (shown) {
-            values.push_back(value);
-        }
+    for (const ExtraOutput &extra : simulator_.extraOutputs()) {
+        values.push_back(row.*extra.value);
     }
     std::string line = fmt::format("{:>9}{:>7}", readable(row.time), row.stage);
     for (std::size_t k = 0; k < values.size(); ++k) {
@@ -453,12 +436,11 @@ void TableWriter::show(const TimelineRow &row) {
 void TableWriter::write(const TimelineRow &row) {
     ++samples_;
     const TimelineRow *before = previous_ ? &*previous_ : nullptr;
-    const bool changed = before == nullptr || row.stage != before->stage ||
-                         row.delayForCode2 != before->delayForCode2 || row.delayForCode1 != before->delayForCode1 ||
-                         row.actionCode != before->actionCode || row.stageDuration != before->stageDuration ||
-                         row.durationsChanged != before->durationsChanged ||
-                         row.updateResult != before->updateResult || row.recordedDuration != before->recordedDuration ||
-                         row.switchSignal != before->switchSignal;
+    bool changed = before == nullptr || row.stage != before->stage || row.delayForCode2 != before->delayForCode2 ||
+                   row.delayForCode1 != before->delayForCode1 || row.actionCode != before->actionCode;
+    for (const ExtraOutput &extra : simulator_.extraOutputs()) {
+        changed = changed || row.*extra.value != before->*extra.value;
+    }
     if (changed) {
         show(row);
     }

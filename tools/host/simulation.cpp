@@ -193,10 +193,6 @@ Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs
                 }
             }
         }
-        extras_.stageDuration = true;
-        extras_.durationsChanged = columns_.check >= 0;
-        extras_.recordedDuration = columns_.signal >= 0;
-        extras_.switchSignal = columns_.value >= 0 || columns_.limit >= 0 || columns_.enable >= 0;
     }
     if (inputs.events) {
         const TimedTable &table = *inputs.events;
@@ -216,20 +212,27 @@ Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs
             }
             events_.push_back({table.times[row], stage, duration});
         }
-        extras_.stageDuration = true;
-        extras_.updateResult = true;
         updateDuration_.emplace(library, "SU55IF_UPSTGTIM",
                                 std::initializer_list<procedures::Length>{{"interactionTable", count}}, callLog);
         updateDuration_->set("interactionTable", cycle.partners);
     }
-    if (extras_.durationsChanged) {
+    if (inputs_ || updateDuration_) {
+        extras_.push_back({"stageDuration", &TimelineRow::stageDuration});
+    }
+    if (columns_.check >= 0) {
+        extras_.push_back({"durationsChanged", &TimelineRow::durationsChanged});
         checkStages_.emplace(library, "SU55IF_CHKST",
                              std::initializer_list<procedures::Length>{{"currentDurations", count}}, callLog);
     }
-    if (extras_.recordedDuration) {
+    if (updateDuration_) {
+        extras_.push_back({"updateResult", &TimelineRow::updateResult});
+    }
+    if (columns_.signal >= 0) {
+        extras_.push_back({"recordedDuration", &TimelineRow::recordedDuration});
         recordStep_.emplace(library, "SU55IF_REPTIM", std::initializer_list<procedures::Length>{}, callLog);
     }
-    if (extras_.switchSignal) {
+    if (columns_.value >= 0 || columns_.limit >= 0 || columns_.enable >= 0) {
+        extras_.push_back({"switchSignal", &TimelineRow::switchSignal});
         switchSignal_.emplace(library, "SU55IF_PFNRSWTCH", std::initializer_list<procedures::Length>{}, callLog);
     }
 }

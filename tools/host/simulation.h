@@ -39,16 +39,6 @@ struct RunInputs {
     std::optional<TimedTable> events;
 };
 
-// Which outputs beyond the interaction timing a run reports: those of the
-// procedures that its inputs drive.
-struct ExtraColumns {
-    bool stageDuration = false;     // SU55IF_DEFST stageDuration: with any input or event
-    bool durationsChanged = false;  // SU55IF_CHKST: with a `check` column
-    bool updateResult = false;      // SU55IF_UPSTGTIM: with events
-    bool recordedDuration = false;  // SU55IF_REPTIM: with a `signal` column
-    bool switchSignal = false;      // SU55IF_PFNRSWTCH: with a value, limit or enable column
-};
-
 // One sample of the timeline.
 struct TimelineRow {
     double time = 0.0;
@@ -64,6 +54,13 @@ struct TimelineRow {
     double updateResult = 0.0;
     double recordedDuration = 0.0;
     double switchSignal = 0.0;
+};
+
+// An output beyond the interaction timing that a run reports, because its
+// inputs drive the procedure that computes it.
+struct ExtraOutput {
+    const char *name;              // the column's name
+    double TimelineRow::*value;
 };
 
 // Where a run's samples go, as they are computed.
@@ -150,7 +147,12 @@ public:
     // when the library stopped the run.
     bool run(const RunSettings &settings, SampleSink &sink);
 
-    const ExtraColumns &extraColumns() const { return extras_; }
+    // In column order: stageDuration (SU55IF_DEFST, with any input or
+    // event), durationsChanged (SU55IF_CHKST, with a `check` column),
+    // updateResult (SU55IF_UPSTGTIM, with events), recordedDuration
+    // (SU55IF_REPTIM, with a `signal` column), switchSignal
+    // (SU55IF_PFNRSWTCH, with a value, limit or enable column).
+    const std::vector<ExtraOutput> &extraOutputs() const { return extras_; }
     int flagCount() const { return twin_ ? 3 : 4; }
     bool twin() const { return twin_; }
     const char *timingName() const { return twin_ ? "SU55IF_IINTTIM" : "SU55IF_INTTIM"; }
@@ -172,7 +174,7 @@ private:
     const std::optional<TimedTable> &inputs_;
     InputColumns columns_;
     std::vector<Event> events_;
-    ExtraColumns extras_;
+    std::vector<ExtraOutput> extras_;
 
     Block defineStages_;
     Block timing_;
