@@ -113,15 +113,19 @@ public:
     Sinks(const RunSettings &settings, bool progress) : settings_(settings), progress_(progress) {}
 
     void add(SampleSink &sink) { sinks_.push_back(&sink); }
+    void watch(OutputFile &file) { files_.push_back(&file); }
 
     void write(const TimelineRow &row) override {
         for (SampleSink *sink : sinks_) {
             sink->write(row);
         }
-        // Checked every few thousand samples: stdio keeps the error once a
-        // write failed.
+        // Checked every few thousand samples, so that a run stops soon after
+        // its output is lost: stdio keeps the error once a write failed.
         if ((++samples_ & 0xFFF) == 0) {
             checkStandardOutput();
+            for (OutputFile *file : files_) {
+                file->checkWrites();
+            }
             if (progress_ && (samples_ & 0xFFFF) == 0) {
                 showProgress(row.time);
             }
@@ -148,12 +152,16 @@ private:
     bool progress_;
     bool shown_ = false;
     std::vector<SampleSink *> sinks_;
+    std::vector<OutputFile *> files_;
     std::uint64_t samples_ = 0;
     std::chrono::steady_clock::time_point lastShown_ = std::chrono::steady_clock::now();
 
     static void checkStandardOutput() {
-        if (std::ferror(stdout) != 0 && errno == EPIPE) {
-            throw ClosedPipe{};
+        if (std::ferror(stdout) != 0) {
+            if (errno == EPIPE) {
+                throw ClosedPipe{};
+            }
+            finishStandardOutput();  // throws, naming the error
         }
     }
 
@@ -287,6 +295,9 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     }
     if (data) {
         sinks.add(*data);
+    }
+    if (dataFile != nullptr) {
+        sinks.watch(*dataFile);
     }
     std::optional<TableWriter> table;
     if (options.table) {
