@@ -131,18 +131,17 @@ int Block::call() {
     return status;
 }
 
-void Block::logCall() const {
+void Block::logCall() {
     std::vector<std::string> inputs;
     std::vector<std::string> outputs;
-    auto &frame = const_cast<procedures::Frame &>(frame_);
-    for (std::size_t k = 1; k <= frame.inputSizes.size(); ++k) {
-        inputs.push_back(argumentText(frame.input(static_cast<int>(k))));
+    for (std::size_t k = 1; k <= frame_.inputSizes.size(); ++k) {
+        inputs.push_back(argumentText(frame_.input(static_cast<int>(k))));
     }
-    for (std::size_t k = 1; k <= frame.outputSizes.size(); ++k) {
-        outputs.push_back(argumentText(frame.output(static_cast<int>(k))));
+    for (std::size_t k = 1; k <= frame_.outputSizes.size(); ++k) {
+        outputs.push_back(argumentText(frame_.output(static_cast<int>(k))));
     }
-    fmt::print(callLog_, "{} mode {} in ({}) out ({}) status {}\n", name(), frame.callMode, fmt::join(inputs, "; "),
-               fmt::join(outputs, "; "), frame.status);
+    fmt::print(callLog_, "{} mode {} in ({}) out ({}) status {}\n", name(), frame_.callMode, fmt::join(inputs, "; "),
+               fmt::join(outputs, "; "), frame_.status);
 }
 
 }  // namespace su55if::host

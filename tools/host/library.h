@@ -90,7 +90,7 @@ private:
     su55if_procedure *function_;
     std::FILE *callLog_;
 
-    void logCall() const;
+    void logCall();
 };
 
 }  // namespace su55if::host

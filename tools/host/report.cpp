@@ -40,7 +40,7 @@ std::string stageLabel(const Cycle &cycle, int stage, const char *word = "stage"
 
 struct Link {
     int from;
-    int to;
+    double to;  // as the table has it: it may name no stage at all
     std::string kind;  // "positive" or "negative": the sign of from's entry
     bool mutual;       // to's entry names from
     std::string backKind;
@@ -61,9 +61,9 @@ std::vector<Link> links(const Cycle &cycle) {
         }
         const bool mutual = partner >= 1.0 && partner <= count && std::fabs(entry(partner)) == stage;
         if (!mutual) {
-            result.push_back({stage, static_cast<int>(partner), linkKind(own), false, ""});
+            result.push_back({stage, partner, linkKind(own), false, ""});
         } else if (stage < partner) {
-            result.push_back({stage, static_cast<int>(partner), linkKind(own), true, linkKind(entry(partner))});
+            result.push_back({stage, partner, linkKind(own), true, linkKind(entry(partner))});
         }
     }
     return result;
