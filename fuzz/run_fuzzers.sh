@@ -13,7 +13,7 @@ seconds=${1:-30}
 shift || true
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
-  targets=(schedule interactions action_type step_switch sequence)
+  targets=(schedule interactions action_type step_switch sequence host_files)
 fi
 
 build=build/fuzz

@@ -9,90 +9,17 @@
 #include <cstring>
 
 #include "host_error.h"
+#include "text.h"
 
 namespace su55if::host {
 
 namespace {
 
 constexpr std::size_t kChunkBytes = 64 * 1024;  // read from a file at a time
-constexpr std::size_t kQuotedPrefixBytes = 32;  // of a bad value, in messages
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-// The length of the well-formed UTF-8 sequence at the start of `s`, or 0.
-std::size_t utf8SequenceLength(std::string_view s) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead < 0x80) {
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (s.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-// Appends `text` with control characters (C0, DEL, C1) and bytes that are
-// not UTF-8 as \xNN; with `quoted`, also \" and \\. Stops after `limit`
-// bytes of `text` and returns how many it took.
-std::size_t appendEscaped(std::string &out, std::string_view text, bool quoted, std::size_t limit) {
-    std::size_t i = 0;
-    while (i < text.size() && i < limit) {
-        const std::size_t length = utf8SequenceLength(text.substr(i));
-        const auto c = static_cast<unsigned char>(text[i]);
-        const bool control = (length == 1 && (c < 0x20 || c == 0x7F)) ||
-                             (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
-        if (length == 0 || control) {
-            const std::size_t n = std::max<std::size_t>(length, 1);
-            for (std::size_t k = 0; k < n; ++k) {
-                out += fmt::format("\\x{:02X}", static_cast<unsigned char>(text[i + k]));
-            }
-            i += n;
-            continue;
-        }
-        if (quoted && (c == '"' || c == '\\')) {
-            out += '\\';
-        }
-        out.append(text.substr(i, length));
-        i += length;
-    }
-    return i;
-}
-
 }  // namespace
-
-std::string quoteValue(std::string_view text) {
-    std::string out = "\"";
-    const std::size_t taken = appendEscaped(out, text, true, kQuotedPrefixBytes);
-    out += taken < text.size() ? "\"..." : "\"";
-    return out;
-}
-
-std::string escapeText(std::string_view text) {
-    std::string out;
-    appendEscaped(out, text, false, text.size());
-    return out;
-}
 
 ParsedNumber parseNumber(std::string_view text) {
     if (text.empty()) {
@@ -124,13 +51,13 @@ std::string numberFaultMessage(std::string_view what, std::string_view text, Num
     case NumberFault::empty:
         return fmt::format("missing value for {}", what);
     case NumberFault::notNumber:
-        return fmt::format("{} {} is not a number", what, quoteValue(text));
+        return fmt::format("{} {} is not a number", what, quoted(text));
     case NumberFault::notFinite:
-        return fmt::format("{} {} is not a finite number", what, quoteValue(text));
+        return fmt::format("{} {} is not a finite number", what, quoted(text));
     case NumberFault::outOfRange:
         return fmt::format("{} {} is out of range: a number other than 0 must lie between 4.9e-324 and "
                            "1.8e308 in magnitude",
-                           what, quoteValue(text));
+                           what, quoted(text));
     }
     return {};
 }
@@ -144,10 +71,37 @@ double readNumber(std::string_view what, std::string_view text) {
 }
 
 std::string listNames(std::span<const std::string_view> names) {
+    // Whether `b` is `a` with the counting number at its end one higher.
+    const auto follows = [](std::string_view a, std::string_view b) {
+        const auto split = [](std::string_view name, unsigned long long &number) {
+            const std::size_t digits = name.find_last_not_of("0123456789") + 1;
+            const char *end = name.data() + name.size();
+            const auto [stop, error] = std::from_chars(name.data() + digits, end, number);
+            return digits < name.size() && error == std::errc() ? name.substr(0, digits) : std::string_view();
+        };
+        unsigned long long na = 0;
+        unsigned long long nb = 0;
+        const std::string_view prefix = split(a, na);
+        return !prefix.empty() && prefix == split(b, nb) && nb == na + 1;
+    };
+    std::vector<std::string> items;
+    for (std::size_t i = 0; i < names.size();) {
+        std::size_t j = i + 1;
+        while (j < names.size() && follows(names[j - 1], names[j])) {
+            ++j;
+        }
+        if (j - i >= 3) {
+            items.push_back(fmt::format("{} to {}", names[i], names[j - 1]));
+        } else {
+            items.insert(items.end(), names.begin() + static_cast<std::ptrdiff_t>(i),
+                         names.begin() + static_cast<std::ptrdiff_t>(j));
+        }
+        i = j;
+    }
     std::string out;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        out += i == 0 ? "" : (i + 1 == names.size() ? " and " : ", ");
-        out += names[i];
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        out += i == 0 ? "" : (i + 1 == items.size() ? " and " : ", ");
+        out += items[i];
     }
     return out;
 }
@@ -157,7 +111,7 @@ CsvReader::CsvReader(const std::string &path, const ReadLimits &limits)
       buffer_(std::make_unique<char[]>(kChunkBytes)) {
     if (!file_) {
         throw HostError(
-            fmt::format("{}: cannot open the {}: {}", escapeText(name_), limits_.kind, std::strerror(errno)));
+            fmt::format("{}: cannot open the {}: {}", printable(name_), limits_.kind, std::strerror(errno)));
     }
 }
 
@@ -170,9 +124,9 @@ void CsvReader::fail(std::size_t column, std::string_view message) const { fail(
 
 void CsvReader::fail(std::uint64_t line, std::size_t column, std::string_view message) const {
     if (column > 0) {
-        throw HostError(fmt::format("{}:{}:{}: {}", escapeText(name_), line, column, message));
+        throw HostError(fmt::format("{}:{}:{}: {}", printable(name_), line, column, message));
     }
-    throw HostError(fmt::format("{}:{}: {}", escapeText(name_), line, message));
+    throw HostError(fmt::format("{}:{}: {}", printable(name_), line, message));
 }
 
 double CsvReader::number(const Field &field, std::string_view what) const {
@@ -191,7 +145,7 @@ bool CsvReader::refill() {
     if (n == 0) {
         if (std::ferror(file_.get()) != 0) {
             throw HostError(
-                fmt::format("{}: cannot read the {}: {}", escapeText(name_), limits_.kind, std::strerror(errno)));
+                fmt::format("{}: cannot read the {}: {}", printable(name_), limits_.kind, std::strerror(errno)));
         }
         return false;
     }
@@ -332,12 +286,12 @@ std::vector<std::size_t> matchHeader(const CsvReader &reader, const std::vector<
             } else if (field.text.find('\t') != std::string::npos) {
                 hint = "; the file looks tab-separated, but columns are separated by commas";
             }
-            reader.fail(field.column, fmt::format("unknown column {} (the columns are {}){}", quoteValue(field.text),
+            reader.fail(field.column, fmt::format("unknown column {} (the columns are {}){}", quoted(field.text),
                                                   listNames(known), hint));
         }
         const auto index = static_cast<std::size_t>(found - known.begin());
         if (std::find(indices.begin(), indices.end(), index) != indices.end()) {
-            reader.fail(field.column, fmt::format("column {} appears twice", quoteValue(field.text)));
+            reader.fail(field.column, fmt::format("column {} appears twice", quoted(field.text)));
         }
         indices.push_back(index);
     }

@@ -39,18 +39,12 @@ struct ParsedNumber {
 ParsedNumber parseNumber(std::string_view text);
 
 // The message for a fault: `what "text" is not a number` and the like, the
-// text quoted by quoteValue.
+// text quoted by quoted() (text.h).
 std::string numberFaultMessage(std::string_view what, std::string_view text, NumberFault fault);
 
 // A finite number, or a HostError with numberFaultMessage: for command-line
 // options, e.g. readNumber("--stop-time", "0x10").
 double readNumber(std::string_view what, std::string_view text);
-
-// A bad value quoted for a message: at most a short prefix, then "...",
-// control characters and bytes that are not UTF-8 shown as \xNN.
-std::string quoteValue(std::string_view text);
-// The same escapes without quotes or shortening: file names in messages.
-std::string escapeText(std::string_view text);
 
 // One comma-separated field. Blanks around it are dropped; a field in double
 // quotes may hold commas, and "" inside stands for one quote. `column` is the
@@ -114,7 +108,8 @@ private:
 std::vector<std::size_t> matchHeader(const CsvReader &reader, const std::vector<Field> &header,
                                      std::span<const std::string_view> known);
 
-// "a, b and c".
+// "a, b and c"; a run of three or more names counting up at their end as
+// "duration1 to duration100".
 std::string listNames(std::span<const std::string_view> names);
 
 // Refuses a record whose field count is not `expected` (the header's).

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "host_error.h"
+#include "text.h"
 
 namespace su55if::host {
 
@@ -19,7 +20,7 @@ constexpr std::array<std::string_view, kColumnCount> kColumnNames{"stage", "dura
 double wholeNumber(const CsvReader &reader, const Field &field, std::string_view what, std::string_view meaning) {
     const double value = reader.number(field, what);
     if (value != std::trunc(value)) {
-        reader.fail(field.column, fmt::format("{} {} is not a whole number{}", what, quoteValue(field.text), meaning));
+        reader.fail(field.column, fmt::format("{} {} is not a whole number{}", what, quoted(field.text), meaning));
     }
     return value;
 }
@@ -56,7 +57,7 @@ Cycle read(CsvReader &reader) {
             reader.fail(field[kStage]->column,
                         fmt::format("stage {} is out of order: expected stage {} (stages are numbered 1, 2, 3, ... "
                                     "in order)",
-                                    quoteValue(field[kStage]->text), expected));
+                                    quoted(field[kStage]->text), expected));
         }
         if (expected > kMaxCycleStages) {
             reader.fail(field[kStage]->column, fmt::format("more than {} stages: the library holds at most {}",
@@ -65,7 +66,7 @@ Cycle read(CsvReader &reader) {
         const double duration = reader.number(*field[kDuration], "duration");
         if (duration < 0.0) {
             reader.fail(field[kDuration]->column,
-                        fmt::format("duration {} is negative", quoteValue(field[kDuration]->text)));
+                        fmt::format("duration {} is negative", quoted(field[kDuration]->text)));
         }
         const double partner = field[kPartner] == nullptr
                                    ? 0.0

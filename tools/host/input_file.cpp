@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "text.h"
+
 namespace su55if::host {
 
 namespace {
@@ -36,7 +38,7 @@ TimedTable read(CsvReader &reader, std::span<const std::string> knownColumns) {
         if (!table.times.empty() && time < table.times.back()) {
             reader.fail(fields[0].column,
                         fmt::format("time {} is earlier than the row above's ({}): times must not decrease",
-                                    quoteValue(fields[0].text), table.times.back()));
+                                    quoted(fields[0].text), table.times.back()));
         }
         std::vector<double> row(width - 1);
         for (std::size_t j = 1; j < width; ++j) {
