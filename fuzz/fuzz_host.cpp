@@ -11,32 +11,28 @@
 #include <cstring>
 #include <limits>
 
+#include "harness/guarded_call.h"
+#include "harness/helpers.h"
+#include "procedures/procedures.h"
 #include "schedule/stage_table.h"
 #include "su55if.h"
 
-namespace su55if_fuzz {
+namespace su55if::fuzz {
 
 namespace {
 
-using su55if::kMaxStages;
 using su55if::StageTable;
+using test::kInf;
+using test::kNaN;
+using test::sameBits;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr std::int32_t kMaxStages = SU55IF_MAX_STAGES;
 
 double fromBits(std::uint64_t bits) {
     double value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
 }
-
-std::uint64_t bitsOf(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-bool sameBits(double a, double b) { return bitsOf(a) == bitsOf(b); }
 
 // ---------------------------------------------------------------------------
 // Failure reporting
@@ -283,12 +279,11 @@ OutputCapture &capture() {
 }
 
 // ---------------------------------------------------------------------------
-// One call as a host lays it out: every argument between guard cells.
+// One call as a host lays it out: the frame from the procedure description,
+// in argument order or reversed, with 1 to 3 gap cells before and after
+// every argument; the other pointer arguments between guard cells
+// (test::GuardedCall).
 
-constexpr std::size_t kGuardCells = 2;
-constexpr int kIntGuard = -987654321;
-
-double guardValue(std::size_t i) { return fromBits(0xFFF46A5500000000ULL | i); }
 double unwrittenValue(std::size_t i) { return fromBits(0x7FF40BAD00000000ULL | i); }
 double derivativeValue(std::size_t i) { return fromBits(0x7FF50DE400000000ULL | i); }
 
@@ -302,51 +297,6 @@ struct Shuffle {
         return state;
     }
 };
-
-// The arguments of one vector, in a shuffled order with 1 to 3 guard cells
-// before, between and after them; offsets are 1-based.
-struct Laid {
-    std::vector<double> cells;
-    std::vector<bool> guard;
-    std::vector<int> offsets;
-
-    Laid(const std::vector<std::vector<double>> &arguments, Shuffle &shuffle, bool unwritten)
-        : offsets(arguments.size()) {
-        std::vector<std::size_t> order(arguments.size());
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            order[i] = i;
-        }
-        for (std::size_t i = order.size(); i > 1; --i) {
-            std::swap(order[i - 1], order[shuffle.next() % i]);
-        }
-        addGuards(1 + shuffle.next() % 3U);
-        for (std::size_t k : order) {
-            offsets[k] = static_cast<int>(cells.size() + 1);
-            for (double v : arguments[k]) {
-                cells.push_back(unwritten ? unwrittenValue(cells.size()) : v);
-                guard.push_back(false);
-            }
-            addGuards(1 + shuffle.next() % 3U);
-        }
-    }
-
-    void addGuards(std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) {
-            cells.push_back(guardValue(cells.size()));
-            guard.push_back(true);
-        }
-    }
-
-    double at(std::size_t argument, std::size_t element) const {
-        return cells[static_cast<std::size_t>(offsets[argument] - 1) + element];
-    }
-};
-
-std::vector<int> guardedInts(std::vector<int> values) {
-    values.insert(values.begin(), kGuardCells, kIntGuard);
-    values.insert(values.end(), kGuardCells, kIntGuard);
-    return values;
-}
 
 struct Call {
     Procedure procedure = Procedure::PFNRSWTCH;
@@ -416,11 +366,11 @@ std::vector<std::string> splitRecords(const std::string &text) {
 std::int32_t truncatedMode(double callMode) { return referenceTruncate(callMode); }
 bool asksOutputs(double callMode) {
     const std::int32_t m = truncatedMode(callMode);
-    return m == 0 || m == 4;
+    return m == SU55IF_MODE_OUTPUTS || m == SU55IF_MODE_BOTH;
 }
 bool asksDerivatives(double callMode) {
     const std::int32_t m = truncatedMode(callMode);
-    return m == 3 || m == 4;
+    return m == SU55IF_MODE_DERIVATIVES || m == SU55IF_MODE_BOTH;
 }
 
 // Lays out and makes the call, then checks what holds for every procedure:
@@ -432,113 +382,79 @@ Outcome perform(const Call &call) {
     context.procedure = nameOf(call.procedure);
     context.callMode = call.callMode;
 
+    const procedures::Procedure &description = procedures::find(nameOf(call.procedure));
+    std::vector<procedures::Length> lengths;
+    const auto ownLength = [&](std::span<const procedures::Argument> arguments, std::size_t k, std::size_t count) {
+        if (procedures::hasOwnSize(arguments, k)) {
+            lengths.emplace_back(arguments[k].name, static_cast<int>(count));
+        }
+    };
+    for (std::size_t k = 0; k < call.inputs.size(); ++k) {
+        ownLength(description.inputs, k, call.inputs[k].size());
+    }
+    for (std::size_t k = 0; k < call.outputCounts.size(); ++k) {
+        ownLength(description.outputs, k, call.outputCounts[k]);
+    }
     Shuffle shuffle{call.layoutSeed | 1U};
-    const Laid inputs(call.inputs, shuffle, false);
-    std::vector<std::vector<double>> outputShapes;
-    for (std::size_t count : call.outputCounts) {
-        outputShapes.emplace_back(count, 0.0);
+    const procedures::Placement placement{
+        .gap = 1 + shuffle.next() % 3U, .gapValue = -31415.75, .reversed = (shuffle.next() & 1U) != 0};
+    procedures::Frame frame(description, lengths, placement);
+    for (std::size_t k = 0; k < call.inputs.size(); ++k) {
+        const std::span<double> values = frame.input(static_cast<int>(k) + 1);
+        FUZZ_CHECK(values.size() == call.inputs[k].size(), "input %zu laid out with %zu values", k + 1,
+                   values.size());
+        std::copy(call.inputs[k].begin(), call.inputs[k].end(), values.begin());
     }
-    Laid outputs(outputShapes, shuffle, true);
-    const std::vector<double> inputCellsBefore = inputs.cells;
-    const std::vector<double> outputCellsBefore = outputs.cells;
-
-    std::vector<int> inputSizesValues;
-    for (const auto &argument : call.inputs) {
-        inputSizesValues.push_back(static_cast<int>(argument.size()));
+    for (std::size_t k = 0; k < call.outputCounts.size(); ++k) {
+        const auto first = static_cast<std::size_t>(frame.outputOffsets[k] - 1);
+        for (std::size_t e = first; e < first + call.outputCounts[k]; ++e) {
+            frame.realOutputs[e] = unwrittenValue(e);
+        }
     }
-    const std::vector<int> inputSizes = guardedInts(inputSizesValues);
-    const std::vector<int> outputSizes = guardedInts(call.outputSizes);
-    const std::vector<int> inputOffsets = guardedInts(inputs.offsets);
-    const std::vector<int> outputOffsets = guardedInts(outputs.offsets);
-    std::vector<int> status = guardedInts({call.status});
-    const std::vector<int> workspaceSize = guardedInts({static_cast<int>(call.workspace.size())});
-    const std::vector<int> count1 = guardedInts({call.count1});
-    const std::vector<int> count2 = guardedInts({call.count2});
-    const std::vector<int> intsBefore[] = {inputSizes, outputSizes, inputOffsets, outputOffsets,
-                                           workspaceSize, count1, count2};
-
-    std::vector<double> workspace(kGuardCells, 0.0);
-    workspace.insert(workspace.end(), call.workspace.begin(), call.workspace.end());
-    workspace.resize(workspace.size() + kGuardCells);
-    for (std::size_t i = 0; i < kGuardCells; ++i) {
-        workspace[i] = guardValue(i);
-        workspace[workspace.size() - 1 - i] = guardValue(100 + i);
-    }
-    const std::vector<double> workspaceBefore = workspace;
-
+    const test::GuardedCall guarded(frame);
+    frame.outputSizes = call.outputSizes;
+    frame.statusBefore = call.status;
+    frame.workspace = call.workspace;
+    frame.workspaceSize = static_cast<int>(call.workspace.size());
     const bool block = call.count1 > 0 && call.count2 > 0;
     const std::size_t blockSize =
         block ? static_cast<std::size_t>(call.count1) * static_cast<std::size_t>(call.count2) : 0U;
-    std::vector<double> derivatives(blockSize + 2 * kGuardCells + 2);
-    for (std::size_t i = 0; i < derivatives.size(); ++i) {
-        derivatives[i] = derivativeValue(i);
+    frame.derivativeCount1 = call.count1;
+    frame.derivativeCount2 = call.count2;
+    frame.derivatives.resize(blockSize);
+    for (std::size_t i = 0; i < blockSize; ++i) {
+        frame.derivatives[i] = derivativeValue(i);
     }
-    const std::vector<double> derivativesBefore = derivatives;
-
-    const double modeCells[] = {guardValue(7), call.callMode, guardValue(8)};
-    const double unusedCells[] = {guardValue(9), guardValue(10)};
 
     Outcome outcome;
     outcome.before = su55if::stageTable;
-    entryOf(call.procedure)(inputs.cells.data(), inputSizes.data() + kGuardCells, outputs.cells.data(),
-                            outputSizes.data() + kGuardCells, inputOffsets.data() + kGuardCells,
-                            outputOffsets.data() + kGuardCells, status.data() + kGuardCells, unusedCells,
-                            workspace.data() + kGuardCells, workspaceSize.data() + kGuardCells,
-                            derivatives.data() + kGuardCells, count1.data() + kGuardCells,
-                            count2.data() + kGuardCells, modeCells + 1);
+    const std::vector<std::string> faults = guarded.run(frame, entryOf(call.procedure), call.callMode);
     outcome.after = su55if::stageTable;
     outcome.records = splitRecords(capture().take());
-    outcome.status = status[kGuardCells];
+    outcome.status = frame.status;
 
     // Nothing but outputs, status, workspace and derivatives may change.
-    for (std::size_t i = 0; i < inputs.cells.size(); ++i) {
-        FUZZ_CHECK(sameBits(inputs.cells[i], inputCellsBefore[i]), "realInputs element %zu changed", i + 1);
+    FUZZ_CHECK(faults.empty(), "%s", faults.empty() ? "" : faults.front().c_str());
+    for (std::size_t i = 0; i < call.workspace.size(); ++i) {
+        FUZZ_CHECK(call.procedure == Procedure::REPTIM || sameBits(frame.workspace[i], call.workspace[i]),
+                   "workspace element %zu changed", i + 1);
     }
-    const std::vector<int> *intsAfter[] = {&inputSizes, &outputSizes, &inputOffsets, &outputOffsets,
-                                           &workspaceSize, &count1, &count2};
-    for (std::size_t v = 0; v < 7; ++v) {
-        FUZZ_CHECK(*intsAfter[v] == intsBefore[v], "integer argument vector %zu changed", v);
-    }
-    for (std::size_t i = 0; i < status.size(); ++i) {
-        FUZZ_CHECK(i == kGuardCells || status[i] == kIntGuard, "guard beside status changed");
-    }
-    FUZZ_CHECK(sameBits(modeCells[0], guardValue(7)) && sameBits(modeCells[2], guardValue(8)) &&
-                   sameBits(modeCells[1], call.callMode),
-               "callMode or its guards changed");
-    FUZZ_CHECK(sameBits(unusedCells[0], guardValue(9)) && sameBits(unusedCells[1], guardValue(10)),
-               "argument 8 was written");
-    for (std::size_t i = 0; i < outputs.cells.size(); ++i) {
-        FUZZ_CHECK(!outputs.guard[i] || sameBits(outputs.cells[i], outputCellsBefore[i]),
-                   "realOutputs guard at element %zu changed", i + 1);
-    }
-    for (std::size_t i = 0; i < workspace.size(); ++i) {
-        const bool isGuard = i < kGuardCells || i >= workspace.size() - kGuardCells;
-        FUZZ_CHECK(!isGuard || sameBits(workspace[i], workspaceBefore[i]), "workspace guard %zu changed", i);
-        FUZZ_CHECK(call.procedure == Procedure::REPTIM || sameBits(workspace[i], workspaceBefore[i]),
-                   "workspace element %zu changed", i);
-    }
-    for (std::size_t i = 0; i < derivatives.size(); ++i) {
-        const bool inBlock = i >= kGuardCells && i < kGuardCells + blockSize;
-        FUZZ_CHECK(inBlock || sameBits(derivatives[i], derivativesBefore[i]),
-                   "derivative element %zu outside the %d x %d block changed", i, call.count1, call.count2);
-    }
-
     for (std::size_t k = 0; k < call.outputCounts.size(); ++k) {
         outcome.outputs.emplace_back();
         outcome.written.emplace_back();
-        for (std::size_t e = 0; e < call.outputCounts[k]; ++e) {
-            const double value = outputs.at(k, e);
-            const double before = unwrittenValue(static_cast<std::size_t>(outputs.offsets[k] - 1) + e);
-            outcome.outputs.back().push_back(value);
-            outcome.written.back().push_back(!sameBits(value, before));
+        const auto first = static_cast<std::size_t>(frame.outputOffsets[k] - 1);
+        for (std::size_t e = first; e < first + call.outputCounts[k]; ++e) {
+            outcome.outputs.back().push_back(frame.realOutputs[e]);
+            outcome.written.back().push_back(!sameBits(frame.realOutputs[e], unwrittenValue(e)));
         }
     }
-    outcome.workspace.assign(workspace.begin() + kGuardCells, workspace.end() - kGuardCells);
+    outcome.workspace = frame.workspace;
 
     // status: the host's value, 1 or 4, and 4 exactly after a fatal message.
-    FUZZ_CHECK(outcome.status == call.status || outcome.status == 1 || outcome.status == 4,
+    FUZZ_CHECK(outcome.status == call.status || outcome.status == SU55IF_STATUS_REPTIM ||
+                   outcome.status == SU55IF_STATUS_FATAL,
                "status %d (was %d)", outcome.status, call.status);
-    outcome.fatal = outcome.status == 4;
+    outcome.fatal = outcome.status == SU55IF_STATUS_FATAL;
     if (outcome.fatal) {
         FUZZ_CHECK(outcome.records.size() >= 2, "status 4 with %zu records", outcome.records.size());
         const std::string &last = outcome.records.back();
@@ -553,9 +469,9 @@ Outcome perform(const Call &call) {
 
     bool zeroed = true;
     bool untouched = true;
-    for (std::size_t i = kGuardCells; i < kGuardCells + blockSize; ++i) {
-        zeroed = zeroed && sameBits(derivatives[i], 0.0);
-        untouched = untouched && sameBits(derivatives[i], derivativesBefore[i]);
+    for (std::size_t i = 0; i < blockSize; ++i) {
+        zeroed = zeroed && sameBits(frame.derivatives[i], 0.0);
+        untouched = untouched && sameBits(frame.derivatives[i], derivativeValue(i));
     }
     FUZZ_CHECK(zeroed || untouched, "derivative block partly written");
     outcome.derivativesZeroed = zeroed;
@@ -1005,7 +921,7 @@ void checkActionType(const Call &c, const Outcome &o) {
 }
 
 void checkStepDuration(const Call &c, const Outcome &o) {
-    FUZZ_CHECK(o.status == 1, "status %d after SU55IF_REPTIM", o.status);
+    FUZZ_CHECK(o.status == SU55IF_STATUS_REPTIM, "status %d after SU55IF_REPTIM", o.status);
     FUZZ_CHECK(o.records.empty(), "message");
     expectUnchangedTable(o, "REPTIM uses no table");
     expectDerivativesZeroed(o);
@@ -1081,7 +997,8 @@ void checkProcedure(const Call &c, const Outcome &o) {
             break;
     }
     if (c.procedure != Procedure::REPTIM) {
-        FUZZ_CHECK(o.status == c.status || o.status == 4, "status %d (was %d)", o.status, c.status);
+        FUZZ_CHECK(o.status == c.status || o.status == SU55IF_STATUS_FATAL, "status %d (was %d)", o.status,
+                   c.status);
     }
     const bool mayFail = c.procedure == Procedure::DEFST || c.procedure == Procedure::CHKST ||
                          c.procedure == Procedure::INTTIM || c.procedure == Procedure::IINTTIM;
@@ -1435,4 +1352,4 @@ void runSession(const std::uint8_t *data, std::size_t size, ProcedureSet allowed
     }
 }
 
-}  // namespace su55if_fuzz
+}  // namespace su55if::fuzz

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace su55if_fuzz {
+namespace su55if::fuzz {
 
 // The fuzzer's bytes, read front to back; an exhausted input reads as zeros,
 // so every input is a complete, deterministic run.
@@ -67,4 +67,4 @@ inline constexpr ProcedureSet kAllProcedures = (1U << kProcedureCount) - 1U;
 // schedule first when the input asks for one (those calls are checked too).
 void runSession(const std::uint8_t *data, std::size_t size, ProcedureSet allowed);
 
-}  // namespace su55if_fuzz
+}  // namespace su55if::fuzz

@@ -2,7 +2,7 @@
 // against the schedule that the input may define first.
 #include "fuzz_host.h"
 
-using namespace su55if_fuzz;
+using namespace su55if::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     runSession(data, size, only(Procedure::INTTIM) | only(Procedure::IINTTIM));

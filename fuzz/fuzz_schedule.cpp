@@ -2,7 +2,7 @@
 // SU55IF_UPSTGTIM on one stage table.
 #include "fuzz_host.h"
 
-using namespace su55if_fuzz;
+using namespace su55if::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     runSession(data, size, only(Procedure::DEFST) | only(Procedure::CHKST) | only(Procedure::UPSTGTIM));

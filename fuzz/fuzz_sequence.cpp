@@ -3,7 +3,7 @@
 // action codes from the timing procedures reach the decoders.
 #include "fuzz_host.h"
 
-using namespace su55if_fuzz;
+using namespace su55if::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     runSession(data, size, kAllProcedures);

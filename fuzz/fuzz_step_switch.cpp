@@ -2,7 +2,7 @@
 // instances with their workspaces) and SU55IF_PFNRSWTCH.
 #include "fuzz_host.h"
 
-using namespace su55if_fuzz;
+using namespace su55if::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     runSession(data, size, only(Procedure::REPTIM) | only(Procedure::PFNRSWTCH));

@@ -12,11 +12,12 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 targets=("$@")
-if [ "${#targets[@]}" -eq 0 ]; then
-  targets=(schedule interactions action_type step_switch sequence host_files)
-fi
-
 build=build/fuzz
+if [ "${#targets[@]}" -eq 0 ]; then  # every target the fuzz preset built
+  for program in "$build"/fuzz/fuzz_*; do
+    [ -x "$program" ] && targets+=("${program##*/fuzz_}")
+  done
+fi
 artifacts=$build/artifacts
 mkdir -p "$artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -6,13 +6,15 @@
  * realInputs[inputOffsets[k-1] - 1] on (offsets are 1-based), output
  * argument k is written from realOutputs[outputOffsets[k-1] - 1] on.
  *
- * callMode is truncated to an integer: 0 computes outputs, 3 zeroes the
- * derivative block (derivativeCount1 * derivativeCount2 reals), 4 does both,
- * any other value does neither.
+ * callMode is truncated to an integer: SU55IF_MODE_OUTPUTS (0) computes
+ * outputs, SU55IF_MODE_DERIVATIVES (3) zeroes the derivative block
+ * (derivativeCount1 * derivativeCount2 reals), SU55IF_MODE_BOTH (4) does
+ * both, any other value does neither.
  *
- * status is left as the host set it, except: 4 after a fatal diagnostic
- * (written to standard output, ending with "Simulation Terminated"), and 1
- * after every call of SU55IF_REPTIM. A host must stop the run on 4.
+ * status is left as the host set it, except: SU55IF_STATUS_FATAL (4) after a
+ * fatal diagnostic (written to standard output, ending with "Simulation
+ * Terminated"), and SU55IF_STATUS_REPTIM (1) after every call of
+ * SU55IF_REPTIM. A host must stop the run on SU55IF_STATUS_FATAL.
  *
  * The stage schedule is one table per loaded library, shared by every model
  * instance in the process. Calls must not overlap.
@@ -29,6 +31,18 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* The number of stages the stage schedule has room for (slots 1 to 100). */
+#define SU55IF_MAX_STAGES 100
+
+/* The values the library writes to status. */
+#define SU55IF_STATUS_FATAL 4  /* after a diagnostic: the host must end the run */
+#define SU55IF_STATUS_REPTIM 1 /* after every call of SU55IF_REPTIM */
+
+/* The call modes (callMode, truncated toward zero). */
+#define SU55IF_MODE_OUTPUTS 0     /* compute and write the outputs */
+#define SU55IF_MODE_DERIVATIVES 3 /* zero the derivative block only */
+#define SU55IF_MODE_BOTH 4        /* both */
 
 /* SU55IF_API marks the nine exported procedures. Define SU55IF_BUILDING only
  * when building the library itself. */
@@ -56,10 +70,10 @@ typedef void su55if_procedure(
     int *status,                   /* 7: 4 after a fatal diagnostic; see above */
     const void *unused,            /* 8: never read */
     double *workspace,             /* 9: per-instance reals (SU55IF_REPTIM: 5) */
-    const int *workspaceSize,      /* 10: number of reals in workspace */
+    const int *workspaceSize,      /* 10: number of reals in workspace; never read */
     double *derivatives,           /* 11: derivative block, only ever zeroed */
-    const int *derivativeCount1,   /* 12: first extent of the derivative block */
-    const int *derivativeCount2,   /* 13: second extent of the derivative block */
+    const int *derivativeCount1,   /* 12: first extent of the block (read in modes 3, 4) */
+    const int *derivativeCount2,   /* 13: second extent of the block (read in modes 3, 4) */
     const double *callMode);       /* 14: 0 outputs, 3 derivatives, 4 both */
 
 /* Defines the stage schedule and reports it.

@@ -3,18 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <bit>
-#include <cstdint>
-#include <limits>
 
-#include "harness/host.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
-using namespace su55if_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 struct DecodeCase {
     double code;
@@ -46,12 +40,10 @@ struct Decoder {
 };
 const Decoder kDecoders[] = {{"SU55IF_ACTYP", 4}, {"SU55IF_IACTYP", 3}};
 
-bool sameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
-
 TEST(ActionType, EveryOutputIsWrittenFromTheRoundedCode) {
     Library library;
     for (const DecodeCase &c : kCases) {
-        for (double mode : {0.0, 4.0}) {
+        for (double mode : {double{SU55IF_MODE_OUTPUTS}, double{SU55IF_MODE_BOTH}}) {
             for (const Decoder &d : kDecoders) {
                 SCOPED_TRACE(testing::Message() << d.name << " code " << c.code << " mode " << mode);
                 Call call(library);
@@ -59,7 +51,7 @@ TEST(ActionType, EveryOutputIsWrittenFromTheRoundedCode) {
                 for (std::size_t k = 1; k <= d.outputs; ++k) {
                     EXPECT_TRUE(sameBits(r.out(k), c.flags[k - 1])) << "output " << k << " is " << r.out(k);
                 }
-                EXPECT_EQ(r.derivativesZeroed(), mode == 4.0);
+                EXPECT_EQ(r.derivativesZeroed(), mode == SU55IF_MODE_BOTH);
                 EXPECT_EQ(r.status, kStatusBefore);
                 EXPECT_EQ(r.printed, "");
             }
@@ -75,9 +67,10 @@ TEST(ActionType, NoOutputsInCallModesThatDoNotAskForThem) {
             Call call(library);
             const Result r = call.input(1.0).outputs(d.outputs).derivatives(2, 2).run(d.name, mode);
             EXPECT_TRUE(r.outputsUntouched());
-            EXPECT_EQ(r.derivativesZeroed(), mode == 3.0);
+            EXPECT_EQ(r.derivativesZeroed(), mode == SU55IF_MODE_DERIVATIVES);
         }
     }
 }
 
 }  // namespace
+}  // namespace su55if::test

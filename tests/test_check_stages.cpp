@@ -2,20 +2,14 @@
 // observed through the stage definition.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
-#include <limits>
 #include <optional>
 #include <vector>
 
-#include "harness/host.h"
-#include "harness/schedule.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
-using namespace su55if_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const std::vector<double> kBase{10, 20, 30, 40, 50};
 
 void expectSlots(const Library &lib, const std::vector<double> &expected) {
@@ -37,7 +31,7 @@ Result check(const Library &lib, const std::vector<double> &durations, double ch
 
 std::vector<double> hundred() {
     std::vector<double> v;
-    for (int k = 1; k <= 100; ++k) {
+    for (int k = 1; k <= SU55IF_MAX_STAGES; ++k) {
         v.push_back(1.5 * k);
     }
     return v;
@@ -90,7 +84,7 @@ TEST(StageChangeCheck, TakesDurationsAndCountIntoTheTable) {
             cycle = defineSchedule(library, c.defined, 1.0).out(5);
         }
         for (const Step &s : c.steps) {
-            const Result r = check(library, s.durations, 1.0, s.size, 4.0);
+            const Result r = check(library, s.durations, 1.0, s.size, SU55IF_MODE_BOTH);
             EXPECT_TRUE(sameReal(r.out(1), s.changed)) << r.out(1);
             EXPECT_TRUE(r.derivativesZeroed());
             EXPECT_EQ(r.status, kStatusBefore);
@@ -105,7 +99,7 @@ TEST(StageChangeCheck, TakesDurationsAndCountIntoTheTable) {
 }
 
 TEST(StageChangeCheck, ChangesNothingUnlessEnabledAndAskedForOutputs) {
-    std::vector<double> tooMany(101, 1.0);
+    std::vector<double> tooMany(SU55IF_MAX_STAGES + 1, 1.0);
     for (const std::vector<double> &durations : {std::vector<double>{1, 2, 3, 4, 5}, {1, 2}, tooMany}) {
         Library library;
         defineSchedule(library, kBase, 1.0);
@@ -126,15 +120,15 @@ TEST(StageChangeCheck, ChangesNothingUnlessEnabledAndAskedForOutputs) {
 }
 
 TEST(StageChangeCheck, RefusesMoreThanOneHundredStages) {
-    for (const std::size_t size : {std::size_t{101}, std::size_t{250}}) {
+    for (const std::size_t size : {std::size_t{SU55IF_MAX_STAGES + 1}, std::size_t{250}}) {
         Library library;
         defineSchedule(library, kBase, 1.0);
-        const Result r = check(library, std::vector<double>(size, 2.0), 0.5, {}, 4.0);
+        const Result r = check(library, std::vector<double>(size, 2.0), 0.5, {}, SU55IF_MODE_BOTH);
         EXPECT_EQ(r.printedLines(),
                   (std::vector<std::string>{"Number of stages " + std::to_string(size) +
                                                 " is greater than maximum of 100 allowed.",
                                             "Simulation Terminated"}));
-        EXPECT_EQ(r.status, 4);
+        EXPECT_EQ(r.status, SU55IF_STATUS_FATAL);
         EXPECT_TRUE(r.outputsUntouched());
         EXPECT_TRUE(r.derivativesUntouched());
         expectSlots(library, kBase);
@@ -167,3 +161,4 @@ TEST(StageChangeCheck, LeavesRequestedDurationsForTheStageDefinition) {
 }
 
 }  // namespace
+}  // namespace su55if::test

@@ -5,16 +5,13 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
-#include "harness/host.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
-using namespace su55if_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 struct Define {
     std::vector<double> requested;
@@ -49,7 +46,7 @@ struct Table {
 };
 
 Table readTable(const Library &library, int slots = 3) {
-    const Result r = defineStages(library, {.requested = {}, .time = kNaN, .reported = slots});
+    const Result r = reportSchedule(library, 1.0, static_cast<std::size_t>(slots));
     return {r.outputs[0], r.out(5)};
 }
 
@@ -84,7 +81,7 @@ TEST(DefineStages, AcceptanceRule) {
         SCOPED_TRACE(row.name);
         Library library;
         defineStages(library, {.requested = {10, 20, 30}});
-        const Result r = defineStages(library, row.call, 3.0);
+        const Result r = defineStages(library, row.call, SU55IF_MODE_DERIVATIVES);
         EXPECT_EQ(r.out(5) != kUnwritten, row.accepts);
         if (row.accepts) {
             EXPECT_EQ(r.out(5), row.cycle);
@@ -141,20 +138,21 @@ TEST(DefineStages, StageLimit) {
     Library library;
     defineStages(library, {.requested = {10, 20, 30}});
 
-    const std::vector<double> hundred(100, 2.0);
-    const Result stored = defineStages(library, {.requested = hundred, .reported = 100});
+    const std::vector<double> hundred(SU55IF_MAX_STAGES, 2.0);
+    const Result stored = defineStages(library, {.requested = hundred, .reported = SU55IF_MAX_STAGES});
     EXPECT_EQ(stored.outputs[0], hundred);
     EXPECT_EQ(stored.out(5), 200);
 
-    const std::vector<double> tooMany(101, 1.0);
-    const Result refused = defineStages(library, {.requested = tooMany, .reported = 101}, 4.0, 2, 2);
+    const std::vector<double> tooMany(SU55IF_MAX_STAGES + 1, 1.0);
+    const Result refused =
+        defineStages(library, {.requested = tooMany, .reported = SU55IF_MAX_STAGES + 1}, SU55IF_MODE_BOTH, 2, 2);
     EXPECT_EQ(refused.printedLines(), (std::vector<std::string>{
                                           "Number of stages 101 is greater than maximum of 100 allowed.",
                                           "Simulation Terminated"}));
-    EXPECT_EQ(refused.status, 4);
+    EXPECT_EQ(refused.status, SU55IF_STATUS_FATAL);
     EXPECT_TRUE(refused.outputsUntouched());
     EXPECT_TRUE(refused.derivativesUntouched());
-    EXPECT_EQ(readTable(library, 100).durations, hundred);
+    EXPECT_EQ(readTable(library, SU55IF_MAX_STAGES).durations, hundred);
     EXPECT_EQ(readTable(library).cycle, 200);
 
     // Without an acceptance due, a large count is no error.
@@ -186,7 +184,8 @@ TEST(DefineStages, DurationOfAStageAndOfTheNext) {
     };
     const Case cases[] = {
         {1, 10, 20},    {3, 30, 40},      {4, 40, 10},  // the last stage is followed by the first
-        {2.5, 30, 40},  {2.49, 20, 30},   {0, 0.0, 10},  {-3, 0.0, 0.0},
+        {2.5, 30, 40},  {2.49, 20, 30},   {0, 0.0, 10},  {-0.4, 0.0, 10},  // both read as 0
+        {-0.5, 0.0, 0.0}, {-1, 0.0, 0.0}, {-3, 0.0, 0.0},  // -1 or less: no stage comes next
         {5, 0.0, 10},   {101, 0.0, 10},
         {kNaN, 0.0, 0.0}, {1.0e12, 0.0, 0.0},  // both read as -2147483648
     };
@@ -241,3 +240,4 @@ TEST(DefineStages, AcceptsInEveryCallModeButReportsOnlyWhenAsked) {
 }
 
 }  // namespace
+}  // namespace su55if::test

@@ -6,13 +6,11 @@
 #include <functional>
 #include <limits>
 
-#include "harness/host.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
-using namespace su55if_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // A call of each procedure that succeeds and writes all its outputs in the
 // call modes that ask for outputs, on a freshly loaded library.
@@ -70,7 +68,7 @@ TEST(CallFrame, CallModeSelectsOutputsAndDerivativesInEveryProcedure) {
             EXPECT_EQ(r.outputsUntouched(), !mode.outputs);
             EXPECT_EQ(r.derivativesZeroed(), mode.derivatives);
             EXPECT_EQ(r.derivativesUntouched(), !mode.derivatives);
-            EXPECT_EQ(r.status, std::string(procedure.name) == "SU55IF_REPTIM" ? 1 : kStatusBefore);
+            EXPECT_EQ(r.status, std::string(procedure.name) == "SU55IF_REPTIM" ? SU55IF_STATUS_REPTIM : kStatusBefore);
             EXPECT_EQ(r.printed, "");
         }
     }
@@ -93,7 +91,7 @@ TEST(CallFrame, DerivativeBlockIsZeroedOnlyWhenBothExtentsArePositive) {
             Call call(library);
             procedure.arrange(call);
             call.derivatives(e.count1, e.count2);
-            const Result r = call.run(procedure.name, 4.0);
+            const Result r = call.run(procedure.name, SU55IF_MODE_BOTH);
             if (e.zeroed) {
                 EXPECT_EQ(r.derivatives.size(), static_cast<std::size_t>(e.count1 * e.count2));
                 EXPECT_TRUE(r.derivativesZeroed());
@@ -113,9 +111,11 @@ TEST(CallFrame, StatusIsLeftAsTheHostSetItOnSuccess) {
             procedure.arrange(call);
             call.status(before);
             const Result r = call.run(procedure.name, 0.0);
-            EXPECT_EQ(r.status, std::string(procedure.name) == "SU55IF_REPTIM" ? 1 : before) << procedure.name;
+            EXPECT_EQ(r.status, std::string(procedure.name) == "SU55IF_REPTIM" ? SU55IF_STATUS_REPTIM : before)
+                << procedure.name;
         }
     }
 }
 
 }  // namespace
+}  // namespace su55if::test

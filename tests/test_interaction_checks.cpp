@@ -6,19 +6,14 @@
 #include <bit>
 #include <climits>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
-#include "harness/host.h"
-#include "harness/schedule.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
-using namespace su55if_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kAllEntries = INT_MIN;  // declare the table as long as its values
 const char *const kTimingProcedures[] = {"SU55IF_INTTIM", "SU55IF_IINTTIM"};
 
@@ -52,7 +47,7 @@ void expectFatal(const Result &r, const std::vector<std::string> &records) {
         text += record + "\n";
     }
     EXPECT_EQ(r.printed, text + "Simulation Terminated\n");
-    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.status, SU55IF_STATUS_FATAL);
     EXPECT_TRUE(r.outputsUntouched());
     EXPECT_TRUE(r.derivativesUntouched());
 }
@@ -113,12 +108,6 @@ TEST(InteractionChecks, StageCheckComesBeforeTheTableCheck) {
                 {"Stage number 5 is invalid."});
     expectFatal(callTiming(library, "SU55IF_IINTTIM", selfLink, kAllEntries, 4, 0, 4),
                 {"Interaction stage 1 refers to itself."});
-}
-
-std::vector<double> linkAt(std::size_t length, std::size_t index, double entry) {
-    std::vector<double> table(length, 0.0);
-    table[index - 1] = entry;
-    return table;
 }
 
 struct TableCase {
@@ -192,3 +181,4 @@ TEST(InteractionChecks, TableIsCheckedOnlyAtTheInitialPointButInEveryCallMode) {
 }
 
 }  // namespace
+}  // namespace su55if::test

@@ -2,22 +2,15 @@
 // stage, how long ago its partner stage began.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <climits>
 #include <cmath>
-#include <cstdint>
-#include <limits>
 #include <vector>
 
-#include "harness/host.h"
-#include "harness/schedule.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
-using namespace su55if_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kAllEntries = INT_MIN;
 const double kJustAbove50 = std::nextafter(50.0, kInf);
 
@@ -69,7 +62,7 @@ testing::AssertionResult sameOutputs(const Result &r, const Outputs &e) {
     const double actual[] = {r.out(1), r.out(2), r.out(3)};
     const double expected[] = {e.delayForCode2, e.delayForCode1, e.actionCode};
     for (int k = 0; k < 3; ++k) {
-        if (std::bit_cast<std::uint64_t>(actual[k]) != std::bit_cast<std::uint64_t>(expected[k])) {
+        if (!sameBits(actual[k], expected[k])) {
             return testing::AssertionFailure() << "got (" << actual[0] << ", " << actual[1] << ", " << actual[2]
                                                << "), want (" << expected[0] << ", " << expected[1] << ", "
                                                << expected[2] << ")";
@@ -173,8 +166,8 @@ TEST(InteractionTiming, ResultsOfBothTwins) {
                 EXPECT_EQ(r->printed, "");
                 EXPECT_EQ(r->status, kStatusBefore);
                 // Zeroed after every result, Z included.
-                EXPECT_EQ(r->derivativesZeroed(), mode == 4.0);
-                EXPECT_EQ(r->derivativesUntouched(), mode == 0.0);
+                EXPECT_EQ(r->derivativesZeroed(), mode == SU55IF_MODE_BOTH);
+                EXPECT_EQ(r->derivativesUntouched(), mode == SU55IF_MODE_OUTPUTS);
             }
         }
     }
@@ -198,3 +191,4 @@ TEST(InteractionTiming, OutputsOnlyInCallModesThatAskForThem) {
 }
 
 }  // namespace
+}  // namespace su55if::test

@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "harness/host.h"
+#include "harness/helpers.h"
 #include "procedures/procedures.h"
 
-namespace su55if_test {
+namespace su55if::test {
 namespace {
 
 using su55if::procedures::Frame;
@@ -53,4 +53,4 @@ TEST(ProcedureFrame, RefusesWhatTheDescriptionDoesNotHave) {
 }
 
 }  // namespace
-}  // namespace su55if_test
+}  // namespace su55if::test

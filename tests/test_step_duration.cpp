@@ -4,21 +4,14 @@
 // workspace slots.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
-#include <limits>
 #include <optional>
 #include <vector>
 
-#include "harness/host.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
-using namespace su55if_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-bool same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0; }
 
 struct Step {
     double signal, time;
@@ -75,24 +68,25 @@ TEST(StepDurationRecorder, LatchesTheFirstPositivePeriod) {
             Call call(library);
             const Result r = call.input(s.signal).input(s.time).output().workspace(workspace).derivatives(1, 2).run(
                 "SU55IF_REPTIM", s.mode);
-            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.status, SU55IF_STATUS_REPTIM);
             EXPECT_EQ(r.printed, "");
             if (s.out) {
                 const double out = r.out(1);
                 // A zero output is +0.0, never -0.0.
-                EXPECT_TRUE(same(out, *s.out)) << out;
+                EXPECT_TRUE(sameReal(out, *s.out)) << out;
             } else {
                 EXPECT_TRUE(r.outputsUntouched());
                 for (std::size_t k = 0; k < 5; ++k) {
-                    EXPECT_TRUE(same(r.workspace[k], workspace[k])) << "slot " << k + 1;
+                    EXPECT_TRUE(sameReal(r.workspace[k], workspace[k])) << "slot " << k + 1;
                 }
             }
             workspace = r.workspace;
         }
         for (std::size_t k = 0; k < 5; ++k) {
-            EXPECT_TRUE(same(workspace[k], c.after[k])) << "slot " << k + 1 << ": " << workspace[k];
+            EXPECT_TRUE(sameReal(workspace[k], c.after[k])) << "slot " << k + 1 << ": " << workspace[k];
         }
     }
 }
 
 }  // namespace
+}  // namespace su55if::test

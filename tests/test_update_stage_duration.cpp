@@ -3,21 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <limits>
 #include <optional>
 #include <vector>
 
-#include "harness/host.h"
-#include "harness/schedule.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
-using namespace su55if_test;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 Result update(const Library &lib, double updateSwitch, double stage, double duration, std::vector<double> links,
               std::optional<int> linksSize = {}, double mode = 0.0) {
@@ -27,12 +20,6 @@ Result update(const Library &lib, double updateSwitch, double stage, double dura
         call.inputSize(4, *linksSize);
     }
     return call.run("SU55IF_UPSTGTIM", mode);
-}
-
-std::vector<double> linkAt(std::size_t size, std::size_t stage, double entry) {
-    std::vector<double> links(size, 0.0);
-    links.at(stage - 1) = entry;
-    return links;
 }
 
 struct UpdateCase {
@@ -89,9 +76,7 @@ TEST(StageDurationUpdate, SetsStageAndPartnerAndRecomputesTheCycle) {
         SCOPED_TRACE(c.name);
         Library library;
         const std::vector<double> base{10, 20, 30, 40, 50};
-        Call define(library);
-        define.input(base).input(base).input(0).input(0).input(1).input(0).output().outputs(4);
-        define.run("SU55IF_DEFST", 1.0);
+        defineSchedule(library, base, 1.0);
         Call check(library);
         check.input({11, 20, 30, 40, 50}).input(1).output().run("SU55IF_CHKST");
 
@@ -104,7 +89,7 @@ TEST(StageDurationUpdate, SetsStageAndPartnerAndRecomputesTheCycle) {
             EXPECT_TRUE(r.outputsUntouched());
         }
 
-        std::vector<double> slots(100, 0.0);
+        std::vector<double> slots(SU55IF_MAX_STAGES, 0.0);
         std::copy(base.begin(), base.end(), slots.begin());
         slots[0] = 11;
         for (std::size_t k : c.set) {
@@ -131,3 +116,4 @@ TEST(StageDurationUpdate, WithoutStagesTheCycleIsZero) {
 }
 
 }  // namespace
+}  // namespace su55if::test

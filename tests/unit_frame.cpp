@@ -1,11 +1,12 @@
 // The integer reading of reals, checked directly on the helpers.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 #include "frame/frame.h"
+#include "harness/helpers.h"
 
+namespace su55if::test {
 namespace {
 
 using su55if::kInvalidInteger;
@@ -14,9 +15,6 @@ struct Case {
     double x;
     std::int32_t expected;
 };
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(RoundToInt, HalvesAwayFromZeroAndInvalidForUnrepresentable) {
     const Case cases[] = {
@@ -69,3 +67,4 @@ TEST(RoundMagnitudeToInt, IgnoresSign) {
 }
 
 }  // namespace
+}  // namespace su55if::test

@@ -43,7 +43,7 @@ program fortran_host
   ! returns status 4, and the run ends here.
   write (output_unit, '(a)') 'Asking for stage 6 of 5:'
   call report_stage(6, 100.0_c_double)
-  if (status == 4) then
+  if (status == su55if_status_fatal) then
     write (output_unit, '(a)') 'Status 4: the run ends.'
     stop
   end if
@@ -83,14 +83,13 @@ contains
     type(frame), intent(inout) :: f
     procedure(su55if_procedure) :: procedure
     integer(c_int), parameter :: kNone = 0, kWorkspaceSize = 5
-    real(c_double), parameter :: kOutputsOnly = 0.0_c_double
     real(c_double) :: workspace(kWorkspaceSize), derivatives(1)
     workspace = 0.0_c_double
     derivatives = 0.0_c_double
     ! The library writes its diagnostics to the same standard output.
     flush (output_unit)
     call procedure(f%inputs, f%inputSizes, f%outputs, f%outputSizes, f%inputOffsets, f%outputOffsets, &
-                   status, kNone, workspace, kWorkspaceSize, derivatives, kNone, kNone, kOutputsOnly)
+                   status, kNone, workspace, kWorkspaceSize, derivatives, kNone, kNone, su55if_mode_outputs)
   end subroutine run
 
   ! SU55IF_DEFST: takes the durations into the schedule (at time 0 the
@@ -140,7 +139,7 @@ contains
       call add_output(timing, 1_c_int)
     end do
     call run(timing, su55if_inttim)
-    if (status == 4) return
+    if (status == su55if_status_fatal) return
 
     call add_input(decoding, [output(timing, 3, 1)])
     do k = 1, 4

@@ -6,6 +6,19 @@ module su55if
   implicit none
   private
   public :: su55if_procedure
+
+  ! The numbers of su55if.h, restated (a Fortran compiler cannot read the C
+  ! header); the test check.description compares them with the header.
+  ! The schedule's room for stages.
+  integer(c_int), parameter, public :: su55if_max_stages = 100
+  ! status after a diagnostic (the host must end the run), and after every
+  ! call of SU55IF_REPTIM.
+  integer(c_int), parameter, public :: su55if_status_fatal = 4
+  integer(c_int), parameter, public :: su55if_status_reptim = 1
+  ! Call modes: outputs only, the derivative block only, both.
+  real(c_double), parameter, public :: su55if_mode_outputs = 0
+  real(c_double), parameter, public :: su55if_mode_derivatives = 3
+  real(c_double), parameter, public :: su55if_mode_both = 4
   public :: su55if_defst, su55if_chkst, su55if_upstgtim, su55if_inttim, su55if_iinttim, &
             su55if_actyp, su55if_iactyp, su55if_reptim, su55if_pfnrswtch
 

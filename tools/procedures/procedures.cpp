@@ -29,11 +29,11 @@ int indexOf(const Procedure &procedure, std::span<const Argument> arguments, std
 // for a vector sized by its own element of the size vector, and the length
 // of the argument that owns the element for one that shares it.
 std::vector<int> argumentLengths(const Procedure &procedure, std::span<const Argument> arguments,
-                                 std::initializer_list<Length> lengths) {
+                                 std::span<const Length> lengths) {
     std::vector<int> result(arguments.size(), 1);
     for (std::size_t k = 0; k < arguments.size(); ++k) {
         const Argument &argument = arguments[k];
-        if (argument.source == SizeSource::scalar || argument.sizeIndex != static_cast<int>(k) + 1) {
+        if (!hasOwnSize(arguments, k)) {
             continue;
         }
         const auto given = std::find_if(lengths.begin(), lengths.end(),
@@ -84,6 +84,10 @@ std::span<const double> view(const std::vector<double> &cells, const std::vector
 
 std::span<const Procedure> all() { return describedProcedures(); }
 
+bool hasOwnSize(std::span<const Argument> arguments, std::size_t k) {
+    return arguments[k].source != SizeSource::scalar && arguments[k].sizeIndex == static_cast<int>(k) + 1;
+}
+
 const Procedure &find(std::string_view name) {
     for (const Procedure &procedure : all()) {
         if (procedure.name == name) {
@@ -101,7 +105,7 @@ int outputIndex(const Procedure &procedure, std::string_view name) {
     return indexOf(procedure, procedure.outputs, name, "output");
 }
 
-Frame::Frame(const Procedure &procedure, std::initializer_list<Length> lengths, Placement placement)
+Frame::Frame(const Procedure &procedure, std::span<const Length> lengths, Placement placement)
     : procedure_(&procedure) {
     for (const Length &length : lengths) {
         const auto named = [&](const Argument &argument) { return argument.name == length.first; };

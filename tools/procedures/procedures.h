@@ -48,6 +48,11 @@ const Procedure &find(std::string_view name);
 int inputIndex(const Procedure &procedure, std::string_view name);
 int outputIndex(const Procedure &procedure, std::string_view name);
 
+// Whether argument k (0-based) of an argument list is a vector with a size
+// element of its own, whose number of values a Frame needs; a scalar or a
+// vector sharing another's size is not.
+bool hasOwnSize(std::span<const Argument> arguments, std::size_t k);
+
 // How the arguments are placed in the host's two real vectors. The default
 // packs them one after another from element 1, as a simulator usually does.
 // With a gap, `gap` cells stand before the first argument and after each
@@ -73,9 +78,12 @@ public:
     // shares another argument's size (the durations in force of
     // SU55IF_DEFST) takes that argument's length. Throws
     // std::invalid_argument for an unknown name, a missing or negative length.
-    Frame(const Procedure &procedure, std::initializer_list<Length> lengths = {}, Placement placement = {});
+    Frame(const Procedure &procedure, std::initializer_list<Length> lengths = {}, Placement placement = {})
+        : Frame(procedure, std::span<const Length>(lengths.begin(), lengths.size()), placement) {}
     Frame(std::string_view procedure, std::initializer_list<Length> lengths = {}, Placement placement = {})
         : Frame(find(procedure), lengths, placement) {}
+    // The same with lengths gathered at run time.
+    Frame(const Procedure &procedure, std::span<const Length> lengths, Placement placement = {});
 
     const Procedure &procedure() const { return *procedure_; }
 

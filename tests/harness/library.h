@@ -1,6 +1,7 @@
-// A test-side host: loads a fresh copy of the built library and calls its
-// procedures the way a simulator does, with every argument surrounded by
-// guard values so that a stray write is caught.
+// The tests' way to the built library: loads a fresh copy of it and calls its
+// procedures the way a simulator does, through a frame laid out from the
+// procedure description, with every argument surrounded by guard values so
+// that a stray write is caught.
 #pragma once
 
 #include <initializer_list>
@@ -9,7 +10,7 @@
 
 #include "su55if.h"
 
-namespace su55if_test {
+namespace su55if::test {
 
 // The value an output element holds before a call; still there afterwards
 // means "not written".
@@ -49,9 +50,11 @@ struct Result {
     std::vector<std::string> printedLines() const;
 };
 
-// One call's arguments, laid out in the host's vectors in reverse argument
-// order with guard cells between them, so that offsets are neither 1, 2, 3
-// nor in order.
+// One call's arguments, given in argument order and laid out by
+// su55if::procedures::Frame in reverse order with gap cells between them, so
+// that offsets are neither 1, 2, 3 nor in order. The number of arguments and
+// the values of a vector sharing another's size must fit the procedure's
+// description (std::invalid_argument otherwise).
 class Call {
 public:
     explicit Call(const Library &library) : library_(library) {}
@@ -81,4 +84,4 @@ private:
     int status_ = kStatusBefore;
 };
 
-}  // namespace su55if_test
+}  // namespace su55if::test

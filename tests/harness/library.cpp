@@ -1,4 +1,4 @@
-#include "harness/host.h"
+#include "harness/library.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -19,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -26,17 +27,16 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace su55if_test {
+#include "harness/guarded_call.h"
+#include "procedures/procedures.h"
+
+namespace su55if::test {
 
 namespace {
 
-constexpr double kInputGuard = -777.125;
-constexpr double kOutputGuard = -999.0625;
-constexpr double kWorkspaceGuard = -555.5;
-constexpr int kIntGuard = -31337;
-constexpr std::size_t kGuardCells = 3;
-
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+// Gap cells around the arguments in realInputs and realOutputs.
+constexpr std::size_t kGapCells = 3;
+constexpr double kGapValue = -777.125;
 
 #if defined(_WIN32)
 // The name of a new empty file in the temporary directory.
@@ -118,57 +118,6 @@ private:
     std::FILE *file_;
     int saved_;
 };
-
-// A vector of values, each argument placed in reverse order between guards.
-struct Layout {
-    std::vector<double> cells;
-    std::vector<int> offsets;  // 1-based, per argument in argument order
-    std::vector<bool> isGuard;
-
-    Layout(const std::vector<std::vector<double>> &arguments, double guard) : offsets(arguments.size()) {
-        addGuards(guard);
-        for (std::size_t k = arguments.size(); k-- > 0;) {
-            offsets[k] = static_cast<int>(cells.size() + 1);
-            for (double v : arguments[k]) {
-                cells.push_back(v);
-                isGuard.push_back(false);
-            }
-            addGuards(guard);
-        }
-    }
-    void addGuards(double guard) {
-        for (std::size_t i = 0; i < kGuardCells; ++i) {
-            cells.push_back(guard + static_cast<double>(cells.size()));
-            isGuard.push_back(true);
-        }
-    }
-    void checkGuards(const std::vector<double> &before, const char *what, std::vector<std::string> &faults) const {
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            if (isGuard[i] && !sameBits(cells[i], before[i])) {
-                faults.push_back(std::string(what) + " guard at element " + std::to_string(i + 1) + " changed");
-            }
-        }
-    }
-    std::vector<double> argument(std::size_t k, std::size_t count) const {
-        const auto first = cells.begin() + offsets[k] - 1;
-        return {first, first + static_cast<std::ptrdiff_t>(count)};
-    }
-};
-
-// An int vector with guards after its elements.
-std::vector<int> guarded(std::vector<int> values) {
-    values.insert(values.end(), kGuardCells, kIntGuard);
-    return values;
-}
-
-void checkIntGuards(const std::vector<int> &values, std::size_t used, const char *what,
-                    std::vector<std::string> &faults) {
-    for (std::size_t i = used; i < values.size(); ++i) {
-        if (values[i] != kIntGuard) {
-            faults.push_back(std::string(what) + " guard changed");
-        }
-    }
-}
 
 }  // namespace
 
@@ -306,60 +255,63 @@ Call &Call::status(int value) {
 }
 
 Result Call::run(const char *name, double callMode) {
-    const Layout in(inputs_, kInputGuard);
-    std::vector<std::vector<double>> unwritten;
-    for (std::size_t count : outputCounts_) {
-        unwritten.emplace_back(count, kUnwritten);
+    using procedures::Frame;
+    const procedures::Procedure &procedure = procedures::find(name);
+    if (inputs_.size() != procedure.inputs.size() || outputCounts_.size() != procedure.outputs.size()) {
+        throw std::invalid_argument(std::string(name) + ": " + std::to_string(inputs_.size()) + " inputs and " +
+                                    std::to_string(outputCounts_.size()) + " outputs given");
     }
-    Layout out(unwritten, kOutputGuard);
-    const std::vector<double> inBefore = in.cells;
-    const std::vector<double> outBefore = out.cells;
-
-    const std::int64_t blockSize =
-        derivativeCount1_ > 0 && derivativeCount2_ > 0 ? std::int64_t{derivativeCount1_} * derivativeCount2_ : 0;
-    std::vector<double> derivatives(static_cast<std::size_t>(blockSize) + kGuardCells, kDerivativeBefore);
-    Layout work({workspace_}, kWorkspaceGuard);
-    const std::vector<double> workBefore = work.cells;
-
-    const std::vector<int> inputSizes = guarded(inputSizes_);
-    const std::vector<int> outputSizes = guarded(outputSizes_);
-    const std::vector<int> inputOffsets = guarded(in.offsets);
-    const std::vector<int> outputOffsets = guarded(out.offsets);
-    std::vector<int> status = guarded({status_});
-    const std::vector<int> workspaceSize = guarded({static_cast<int>(workspace_.size())});
-    const std::vector<int> count1 = guarded({derivativeCount1_});
-    const std::vector<int> count2 = guarded({derivativeCount2_});
-    const std::vector<double> mode{callMode};
-
-    su55if_procedure *procedure = library_.procedure(name);
-    StdoutCapture capture;
-    procedure(in.cells.data(), inputSizes.data(), out.cells.data(), outputSizes.data(), inputOffsets.data(),
-              outputOffsets.data(), status.data(), nullptr, work.cells.data() + work.offsets[0] - 1,
-              workspaceSize.data(), derivatives.data(), count1.data(), count2.data(), mode.data());
-
-    Result result;
-    result.printed = capture.finish();
-    result.status = status[0];
-    for (std::size_t k = 0; k < outputCounts_.size(); ++k) {
-        result.outputs.push_back(out.argument(k, outputCounts_[k]));
-    }
-    result.derivatives.assign(derivatives.begin(), derivatives.begin() + blockSize);
-    result.workspace = work.argument(0, workspace_.size());
-    workspace_ = result.workspace;
-
-    in.checkGuards(inBefore, "realInputs", result.guardFaults);
-    out.checkGuards(outBefore, "realOutputs", result.guardFaults);
-    work.checkGuards(workBefore, "workspace", result.guardFaults);
-    for (std::size_t i = static_cast<std::size_t>(blockSize); i < derivatives.size(); ++i) {
-        if (!sameBits(derivatives[i], kDerivativeBefore)) {
-            result.guardFaults.push_back("derivative guard after the block changed");
+    // The number of values of every vector argument that has its own size.
+    std::vector<procedures::Length> lengths;
+    const auto addLengths = [&](std::span<const procedures::Argument> arguments, std::size_t k, std::size_t count) {
+        if (procedures::hasOwnSize(arguments, k)) {
+            lengths.emplace_back(arguments[k].name, static_cast<int>(count));
         }
+    };
+    for (std::size_t k = 0; k < inputs_.size(); ++k) {
+        addLengths(procedure.inputs, k, inputs_[k].size());
     }
-    checkIntGuards(status, 1, "status", result.guardFaults);
+    for (std::size_t k = 0; k < outputCounts_.size(); ++k) {
+        addLengths(procedure.outputs, k, outputCounts_[k]);
+    }
+    Frame frame(procedure, lengths, {.gap = kGapCells, .gapValue = kGapValue, .reversed = true});
+    for (std::size_t k = 0; k < inputs_.size(); ++k) {
+        frame.set(procedure.inputs[k].name, inputs_[k]);
+    }
+    for (std::size_t k = 0; k < outputCounts_.size(); ++k) {
+        if (frame.outputSizes[k] != static_cast<int>(outputCounts_[k])) {
+            throw std::invalid_argument(std::string(name) + ": output " + std::to_string(k + 1) +
+                                        " must have as many values as the one whose size it shares");
+        }
+        std::fill_n(frame.realOutputs.begin() + frame.outputOffsets[k] - 1, outputCounts_[k], kUnwritten);
+    }
+    const GuardedCall guarded(frame);
+    frame.inputSizes = inputSizes_;
+    frame.outputSizes = outputSizes_;
+    frame.statusBefore = status_;
+    frame.workspace = workspace_;
+    frame.workspaceSize = static_cast<int>(workspace_.size());
+    frame.derivativeBlock(derivativeCount1_, derivativeCount2_, kDerivativeBefore);
+    const bool block = derivativeCount1_ > 0 && derivativeCount2_ > 0;
+    frame.derivatives.resize(block ? frame.derivatives.size() : 0);
+
+    su55if_procedure *function = library_.procedure(name);
+    StdoutCapture capture;
+    Result result;
+    result.guardFaults = guarded.run(frame, function, callMode);
+    result.printed = capture.finish();
+    result.status = frame.status;
+    for (std::size_t k = 0; k < outputCounts_.size(); ++k) {
+        const auto first = frame.realOutputs.begin() + frame.outputOffsets[k] - 1;
+        result.outputs.emplace_back(first, first + static_cast<std::ptrdiff_t>(outputCounts_[k]));
+    }
+    result.derivatives = frame.derivatives;
+    result.workspace = frame.workspace;
+    workspace_ = result.workspace;
     for (const std::string &fault : result.guardFaults) {
         ADD_FAILURE() << name << ": " << fault;
     }
     return result;
 }
 
-}  // namespace su55if_test
+}  // namespace su55if::test
