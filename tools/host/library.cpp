@@ -123,7 +123,7 @@ int Block::call() {
     // data alone.
     std::FILE *const data = stdout;
     stdout = library_.recordStream();
-    const int status = frame_.call(function_, 0.0);
+    const int status = frame_.call(function_, SU55IF_MODE_OUTPUTS);
     stdout = data;
     if (callLog_ != nullptr) {
         logCall();

@@ -15,7 +15,7 @@
 namespace su55if::host {
 
 // The status a procedure leaves after a fatal diagnostic: the run must stop.
-inline constexpr int kStatusFatal = 4;
+inline constexpr int kStatusFatal = SU55IF_STATUS_FATAL;
 
 // A loaded copy of libsu55if.so. The stage schedule lives in it for as long
 // as the process runs, shared by every block below.
