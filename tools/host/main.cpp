@@ -250,6 +250,11 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Op
                                     "usable number: give --output-interval",
                                     cycle.name));
     }
+    if (!(*stopTime / simulator.schedule().cycleDuration < kMaxCycles)) {
+        throw HostError(fmt::format("{}: the run would pass more than {} cycles, where stage starts can no longer be "
+                                    "told apart: lower the stop time",
+                                    cycle.name, kMaxCycles));
+    }
     const std::string stopText = options.stopTime ? fmt::format("--stop-time {}", *stopTime)
                                                   : fmt::format("the default stop time {} (two cycles)", *stopTime);
     const std::string intervalText =

@@ -122,6 +122,11 @@ void StageClock::advanceTo(double time) {
         // Whole cycles first: one step may pass many. The division gives the
         // cycle index up to rounding; the exact starts settle it.
         double cycle = std::max(cycle_ + 1.0, std::floor((time - anchor_.hi) / sums_.back().hi));
+        if (!(cycle < kMaxCycles)) {
+            throw HostError(fmt::format("cannot place time {}: it lies more than {} cycles after the start, "
+                                        "where stage starts can no longer be told apart",
+                                        time, kMaxCycles));
+        }
         while (cycle > cycle_ + 1.0 && !notAfter(startOf(cycle, 0), time)) {
             cycle -= 1.0;
         }

@@ -87,6 +87,10 @@ inline constexpr std::uint64_t kMaxLastStep = std::uint64_t{1} << 52;
 // the message when there would be too many. Throws HostError.
 RunSettings sampling(double stopTime, double outputInterval, const std::string &given);
 
+// The most cycles a run may pass: cycle indices up to here are whole
+// numbers that a double holds exactly, with room to count one on.
+inline constexpr double kMaxCycles = 4503599627370496.0;  // 2^52
+
 // A sum of doubles and products kept to about twice double precision, so
 // that the start of a stage many cycles on is placed correctly.
 struct ExactTime {
