@@ -8,7 +8,7 @@
 
 #include "scenarios.h"
 
-using namespace su55if_bench;
+using namespace su55if::bench;
 
 int main(int argc, char **argv) {
     if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
@@ -27,13 +27,14 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "unknown scenario or bad call count: %s %s\n", argv[1], argv[2]);
         return 2;
     }
-    Frame frame;
-    scenario->prepare(frame);
+    const Library library;
+    su55if_procedure *procedure = library.procedure(scenario->symbol);
+    Frame frame = scenario->prepare(library);
     for (long long i = 0; i < calls; ++i) {
         if (scenario->vary != nullptr) {
             scenario->vary(frame, i);
         }
-        frame.call(scenario->procedure);
+        frame.call(procedure, frame.callMode);
     }
     // A fatal message or a wrong status would mean the scenario measures
     // something other than it claims.

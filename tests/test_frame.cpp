@@ -5,6 +5,8 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "harness/helpers.h"
 
@@ -99,6 +101,36 @@ TEST(CallFrame, DerivativeBlockIsZeroedOnlyWhenBothExtentsArePositive) {
                     EXPECT_FALSE(std::signbit(d));
                 }
             }
+        }
+    }
+}
+
+// Extents whose block would not fit the address space: no such block exists,
+// so nothing is written (a wrapped byte count would zero the first reals).
+// Called directly: the harness would allocate the block. Six scalar inputs
+// and five scalar outputs, in call mode 3, leave every procedure idle.
+TEST(CallFrame, DerivativeExtentsBeyondTheAddressSpaceWriteNothing) {
+    const std::pair<int, int> cases[] = {{1263665316, 1824726041}, {2147483647, 2147483647}};
+    Library library;
+    for (const Procedure &procedure : kProcedures) {
+        for (const auto &[count1, count2] : cases) {
+            SCOPED_TRACE(std::string(procedure.name) + " " + std::to_string(count1) + "x" + std::to_string(count2));
+            std::vector<double> inputs(6, 1.0);
+            std::vector<double> outputs(5, kUnwritten);
+            std::vector<double> workspace(5, 0.0);
+            std::vector<double> block(16, kDerivativeBefore);
+            const std::vector<int> sizes{1, 1, 1, 1, 1, 1};
+            const std::vector<int> offsets{1, 2, 3, 4, 5, 6};
+            const int workspaceSize = 5;
+            const double mode = 3.0;
+            int status = kStatusBefore;
+            library.procedure(procedure.name)(inputs.data(), sizes.data(), outputs.data(), sizes.data(),
+                                              offsets.data(), offsets.data(), &status, nullptr, workspace.data(),
+                                              &workspaceSize, block.data(), &count1, &count2, &mode);
+            for (double v : block) {
+                EXPECT_EQ(v, kDerivativeBefore);
+            }
+            EXPECT_EQ(status, std::string(procedure.name) == "SU55IF_REPTIM" ? 1 : kStatusBefore);
         }
     }
 }

@@ -1,21 +1,21 @@
 // The nine exported procedures. Each locates its arguments in the host's
-// vectors, converts the call mode and hands over to its body.
+// vectors, converts the call mode and hands over to its body. The five that
+// read or write the stage table hold it for the whole call (TableLock); the
+// other four keep no shared state and take no lock.
 #include "su55if.h"
 
 #include "frame/frame.h"
 #include "interactions/interactions.h"
 #include "schedule/schedule.h"
+#include "schedule/stage_table.h"
 #include "timing/timing.h"
 
 using namespace su55if;
 
 // The one definition header of every export; the declarations in su55if.h make
-// the compiler check each definition against the shared signature. Each export
-// becomes one function with its body and helpers inlined (flatten; across
-// files where the library is optimised as a whole), because the calls between
-// entry layer, body and helpers cost more than the smallest bodies.
+// the compiler check each definition against the shared signature.
 #define SU55IF_PROCEDURE(name)                                                                         \
-    extern "C" SU55IF_API __attribute__((flatten)) void name(                                        \
+    extern "C" SU55IF_API void name(                                                                 \
         [[maybe_unused]] const double *realInputs, [[maybe_unused]] const int *inputSizes,           \
         [[maybe_unused]] double *realOutputs, [[maybe_unused]] const int *outputSizes,               \
         [[maybe_unused]] const int *inputOffsets, [[maybe_unused]] const int *outputOffsets,         \
@@ -29,22 +29,29 @@ using namespace su55if;
 #define TAIL CallTail{truncateToInt(*callMode), derivatives, derivativeCount1, derivativeCount2}
 
 SU55IF_PROCEDURE(SU55IF_DEFST) {
+    const TableLock table;
     defineStages(IN(1), IN(2), IN(3), IN(4), IN(5), IN(6), &inputSizes[0], OUT(1), &outputSizes[0],
                  OUT(2), OUT(3), OUT(4), OUT(5), status, TAIL);
 }
 
-SU55IF_PROCEDURE(SU55IF_CHKST) { checkStages(IN(1), &inputSizes[0], IN(2), OUT(1), status, TAIL); }
+SU55IF_PROCEDURE(SU55IF_CHKST) {
+    const TableLock table;
+    checkStages(IN(1), &inputSizes[0], IN(2), OUT(1), status, TAIL);
+}
 
 SU55IF_PROCEDURE(SU55IF_UPSTGTIM) {
+    const TableLock table;
     updateStageDuration(IN(1), IN(2), IN(3), IN(4), &inputSizes[3], OUT(1), TAIL);
 }
 
 SU55IF_PROCEDURE(SU55IF_INTTIM) {
+    const TableLock table;
     timeInteraction(IN(1), &inputSizes[0], IN(2), IN(3), OUT(1), OUT(2), OUT(3), status,
                     TimingVariant::standard, TAIL);
 }
 
 SU55IF_PROCEDURE(SU55IF_IINTTIM) {
+    const TableLock table;
     timeInteraction(IN(1), &inputSizes[0], IN(2), IN(3), OUT(1), OUT(2), OUT(3), status,
                     TimingVariant::ignoresTimeForPositiveLinks, TAIL);
 }

@@ -15,16 +15,6 @@ inline constexpr std::int32_t kInvalidInteger = INT32_MIN;
 // x truncated toward zero; kInvalidInteger for NaN and for values whose
 // truncation does not fit a signed 32-bit integer.
 inline std::int32_t truncateToInt(double x) {
-#if defined(__x86_64__)
-    // The processor's truncating conversion is defined for every input: NaN
-    // and values out of range give 0x80000000, which is kInvalidInteger. It
-    // runs in every call (the call mode), so the range test is left to it.
-    // Written as the instruction itself: the compilers' intrinsic may be
-    // folded at compile time with other results for NaN.
-    std::int32_t result;
-    asm("{cvttsd2si %1, %0|cvttsd2si %0, %1}" : "=r"(result) : "xm"(x));
-    return result;
-#else
     // |x| < 2^31 holds every real whose truncation fits, except those in
     // (-2^31 - 1, -2^31], which truncate to -2^31 = kInvalidInteger anyway.
     // NaN fails the comparison.
@@ -32,28 +22,25 @@ inline std::int32_t truncateToInt(double x) {
         return static_cast<std::int32_t>(x);
     }
     return kInvalidInteger;
-#endif
 }
 
 // Halves away from zero: x + 0.5 for x >= 0, x - 0.5 otherwise (NaN
 // included), then truncated as above. 0.49999999999999994 gives 1 because
 // the addition itself rounds.
-inline std::int32_t roundToInt(double x) {
-    // The half with the sign of x: the same sums, without a branch, except
-    // for -0.0 (-0.5 instead of +0.5) and NaN, whose integers are the same.
-    return truncateToInt(x + std::copysign(0.5, x));
-}
+inline std::int32_t roundToInt(double x) { return truncateToInt(x >= 0.0 ? x + 0.5 : x - 0.5); }
 
-// roundToInt of |x|, the sign bit cleared first.
-inline std::int32_t roundMagnitudeToInt(double x) { return roundToInt(std::fabs(x)); }
+// roundToInt of |x|, the sign bit cleared first. |x| is never below zero, so
+// the half is always added (a NaN stays NaN either way).
+inline std::int32_t roundMagnitudeToInt(double x) { return truncateToInt(std::fabs(x) + 0.5); }
 
 // Call modes: 0 asks for outputs, 3 for zeroed derivatives, 4 for both.
 inline bool wantsOutputs(std::int32_t mode) { return mode == 0 || mode == 4; }
 inline bool wantsDerivatives(std::int32_t mode) { return mode == 3 || mode == 4; }
 
 // The common tail of every call: zeroes the derivative block when the call
-// mode asks for it and both extents are positive.
-// The extents are read only when the block is to be zeroed.
+// mode asks for it and both extents are positive. The extents are read only
+// when the block is to be zeroed. A block whose byte count does not fit the
+// address space cannot exist, so such extents leave it untouched.
 struct CallTail {
     std::int32_t mode;
     double *derivatives;
@@ -64,7 +51,10 @@ inline void finishCall(const CallTail &tail) {
     if (!wantsDerivatives(tail.mode) || *tail.count1 <= 0 || *tail.count2 <= 0) {
         return;
     }
-    const std::int64_t count = static_cast<std::int64_t>(*tail.count1) * *tail.count2;
+    const std::uint64_t count = static_cast<std::uint64_t>(*tail.count1) * static_cast<std::uint64_t>(*tail.count2);
+    if (count > SIZE_MAX / sizeof(double)) {
+        return;
+    }
     // All-zero bits are +0.0; one bulk fill of the whole block.
     std::memset(tail.derivatives, 0, static_cast<std::size_t>(count) * sizeof(double));
 }

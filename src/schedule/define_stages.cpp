@@ -1,4 +1,5 @@
 #include "schedule/schedule.h"
+#include "schedule/any_differs.h"
 #include "schedule/stage_table.h"
 
 #include <cstring>
