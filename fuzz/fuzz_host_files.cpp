@@ -62,18 +62,18 @@ bool printable(std::string_view text) {
     return true;
 }
 
-void checkMessage(const host::HostError &error) {
+void checkMessage(const su55if::host::HostError &error) {
     const std::string_view message = error.what();
-    require(error.exitCode() == host::kExitError, "exit code 2 for a file fault");
+    require(error.exitCode() == su55if::host::kExitError, "exit code 2 for a file fault");
     require(message.starts_with(kName + ":"), "the message names the file", message);
     require(message.size() <= kMaxMessageBytes, "a short message", message.substr(0, 200));
     require(printable(message), "a printable message", message);
 }
 
 void checkCycle(std::string_view text) {
-    const host::Cycle cycle = host::parseCycle(text, kName);
+    const su55if::host::Cycle cycle = su55if::host::parseCycle(text, kName);
     const auto count = static_cast<std::size_t>(cycle.stageCount());
-    require(count >= 1 && count <= host::kMaxCycleStages, "1 to 100 stages");
+    require(count >= 1 && count <= su55if::host::kMaxCycleStages, "1 to 100 stages");
     require(cycle.partners.size() == count && cycle.stageNames.size() == count, "one entry per stage");
     for (std::size_t k = 0; k < count; ++k) {
         require(std::isfinite(cycle.durations[k]) && cycle.durations[k] >= 0.0, "a finite duration, 0 or more");
@@ -83,7 +83,7 @@ void checkCycle(std::string_view text) {
 }
 
 void checkTimedTable(std::string_view text) {
-    const host::TimedTable table = host::parseTimedTable(text, kName, kKnownColumns);
+    const su55if::host::TimedTable table = su55if::host::parseTimedTable(text, kName, kKnownColumns);
     require(table.rows.size() == table.times.size() && table.lines.size() == table.times.size(),
             "one time and one line per row");
     for (const std::string &column : table.columns) {
@@ -103,16 +103,16 @@ void checkTimedTable(std::string_view text) {
 }
 
 void checkNumberAndQuote(std::string_view text) {
-    const host::ParsedNumber number = host::parseNumber(text);
-    require(number.fault != host::NumberFault::none || std::isfinite(number.value), "a finite number");
-    const std::string quoted = host::quoted(text);
+    const su55if::host::ParsedNumber number = su55if::host::parseNumber(text);
+    require(number.fault != su55if::host::NumberFault::none || std::isfinite(number.value), "a finite number");
+    const std::string quoted = su55if::host::quoted(text);
     require(printable(quoted) && quoted.size() <= 200, "a short printable quote", quoted);
-    require(printable(host::printable(text)), "printable escaped text");
+    require(printable(su55if::host::printable(text)), "printable escaped text");
     try {
-        host::readNumber("--option", text);
-        require(number.fault == host::NumberFault::none, "readNumber refuses what parseNumber refuses");
-    } catch (const host::HostError &error) {
-        require(number.fault != host::NumberFault::none, "readNumber takes what parseNumber takes");
+        su55if::host::readNumber("--option", text);
+        require(number.fault == su55if::host::NumberFault::none, "readNumber refuses what parseNumber refuses");
+    } catch (const su55if::host::HostError &error) {
+        require(number.fault != su55if::host::NumberFault::none, "readNumber takes what parseNumber takes");
         require(printable(error.what()), "a printable message", error.what());
     }
 }
@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             checkNumberAndQuote(text);
             break;
         }
-    } catch (const host::HostError &error) {
+    } catch (const su55if::host::HostError &error) {
         checkMessage(error);
     }
     return 0;

@@ -24,7 +24,7 @@ template <typename Read>
 std::string errorOf(Read read) {
     try {
         read();
-    } catch (const host::HostError &error) {
+    } catch (const su55if::host::HostError &error) {
         return error.what();
     }
     return "";
@@ -44,7 +44,7 @@ TEST(HostFileReaders, HeaderInAnyCaseWithOptionalPartnerAndNames) {
         {"stage,duration,name\n1,10,\x1b[31m\xff\n2,20,\n", {10, 20}, {0, 0}, {"\x1b[31m\xff", ""}},
     };
     for (const Case &c : cases) {
-        const host::Cycle cycle = host::parseCycle(c.text, "c.csv");
+        const su55if::host::Cycle cycle = su55if::host::parseCycle(c.text, "c.csv");
         EXPECT_EQ(cycle.durations, c.durations) << c.text;
         EXPECT_EQ(cycle.partners, c.partners) << c.text;
         EXPECT_EQ(cycle.stageNames, c.names) << c.text;
@@ -53,9 +53,9 @@ TEST(HostFileReaders, HeaderInAnyCaseWithOptionalPartnerAndNames) {
 
 TEST(HostFileReaders, FaultsNameFileLineAndColumn) {
     const std::array<std::string, 2> known{"hold", "signal"};
-    const auto cycle = [](const std::string &text) { return errorOf([&] { host::parseCycle(text, "c.csv"); }); };
+    const auto cycle = [](const std::string &text) { return errorOf([&] { su55if::host::parseCycle(text, "c.csv"); }); };
     const auto input = [&](const std::string &text) {
-        return errorOf([&] { host::parseTimedTable(text, "i.csv", known); });
+        return errorOf([&] { su55if::host::parseTimedTable(text, "i.csv", known); });
     };
     struct Case {
         std::string error;
@@ -76,7 +76,7 @@ TEST(HostFileReaders, FaultsNameFileLineAndColumn) {
         {input(""), "i.csv:1: the file is empty"},
         {errorOf([] {
              const std::array<std::string, 4> counted{"hold", "duration1", "duration2", "duration3"};
-             host::parseTimedTable("time,duration4\n", "i.csv", counted);
+             su55if::host::parseTimedTable("time,duration4\n", "i.csv", counted);
          }),
          "(the columns are time, hold and duration1 to duration3)"},
         {input("hold,time\n"), "i.csv:1:1: the first column must be time"},
@@ -95,21 +95,21 @@ TEST(HostFileReaders, FaultsNameFileLineAndColumn) {
 
 TEST(HostFileReaders, ValuesHoldAndEmptyCellsKeepTheRowAbove) {
     const std::array<std::string, 3> known{"hold", "signal", "value"};
-    const host::TimedTable table =
-        host::parseTimedTable("# switch\nTIME,Signal,hold\n0,1.5,0\n\n40,,1\n40,-2, \n", "i.csv", known);
+    const su55if::host::TimedTable table =
+        su55if::host::parseTimedTable("# switch\nTIME,Signal,hold\n0,1.5,0\n\n40,,1\n40,-2, \n", "i.csv", known);
     EXPECT_EQ(table.columns, (std::vector<std::string>{"signal", "hold"}));
     EXPECT_EQ(table.times, (std::vector<double>{0, 40, 40}));
     EXPECT_EQ(table.rows, (std::vector<std::vector<double>>{{1.5, 0}, {1.5, 1}, {-2, 1}}));
     EXPECT_EQ(table.lines, (std::vector<std::uint64_t>{3, 5, 6}));
     EXPECT_EQ(table.columnIndex("hold"), 1U);
     EXPECT_EQ(table.columnIndex("value"), 2U);
-    EXPECT_TRUE(host::parseTimedTable("time,value\n", "i.csv", known).times.empty());
+    EXPECT_TRUE(su55if::host::parseTimedTable("time,value\n", "i.csv", known).times.empty());
 }
 
 TEST(HostFileReaders, LinesAndLineCountsAreCapped) {
-    const std::string longName(host::kCycleFileLimits.maxLineBytes - 4, 'n');
+    const std::string longName(su55if::host::kCycleFileLimits.maxLineBytes - 4, 'n');
     std::string manyBlankLines = "stage,duration\n1,1\n";
-    manyBlankLines.append(host::kCycleFileLimits.maxLines - 2, '\n');
+    manyBlankLines.append(su55if::host::kCycleFileLimits.maxLines - 2, '\n');
     struct Case {
         std::string text;
         std::string error;  // "" when the file reads
@@ -122,7 +122,7 @@ TEST(HostFileReaders, LinesAndLineCountsAreCapped) {
         {manyBlankLines + "\n", "c.csv:10001: more than 10000 lines: a cycle file holds at most 10000"},
     };
     for (const Case &c : cases) {
-        const std::string error = errorOf([&] { host::parseCycle(c.text, "c.csv"); });
+        const std::string error = errorOf([&] { su55if::host::parseCycle(c.text, "c.csv"); });
         EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.text.size();
         EXPECT_EQ(error.empty(), c.error.empty()) << error;
     }
@@ -131,10 +131,10 @@ TEST(HostFileReaders, LinesAndLineCountsAreCapped) {
 TEST(HostFileReaders, NumbersReadAlikeEverywhere) {
     struct Case {
         const char *text;
-        host::NumberFault fault;
+        su55if::host::NumberFault fault;
         double value;
     };
-    using enum host::NumberFault;
+    using enum su55if::host::NumberFault;
     const Case cases[] = {
         {"10", none, 10},          {"+3", none, 3},          {"-1", none, -1},          {".5", none, 0.5},
         {"1e3", none, 1000},       {"1e-310", none, 1e-310}, {"", empty, 0},            {"0x10", notNumber, 0},
@@ -142,7 +142,7 @@ TEST(HostFileReaders, NumbersReadAlikeEverywhere) {
         {"-NaN", notFinite, 0},    {"1e-400", outOfRange, 0}, {"2e308", outOfRange, 0},
     };
     for (const Case &c : cases) {
-        const host::ParsedNumber number = host::parseNumber(c.text);
+        const su55if::host::ParsedNumber number = su55if::host::parseNumber(c.text);
         EXPECT_EQ(number.fault, c.fault) << c.text;
         EXPECT_EQ(number.value, c.value) << c.text;
     }

@@ -9,7 +9,7 @@
 #include <limits>
 #include <optional>
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -957,4 +957,4 @@ std::string renderSvg(const ChartLayout &layout) {
 
 std::string renderChart(const ChartInput &input) { return renderSvg(layoutChart(input)); }
 
-}  // namespace host
+}  // namespace su55if::host

@@ -11,7 +11,7 @@
 #include "host_error.h"
 #include "text.h"
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -310,4 +310,4 @@ void checkFieldCount(const CsvReader &reader, const std::vector<Field> &fields, 
     }
 }
 
-}  // namespace host
+}  // namespace su55if::host

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-namespace host {
+namespace su55if::host {
 
 // What one kind of file may hold; `kind` names it in messages ("cycle file").
 struct ReadLimits {
@@ -116,4 +116,4 @@ std::string listNames(std::span<const std::string_view> names);
 void checkFieldCount(const CsvReader &reader, const std::vector<Field> &fields, std::size_t expected,
                      std::uint64_t headerLine);
 
-}  // namespace host
+}  // namespace su55if::host

@@ -9,7 +9,7 @@
 #include "host_error.h"
 #include "text.h"
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -94,4 +94,4 @@ Cycle readCycleFile(const std::string &path) {
     return read(reader);
 }
 
-}  // namespace host
+}  // namespace su55if::host

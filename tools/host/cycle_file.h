@@ -19,7 +19,7 @@
 
 #include "csv_reader.h"
 
-namespace host {
+namespace su55if::host {
 
 inline constexpr int kMaxCycleStages = 100;  // what the library's stage table holds
 
@@ -43,4 +43,4 @@ Cycle readCycleFile(const std::string &path);
 // The same for text already in memory; `name` is used in messages.
 Cycle parseCycle(std::string_view text, const std::string &name);
 
-}  // namespace host
+}  // namespace su55if::host

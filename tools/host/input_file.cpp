@@ -6,7 +6,7 @@
 
 #include "text.h"
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -78,4 +78,4 @@ TimedTable parseTimedTable(std::string_view text, const std::string &name,
     return read(reader, knownColumns);
 }
 
-}  // namespace host
+}  // namespace su55if::host

@@ -20,7 +20,7 @@
 
 #include "csv_reader.h"
 
-namespace host {
+namespace su55if::host {
 
 // What an input or event file may hold: 16 KiB per line, 1,000,000 lines.
 inline constexpr ReadLimits kTimedTableLimits{"input file", 16 * 1024, 1'000'000};
@@ -47,4 +47,4 @@ TimedTable readTimedTable(const std::string &path, std::span<const std::string> 
 TimedTable parseTimedTable(std::string_view text, const std::string &name,
                            std::span<const std::string> knownColumns);
 
-}  // namespace host
+}  // namespace su55if::host
