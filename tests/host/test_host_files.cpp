@@ -119,7 +119,7 @@ TEST(HostFileReaders, LinesAndLineCountsAreCapped) {
         {"stage,duration,name\n1,2," + longName + "n\n", "c.csv:2: the line is longer than 4096 bytes"},
         {"stage,duration\n1,2" + std::string(100000, ','), "c.csv:2: the line is longer than 4096 bytes"},
         {manyBlankLines, ""},
-        {manyBlankLines + "\n", "c.csv:10001: more than 10000 lines: a cycle file holds at most 10000"},
+        {manyBlankLines + "\n", "c.csv:10001: more than 10000 lines (cycle files hold at most 10000); stopped reading"},
     };
     for (const Case &c : cases) {
         const std::string error = errorOf([&] { su55if::host::parseCycle(c.text, "c.csv"); });

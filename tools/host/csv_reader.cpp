@@ -158,6 +158,10 @@ bool CsvReader::nextLine(std::string &line) {
     if (atEnd_) {
         return false;
     }
+    const auto tooLong = [&] {
+        fail(0, fmt::format("the line is longer than {} bytes ({} lines hold at most {}); stopped reading",
+                            limits_.maxLineBytes, limits_.kind, limits_.maxLineBytes));
+    };
     bool started = false;
     for (;;) {
         if (pending_.empty() && !refill()) {
@@ -171,7 +175,7 @@ bool CsvReader::nextLine(std::string &line) {
             started = true;
             ++line_;
             if (line_ > limits_.maxLines) {
-                fail(0, fmt::format("more than {} lines: a {} holds at most {}; stopped reading", limits_.maxLines,
+                fail(0, fmt::format("more than {} lines ({}s hold at most {}); stopped reading", limits_.maxLines,
                                     limits_.kind, limits_.maxLines));
             }
         }
@@ -179,8 +183,7 @@ bool CsvReader::nextLine(std::string &line) {
         const std::size_t take = newline == std::string_view::npos ? pending_.size() : newline;
         // One byte more than the cap leaves room for a '\r' before the '\n'.
         if (line.size() + take > limits_.maxLineBytes + 1) {
-            fail(0, fmt::format("the line is longer than {} bytes, the most a {} line may hold; stopped reading",
-                                limits_.maxLineBytes, limits_.kind));
+            tooLong();
         }
         line.append(pending_.substr(0, take));
         if (newline != std::string_view::npos) {
@@ -193,8 +196,7 @@ bool CsvReader::nextLine(std::string &line) {
         line.pop_back();
     }
     if (line.size() > limits_.maxLineBytes) {
-        fail(0, fmt::format("the line is longer than {} bytes, the most a {} line may hold; stopped reading",
-                            limits_.maxLineBytes, limits_.kind));
+        tooLong();
     }
     if (line_ == 1 && line.starts_with("\xEF\xBB\xBF")) {
         line.erase(0, 3);  // a byte-order mark some editors write
