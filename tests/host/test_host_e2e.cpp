@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace su55if_test;
+using namespace su55if::test;
 
 // The CSV timeline as rows of values keyed by the time column's text.
 std::map<std::string, std::vector<std::string>> rowsByTime(const std::string &csv, std::string &header) {

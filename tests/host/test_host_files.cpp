@@ -16,7 +16,7 @@
 #include "host_process.h"
 #include "input_file.h"
 
-namespace su55if_test {
+namespace su55if::test {
 namespace {
 
 // The message of the HostError `read` throws, or "" when it throws none.
@@ -237,4 +237,4 @@ TEST_F(HostileFiles, NumbersOutOfRangeAndNumberSyntaxAlikeInFilesAndOnTheCommand
 }
 
 }  // namespace
-}  // namespace su55if_test
+}  // namespace su55if::test

@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace su55if_test;
+using namespace su55if::test;
 
 constexpr const char *kHeader = "time,stage,elapsed";
 

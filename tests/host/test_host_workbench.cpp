@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace su55if_test;
+using namespace su55if::test;
 
 const std::string kFourStage = (kExamples / "four-stage.csv").string();
 

@@ -28,6 +28,7 @@
 #include "output_file.h"
 #include "report.h"
 #include "simulation.h"
+#include "text.h"
 
 namespace su55if::host {
 namespace {
@@ -100,7 +101,7 @@ int check(const Library &library, const Cycle &cycle, const Options &options) {
         return kExitRejected;
     }
     if (!result.cycleFault.empty()) {
-        fmt::print(stderr, "su55if-host: {}: {}\n", cycle.name, result.cycleFault);
+        fmt::print(stderr, "su55if-host: {}: {}\n", printable(cycle.name), result.cycleFault);
         return kExitError;
     }
     return kExitOk;
@@ -236,24 +237,24 @@ private:
 RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Options &options) {
     const std::string fault = cycleFault(simulator.schedule());
     if (!fault.empty()) {
-        throw HostError(fmt::format("{}: {}", cycle.name, fault));
+        throw HostError(fmt::format("{}: {}", printable(cycle.name), fault));
     }
     const std::optional<double> stopTime = options.stopTime ? options.stopTime : simulator.defaultStopTime();
     if (!stopTime) {
         throw HostError(
-            fmt::format("{}: two cycles, the default stop time, overflow to infinity: give --stop-time", cycle.name));
+            fmt::format("{}: two cycles, the default stop time, overflow to infinity: give --stop-time", printable(cycle.name)));
     }
     const std::optional<double> interval =
         options.outputInterval ? options.outputInterval : simulator.defaultOutputInterval();
     if (!interval) {
         throw HostError(fmt::format("{}: the default output interval, 1/20 of the shortest stage, is not a "
                                     "usable number: give --output-interval",
-                                    cycle.name));
+                                    printable(cycle.name)));
     }
     if (!(*stopTime / simulator.schedule().cycleDuration < kMaxCycles)) {
         throw HostError(fmt::format("{}: the run would pass more than {} cycles, where stage starts can no longer be "
                                     "told apart: lower the stop time",
-                                    cycle.name, kMaxCycles));
+                                    printable(cycle.name), kMaxCycles));
     }
     const std::string stopText = options.stopTime ? fmt::format("--stop-time {}", *stopTime)
                                                   : fmt::format("the default stop time {} (two cycles)", *stopTime);
@@ -283,7 +284,7 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     if (!simulator.define()) {
         forwardRecords(library);
         fmt::print(stderr, "su55if-host: the library stopped the run of {} (status 4) at its definition\n",
-                   cycle.name);
+                   printable(cycle.name));
         return kExitRejected;
     }
     const RunSettings settings = runSettings(simulator, cycle, options);
@@ -320,7 +321,7 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
         sinks.finish();
         forwardRecords(library);
         fmt::print(stderr, "su55if-host: the library stopped the run of {} (status 4); its records are above\n",
-                   cycle.name);
+                   printable(cycle.name));
         return kExitRejected;
     }
     sinks.finish();

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "text.h"
+
 namespace su55if::host {
 
 namespace {
@@ -239,7 +241,7 @@ std::vector<std::string> flagNames(bool twin) {
 }
 
 void printSummary(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const std::string &timeUnit) {
-    fmt::print(out, "Cycle {}: {} stages, cycle duration {}\n\n", cycle.name, cycle.stageCount(),
+    fmt::print(out, "Cycle {}: {} stages, cycle duration {}\n\n", printable(cycle.name), cycle.stageCount(),
                withUnit(schedule.cycleDuration, timeUnit));
     const bool named = std::any_of(cycle.stageNames.begin(), cycle.stageNames.end(),
                                    [](const std::string &name) { return !name.empty(); });
@@ -305,7 +307,7 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
 
 void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit) {
-    fmt::print(out, "Checking {} with SU55IF_DEFST and {} at time 0.\n", cycle.name, result.timingName);
+    fmt::print(out, "Checking {} with SU55IF_DEFST and {} at time 0.\n", printable(cycle.name), result.timingName);
     if (!result.records.empty()) {
         fmt::print(out, "\nThe library's records:\n");
         for (const std::string &record : result.records) {
