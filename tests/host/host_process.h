@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace su55if_test {
+namespace su55if::test {
 
 namespace fs = std::filesystem;
 
@@ -123,4 +123,4 @@ protected:
     fs::path dir_;
 };
 
-}  // namespace su55if_test
+}  // namespace su55if::test

@@ -17,8 +17,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using host::ChartInput;
-using host::ChartSeries;
+using su55if::host::ChartInput;
+using su55if::host::ChartSeries;
 
 struct Case {
     const char *name;
@@ -91,7 +91,7 @@ ChartInput makeInput(const Case &c) {
     return input;
 }
 
-bool overlap(const host::ChartBox &a, const host::ChartBox &b) {
+bool overlap(const su55if::host::ChartBox &a, const su55if::host::ChartBox &b) {
     return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
@@ -115,10 +115,10 @@ TEST(ChartLayout, NoTwoTextsOverlapAndEveryStageAndLinkIsNamed) {
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.name);
         const ChartInput input = makeInput(c);
-        const host::ChartLayout layout = host::layoutChart(input);
+        const su55if::host::ChartLayout layout = su55if::host::layoutChart(input);
         std::set<std::string> texts, boldTexts;  // stage numbers are bold in and under the bars
         for (std::size_t i = 0; i < layout.texts.size(); ++i) {
-            const host::ChartBox &box = layout.texts[i].box;
+            const su55if::host::ChartBox &box = layout.texts[i].box;
             texts.insert(layout.texts[i].text);
             if (layout.texts[i].bold) {
                 boldTexts.insert(layout.texts[i].text);
@@ -137,7 +137,7 @@ TEST(ChartLayout, NoTwoTextsOverlapAndEveryStageAndLinkIsNamed) {
                 EXPECT_TRUE(texts.count(std::to_string(k) + "↔" + std::to_string(partner))) << "link of " << k;
             }
         }
-        EXPECT_TRUE(wellFormed(host::renderSvg(layout)));
+        EXPECT_TRUE(wellFormed(su55if::host::renderSvg(layout)));
     }
 }
 
@@ -161,7 +161,7 @@ TEST(ChartLayout, TextIsEscapedForXmlAndMadeValidUtf8) {
         ChartInput input = makeInput(kCases[0]);
         input.title = c.raw;
         input.stageNames = {c.raw};
-        const std::string svg = host::renderChart(input);
+        const std::string svg = su55if::host::renderChart(input);
         EXPECT_NE(svg.find(std::string(">Cycle ") + c.shown + ":"), std::string::npos) << c.shown;
         EXPECT_TRUE(wellFormed(svg)) << c.shown;
     }
@@ -171,7 +171,7 @@ TEST(ChartLayout, ReadsPartnersAsTheLibraryDoes) {
     ChartInput input = makeInput(kCases[0]);
     input.partners = {2.6, 0.0, 0.6, 0.4};  // 1 and 3 linked both ways, 4 links nowhere
     std::set<std::string> texts;
-    for (const host::ChartText &text : host::layoutChart(input).texts) {
+    for (const su55if::host::ChartText &text : su55if::host::layoutChart(input).texts) {
         texts.insert(text.text);
     }
     EXPECT_TRUE(texts.count("1↔3"));
@@ -190,7 +190,7 @@ TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
     for (double stopTime : {nan, 0.0, 5e-324, 1e308, inf}) {
         for (ChartInput input : {ChartInput{}, hostile}) {
             input.stopTime = stopTime;
-            const std::string svg = host::renderChart(input);
+            const std::string svg = su55if::host::renderChart(input);
             EXPECT_TRUE(wellFormed(svg)) << stopTime;
             EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf))"))) << stopTime;
         }
@@ -206,7 +206,7 @@ TEST(ChartLayout, SizeFollowsTheWidthNotTheLengthOfTheRun) {
             series->points.emplace_back(i, series == &input.stages ? i % 4 + 1 : i % 3);
         }
     }
-    EXPECT_LT(host::renderChart(input).size(), 300'000u);
+    EXPECT_LT(su55if::host::renderChart(input).size(), 300'000u);
 }
 
 }  // namespace

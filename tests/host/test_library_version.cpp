@@ -22,7 +22,7 @@ constexpr std::size_t kMiB = std::size_t{1} << 20;
 std::optional<std::string> versionOfFileWith(const std::string &content) {
     const fs::path path = fs::temp_directory_path() / ("su55if-version-" + std::to_string(getpid()));
     std::ofstream(path, std::ios::binary) << content;
-    std::optional<std::string> version = host::libraryFileVersion(path.string());
+    std::optional<std::string> version = su55if::host::libraryFileVersion(path.string());
     fs::remove(path);
     return version;
 }
@@ -56,11 +56,11 @@ TEST(LibraryVersion, FoundOnlyWhereAVersionFollowsTheMarker) {
 }
 
 TEST(LibraryVersion, TheBuiltLibraryCarriesTheHeadersVersion) {
-    EXPECT_EQ(host::libraryFileVersion(SU55IF_LIBRARY_FILE), text(SU55IF_VERSION_STRING));
+    EXPECT_EQ(su55if::host::libraryFileVersion(SU55IF_LIBRARY_FILE), text(SU55IF_VERSION_STRING));
 }
 
 TEST(LibraryVersion, AFileThatCannotBeReadIsAnError) {
-    EXPECT_THROW(host::libraryFileVersion("/nonexistent/libsu55if.so"), host::HostError);
+    EXPECT_THROW(su55if::host::libraryFileVersion("/nonexistent/libsu55if.so"), su55if::host::HostError);
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 // arguments runs from anywhere.
 #pragma once
 
-namespace host {
+namespace su55if::host {
 
 inline constexpr const char *kBuiltinExampleName = "examples/four-stage.csv";
 extern const char *const kBuiltinExampleText;  // the file's content
 
-}  // namespace host
+}  // namespace su55if::host

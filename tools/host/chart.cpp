@@ -9,7 +9,7 @@
 #include <limits>
 #include <optional>
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -878,13 +878,13 @@ ChartLayout layoutChart(const ChartInput &input) {
     }
     if (scheduleCount > 1) {
         y += 18.0;
+        const std::size_t changes = scheduleCount - 1;
+        const std::string changed =
+            fmt::format("The durations changed {} during the run", changes == 1 ? "once" : fmt::format("{} times", changes));
         out.place(Builder::text(
             scheduleCount > bars.size()
-                ? fmt::format("The durations changed {} times during the run: the first {} schedules and the last "
-                              "are drawn.",
-                              scheduleCount - 1, bars.size() - 1)
-                : fmt::format("The durations changed {} times during the run: one bar per schedule.",
-                              scheduleCount - 1),
+                ? fmt::format("{}: the first {} schedules and the last are drawn.", changed, bars.size() - 1)
+                : fmt::format("{}: one bar per schedule.", changed),
             20.0, y, Anchor::start, 12.0, false, "#555"));
     }
     placeLinkEnds(links, bars.front().lefts, bars.front().widths);
@@ -957,4 +957,4 @@ std::string renderSvg(const ChartLayout &layout) {
 
 std::string renderChart(const ChartInput &input) { return renderSvg(layoutChart(input)); }
 
-}  // namespace host
+}  // namespace su55if::host

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace host {
+namespace su55if::host {
 
 struct ChartSeries {
     std::string name;
@@ -66,4 +66,4 @@ struct ChartLayout {
 ChartLayout layoutChart(const ChartInput &input);
 std::string renderSvg(const ChartLayout &layout);
 
-}  // namespace host
+}  // namespace su55if::host

@@ -1,27 +1,37 @@
-// Cycle files: one row per stage, header stage,duration,partner.
+// Cycle files: one row per stage.
 //
 //   # comment lines start with '#'
-//   stage,duration,partner
-//   1,10,3
-//   2,20,0
+//   stage,duration,partner,name
+//   1,10,3,main street
+//   2,20,0,side road
 //
+// Header names in any case and any order; `stage` and `duration` are
+// required, `partner` (absent: 0 for every stage) and `name` optional.
 // Stages are numbered 1, 2, 3, ... in order; partner is the signed
 // interaction-table entry of the stage (0 for none), passed to the library
-// as it stands, so the library judges the links.
+// as it stands, so the library judges the links. A name may hold any bytes:
+// whoever writes it out escapes it.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace host {
+#include "csv_reader.h"
+
+namespace su55if::host {
 
 inline constexpr int kMaxCycleStages = 100;  // what the library's stage table holds
 
+// What a cycle file may hold: 4 KiB per line, 10,000 lines (100 stages and
+// plenty of comments).
+inline constexpr ReadLimits kCycleFileLimits{"cycle file", 4 * 1024, 10'000};
+
 struct Cycle {
-    std::string name;               // as the user named the file
-    std::vector<double> durations;  // stage k in element k - 1
-    std::vector<double> partners;   // interaction-table entries, stage k in element k - 1
+    std::string name;                     // as the user named the file
+    std::vector<double> durations;        // stage k in element k - 1
+    std::vector<double> partners;         // interaction-table entries, stage k in element k - 1
+    std::vector<std::string> stageNames;  // stage k in element k - 1; empty when not named
 
     int stageCount() const { return static_cast<int>(durations.size()); }
 };
@@ -33,4 +43,4 @@ Cycle readCycleFile(const std::string &path);
 // The same for text already in memory; `name` is used in messages.
 Cycle parseCycle(std::string_view text, const std::string &name);
 
-}  // namespace host
+}  // namespace su55if::host

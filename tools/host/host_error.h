@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace host {
+namespace su55if::host {
 
 // Exit codes of su55if-host.
 inline constexpr int kExitOk = 0;
@@ -22,4 +22,4 @@ private:
     int exitCode_;
 };
 
-}  // namespace host
+}  // namespace su55if::host

@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 
 #include "host_error.h"
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -29,25 +31,6 @@ std::string executableDirectory() {
     const std::string path(buffer, static_cast<std::size_t>(length));
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-// Offsets of arguments packed one after another from element 1 on.
-std::vector<int> packedOffsets(const std::vector<int> &sizes) {
-    std::vector<int> offsets;
-    int next = 1;
-    for (int size : sizes) {
-        offsets.push_back(next);
-        next += size;
-    }
-    return offsets;
-}
-
-int totalSize(const std::vector<int> &sizes) {
-    int total = 0;
-    for (int size : sizes) {
-        total += size;
-    }
-    return total;
 }
 
 // An argument as the trace shows it: a scalar as its value, a vector in
@@ -69,11 +52,33 @@ Library::Library(const std::string &path) : path_(path) {
     if (handle_ == nullptr) {
         throw HostError(fmt::format("cannot load the library: {}", lastDlError()));
     }
+    records_ = open_memstream(&recordText_, &recordSize_);
+    if (records_ == nullptr) {
+        throw HostError(fmt::format("cannot set up a buffer for the library's records: {}", std::strerror(errno)));
+    }
 }
 
-su55if_procedure *Library::resolve(const char *name) const {
+Library::~Library() {
+    std::fclose(records_);
+    std::free(recordText_);
+}
+
+std::vector<std::string> Library::records() const {
+    std::fflush(records_);
+    std::vector<std::string> lines;
+    std::string_view text(recordText_ != nullptr ? recordText_ : "", recordSize_);
+    while (!text.empty()) {
+        const std::size_t newline = text.find('\n');
+        lines.emplace_back(text.substr(0, newline));
+        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+    }
+    return lines;
+}
+
+su55if_procedure *Library::resolve(std::string_view procedureName) const {
+    const std::string name(procedureName);
     dlerror();
-    void *symbol = dlsym(handle_, name);
+    void *symbol = dlsym(handle_, name.c_str());
     if (symbol == nullptr) {
         throw HostError(fmt::format("{} does not export {}: {}", path_, name, lastDlError()));
     }
@@ -105,62 +110,38 @@ std::string chooseLibraryPath(const std::string &requested) {
                                 fmt::join(paths, ", ")));
 }
 
-Instance::Instance(const Library &library, const char *name, std::vector<int> inputSizes,
-                   std::vector<int> outputSizes, std::FILE *callLog)
-    : name_(name),
-      procedure_(library.resolve(name)),
-      inputSizes_(std::move(inputSizes)),
-      outputSizes_(std::move(outputSizes)),
-      inputOffsets_(packedOffsets(inputSizes_)),
-      outputOffsets_(packedOffsets(outputSizes_)),
-      realInputs_(static_cast<std::size_t>(totalSize(inputSizes_)), 0.0),
-      realOutputs_(static_cast<std::size_t>(totalSize(outputSizes_)), 0.0),
+Block::Block(const Library &library, std::string_view procedure,
+             std::initializer_list<procedures::Length> lengths, std::FILE *callLog)
+    : library_(library),
+      frame_(procedure, lengths),
+      function_(library.resolve(procedure)),
       callLog_(callLog) {}
 
-void Instance::setInput(int k, std::span<const double> values) {
-    const auto first = static_cast<std::size_t>(inputOffsets_.at(static_cast<std::size_t>(k - 1)) - 1);
-    if (values.size() != static_cast<std::size_t>(inputSizes_.at(static_cast<std::size_t>(k - 1)))) {
-        throw std::logic_error(fmt::format("{}: input {} has {} values, not {}", name_, k,
-                                           inputSizes_[static_cast<std::size_t>(k - 1)], values.size()));
-    }
-    std::copy(values.begin(), values.end(), realInputs_.begin() + static_cast<std::ptrdiff_t>(first));
-}
-
-std::span<const double> Instance::outputVector(int k) const {
-    const auto index = static_cast<std::size_t>(k - 1);
-    const auto first = static_cast<std::size_t>(outputOffsets_.at(index) - 1);
-    return std::span<const double>(realOutputs_).subspan(first, static_cast<std::size_t>(outputSizes_[index]));
-}
-
-double Instance::output(int k, int element) const {
-    return outputVector(k)[static_cast<std::size_t>(element - 1)];
-}
-
-int Instance::call(double callMode) {
-    static const int kNoDerivatives = 0;
-    const int workspaceSize = static_cast<int>(workspace_.size());
-    status_ = 0;
-    procedure_(realInputs_.data(), inputSizes_.data(), realOutputs_.data(), outputSizes_.data(),
-               inputOffsets_.data(), outputOffsets_.data(), &status_, nullptr, workspace_.data(),
-               &workspaceSize, derivatives_.data(), &kNoDerivatives, &kNoDerivatives, &callMode);
+int Block::call() {
+    // The library prints its records with the C library's stdout; they go to
+    // the library's record buffer, so that the host's standard output holds
+    // data alone.
+    std::FILE *const data = stdout;
+    stdout = library_.recordStream();
+    const int status = frame_.call(function_, SU55IF_MODE_OUTPUTS);
+    stdout = data;
     if (callLog_ != nullptr) {
-        logCall(callMode);
+        logCall();
     }
-    return status_;
+    return status;
 }
 
-void Instance::logCall(double callMode) const {
+void Block::logCall() {
     std::vector<std::string> inputs;
-    for (std::size_t k = 0; k < inputSizes_.size(); ++k) {
-        inputs.push_back(argumentText(std::span<const double>(realInputs_).subspan(
-            static_cast<std::size_t>(inputOffsets_[k] - 1), static_cast<std::size_t>(inputSizes_[k]))));
-    }
     std::vector<std::string> outputs;
-    for (std::size_t k = 1; k <= outputSizes_.size(); ++k) {
-        outputs.push_back(argumentText(outputVector(static_cast<int>(k))));
+    for (std::size_t k = 1; k <= frame_.inputSizes.size(); ++k) {
+        inputs.push_back(argumentText(frame_.input(static_cast<int>(k))));
     }
-    fmt::print(callLog_, "{} mode {} in ({}) out ({}) status {}\n", name_, callMode, fmt::join(inputs, "; "),
-               fmt::join(outputs, "; "), status_);
+    for (std::size_t k = 1; k <= frame_.outputSizes.size(); ++k) {
+        outputs.push_back(argumentText(frame_.output(static_cast<int>(k))));
+    }
+    fmt::print(callLog_, "{} mode {} in ({}) out ({}) status {}\n", name(), frame_.callMode, fmt::join(inputs, "; "),
+               fmt::join(outputs, "; "), frame_.status);
 }
 
-}  // namespace host
+}  // namespace su55if::host

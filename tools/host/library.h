@@ -1,19 +1,29 @@
 // The library as the host loads and calls it: dlopen at run time, the
-// exports resolved by name, and each procedure instance laid out the way a
-// simulator lays out a block's arguments.
+// exports resolved by name, and each procedure instance laid out from the
+// procedure description, the way a simulator lays out a block's arguments.
 #pragma once
 
 #include <cstdio>
-#include <span>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "procedures/procedures.h"
 #include "su55if.h"
 
-namespace host {
+namespace su55if::host {
+
+// The status a procedure leaves after a fatal diagnostic: the run must stop.
+inline constexpr int kStatusFatal = SU55IF_STATUS_FATAL;
 
 // A loaded copy of libsu55if.so. The stage schedule lives in it for as long
-// as the process runs, shared by every instance below.
+// as the process runs, shared by every block below.
+//
+// The library writes its diagnostic records to the C standard output. The
+// host keeps its own standard output for data, so every call goes through
+// Block::call, which points the C library's `stdout` at a buffer for the
+// length of the call; records() then holds what the library wrote.
 class Library {
 public:
     // Loads the file with RTLD_NOW, so that a file with missing symbols fails
@@ -21,13 +31,23 @@ public:
     explicit Library(const std::string &path);
     Library(const Library &) = delete;
     Library &operator=(const Library &) = delete;
+    ~Library();
 
-    su55if_procedure *resolve(const char *name) const;
+    su55if_procedure *resolve(std::string_view name) const;
     const std::string &path() const { return path_; }
+
+    // The records the library has written so far, one per line.
+    std::vector<std::string> records() const;
+
+    // Where a call's records go while it runs.
+    std::FILE *recordStream() const { return records_; }
 
 private:
     std::string path_;
     void *handle_;
+    std::FILE *records_;
+    char *recordText_ = nullptr;
+    std::size_t recordSize_ = 0;
 };
 
 // Where the host looks for the library when no --library is given: beside
@@ -39,37 +59,38 @@ std::vector<std::string> defaultLibraryPaths();
 std::string chooseLibraryPath(const std::string &requested);
 
 // One procedure instance, as a simulator keeps one for each block of a model:
-// input arguments packed one after another in realInputs, output arguments
-// in realOutputs, with their sizes and 1-based offsets; a status cell; a
-// workspace; and a derivative block. The storage lives as long as the
-// instance, so outputs keep their values between calls like a simulator's.
-class Instance {
+// its call frame (laid out from the procedure description, kept between
+// calls so that outputs and the workspace keep their values) and the
+// exported symbol.
+class Block {
 public:
-    Instance(const Library &library, const char *name, std::vector<int> inputSizes,
-             std::vector<int> outputSizes, std::FILE *callLog);
+    // lengths: the number of values of each vector argument, by name.
+    // callLog: where --log-calls writes, or null.
+    Block(const Library &library, std::string_view procedure, std::initializer_list<procedures::Length> lengths,
+          std::FILE *callLog);
 
-    void setInput(int k, double value) { setInput(k, std::span<const double>(&value, 1)); }
-    void setInput(int k, std::span<const double> values);
-    double output(int k, int element = 1) const;
-    std::span<const double> outputVector(int k) const;
+    // Input and output cells by argument name, for setting and reading fast:
+    // the frame's storage does not move after construction.
+    double *input(std::string_view name) { return frame_.input(name).data(); }
+    const double *output(std::string_view name) const { return frame_.output(name).data(); }
+    const double *output(int k) const { return frame_.output(k).data(); }
+    void set(std::string_view name, double value) { frame_.set(name, value); }
+    void set(std::string_view name, const std::vector<double> &values) { frame_.set(name, values); }
+    double value(std::string_view name) const { return frame_.value(name); }
 
-    // One call with status preset to 0; returns the status the library left.
-    // Call mode 0 asks for outputs only: the host integrates no states, so it
-    // has no derivative block for the library to zero.
-    int call(double callMode = 0.0);
+    // One call in call mode 0 (outputs only: the host integrates no states)
+    // with status preset to 0; returns the status the library left.
+    int call();
+
+    std::string_view name() const { return frame_.procedure().name; }
 
 private:
-    std::string name_;
-    su55if_procedure *procedure_;
-    std::vector<int> inputSizes_, outputSizes_;
-    std::vector<int> inputOffsets_, outputOffsets_;
-    std::vector<double> realInputs_, realOutputs_;
-    std::vector<double> workspace_{0.0};
-    std::vector<double> derivatives_{0.0};
-    int status_ = 0;
+    const Library &library_;
+    procedures::Frame frame_;
+    su55if_procedure *function_;
     std::FILE *callLog_;
 
-    void logCall(double callMode) const;
+    void logCall();
 };
 
-}  // namespace host
+}  // namespace su55if::host

@@ -10,7 +10,7 @@
 #include "host_error.h"
 #include "su55if.h"
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -89,4 +89,4 @@ void printLibraryVersion(std::FILE *out, const std::string &libraryPath) {
     }
 }
 
-}  // namespace host
+}  // namespace su55if::host

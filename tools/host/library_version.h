@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace host {
+namespace su55if::host {
 
 // The version text of the library file at `path` ("0.1.0"), or none when the
 // file holds none (a library built before versions were embedded, or not
@@ -20,4 +20,4 @@ std::optional<std::string> libraryFileVersion(const std::string &path);
 void printHostVersion(std::FILE *out);
 void printLibraryVersion(std::FILE *out, const std::string &libraryPath);
 
-}  // namespace host
+}  // namespace su55if::host

@@ -1,31 +1,43 @@
 // su55if-host: loads the su55if library at run time and drives it offline,
 // the way a simulator does, so that a cycle definition can be checked and
-// its timing seen without wiring the library into a model.
+// its timing seen, with timed inputs and events, without wiring the library
+// into a model.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "builtin_example.h"
 #include "chart.h"
+#include "csv_reader.h"
 #include "cycle_file.h"
 #include "host_error.h"
+#include "input_file.h"
 #include "library.h"
 #include "library_version.h"
 #include "output_file.h"
 #include "report.h"
 #include "simulation.h"
+#include "text.h"
 
-namespace host {
+namespace su55if::host {
 namespace {
 
 struct Options {
     std::string library;
     bool logCalls = false;
+    bool quiet = false;
+    std::string format = "text";
     std::string cyclePath;  // empty: the built-in example
     bool twin = false;
     bool table = false;
@@ -33,116 +45,315 @@ struct Options {
     std::optional<double> outputInterval;  // default: 1/20 of the shortest stage
     std::string outputFile;
     std::string chartFile;
+    std::string inputFile;
+    std::string eventsFile;
+    std::string timeUnit;
 };
+
+// Standard output was closed by its reader (`| head`): the run ends quietly.
+struct ClosedPipe {};
 
 std::FILE *callLog(const Options &options) { return options.logCalls ? stderr : nullptr; }
 
-int check(const Library &library, const Cycle &cycle, const Options &options) {
-    Simulator simulator(library, cycle, options.twin, callLog(options));
-    fmt::print("Checking {} with SU55IF_DEFST and {} at time 0.\n", cycle.name, simulator.timingName());
-    const bool defined = simulator.define();
-    const bool accepted = defined && simulator.checkInteractions();
-    if (defined) {
-        fmt::print("\n");
-        printSummary(stdout, cycle, simulator.schedule());
+void note(const Options &options, const std::string &message) {
+    if (!options.quiet) {
+        fmt::print(stderr, "su55if-host: {}\n", message);
     }
-    if (!accepted) {
-        fmt::print("\nThe library rejected the cycle: status 4, after the diagnostic above.\n");
+}
+
+// The library's records, on standard error where they are not the report.
+void forwardRecords(const Library &library) {
+    for (const std::string &record : library.records()) {
+        fmt::print(stderr, "{}\n", record);
+    }
+}
+
+// A cycle the library takes but that no run can step through.
+std::string cycleFault(const Schedule &schedule) {
+    if (std::isinf(schedule.cycleDuration)) {
+        return "the stage durations add up to more than the largest number, so the cycle duration overflows to "
+               "infinity";
+    }
+    if (!(schedule.cycleDuration > 0.0)) {
+        return fmt::format("the cycle duration is {}: a run needs a cycle longer than 0", schedule.cycleDuration);
+    }
+    return {};
+}
+
+int check(const Library &library, const Cycle &cycle, const Options &options) {
+    Simulator simulator(library, cycle, RunInputs{}, options.twin, callLog(options));
+    CheckResult result;
+    result.timingName = simulator.timingName();
+    result.defined = simulator.define();
+    result.accepted = result.defined && simulator.checkInteractions();
+    result.records = library.records();
+    if (!result.accepted) {
+        result.explanation = explainRecords(cycle, simulator.schedule(), result.records);
+    } else {
+        result.cycleFault = cycleFault(simulator.schedule());
+    }
+    if (options.format == "json") {
+        printCheckJson(stdout, cycle, simulator.schedule(), result, options.timeUnit);
+    } else {
+        printCheckText(stdout, cycle, simulator.schedule(), result, options.timeUnit);
+    }
+    if (!result.accepted) {
         return kExitRejected;
     }
-    fmt::print("\nThe library accepts the cycle.\n");
+    if (!result.cycleFault.empty()) {
+        fmt::print(stderr, "su55if-host: {}: {}\n", printable(cycle.name), result.cycleFault);
+        return kExitError;
+    }
     return kExitOk;
 }
 
-// The chart's input from the samples of a run: each series at the samples
-// where its value changes.
-ChartInput chartInput(const Cycle &cycle, const Simulator &simulator, const std::vector<TimelineRow> &rows,
-                      const RunSettings &settings) {
-    ChartInput input;
-    input.title = cycle.name;
-    input.subtitle = fmt::format("Computed by SU55IF_DEFST, {} and {}, sampled every {}.", simulator.timingName(),
-                                 simulator.decodingName(), settings.outputInterval);
-    input.partners = cycle.partners;
-    input.schedules.emplace_back(0.0, simulator.schedule().durations);
-    input.stages.name = "stage";
-    input.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
-    input.codes = {{"actionCode", {}}};
-    const auto record = [](ChartSeries &series, double time, double value) {
+// Fans the samples out to every writer, checks standard output as it goes
+// and shows progress on a terminal.
+class Sinks : public SampleSink {
+public:
+    Sinks(const RunSettings &settings, bool progress) : settings_(settings), progress_(progress) {}
+
+    void add(SampleSink &sink) { sinks_.push_back(&sink); }
+    void watch(OutputFile &file) { files_.push_back(&file); }
+
+    void write(const TimelineRow &row) override {
+        for (SampleSink *sink : sinks_) {
+            sink->write(row);
+        }
+        // Checked every few thousand samples, so that a run stops soon after
+        // its output is lost: stdio keeps the error once a write failed.
+        if ((++samples_ & 0xFFF) == 0) {
+            checkStandardOutput();
+            for (OutputFile *file : files_) {
+                file->checkWrites();
+            }
+            if (progress_ && (samples_ & 0xFFFF) == 0) {
+                showProgress(row.time);
+            }
+        }
+    }
+
+    void scheduleChanged(double time, const std::vector<double> &durations) override {
+        for (SampleSink *sink : sinks_) {
+            sink->scheduleChanged(time, durations);
+        }
+    }
+
+    void finish() {
+        if (shown_) {
+            fmt::print(stderr, "\r\x1b[K");
+        }
+        checkStandardOutput();
+    }
+
+    std::uint64_t samples() const { return samples_; }
+
+private:
+    const RunSettings &settings_;
+    bool progress_;
+    bool shown_ = false;
+    std::vector<SampleSink *> sinks_;
+    std::vector<OutputFile *> files_;
+    std::uint64_t samples_ = 0;
+    std::chrono::steady_clock::time_point lastShown_ = std::chrono::steady_clock::now();
+
+    static void checkStandardOutput() {
+        if (std::ferror(stdout) != 0) {
+            if (errno == EPIPE) {
+                throw ClosedPipe{};
+            }
+            finishStandardOutput();  // throws, naming the error
+        }
+    }
+
+    void showProgress(double time) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastShown_ < std::chrono::milliseconds(500)) {
+            return;
+        }
+        lastShown_ = now;
+        shown_ = true;
+        fmt::print(stderr, "\rsu55if-host: time {:.6g} of {:.6g} ({:.0f}%)", time, settings_.stopTime,
+                   100.0 * time / settings_.stopTime);
+    }
+};
+
+// The chart's input, gathered from the change points of a run: each series
+// holds only the samples at which its value changed.
+class ChartRecorder : public SampleSink {
+public:
+    ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
+                  const std::string &timeUnit) {
+        input_.title = cycle.name;
+        input_.subtitle = fmt::format("{} and {} for the stage in force, every {}{}", simulator.timingName(),
+                                      simulator.decodingName(), settings.outputInterval,
+                                      timeUnit.empty() ? "" : " " + timeUnit);
+        input_.timeUnit = timeUnit;
+        input_.stageNames = cycle.stageNames;
+        input_.partners = cycle.partners;
+        input_.stages.name = "stage";
+        input_.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
+        input_.codes = {{"actionCode", {}}};
+        // The outputs the inputs drive, but the stage duration: the
+        // schedules show it.
+        for (const ExtraOutput &extra : simulator.extraOutputs()) {
+            if (extra.value != &TimelineRow::stageDuration) {
+                input_.codes.push_back({extra.name, {}});
+                extras_.push_back(extra.value);
+            }
+        }
+        input_.stopTime = static_cast<double>(settings.lastStep) * settings.outputInterval;
+    }
+
+    void write(const TimelineRow &row) override {
+        record(input_.stages, row.time, row.stage);
+        record(input_.spans[0], row.time, row.delayForCode1);
+        record(input_.spans[1], row.time, row.delayForCode2);
+        record(input_.codes[0], row.time, row.actionCode);
+        for (std::size_t k = 0; k < extras_.size(); ++k) {
+            record(input_.codes[k + 1], row.time, row.*extras_[k]);
+        }
+    }
+
+    void scheduleChanged(double time, const std::vector<double> &durations) override {
+        input_.schedules.emplace_back(time, durations);
+    }
+
+    const ChartInput &input() const { return input_; }
+
+private:
+    ChartInput input_;
+    std::vector<double TimelineRow::*> extras_;  // the series after the action code
+
+    static void record(ChartSeries &series, double time, double value) {
         if (series.points.empty() || series.points.back().second != value) {
             series.points.emplace_back(time, value);
         }
-    };
-    for (const TimelineRow &row : rows) {
-        record(input.stages, row.time, row.stage);
-        record(input.spans[0], row.time, row.delayForCode1);
-        record(input.spans[1], row.time, row.delayForCode2);
-        record(input.codes[0], row.time, row.actionCode);
     }
-    input.stopTime = settings.stopTime;
-    return input;
+};
+
+// The stop time and output interval of a run: as given, else the defaults,
+// with a message naming what was given when they cannot be used.
+RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Options &options) {
+    const std::string fault = cycleFault(simulator.schedule());
+    if (!fault.empty()) {
+        throw HostError(fmt::format("{}: {}", printable(cycle.name), fault));
+    }
+    const std::optional<double> stopTime = options.stopTime ? options.stopTime : simulator.defaultStopTime();
+    if (!stopTime) {
+        throw HostError(
+            fmt::format("{}: two cycles, the default stop time, overflow to infinity: give --stop-time", printable(cycle.name)));
+    }
+    const std::optional<double> interval =
+        options.outputInterval ? options.outputInterval : simulator.defaultOutputInterval();
+    if (!interval) {
+        throw HostError(fmt::format("{}: the default output interval, 1/20 of the shortest stage, is not a "
+                                    "usable number: give --output-interval",
+                                    printable(cycle.name)));
+    }
+    if (!(*stopTime / simulator.schedule().cycleDuration < kMaxCycles)) {
+        throw HostError(fmt::format("{}: the run would pass more than {} cycles, where stage starts can no longer be "
+                                    "told apart: lower the stop time",
+                                    printable(cycle.name), kMaxCycles));
+    }
+    const std::string stopText = options.stopTime ? fmt::format("--stop-time {}", *stopTime)
+                                                  : fmt::format("the default stop time {} (two cycles)", *stopTime);
+    const std::string intervalText =
+        options.outputInterval ? fmt::format("--output-interval {}", *interval)
+                               : fmt::format("the default output interval {} (1/20 of the shortest stage)", *interval);
+    return sampling(*stopTime, *interval, stopText + " and " + intervalText);
 }
 
 int run(const Library &library, const Cycle &cycle, const Options &options) {
+    RunInputs inputs;
+    if (!options.inputFile.empty()) {
+        const std::vector<std::string> known = inputColumnNames(cycle.stageCount());
+        inputs.inputs = readTimedTable(options.inputFile, known);
+    }
+    if (!options.eventsFile.empty()) {
+        const std::vector<std::string> known = eventColumnNames();
+        inputs.events = readTimedTable(options.eventsFile, known);
+    }
     // Outputs are checked and opened before anything is computed, and put in
-    // place together at the end.
+    // place together at the end, only if everything succeeded.
     OutputSet outputs;
-    std::FILE *csvFile = nullptr;
-    std::FILE *chartFile = nullptr;
-    if (!options.outputFile.empty()) {
-        csvFile = outputs.add(options.outputFile).stream();
-    }
-    if (!options.chartFile.empty()) {
-        chartFile = outputs.add(options.chartFile).stream();
-    }
+    OutputFile *dataFile = options.outputFile.empty() ? nullptr : &outputs.add(options.outputFile);
+    OutputFile *chartFile = options.chartFile.empty() ? nullptr : &outputs.add(options.chartFile);
 
-    Simulator simulator(library, cycle, options.twin, callLog(options));
-    std::vector<TimelineRow> rows;
-    RunSettings settings;
-    bool completed = simulator.define();
-    if (completed) {
-        settings = simulator.defaultSettings();
-        settings.stopTime = options.stopTime.value_or(settings.stopTime);
-        settings.outputInterval = options.outputInterval.value_or(settings.outputInterval);
-        completed = simulator.run(settings, rows);
-    }
-    if (!completed) {
-        std::fflush(stdout);
-        fmt::print(stderr, "su55if-host: the library stopped the run of {} (status 4); its diagnostic is on "
-                           "standard output\n",
-                   cycle.name);
+    Simulator simulator(library, cycle, inputs, options.twin, callLog(options));
+    if (!simulator.define()) {
+        forwardRecords(library);
+        fmt::print(stderr, "su55if-host: the library stopped the run of {} (status 4) at its definition\n",
+                   printable(cycle.name));
         return kExitRejected;
     }
+    const RunSettings settings = runSettings(simulator, cycle, options);
 
-    if (csvFile != nullptr) {
-        fmt::print(csvFile, "{}", timelineCsv(rows, options.twin));
+    // Progress on a terminal, unless the timeline itself is shown there.
+    const bool timelineOnTerminal = options.outputFile.empty() && isatty(STDOUT_FILENO) != 0;
+    Sinks sinks(settings, !options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
+    std::FILE *dataStream = dataFile != nullptr ? dataFile->stream() : stdout;
+    std::unique_ptr<SampleSink> data;
+    if (options.format == "json") {
+        data = jsonLinesWriter(dataStream, simulator);
+    } else if (dataFile != nullptr || !options.table) {
+        data = csvWriter(dataStream, simulator);
     }
-    if (chartFile != nullptr) {
-        fmt::print(chartFile, "{}", renderChart(chartInput(cycle, simulator, rows, settings)));
+    if (data) {
+        sinks.add(*data);
     }
+    if (dataFile != nullptr) {
+        sinks.watch(*dataFile);
+    }
+    std::optional<TableWriter> table;
     if (options.table) {
-        printSummary(stdout, cycle, simulator.schedule());
-        printTimelineTable(stdout, rows, simulator, settings);
-    } else if (options.outputFile.empty()) {
-        fmt::print("{}", timelineCsv(rows, options.twin));
+        printSummary(stdout, cycle, simulator.schedule(), options.timeUnit);
+        table.emplace(stdout, cycle, simulator, settings, options.timeUnit);
+        sinks.add(*table);
+    }
+    std::optional<ChartRecorder> chart;
+    if (chartFile != nullptr) {
+        chart.emplace(cycle, simulator, settings, options.timeUnit);
+        sinks.add(*chart);
+    }
+
+    if (!simulator.run(settings, sinks)) {
+        sinks.finish();
+        forwardRecords(library);
+        fmt::print(stderr, "su55if-host: the library stopped the run of {} (status 4); its records are above\n",
+                   printable(cycle.name));
+        return kExitRejected;
+    }
+    sinks.finish();
+    if (table) {
+        table->finish();
+    }
+    if (chart) {
+        const std::string svg = renderChart(chart->input());
+        std::fwrite(svg.data(), 1, svg.size(), chartFile->stream());
     }
     // Files are put in place only once standard output has taken its part.
+    if (std::fflush(stdout) != 0 && errno == EPIPE) {
+        throw ClosedPipe{};
+    }
     finishStandardOutput();
     outputs.commit();
-    if (!options.outputFile.empty()) {
-        fmt::print("Wrote {} samples to {}.\n", rows.size(), options.outputFile);
+    if (dataFile != nullptr) {
+        note(options, fmt::format("wrote {} samples to {}", sinks.samples(), options.outputFile));
     }
-    if (!options.chartFile.empty()) {
-        fmt::print("Wrote the chart to {}.\n", options.chartFile);
+    if (chartFile != nullptr) {
+        note(options, fmt::format("wrote the chart to {}", options.chartFile));
     }
     return kExitOk;
 }
 
-// The value of a numeric option that was given, checked to be usable as a
-// time; none when the option was not given.
-std::optional<double> positiveTime(const CLI::Option *option, double value) {
+// The value of a numeric option that was given, read as numbers in files
+// are and checked to be usable as a time; none when it was not given.
+std::optional<double> positiveTime(const CLI::Option *option, const std::string &text) {
     if (option->count() == 0) {
         return std::nullopt;
     }
+    const double value = readNumber(option->get_name(), text);
     if (!(value > 0.0 && std::isfinite(value))) {
         throw HostError(fmt::format("{} must be a finite number greater than 0", option->get_name()));
     }
@@ -152,53 +363,71 @@ std::optional<double> positiveTime(const CLI::Option *option, double value) {
 int hostMain(int argc, char **argv) {
     Options options;
     CLI::App app{"Loads the su55if library and drives it offline, as a simulator would: checks a cycle "
-                 "file or steps time through its cycle and reports what the library computes.",
+                 "file or steps time through its cycle, with timed inputs and events, and reports what the "
+                 "library computes.",
                  "su55if-host"};
     app.footer("With no command, runs the built-in example (examples/four-stage.csv) and prints a readable "
-               "timeline.\nExit codes: 0 done; 1 the library stopped the run (status 4); 2 bad usage, bad cycle "
-               "file, library not loadable or output file not writable.\nManual: docs/host.md.");
+               "timeline.\nData goes to standard output, every message to standard error.\nExit codes: 0 done "
+               "(also when the reader of standard output closed it early); 1 the library stopped the run "
+               "(status 4); 2 bad usage, bad cycle or input file, library not loadable, a run that cannot be "
+               "made, or an output that cannot be written.\nManual: docs/host.md.");
     const CLI::Option *versionFlag = app.add_flag("--version")->description(
         "print the version of su55if-host and of the library it loads, and exit");
     app.add_option("--library", options.library,
                    "the libsu55if.so to load (default: the one beside su55if-host, else the one built with it)");
     app.add_flag("--log-calls", options.logCalls,
                  "print every library call with its inputs, outputs and status on standard error");
+    app.add_flag("-q,--quiet", options.quiet, "no notes or progress on standard error (errors still)");
+    app.add_option("--time-unit", options.timeUnit, "the unit of times and durations, a label for tables and charts");
     app.fallthrough();
     app.require_subcommand(0, 1);
 
     CLI::App *checkCommand = app.add_subcommand(
-        "check", "define the schedule at time 0, let the library check the interaction table, print a summary");
-    checkCommand->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration,partner)")->required();
+        "check", "define the schedule at time 0, let the library check the interaction table, print a report");
+    checkCommand->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration[,partner][,name])")
+        ->required();
     checkCommand->add_flag("--twin", options.twin, "check with SU55IF_IINTTIM instead of SU55IF_INTTIM");
+    checkCommand->add_option("--format", options.format, "text (default) or json")
+        ->check(CLI::IsMember({"text", "json"}));
 
     CLI::App *runCommand =
         app.add_subcommand("run", "step time through the cycle and write the timeline the library computes");
-    runCommand->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration,partner)")->required();
-    double stopTime = 0.0;
-    double outputInterval = 0.0;
+    runCommand->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration[,partner][,name])")
+        ->required();
+    std::string stopTime;  // read as numbers in cycle files are
+    std::string outputInterval;
     const CLI::Option *stopTimeOption =
         runCommand->add_option("--stop-time", stopTime, "the last time of the run (default: two cycles)");
     const CLI::Option *outputIntervalOption = runCommand->add_option(
         "--output-interval", outputInterval, "the time between samples (default: 1/20 of the shortest stage)");
     runCommand->add_flag("--twin", options.twin, "use SU55IF_IINTTIM and SU55IF_IACTYP");
-    runCommand->add_option("--output-file", options.outputFile, "write the CSV timeline to this file");
+    runCommand->add_option("--input-file", options.inputFile,
+                           "timed inputs (CSV: time, then hold, check, signal, value, limit, enable, durationK)");
+    runCommand->add_option("--events", options.eventsFile,
+                           "duration changes through SU55IF_UPSTGTIM (CSV: time,stage,duration)");
+    runCommand->add_option("--output-file", options.outputFile, "write the timeline to this file");
     runCommand->add_option("--chart", options.chartFile, "write an SVG picture of the cycle and the run");
     runCommand->add_flag("--table", options.table,
                          "print a readable summary and timeline instead of the CSV on standard output");
+    runCommand->add_option("--format", options.format, "text (CSV, default) or json (one JSON object per sample)")
+        ->check(CLI::IsMember({"text", "json"}));
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {
         return app.exit(error) == 0 ? kExitOk : kExitError;
     }
-    options.stopTime = positiveTime(stopTimeOption, stopTime);
-    options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
-
     if (versionFlag->count() > 0) {
         printHostVersion(stdout);
         printLibraryVersion(stdout, Library(chooseLibraryPath(options.library)).path());
         return kExitOk;
     }
+    options.stopTime = positiveTime(stopTimeOption, stopTime);
+    options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
+    if (options.table && options.format == "json") {
+        throw HostError("--table and --format json do not go together: the table is for reading");
+    }
+
     const Library library(chooseLibraryPath(options.library));
     if (options.logCalls) {
         fmt::print(stderr, "su55if-host: loaded {}\n", library.path());
@@ -207,30 +436,40 @@ int hostMain(int argc, char **argv) {
         return check(library, readCycleFile(options.cyclePath), options);
     }
     if (runCommand->parsed()) {
-        refuseClashingPaths({options.cyclePath, options.library}, {options.outputFile, options.chartFile});
+        refuseClashingPaths({options.cyclePath, options.inputFile, options.eventsFile, options.library},
+                            {options.outputFile, options.chartFile});
         return run(library, readCycleFile(options.cyclePath), options);
     }
     // No command: the built-in example as a readable timeline.
-    fmt::print("su55if-host: the built-in example; `su55if-host --help` lists the commands.\n\n");
+    note(options, "the built-in example; `su55if-host --help` lists the commands.");
     options.table = true;
     return run(library, parseCycle(kBuiltinExampleText, kBuiltinExampleName), options);
 }
 
 }  // namespace
-}  // namespace host
+}  // namespace su55if::host
 
 int main(int argc, char **argv) {
+    namespace host = su55if::host;
+    // A reader that closes standard output early (`| head`) ends the run
+    // quietly: the write fails with EPIPE instead of killing the process.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
-        const int exitCode = host::hostMain(argc, argv);
-        host::finishStandardOutput();
+        const int exitCode = su55if::host::hostMain(argc, argv);
+        su55if::host::finishStandardOutput();
         return exitCode;
-    } catch (const host::HostError &error) {
+    } catch (const su55if::host::ClosedPipe &) {
+        return su55if::host::kExitOk;
+    } catch (const su55if::host::HostError &error) {
         std::fflush(stdout);
         fmt::print(stderr, "su55if-host: {}\n", error.what());
         return error.exitCode();
     } catch (const std::exception &error) {
+        if (std::ferror(stdout) != 0 && errno == EPIPE) {
+            return su55if::host::kExitOk;
+        }
         std::fflush(stdout);
-        fmt::print(stderr, "su55if-host: {}\n", host::describeFailure(error));
-        return host::kExitError;
+        fmt::print(stderr, "su55if-host: {}\n", su55if::host::describeFailure(error));
+        return su55if::host::kExitError;
     }
 }

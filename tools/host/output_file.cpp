@@ -18,7 +18,7 @@
 #include "host_error.h"
 #include "text.h"
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -495,4 +495,4 @@ std::string describeFailure(const std::exception &error) {
     return error.what();
 }
 
-}  // namespace host
+}  // namespace su55if::host

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-namespace host {
+namespace su55if::host {
 
 class OutputFile {
 public:
@@ -93,4 +93,4 @@ void finishStandardOutput();
 // standard output (fmt::print throws then) is named as such.
 std::string describeFailure(const std::exception &error);
 
-}  // namespace host
+}  // namespace su55if::host

@@ -1,30 +1,84 @@
-// What the host prints and writes: the cycle summary, the readable timeline
-// and the CSV timeline.
+// What the host prints and writes: the check report (text or JSON), the
+// cycle summary, and the timeline as CSV, JSON lines or a readable table,
+// each written sample by sample as the run computes it.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cycle_file.h"
 #include "simulation.h"
 
-namespace host {
+namespace su55if::host {
 
 // The indicator outputs' names, in output order.
 std::vector<std::string> flagNames(bool twin);
 
 // Stages with their start and end within the cycle, the interaction links
 // and the cycle duration.
-void printSummary(std::FILE *out, const Cycle &cycle, const Schedule &schedule);
+void printSummary(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const std::string &timeUnit);
 
-// Every sample: time, stage, elapsed, the three timing outputs and the
-// indicators, each value as %.17g, with a header row.
-std::string timelineCsv(const std::vector<TimelineRow> &rows, bool twin);
+// What `check` found: the library's verdict and records, and what the host
+// adds to them.
+struct CheckResult {
+    std::string timingName;            // the interaction timing procedure used
+    bool defined = false;              // SU55IF_DEFST accepted the schedule
+    bool accepted = false;             // the library accepted the cycle
+    std::vector<std::string> records;  // the library's diagnostic records, as it wrote them
+    std::vector<std::string> explanation;  // what the host reads from them: the pair at fault and a remedy
+    std::string cycleFault;            // a cycle the library accepts but that cannot be run; empty if none
+};
 
-// The samples at which the stage or a timing output changes, aligned for
-// reading, with a legend of the action codes.
-void printTimelineTable(std::FILE *out, const std::vector<TimelineRow> &rows, const Simulator &simulator,
-                        const RunSettings &settings);
+// The host's reading of the library's records: the offending stage and its
+// partner with their entries or durations, and what would make the entry
+// valid. Empty when the records name no interaction entry.
+std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &schedule,
+                                        const std::vector<std::string> &records);
 
-}  // namespace host
+void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
+                    const std::string &timeUnit);
+void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
+                    const std::string &timeUnit);
+
+// The columns of a timeline, in order: time, stage, elapsed, the timing
+// outputs, the indicators, then the extra outputs that the run's inputs
+// drive.
+std::vector<std::string> timelineColumns(const Simulator &simulator);
+
+// Every sample as one CSV row (values as %.17g, so that each reads back as
+// the exact double the library returned) after a header row.
+std::unique_ptr<SampleSink> csvWriter(std::FILE *out, const Simulator &simulator);
+
+// Every sample as one JSON object per line, keyed by the CSV's column names;
+// a value that is not finite is null.
+std::unique_ptr<SampleSink> jsonLinesWriter(std::FILE *out, const Simulator &simulator);
+
+// The readable timeline: the samples at which the stage, a timing output or
+// an output that the inputs drive changes, and the last one, aligned for
+// reading; a legend and the count of rows shown at the end (finish()).
+class TableWriter : public SampleSink {
+public:
+    TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
+                const std::string &timeUnit);
+    void write(const TimelineRow &row) override;
+    void scheduleChanged(double time, const std::vector<double> &durations) override;
+    void finish();
+
+private:
+    std::FILE *out_;
+    const Cycle &cycle_;
+    const Simulator &simulator_;
+    std::vector<std::string> names_;
+    std::optional<TimelineRow> previous_;
+    bool previousShown_ = false;
+    std::uint64_t samples_ = 0;
+    std::uint64_t shown_ = 0;
+
+    void show(const TimelineRow &row);
+};
+
+}  // namespace su55if::host

@@ -1,49 +1,139 @@
 // Drives the library as a simulator would: defines the stage schedule at
-// time 0, checks the interaction table, then steps time and asks the library
-// for the timing of the stage in force and for its indicators.
+// time 0, checks the interaction table, then steps time and, at every
+// sample, calls the procedures a model wires together: the duration update
+// for events, the change check, the stage definition for the stage in force,
+// the interaction timing and the decoding of its action code, the step
+// recorder and the switch. Samples go to a sink as they are computed; the
+// run keeps no timeline.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "cycle_file.h"
+#include "input_file.h"
 #include "library.h"
 
-namespace host {
+namespace su55if::host {
 
 // The schedule as SU55IF_DEFST reports it after the definition.
 struct Schedule {
-    std::vector<double> durations;  // output 1, one per stage
-    double cycleDuration = 0.0;     // output 5
+    std::vector<double> durations;  // stageDurations, one per stage
+    double cycleDuration = 0.0;
+};
+
+// The columns of an input file (besides `time`), for the stage count n:
+// hold, check, signal, value, limit, enable, duration1 ... durationN.
+std::vector<std::string> inputColumnNames(int stageCount);
+// The columns of an events file: stage, duration.
+std::vector<std::string> eventColumnNames();
+
+// What a run takes besides the cycle: timed inputs and events, each
+// optional.
+struct RunInputs {
+    std::optional<TimedTable> inputs;
+    std::optional<TimedTable> events;
 };
 
 // One sample of the timeline.
 struct TimelineRow {
     double time = 0.0;
     int stage = 0;
-    double elapsed = 0.0;        // SU55IF_DEFST output 4, measured from the stage's start
-    double delayForCode2 = 0.0;  // SU55IF_INTTIM outputs 1 to 3
+    double elapsed = 0.0;        // SU55IF_DEFST elapsedTime, measured from the stage's start
+    double delayForCode2 = 0.0;  // interaction timing outputs
     double delayForCode1 = 0.0;
     double actionCode = 0.0;
-    std::vector<double> flags;   // SU55IF_ACTYP outputs 1 to 4 (SU55IF_IACTYP: 1 to 3)
+    std::array<double, 4> flags{};  // decoding outputs; flagCount of them
+    int flagCount = 0;
+    double stageDuration = 0.0;
+    double durationsChanged = 0.0;
+    double updateResult = 0.0;
+    double recordedDuration = 0.0;
+    double switchSignal = 0.0;
+};
+
+// An output beyond the interaction timing that a run reports, because its
+// inputs drive the procedure that computes it.
+struct ExtraOutput {
+    const char *name;              // the column's name
+    double TimelineRow::*value;
+};
+
+// Where a run's samples go, as they are computed.
+class SampleSink {
+public:
+    virtual ~SampleSink() = default;
+    virtual void write(const TimelineRow &row) = 0;
+    // The durations in force changed at `time` (and at time 0: the first).
+    virtual void scheduleChanged(double /*time*/, const std::vector<double> & /*durations*/) {}
 };
 
 struct RunSettings {
     double stopTime = 0.0;
     double outputInterval = 0.0;
+    std::uint64_t lastStep = 0;  // the samples are at step * outputInterval, step = 0 .. lastStep
 };
 
-// Time steps a run may take; a run holds its whole timeline in memory.
-inline constexpr double kMaxTimeSteps = 2.0e6;
+// The largest lastStep a run takes: beyond it, successive sample times
+// would no longer be distinct.
+inline constexpr std::uint64_t kMaxLastStep = std::uint64_t{1} << 52;
+
+// The samples of a run from 0 to stopTime every outputInterval: never one
+// after the stop time. `given` names where the two values came from, for
+// the message when there would be too many. Throws HostError.
+RunSettings sampling(double stopTime, double outputInterval, const std::string &given);
+
+// The most cycles a run may pass: cycle indices up to here are whole
+// numbers that a double holds exactly, with room to count one on.
+inline constexpr double kMaxCycles = 4503599627370496.0;  // 2^52
+
+// A sum of doubles and products kept to about twice double precision, so
+// that the start of a stage many cycles on is placed correctly.
+struct ExactTime {
+    double hi = 0.0;
+    double lo = 0.0;
+};
+
+// Where each stage begins: stage j of the k-th cycle after an anchor (a
+// stage and the time it began) begins at anchor + k * cycle + (the durations
+// of the stages before it in the cycle), each start computed afresh from k
+// and the running sums within one cycle, never by adding durations sample
+// after sample; stages of duration 0 are never in force.
+class StageClock {
+public:
+    // Throws HostError when the durations add up to 0, to infinity or to NaN.
+    void reset(const std::vector<double> &durations, int anchorStage, ExactTime anchorTime);
+    // Moves to the stage in force at `time`, which never decreases.
+    void advanceTo(double time);
+    int stage() const { return order_[position_]; }
+    ExactTime start() const { return start_; }
+
+private:
+    std::vector<int> order_;       // stage numbers from the anchor stage on
+    std::vector<ExactTime> sums_;  // sums_[j]: durations of order_[0 .. j-1]; sums_.back(): the cycle
+    ExactTime anchor_;
+    double cycle_ = 0.0;           // the cycle index k
+    std::size_t position_ = 0;     // j
+    ExactTime start_;              // where stage j of cycle k begins
+    ExactTime next_;               // where the stage after it begins
+
+    ExactTime startOf(double cycle, std::size_t position) const;
+    void settle();
+};
 
 class Simulator {
 public:
     // twin: SU55IF_IINTTIM and SU55IF_IACTYP instead of SU55IF_INTTIM and
-    // SU55IF_ACTYP. callLog: where --log-calls writes, or null.
-    Simulator(const Library &library, const Cycle &cycle, bool twin, std::FILE *callLog);
+    // SU55IF_ACTYP. callLog: where --log-calls writes, or null. Throws
+    // HostError for an input or event that the cycle cannot take.
+    Simulator(const Library &library, const Cycle &cycle, const RunInputs &inputs, bool twin, std::FILE *callLog);
 
     // SU55IF_DEFST at time 0. False when the library stopped the run
-    // (status 4); its diagnostic is then on standard output.
+    // (status 4); its records are then in the library's record buffer.
     bool define();
     const Schedule &schedule() const { return schedule_; }
 
@@ -51,32 +141,80 @@ public:
     // library check the interaction table. False on status 4.
     bool checkInteractions();
 
-    // Two cycles, sampled at 1/20 of the shortest stage of positive duration.
-    RunSettings defaultSettings() const;
+    // Two cycles, sampled at 1/20 of the shortest stage of positive
+    // duration; none when that cannot be made (a cycle of 0 or infinite
+    // duration); the caller says why.
+    std::optional<double> defaultStopTime() const;
+    std::optional<double> defaultOutputInterval() const;
 
-    // Steps time from 0 to stopTime. Returns false, with rows cut short, when
-    // the library stopped the run.
-    bool run(const RunSettings &settings, std::vector<TimelineRow> &rows);
+    // Steps time from 0 to settings.lastStep * outputInterval. Returns false
+    // when the library stopped the run.
+    bool run(const RunSettings &settings, SampleSink &sink);
 
+    // In column order: stageDuration (SU55IF_DEFST, with any input or
+    // event), durationsChanged (SU55IF_CHKST, with a `check` column),
+    // updateResult (SU55IF_UPSTGTIM, with events), recordedDuration
+    // (SU55IF_REPTIM, with a `signal` column), switchSignal
+    // (SU55IF_PFNRSWTCH, with a value, limit or enable column).
+    const std::vector<ExtraOutput> &extraOutputs() const { return extras_; }
+    int flagCount() const { return twin_ ? 3 : 4; }
     bool twin() const { return twin_; }
     const char *timingName() const { return twin_ ? "SU55IF_IINTTIM" : "SU55IF_INTTIM"; }
     const char *decodingName() const { return twin_ ? "SU55IF_IACTYP" : "SU55IF_ACTYP"; }
 
 private:
+    struct Event {
+        double time;
+        double stage;
+        double duration;
+    };
+    struct InputColumns {
+        int hold = -1, check = -1, signal = -1, value = -1, limit = -1, enable = -1;
+        std::vector<int> durations;  // per stage: column index or -1
+    };
+
     const Cycle &cycle_;
     bool twin_;
-    Instance defineStages_;
-    Instance timing_;
-    Instance decoding_;
-    Schedule schedule_;
-    // The stage in force and the time at which it began, as the model that
-    // calls SU55IF_DEFST keeps them.
-    int stage_ = 1;
-    double stageStart_ = 0.0;
+    const std::optional<TimedTable> &inputs_;
+    InputColumns columns_;
+    std::vector<Event> events_;
+    std::vector<ExtraOutput> extras_;
 
-    bool callDefineStages(double time);
-    bool advanceToStageInForce(double time);
+    Block defineStages_;
+    Block timing_;
+    Block decoding_;
+    std::optional<Block> checkStages_;
+    std::optional<Block> updateDuration_;
+    std::optional<Block> recordStep_;
+    std::optional<Block> switchSignal_;
+    Schedule schedule_;
+    // The cells used at every sample, looked up once.
+    struct Cells {
+        double *time, *stage, *reference;        // SU55IF_DEFST inputs
+        const double *durations, *elapsed, *stageDuration;
+        double *timingStage, *timingTime;        // interaction timing inputs
+        const double *delayForCode2, *delayForCode1, *actionCode;
+        double *code;                            // decoding input
+        std::array<const double *, 4> flags;     // decoding outputs
+    } cells_{};
+
+    // The durations in force: the cycle's, then as input rows and events set
+    // them; SU55IF_DEFST takes them as its second vector unless the change
+    // check carries them (a `check` column), when that vector is the table as
+    // the last calls left it.
+    std::vector<double> inForce_;
+    std::vector<double> table_;
+    std::vector<double> scheduled_;  // the durations the stage clock follows
+    std::size_t nextRow_ = 0;
+    std::size_t nextEvent_ = 0;
+    StageClock clock_;
+
+    bool callDefineStages(double time, int stage, double reference);
+    bool stageInForce(double time, SampleSink &sink);
     bool callTiming(int stage, double time);
+    void takeInputRow(std::size_t row);
+    bool applyEvents(double time, TimelineRow &row);
+    bool step(double time, TimelineRow &row, SampleSink &sink);
 };
 
-}  // namespace host
+}  // namespace su55if::host

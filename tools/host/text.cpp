@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-namespace host {
+namespace su55if::host {
 
 namespace {
 
@@ -85,4 +85,4 @@ std::string printable(std::string_view text, std::size_t limit) { return escape(
 
 std::string quoted(std::string_view text, std::size_t limit) { return "\"" + escape(text, limit, true) + "\""; }
 
-}  // namespace host
+}  // namespace su55if::host

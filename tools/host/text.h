@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace host {
+namespace su55if::host {
 
 // The text as a terminal may show it: control characters and bytes that are
 // not UTF-8 escaped (\n, \t, \0, \xNN; C1 controls as the \xNN of their
@@ -16,4 +16,4 @@ std::string printable(std::string_view text, std::size_t limit = std::string_vie
 // escaped too, and at most 40 characters of it.
 std::string quoted(std::string_view text, std::size_t limit = 40);
 
-}  // namespace host
+}  // namespace su55if::host

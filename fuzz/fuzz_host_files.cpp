@@ -1,0 +1,145 @@
+// The host's file readers under any bytes: a cycle file, an input file, or a
+// number and a value quoted for a message. The first byte picks which; the
+// rest is the file. Every input must be read into something that holds what
+// the readers promise, or refused with one HostError whose message names the
+// file, is short, and is printable (valid UTF-8, no control characters).
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "cycle_file.h"
+#include "host_error.h"
+#include "input_file.h"
+#include "text.h"
+
+namespace su55if_fuzz {
+namespace {
+
+const std::string kName = "fuzz-input.csv";
+const std::array<std::string, 4> kKnownColumns{"hold", "signal", "value", "limit"};
+constexpr std::size_t kMaxMessageBytes = 1024;
+
+[[noreturn]] void failCheck(const char *what, std::string_view detail = {}) {
+    std::fprintf(stderr, "check failed: %s %.*s\n", what, static_cast<int>(detail.size()), detail.data());
+    std::abort();
+}
+
+void require(bool condition, const char *what, std::string_view detail = {}) {
+    if (!condition) {
+        failCheck(what, detail);
+    }
+}
+
+// Valid UTF-8 without C0, DEL or C1 control characters.
+bool printable(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            return false;
+        }
+        std::size_t length = c < 0x80 ? 1 : c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
+        if (length == 0 || i + length > text.size()) {
+            return false;
+        }
+        const auto next = static_cast<unsigned char>(text[i + (length > 1 ? 1 : 0)]);
+        if ((c == 0xC2 && next < 0xA0) || (c == 0xE0 && next < 0xA0) || (c == 0xED && next > 0x9F) ||
+            (c == 0xF0 && next < 0x90) || (c == 0xF4 && next > 0x8F)) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto b = static_cast<unsigned char>(text[i + k]);
+            if (b < 0x80 || b > 0xBF) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+void checkMessage(const su55if::host::HostError &error) {
+    const std::string_view message = error.what();
+    require(error.exitCode() == su55if::host::kExitError, "exit code 2 for a file fault");
+    require(message.starts_with(kName + ":"), "the message names the file", message);
+    require(message.size() <= kMaxMessageBytes, "a short message", message.substr(0, 200));
+    require(printable(message), "a printable message", message);
+}
+
+void checkCycle(std::string_view text) {
+    const su55if::host::Cycle cycle = su55if::host::parseCycle(text, kName);
+    const auto count = static_cast<std::size_t>(cycle.stageCount());
+    require(count >= 1 && count <= su55if::host::kMaxCycleStages, "1 to 100 stages");
+    require(cycle.partners.size() == count && cycle.stageNames.size() == count, "one entry per stage");
+    for (std::size_t k = 0; k < count; ++k) {
+        require(std::isfinite(cycle.durations[k]) && cycle.durations[k] >= 0.0, "a finite duration, 0 or more");
+        require(std::isfinite(cycle.partners[k]) && cycle.partners[k] == std::trunc(cycle.partners[k]),
+                "a whole partner");
+    }
+}
+
+void checkTimedTable(std::string_view text) {
+    const su55if::host::TimedTable table = su55if::host::parseTimedTable(text, kName, kKnownColumns);
+    require(table.rows.size() == table.times.size() && table.lines.size() == table.times.size(),
+            "one time and one line per row");
+    for (const std::string &column : table.columns) {
+        require(std::count(table.columns.begin(), table.columns.end(), column) == 1, "each column once", column);
+        require(std::find(kKnownColumns.begin(), kKnownColumns.end(), column) != kKnownColumns.end(),
+                "a known column", column);
+    }
+    for (std::size_t i = 0; i < table.times.size(); ++i) {
+        require(std::isfinite(table.times[i]), "a finite time");
+        require(i == 0 || (table.times[i] >= table.times[i - 1] && table.lines[i] > table.lines[i - 1]),
+                "times that do not decrease, on later lines");
+        require(table.rows[i].size() == table.columns.size(), "one value per column");
+        for (const double value : table.rows[i]) {
+            require(std::isfinite(value), "a finite value");
+        }
+    }
+}
+
+void checkNumberAndQuote(std::string_view text) {
+    const su55if::host::ParsedNumber number = su55if::host::parseNumber(text);
+    require(number.fault != su55if::host::NumberFault::none || std::isfinite(number.value), "a finite number");
+    const std::string quoted = su55if::host::quoted(text);
+    require(printable(quoted) && quoted.size() <= 200, "a short printable quote", quoted);
+    require(printable(su55if::host::printable(text)), "printable escaped text");
+    try {
+        su55if::host::readNumber("--option", text);
+        require(number.fault == su55if::host::NumberFault::none, "readNumber refuses what parseNumber refuses");
+    } catch (const su55if::host::HostError &error) {
+        require(number.fault != su55if::host::NumberFault::none, "readNumber takes what parseNumber takes");
+        require(printable(error.what()), "a printable message", error.what());
+    }
+}
+
+}  // namespace
+}  // namespace su55if_fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    using namespace su55if_fuzz;
+    if (size == 0) {
+        return 0;
+    }
+    const std::string_view text(reinterpret_cast<const char *>(data + 1), size - 1);
+    try {
+        switch (data[0] % 3) {
+        case 0:
+            checkCycle(text);
+            break;
+        case 1:
+            checkTimedTable(text);
+            break;
+        default:
+            checkNumberAndQuote(text);
+            break;
+        }
+    } catch (const su55if::host::HostError &error) {
+        checkMessage(error);
+    }
+    return 0;
+}

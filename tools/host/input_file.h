@@ -1,0 +1,50 @@
+// Input and event files: timed tables.
+//
+//   # the hold switch on from 40 to 60
+//   time,hold
+//   0,0
+//   40,1
+//   60,0
+//
+// CSV read by the same reader as cycle files. The first column is `time`
+// (non-decreasing); the other columns are named, each once, from the names
+// the caller knows (case ignored); a value holds from its row's time until
+// the next row. An empty cell holds the value of the row above (refused in
+// the first row). Which columns exist and what they mean is the caller's.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "csv_reader.h"
+
+namespace su55if::host {
+
+// What an input or event file may hold: 16 KiB per line, 1,000,000 lines.
+inline constexpr ReadLimits kTimedTableLimits{"input file", 16 * 1024, 1'000'000};
+
+// A timed table: CSV, first column `time` (non-decreasing), other columns
+// named, values held until the next row.
+struct TimedTable {
+    std::string name;                       // the file as the user named it, for messages
+    std::vector<std::string> columns;       // lower-cased header names after `time`, in file order
+    std::vector<double> times;              // one per row
+    std::vector<std::vector<double>> rows;  // rows[i][j]: columns[j] from times[i] on
+    std::vector<std::uint64_t> lines;       // the file's line of each row, for messages
+
+    // The index of `column` in columns, or columns.size() when absent.
+    std::size_t columnIndex(std::string_view column) const;
+};
+
+// Reads a timed table; knownColumns are the names allowed after `time`, in
+// lower case. Throws HostError (exit 2) naming file, line and column of the
+// first fault; unknown columns are refused with the list of known ones.
+TimedTable readTimedTable(const std::string &path, std::span<const std::string> knownColumns);
+
+// The same for text in memory; `name` stands for it in messages.
+TimedTable parseTimedTable(std::string_view text, const std::string &name,
+                           std::span<const std::string> knownColumns);
+
+}  // namespace su55if::host
