@@ -1,18 +1,25 @@
 """Cycle files and cycle runs, as su55if-host reads and runs them.
 
-A cycle file is CSV with the header stage,duration,partner (in any order)
-and one row per stage; blank lines and lines starting with '#' are skipped.
-Messages name the file, line and column of the first fault, as the host's do.
+A cycle file is CSV: a header naming the columns stage and duration, and
+if wanted partner and name (in any order and any case), then one row per
+stage; blank lines and lines starting with '#' are skipped, a field in
+double quotes may hold commas. Reading is bounded (MAX_LINES lines of
+MAX_LINE_BYTES each). Messages name the file, line and column of the first
+fault, as the host's do. A run steps time as `su55if-host run` does: the
+stage in force and its start from the cycle index and the running sums
+within one cycle, never a sample after the stop time.
 """
 
 from __future__ import annotations
 
 import io
 import math
+import numbers
 import os
 import re
 from collections import namedtuple
 from dataclasses import dataclass
+from fractions import Fraction
 from typing import Optional
 
 from ._library import Library, load
@@ -26,7 +33,8 @@ MAX_STAGES = 100  # what the library's stage table holds
 MAX_LINE_BYTES = 4 * 1024  # what a cycle file may hold: 100 stages and plenty of comments
 MAX_LINES = 10_000
 MAX_SAMPLES = 2.0e6  # samples a run may take; a run holds its whole timeline
-_COLUMNS = ("stage", "duration", "partner")
+_COLUMNS = ("stage", "duration", "partner", "name")
+_LOWER = str.maketrans("ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz")
 
 # A decimal number as C++'s from_chars reads one (digits, a point, an
 # exponent; inf and nan), with one leading '+' or '-'.
@@ -109,29 +117,34 @@ def readable(value: float) -> str:
     return text[:-2] if text.endswith(".0") else text
 
 
-def _number(raw: bytes) -> Optional[float]:
+OUT_OF_RANGE = object()  # a number whose magnitude no double holds
+
+
+def _number(raw: bytes):
     """The value of a number field; None when it is not a number, and
-    infinity for one out of range (a non-zero value that underflows to 0 too,
-    as the host reads it)."""
+    OUT_OF_RANGE when it overflows or a value other than 0 underflows to 0."""
     if not _NUMBER.fullmatch(raw):
         return None
     text = raw.decode("ascii")
-    if text.lstrip("+-")[:3].lower() == "nan":
+    body = text.lstrip("+-")[:3].lower()
+    if body == "nan":
         return math.nan
     value = float(text)
-    if value == 0.0 and re.search("[1-9]", re.split("[eE]", text)[0]):
-        return math.inf
+    if body != "inf" and (math.isinf(value) or value == 0.0 and re.search("[1-9]", re.split("[eE]", text)[0])):
+        return OUT_OF_RANGE
     return value
 
 
 @dataclass(frozen=True)
 class Cycle:
-    """A cycle: stage k has durations[k-1] and the interaction-table entry
-    partners[k-1] (signed stage number of its partner, 0 for none)."""
+    """A cycle: stage k has durations[k-1], the interaction-table entry
+    partners[k-1] (signed stage number of its partner, 0 for none) and the
+    name names[k-1] ("" when the file names none)."""
 
     name: str
     durations: tuple
     partners: tuple
+    names: tuple = ()  # stage k's name in element k - 1, "" when not named
 
     @property
     def stage_count(self) -> int:
@@ -154,10 +167,14 @@ class Cycle:
 
 
 class _Parser:
+    """Reads a cycle file as su55if-host does: bounded lines, comma-separated
+    fields (a field in double quotes may hold commas, "" standing for one
+    quote), blank lines and '#' comments skipped, and the host's messages."""
+
     def __init__(self, name: str):
         self.name = name
-        self.columns = []
-        self.header_line = 0
+        self.line = 0
+        self.line_length = 0
 
     def fail(self, line: int, column: int, message: str):
         name = _printable(self.name)
@@ -168,7 +185,6 @@ class _Parser:
         """The lines of a binary stream without their ends, at most
         MAX_LINES of at most MAX_LINE_BYTES each: reading stops at the first
         line past a cap, so memory stays within a line whatever the file."""
-        line = 0
         while True:
             try:
                 content = stream.readline(MAX_LINE_BYTES + 2)
@@ -176,10 +192,10 @@ class _Parser:
                 raise CycleFileError(f"{_printable(self.name)}: cannot read the cycle file: {error.strerror}") from None
             if not content:
                 return
-            line += 1
-            if line > MAX_LINES:
+            self.line += 1
+            if self.line > MAX_LINES:
                 self.fail(
-                    line, 0, f"more than {MAX_LINES} lines: a cycle file holds at most {MAX_LINES}; stopped reading"
+                    self.line, 0, f"more than {MAX_LINES} lines: a cycle file holds at most {MAX_LINES}; stopped reading"
                 )
             if content.endswith(b"\n"):
                 content = content[:-1]
@@ -187,114 +203,157 @@ class _Parser:
                 content = content[:-1]
             if len(content) > MAX_LINE_BYTES:
                 self.fail(
-                    line,
+                    self.line,
                     0,
                     f"the line is longer than {MAX_LINE_BYTES} bytes, the most a cycle file line may hold; "
                     "stopped reading",
                 )
-            if line == 1 and content.startswith(b"\xef\xbb\xbf"):
+            if self.line == 1 and content.startswith(b"\xef\xbb\xbf"):
                 content = content[3:]  # a byte-order mark some editors write
-            yield line, content
+            yield content
 
-    def parse(self, stream) -> Cycle:
-        durations, partners = [], []
-        have_header = False
-        line = 0
-        for line, content in self.lines(stream):
-            stripped = content.lstrip(b" \t")
+    def records(self, stream):
+        """The fields of every line that is not blank or a comment, each as
+        (text, 1-based column where it begins)."""
+        for line in self.lines(stream):
+            stripped = line.lstrip(b" \t")
             if not stripped or stripped.startswith(b"#"):
                 continue
-            if not have_header:
-                self.read_header(content, line)
-                have_header = True
+            self.line_length = len(line)
+            yield self.fields(line)
+
+    def fields(self, line: bytes) -> list:
+        fields, position = [], 0
+        while True:
+            while position < len(line) and line[position] in b" \t":
+                position += 1
+            column = position + 1
+            if line[position : position + 1] == b'"':
+                text, i = bytearray(), position + 1
+                while True:
+                    if i >= len(line):
+                        self.fail(self.line, column, "the quote that begins here is not closed on this line")
+                    if line[i] == 0x22:
+                        if line[i + 1 : i + 2] == b'"':
+                            text += b'"'
+                            i += 2
+                            continue
+                        i += 1
+                        break
+                    text.append(line[i])
+                    i += 1
+                while i < len(line) and line[i] in b" \t":
+                    i += 1
+                if i < len(line) and line[i] != 0x2C:
+                    self.fail(self.line, i + 1, "a comma must follow the closing quote")
+                fields.append((bytes(text), column))
+                position = i
             else:
-                self.read_stage(content, line, durations, partners)
-        if not have_header:
-            self.fail(1, 0, "the file is empty: the first line must be the header stage,duration,partner")
-        if not durations:
-            self.fail(line, 0, "no stages: the header must be followed by one row per stage")
-        return Cycle(self.name, tuple(durations), tuple(partners))
+                end = line.find(b",", position)
+                end = len(line) if end < 0 else end
+                fields.append((line[position:end].rstrip(b" \t"), column))
+                position = end
+            if position >= len(line):
+                return fields
+            position += 1
 
-    @staticmethod
-    def fields(content: bytes) -> list:
-        """Comma-separated fields without the blanks around them, each with
-        the 1-based column of its first character."""
-        fields, start = [], 0
-        for part in content.split(b","):
-            text = part.lstrip(b" \t")
-            fields.append((text.rstrip(b" \t"), start + len(part) - len(text) + 1))
-            start += len(part) + 1
-        return fields
-
-    def read_header(self, content: bytes, line: int) -> None:
-        self.header_line = line
-        for text, column in self.fields(content):
+    def header(self, fields: list) -> list:
+        known = ", ".join(_COLUMNS[:-1]) + " and " + _COLUMNS[-1]
+        columns = []
+        for text, column in fields:
             if not text:
-                self.fail(line, column, "empty column name in the header (expected stage,duration,partner)")
-            name = text.decode("latin-1")
+                self.fail(self.line, column, f"empty column name in the header (the columns are {known})")
+            name = text.decode("latin-1").translate(_LOWER)
             if name not in _COLUMNS:
-                self.fail(line, column, f"unknown column {_quoted(text)} (the columns are stage, duration and partner)")
-            if name in self.columns:
-                self.fail(line, column, f"column {_quoted(text)} appears twice")
-            self.columns.append(name)
-        for name in _COLUMNS:
-            if name not in self.columns:
+                hint = ""
+                if b";" in text:
+                    hint = "; the file looks semicolon-separated, but columns are separated by commas"
+                elif b"\t" in text:
+                    hint = "; the file looks tab-separated, but columns are separated by commas"
+                self.fail(self.line, column, f"unknown column {_quoted(text)} (the columns are {known}){hint}")
+            if name in columns:
+                self.fail(self.line, column, f"column {_quoted(text)} appears twice")
+            columns.append(name)
+        for required in ("stage", "duration"):
+            if required not in columns:
                 self.fail(
-                    line, len(content) + 1, f'missing column "{name}" (the header must be stage,duration,partner)'
+                    self.line,
+                    self.line_length + 1,
+                    f'missing column "{required}" (the header needs stage and duration; partner and name may follow)',
                 )
+        return columns
 
-    def read_stage(self, content: bytes, line: int, durations: list, partners: list) -> None:
-        fields = self.fields(content)
-        expected_count = len(self.columns)
-        if len(fields) > expected_count:
-            self.fail(
-                line,
-                fields[expected_count][1],
-                f"too many values: expected {expected_count}, as the header on line {self.header_line} names",
-            )
-        if len(fields) < expected_count:
-            self.fail(
-                line,
-                len(content) + 1,
-                f"too few values: expected {expected_count}, as the header on line {self.header_line} names",
-            )
-        field = {name: fields[self.columns.index(name)] for name in _COLUMNS}
+    def parse(self, stream) -> Cycle:
+        records = self.records(stream)
+        header = next(records, None)
+        if header is None:
+            self.fail(1, 0, "the file is empty: the first line must be the header stage,duration (then, if wanted, "
+                      "partner and name)")
+        header_line = self.line
+        columns = self.header(header)
+        durations, partners, names = [], [], []
+        for fields in records:
+            if len(fields) > len(columns):
+                self.fail(
+                    self.line,
+                    fields[len(columns)][1],
+                    f"too many values: expected {len(columns)}, as the header on line {header_line} names",
+                )
+            if len(fields) < len(columns):
+                self.fail(
+                    self.line,
+                    self.line_length + 1,
+                    f"too few values: expected {len(columns)}, as the header on line {header_line} names",
+                )
+            field = dict(zip(columns, fields))
+            stage = self.whole_number(field["stage"], "stage", "")
+            expected = len(durations) + 1
+            if stage != expected:
+                self.fail(
+                    self.line,
+                    field["stage"][1],
+                    f"stage {_quoted(field['stage'][0])} is out of order: expected stage {expected} "
+                    "(stages are numbered 1, 2, 3, ... in order)",
+                )
+            if expected > MAX_STAGES:
+                self.fail(
+                    self.line, field["stage"][1], f"more than {MAX_STAGES} stages: the library holds at most {MAX_STAGES}"
+                )
+            duration = self.number(field["duration"], "duration")
+            if duration < 0.0:
+                self.fail(self.line, field["duration"][1], f"duration {_quoted(field['duration'][0])} is negative")
+            partner = 0.0
+            if "partner" in field:
+                partner = self.whole_number(field["partner"], "partner", " (a stage number, signed, or 0)")
+            durations.append(duration)
+            partners.append(partner)
+            names.append(field["name"][0].decode("utf-8", "replace") if "name" in field else "")
+        if not durations:
+            self.fail(header_line, 0, "no stages: the header must be followed by one row per stage")
+        return Cycle(self.name, tuple(durations), tuple(partners), tuple(names))
 
-        stage = self.number(field["stage"], "stage", line)
-        expected = len(durations) + 1
-        text, column = field["stage"]
-        if stage != math.trunc(stage):
-            self.fail(line, column, f"stage {_quoted(text)} is not a whole number")
-        if stage != expected:
-            self.fail(
-                line,
-                column,
-                f"stage {_printable(text, 40)} is out of order: expected stage {expected} "
-                "(stages are numbered 1, 2, 3, ... in order)",
-            )
-        if expected > MAX_STAGES:
-            self.fail(line, column, f"more than {MAX_STAGES} stages: the library holds at most {MAX_STAGES}")
+    def whole_number(self, field: tuple, what: str, meaning: str) -> float:
+        value = self.number(field, what)
+        if value != math.trunc(value):
+            self.fail(self.line, field[1], f"{what} {_quoted(field[0])} is not a whole number{meaning}")
+        return value
 
-        duration = self.number(field["duration"], "duration", line)
-        if duration < 0.0:
-            self.fail(line, field["duration"][1], f"duration {_printable(field['duration'][0], 40)} is negative")
-
-        partner = self.number(field["partner"], "partner", line)
-        if partner != math.trunc(partner):
-            text, column = field["partner"]
-            self.fail(line, column, f"partner {_quoted(text)} is not a whole number (a stage number, signed, or 0)")
-        durations.append(duration)
-        partners.append(partner)
-
-    def number(self, field: tuple, column_name: str, line: int) -> float:
+    def number(self, field: tuple, what: str) -> float:
         text, column = field
         if not text:
-            self.fail(line, column, f"missing value for {column_name}")
+            self.fail(self.line, column, f"missing value for {what}")
         value = _number(text)
         if value is None:
-            self.fail(line, column, f"{column_name} {_quoted(text)} is not a number")
+            self.fail(self.line, column, f"{what} {_quoted(text)} is not a number")
+        if value is OUT_OF_RANGE:
+            self.fail(
+                self.line,
+                column,
+                f"{what} {_quoted(text)} is out of range: a number other than 0 must lie between 4.9e-324 and "
+                "1.8e308 in magnitude",
+            )
         if not math.isfinite(value):
-            self.fail(line, column, f"{column_name} {_quoted(text)} is not a finite number")
+            self.fail(self.line, column, f"{what} {_quoted(text)} is not a finite number")
         return value
 
 
@@ -317,6 +376,125 @@ def read_cycle(path) -> Cycle:
         return _Parser(name).parse(file)
 
 
+# A sum of doubles and products kept to about twice double precision as
+# (high, low), so that the start of a stage many cycles on is placed as
+# su55if-host places it.
+
+
+def _two_sum(a: float, b: float) -> tuple:
+    total = a + b
+    b_part = total - a
+    return total, (a - (total - b_part)) + (b - b_part)
+
+
+def _normalized(high: float, low: float) -> tuple:
+    total = high + low
+    return total, low - (total - high)
+
+
+def _add(x: tuple, y: tuple) -> tuple:
+    high, low = _two_sum(x[0], y[0])
+    return _normalized(high, low + x[1] + y[1])
+
+
+def _times(k: float, c: tuple) -> tuple:
+    product = k * c[0]
+    # The rounding error of the product, exactly (what a fused multiply-add gives).
+    error = -product if math.isinf(product) else float(Fraction(k) * Fraction(c[0]) - Fraction(product))
+    return _normalized(product, error + k * c[1])
+
+
+def _not_after(x: tuple, t: float) -> bool:
+    high, low = _two_sum(x[0], -t)
+    return high + (low + x[1]) <= 0.0
+
+
+class _StageClock:
+    """Where each stage begins: stage j of the k-th cycle after an anchor (a
+    stage and the time it began) begins at anchor + k * cycle + the
+    durations before it in the cycle, each start computed afresh from k and
+    the running sums, never by adding durations sample after sample."""
+
+    def reset(self, durations, anchor_stage: int, anchor_time: tuple) -> None:
+        count = len(durations)
+        self.order, self.sums = [], [(0.0, 0.0)]
+        for j in range(count):
+            stage = (anchor_stage - 1 + j) % count + 1
+            self.order.append(stage)
+            self.sums.append(_add(self.sums[-1], (durations[stage - 1], 0.0)))
+        cycle = 0.0  # as the library adds them, to tell an overflow from a NaN
+        for duration in durations:
+            cycle += duration
+        if math.isinf(cycle):
+            raise ValueError(
+                "the stage durations add up to more than the largest number: the cycle duration overflows to infinity"
+            )
+        if not cycle > 0.0 or not self.sums[-1][0] > 0.0:
+            raise ValueError(f"the stage durations add up to {readable(cycle)}: a cycle must last longer than 0")
+        self.anchor = anchor_time
+        self.cycle = 0.0
+        self.position = 0
+        self.settle()
+
+    @property
+    def stage(self) -> int:
+        return self.order[self.position]
+
+    def start_of(self, cycle: float, position: int) -> tuple:
+        return _add(_add(self.anchor, _times(cycle, self.sums[-1])), self.sums[position])
+
+    def settle(self) -> None:
+        self.start = self.start_of(self.cycle, self.position)
+        if self.position + 1 < len(self.order):
+            self.next = self.start_of(self.cycle, self.position + 1)
+        else:
+            self.next = self.start_of(self.cycle + 1.0, 0)
+
+    def advance_to(self, time: float) -> None:
+        """Moves to the stage in force at `time`, which never decreases."""
+        if not _not_after(self.next, time):
+            return
+        if _not_after(self.start_of(self.cycle + 1.0, 0), time):
+            # Whole cycles first: the division gives the cycle index up to
+            # rounding; the exact starts settle it.
+            estimate = (time - self.anchor[0]) / self.sums[-1][0]
+            cycle = max(self.cycle + 1.0, float(math.floor(estimate)) if math.isfinite(estimate) else estimate)
+            if not cycle < MAX_CYCLES:
+                raise ValueError(
+                    f"cannot place time {readable(time)}: it lies more than {readable(MAX_CYCLES)} cycles after the "
+                    "start, where stage starts can no longer be told apart"
+                )
+            while cycle > self.cycle + 1.0 and not _not_after(self.start_of(cycle, 0), time):
+                cycle -= 1.0
+            while _not_after(self.start_of(cycle + 1.0, 0), time):
+                cycle += 1.0
+            self.cycle = cycle
+            self.position = 0
+        while self.position + 1 < len(self.order) and _not_after(self.start_of(self.cycle, self.position + 1), time):
+            self.position += 1
+        self.settle()
+
+
+MAX_LAST_STEP = 2**52  # beyond it, successive sample times would not be distinct
+MAX_CYCLES = 2.0**52  # beyond it, stage starts could no longer be told apart
+
+
+def _last_step(stop_time: float, output_interval: float, given: str) -> int:
+    """The last sample step: never a sample after the stop time."""
+    ratio = stop_time / output_interval
+    if not ratio < float(MAX_LAST_STEP):
+        raise ValueError(
+            f"{given} give more than {MAX_LAST_STEP + 1} samples, the most a run takes: raise the output interval "
+            "or lower the stop time"
+        )
+    last = math.floor(ratio)
+    while last > 0 and float(last) * output_interval > stop_time:
+        last -= 1
+    while last < MAX_LAST_STEP and float(last + 1) * output_interval <= stop_time:
+        last += 1
+    return last
+
+
 class _Run:
     """The calls of one run, as su55if-host makes them: SU55IF_DEFST for the
     stage in force, the timing for that stage, the decoding of its code."""
@@ -325,63 +503,90 @@ class _Run:
         self.cycle = cycle
         self.library = library
         self.twin = twin
-        self.stage = 1
-        self.stage_start = 0.0
+        self.clock = _StageClock()
 
-    def define(self, time: float):
+    def define(self, time: float, stage: int, reference: float):
         durations = self.cycle.durations
-        return self.library.define_stages(durations, durations, 0.0, time, float(self.stage), self.stage_start)
+        return self.library.define_stages(durations, durations, 0.0, time, float(stage), reference)
 
-    def advance_to_stage_in_force(self, time: float):
-        """SU55IF_DEFST reports, for the stage believed in force, its duration
-        and the time elapsed since it began; while the elapsed time reaches
-        the duration, the next stage has begun."""
-        count = self.cycle.stage_count
-        for _ in range(4 * count + 8):
-            schedule = self.define(time)
-            if schedule.elapsed < schedule.stage_duration:
-                return schedule
-            if schedule.elapsed >= schedule.cycle_duration:
-                # A step longer than the cycle: whole cycles bring the same stage back.
-                self.stage_start += math.floor(schedule.elapsed / schedule.cycle_duration) * schedule.cycle_duration
-                continue
-            self.stage_start += schedule.stage_duration
-            self.stage = self.stage % count + 1
-        raise RuntimeError(
-            f"cannot find the stage in force at time {readable(time)}: the stage durations that the library "
-            "reports do not add up to its cycle duration"
-        )
-
-    def timeline(self, stop_time, output_interval) -> "Timeline":
-        schedule = self.define(0.0)
-        cycle_duration = schedule.cycle_duration
+    def settings(self, schedule, stop_time, output_interval) -> tuple:
+        """The stop time and output interval: as given, else the host's
+        defaults; ValueError, as the host words it, when they cannot be used."""
+        name = _printable(self.cycle.name)
+        cycle = schedule.cycle_duration
+        if math.isinf(cycle):
+            raise ValueError(
+                f"{name}: the stage durations add up to more than the largest number, so the cycle duration "
+                "overflows to infinity"
+            )
+        if not cycle > 0.0:
+            raise ValueError(f"{name}: the cycle duration is {readable(cycle)}: a run needs a cycle longer than 0")
+        self.given = (stop_time is not None, output_interval is not None)
         if stop_time is None:
-            stop_time = 2.0 * cycle_duration
+            stop_time = 2.0 * cycle
+            if math.isinf(stop_time):
+                raise ValueError(f"{name}: two cycles, the default stop time, overflow to infinity: give stop_time")
         if output_interval is None:
             output_interval = min((d for d in schedule.durations if d > 0.0), default=0.0) / 20.0
-        if not (cycle_duration > 0.0) or not math.isfinite(cycle_duration):
-            raise ValueError(f"{self.cycle.name}: cannot run a cycle whose duration is {readable(cycle_duration)}")
+            if not 0.0 < output_interval < math.inf:
+                raise ValueError(
+                    f"{name}: the default output interval, 1/20 of the shortest stage, is not a usable number: "
+                    "give output_interval"
+                )
         stop_time, output_interval = float(stop_time), float(output_interval)
-        if not (output_interval > 0.0 and math.isfinite(output_interval) and stop_time > 0.0 and math.isfinite(stop_time)):
-            raise ValueError("the stop time and the output interval must be finite and greater than 0")
-        steps = math.floor(stop_time / output_interval + 1e-9)
-        if steps > MAX_SAMPLES:
+        if not stop_time / cycle < MAX_CYCLES:
             raise ValueError(
-                f"{steps + 1:.0f} time steps are too many (at most {MAX_SAMPLES:.0f}): raise --output-interval or "
-                "lower --stop-time"
+                f"{name}: the run would pass more than {readable(MAX_CYCLES)} cycles, where stage starts can no "
+                "longer be told apart: lower the stop time"
             )
+        return stop_time, output_interval
+
+    def timeline(self, stop_time, output_interval) -> "Timeline":
+        for name, value in (("stop_time", stop_time), ("output_interval", output_interval)):
+            if value is not None and not isinstance(value, numbers.Real):
+                raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+            if value is not None and not 0.0 < value < math.inf:
+                raise ValueError(f"{name} must be a finite number greater than 0, not {value!r}")
+        schedule = self.define(0.0, 1, 0.0)
+        stop_time, output_interval = self.settings(schedule, stop_time, output_interval)
+        given = (
+            (f"stop_time {readable(stop_time)}" if self.given[0] else f"the default stop time {readable(stop_time)} (two cycles)")
+            + " and "
+            + (
+                f"output_interval {readable(output_interval)}"
+                if self.given[1]
+                else f"the default output interval {readable(output_interval)} (1/20 of the shortest stage)"
+            )
+        )
+        last = _last_step(stop_time, output_interval, given)
+        scheduled = schedule.durations
+        try:
+            self.clock.reset(scheduled, 1, (0.0, 0.0))
+        except ValueError as error:
+            raise ValueError(f"{self.cycle.name}: cannot run the cycle: {error}") from None
 
         timing = self.library.interaction_timing_twin if self.twin else self.library.interaction_timing
         decode = self.library.decode_action_twin if self.twin else self.library.decode_action
-        self.stage, self.stage_start = 1, 0.0
-        rows = []
         partners = self.cycle.partners
-        for step in range(int(steps) + 1):
-            time = step * output_interval
-            elapsed = self.advance_to_stage_in_force(time).elapsed
-            delays = timing(partners, float(self.stage), time)
+        rows = []
+        for step in range(last + 1):
+            time = float(step) * output_interval
+            self.clock.advance_to(time)
+            stage, start = self.clock.stage, self.clock.start
+            defined = self.define(time, stage, start[0])
+            if defined.durations != scheduled:
+                # The durations changed: the stage in force keeps its start.
+                scheduled = defined.durations
+                try:
+                    self.clock.reset(scheduled, stage, start)
+                except ValueError as error:
+                    raise ValueError(f"{self.cycle.name}: at time {readable(time)}, {error}") from None
+                self.clock.advance_to(time)
+                if self.clock.stage != stage or self.clock.start[0] != start[0]:
+                    defined = self.define(time, self.clock.stage, self.clock.start[0])
+            delays = timing(partners, float(self.clock.stage), time)
             flags = decode(delays.action_code)
-            rows.append((time, self.stage, elapsed) + tuple(delays) + tuple(flags))
+            rows.append((time, self.clock.stage, defined.elapsed) + tuple(delays) + tuple(flags))
         return Timeline(self.cycle, self.library, self.twin, stop_time, output_interval, schedule, rows)
 
 
