@@ -53,7 +53,7 @@ class Procedure:
     method: str  # the Library method that calls it
     summary: str
     result: Optional[str]  # name of the result type when there are several outputs
-    reads_stage_table: bool  # the procedures that use the table are the ones that can stop a run
+    reads_stage_table: bool  # uses the stage table; every procedure that can stop a run does
     inputs: tuple
     outputs: tuple
     workspace: int  # reals the caller keeps between calls (0: none)
