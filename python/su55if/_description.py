@@ -5,7 +5,7 @@ manual's names and by Python keyword, and where each size comes from.
 Where the description is found, in order:
 
 1. ``procedures.json`` in this package: an installed package carries the
-   copy that ``setup.py`` took from ``include/`` when it was built;
+   copy that the build took from ``include/`` when it was built;
 2. ``include/su55if_procedures.json`` of the checkout, when the package is
    used straight from the source tree;
 3. ``share/su55if/procedures.json`` beside an installed library

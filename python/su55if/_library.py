@@ -77,7 +77,7 @@ def _installed_locations() -> list:
 
 def _build_tree_location() -> Path:
     """libsu55if.so in the default build of the checkout this package came from:
-    the one it sits in, or, for an installed package, the one setup.py recorded."""
+    the one it sits in, or, for an installed package, the one its build recorded."""
     checkout = _description.CHECKOUT
     origin = _description.PACKAGE_DIR / "origin.txt"
     if origin.is_file():

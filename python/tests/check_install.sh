@@ -15,7 +15,7 @@ cp "$checkout/CMakeLists.txt" "$work/checkout/"
 cp "$checkout/include/su55if_procedures.json" "$work/checkout/include/"
 
 "$python" -m venv --system-site-packages "$work/venv"
-"$work/venv/bin/python3" -m pip install --quiet --no-index --no-build-isolation "$work/checkout/python"
+"$work/venv/bin/python3" -m pip install --quiet --no-index "$work/checkout/python"
 
 cd "$work"
 got=$(SU55IF_LIBRARY=$library "$work/venv/bin/python3" -c \
