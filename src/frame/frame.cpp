@@ -16,7 +16,7 @@ void writeRecord(const char *format, ...) {
 void terminateSimulation(int *status) {
     std::puts("Simulation Terminated");
     std::fflush(stdout);
-    *status = 4;
+    *status = SU55IF_STATUS_FATAL;
 }
 
 }  // namespace su55if

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "su55if.h"
+
 namespace su55if {
 
 // What a NaN or out-of-range real reads as where an integer is wanted.
@@ -34,8 +36,10 @@ inline std::int32_t roundToInt(double x) { return truncateToInt(x >= 0.0 ? x + 0
 inline std::int32_t roundMagnitudeToInt(double x) { return truncateToInt(std::fabs(x) + 0.5); }
 
 // Call modes: 0 asks for outputs, 3 for zeroed derivatives, 4 for both.
-inline bool wantsOutputs(std::int32_t mode) { return mode == 0 || mode == 4; }
-inline bool wantsDerivatives(std::int32_t mode) { return mode == 3 || mode == 4; }
+inline bool wantsOutputs(std::int32_t mode) { return mode == SU55IF_MODE_OUTPUTS || mode == SU55IF_MODE_BOTH; }
+inline bool wantsDerivatives(std::int32_t mode) {
+    return mode == SU55IF_MODE_DERIVATIVES || mode == SU55IF_MODE_BOTH;
+}
 
 // The common tail of every call: zeroes the derivative block when the call
 // mode asks for it and both extents are positive. The extents are read only

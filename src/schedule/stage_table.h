@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+#include "su55if.h"
+
 namespace su55if {
 
-inline constexpr std::int32_t kMaxStages = 100;
+inline constexpr std::int32_t kMaxStages = SU55IF_MAX_STAGES;
 
 struct StageTable {
     std::int32_t stageCount;  // 0 or less: no stages

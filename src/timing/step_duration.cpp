@@ -37,7 +37,7 @@ void recordStepDuration(const double *signalValue, const double *timeValue, doub
         workspace[finishedFlag] = finished ? 1.0 : 0.0;
     }
     finishCall(tail);
-    *status = 1;
+    *status = SU55IF_STATUS_REPTIM;
 }
 
 }  // namespace su55if
