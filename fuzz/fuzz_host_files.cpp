@@ -84,8 +84,9 @@ void checkCycle(std::string_view text) {
 
 void checkTimedTable(std::string_view text) {
     const su55if::host::TimedTable table = su55if::host::parseTimedTable(text, kName, kKnownColumns);
-    require(table.rows.size() == table.times.size() && table.lines.size() == table.times.size(),
-            "one time and one line per row");
+    require(table.values.size() == table.times.size() * table.columns.size() &&
+                table.lines.size() == table.times.size(),
+            "one time, one line and one value per column in every row");
     for (const std::string &column : table.columns) {
         require(std::count(table.columns.begin(), table.columns.end(), column) == 1, "each column once", column);
         require(std::find(kKnownColumns.begin(), kKnownColumns.end(), column) != kKnownColumns.end(),
@@ -95,9 +96,8 @@ void checkTimedTable(std::string_view text) {
         require(std::isfinite(table.times[i]), "a finite time");
         require(i == 0 || (table.times[i] >= table.times[i - 1] && table.lines[i] > table.lines[i - 1]),
                 "times that do not decrease, on later lines");
-        require(table.rows[i].size() == table.columns.size(), "one value per column");
-        for (const double value : table.rows[i]) {
-            require(std::isfinite(value), "a finite value");
+        for (std::size_t j = 0; j < table.columns.size(); ++j) {
+            require(std::isfinite(table.value(i, j)), "a finite value");
         }
     }
 }

@@ -99,7 +99,7 @@ TEST(HostFileReaders, ValuesHoldAndEmptyCellsKeepTheRowAbove) {
         su55if::host::parseTimedTable("# switch\nTIME,Signal,hold\n0,1.5,0\n\n40,,1\n40,-2, \n", "i.csv", known);
     EXPECT_EQ(table.columns, (std::vector<std::string>{"signal", "hold"}));
     EXPECT_EQ(table.times, (std::vector<double>{0, 40, 40}));
-    EXPECT_EQ(table.rows, (std::vector<std::vector<double>>{{1.5, 0}, {1.5, 1}, {-2, 1}}));
+    EXPECT_EQ(table.values, (std::vector<double>{1.5, 0, 1.5, 1, -2, 1}));
     EXPECT_EQ(table.lines, (std::vector<std::uint64_t>{3, 5, 6}));
     EXPECT_EQ(table.columnIndex("hold"), 1U);
     EXPECT_EQ(table.columnIndex("value"), 2U);

@@ -40,22 +40,20 @@ TimedTable read(CsvReader &reader, std::span<const std::string> knownColumns) {
                         fmt::format("time {} is earlier than the row above's ({}): times must not decrease",
                                     quoted(fields[0].text), table.times.back()));
         }
-        std::vector<double> row(width - 1);
         for (std::size_t j = 1; j < width; ++j) {
             if (fields[j].text.empty()) {
-                if (table.rows.empty()) {
+                if (table.times.empty()) {
                     reader.fail(fields[j].column,
                                 fmt::format("missing value for {}: an empty cell holds the value of the row above, "
                                             "and this is the first row",
                                             table.columns[j - 1]));
                 }
-                row[j - 1] = table.rows.back()[j - 1];
+                table.values.push_back(table.value(table.rowCount() - 1, j - 1));
             } else {
-                row[j - 1] = reader.number(fields[j], table.columns[j - 1]);
+                table.values.push_back(reader.number(fields[j], table.columns[j - 1]));
             }
         }
         table.times.push_back(time);
-        table.rows.push_back(std::move(row));
         table.lines.push_back(reader.line());
     }
     return table;

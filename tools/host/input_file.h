@@ -31,8 +31,11 @@ struct TimedTable {
     std::string name;                       // the file as the user named it, for messages
     std::vector<std::string> columns;       // lower-cased header names after `time`, in file order
     std::vector<double> times;              // one per row
-    std::vector<std::vector<double>> rows;  // rows[i][j]: columns[j] from times[i] on
+    std::vector<double> values;             // row by row: columns[j] from times[i] on at i * columns.size() + j
     std::vector<std::uint64_t> lines;       // the file's line of each row, for messages
+
+    std::size_t rowCount() const { return times.size(); }
+    double value(std::size_t row, std::size_t column) const { return values[row * columns.size() + column]; }
 
     // The index of `column` in columns, or columns.size() when absent.
     std::size_t columnIndex(std::string_view column) const;

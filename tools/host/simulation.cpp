@@ -190,8 +190,8 @@ Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs
         for (int stage = 1; stage <= count; ++stage) {
             const int index = column(durationName(stage));
             columns_.durations.push_back(index);
-            for (std::size_t row = 0; index >= 0 && row < table.rows.size(); ++row) {
-                const double duration = table.rows[row][static_cast<std::size_t>(index)];
+            for (std::size_t row = 0; index >= 0 && row < table.rowCount(); ++row) {
+                const double duration = table.value(row, static_cast<std::size_t>(index));
                 if (!(duration >= 0.0) || !std::isfinite(duration)) {
                     failAt(table, row, fmt::format("{} {} is not a duration (a finite number, 0 or more)",
                                                    durationName(stage), duration));
@@ -206,9 +206,9 @@ Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs
         if (stageColumn == table.columns.size() || durationColumn == table.columns.size()) {
             throw HostError(fmt::format("{}: an events file needs the columns time, stage and duration", table.name));
         }
-        for (std::size_t row = 0; row < table.rows.size(); ++row) {
-            const double stage = table.rows[row][stageColumn];
-            const double duration = table.rows[row][durationColumn];
+        for (std::size_t row = 0; row < table.rowCount(); ++row) {
+            const double stage = table.value(row, stageColumn);
+            const double duration = table.value(row, durationColumn);
             if (!(stage >= 1.0 && stage <= count && stage == std::trunc(stage))) {
                 failAt(table, row, fmt::format("stage {} is not a stage of the cycle (1 to {})", stage, count));
             }
@@ -297,8 +297,7 @@ std::optional<double> Simulator::defaultOutputInterval() const {
 }
 
 void Simulator::takeInputRow(std::size_t row) {
-    const std::vector<double> &values = inputs_->rows[row];
-    const auto valueOf = [&](int column) { return values[static_cast<std::size_t>(column)]; };
+    const auto valueOf = [&](int column) { return inputs_->value(row, static_cast<std::size_t>(column)); };
     for (std::size_t k = 0; k < columns_.durations.size(); ++k) {
         if (columns_.durations[k] >= 0) {
             inForce_[k] = valueOf(columns_.durations[k]);
