@@ -9,6 +9,8 @@
 #include <limits>
 #include <optional>
 
+#include "text.h"
+
 namespace su55if::host {
 
 namespace {
@@ -62,21 +64,15 @@ std::string displayText(const std::string &raw) {
             ++i;
             continue;
         }
-        // A multi-byte sequence: its length from the lead byte, then every
-        // continuation byte, the shortest form and the code point's range.
-        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        char32_t code = length == 4 ? lead & 0x07u : length == 3 ? lead & 0x0Fu : lead & 0x1Fu;
-        bool valid = length != 0 && lead <= 0xF4 && i + length <= raw.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            valid = (byte(i + k) & 0xC0u) == 0x80u;
-            code = (code << 6) | (byte(i + k) & 0x3Fu);
-        }
-        constexpr std::array<char32_t, 5> kShortest{0, 0, 0x80, 0x800, 0x10000};
-        valid = valid && code >= kShortest[length] && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
-        if (!valid) {
+        const std::size_t length = utf8Length(std::string_view(raw).substr(i));
+        const std::string_view sequence = std::string_view(raw).substr(i, length);
+        // U+0080 to U+009F (controls) and the non-characters U+FFFE, U+FFFF.
+        const bool shownAsBytes = (length == 2 && lead == 0xC2 && byte(i + 1) < 0xA0) ||
+                                  sequence == "\xEF\xBF\xBE" || sequence == "\xEF\xBF\xBF";
+        if (length == 0) {
             showBytes(i, 1);
             ++i;
-        } else if (code < 0xA0 || code == 0xFFFE || code == 0xFFFF) {
+        } else if (shownAsBytes) {
             showBytes(i, length);
             i += length;
         } else {

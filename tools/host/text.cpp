@@ -4,11 +4,6 @@
 
 namespace su55if::host {
 
-namespace {
-
-// The length of the valid UTF-8 sequence at the start of `text`, or 0 when it
-// is not one (a stray byte, a cut sequence, an overlong form, a surrogate or
-// a value above U+10FFFF).
 std::size_t utf8Length(std::string_view text) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
@@ -41,6 +36,8 @@ std::size_t utf8Length(std::string_view text) {
     }
     return length;
 }
+
+namespace {
 
 std::string escape(std::string_view text, std::size_t limit, bool inQuotes) {
     std::string shown;

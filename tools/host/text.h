@@ -16,4 +16,9 @@ std::string printable(std::string_view text, std::size_t limit = std::string_vie
 // escaped too, and at most 40 characters of it.
 std::string quoted(std::string_view text, std::size_t limit = 40);
 
+// The length of the valid UTF-8 sequence of two or more bytes at the start of
+// `text`, or 0 when it is not one (a stray byte, a cut sequence, an overlong
+// form, a surrogate or a value above U+10FFFF).
+std::size_t utf8Length(std::string_view text);
+
 }  // namespace su55if::host
