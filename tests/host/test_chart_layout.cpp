@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <regex>
 #include <set>
@@ -66,10 +67,11 @@ ChartInput makeInput(const Case &c) {
         cycle += d;
     }
     input.stopTime = 3.0 * cycle;
-    input.schedules.emplace_back(0.0, durations);
+    input.schedules.push_back({0.0, durations, cycle});
     for (int i = 1; i <= c.scheduleChanges; ++i) {
         durations[static_cast<std::size_t>(i % n)] += 2.0;
-        input.schedules.emplace_back(input.stopTime * i / (c.scheduleChanges + 1), durations);
+        cycle += 2.0;
+        input.schedules.push_back({input.stopTime * i / (c.scheduleChanges + 1), durations, cycle});
     }
     input.stages.name = "stage";
     input.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
@@ -77,10 +79,10 @@ ChartInput makeInput(const Case &c) {
     std::size_t schedule = 0;
     int k = 0;
     for (double t = 0.0; t < input.stopTime; k = (k + 1) % n) {
-        while (schedule + 1 < input.schedules.size() && input.schedules[schedule + 1].first <= t) {
+        while (schedule + 1 < input.schedules.size() && input.schedules[schedule + 1].from <= t) {
             ++schedule;
         }
-        const double duration = input.schedules[schedule].second[static_cast<std::size_t>(k)];
+        const double duration = input.schedules[schedule].durations[static_cast<std::size_t>(k)];
         input.stages.points.emplace_back(t, k + 1);
         input.spans[0].points.emplace_back(t, below(3) == 0 ? below(200) : 0);
         input.spans[1].points.emplace_back(t, below(3) == 0 ? below(200) : 0);
@@ -147,11 +149,11 @@ TEST(ChartLayout, TextIsEscapedForXmlAndMadeValidUtf8) {
         const char *shown;
     } cases[] = {
         {"a<b>&\"'", "a&lt;b&gt;&amp;&quot;&apos;"},
-        {"tab\tnul", "tab\\x09nul"},
+        {"tab\tnew\nline", "tab\\tnew\\nline"},
         {"\x7f\xff", "\\x7F\\xFF"},
         {"\xc0\xaf", "\\xC0\\xAF"},              // an overlong '/'
         {"\xed\xa0\x80", "\\xED\\xA0\\x80"},     // a surrogate
-        {"\xef\xbf\xbe", "\\xEF\\xBF\\xBE"},     // U+FFFE
+        {"\xef\xbf\xbe\xef\xbf\xbf", "\\xEF\\xBF\\xBE\\xEF\\xBF\\xBF"},  // U+FFFE, U+FFFF
         {"\xc2\x85", "\\xC2\\x85"},              // a C1 control
         {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
         {"caf\xc3\xa9 \xf0\x9f\x9a\xa6", "caf\xc3\xa9 \xf0\x9f\x9a\xa6"},
@@ -178,11 +180,33 @@ TEST(ChartLayout, ReadsPartnersAsTheLibraryDoes) {
     EXPECT_EQ(texts.count("1↔2"), 0u);
 }
 
+// The cycle durations shown are those the library reported, and each bar
+// ends there at the scale of every bar. They differ from the sums of the
+// durations here, so that a chart adding the durations up itself fails.
+TEST(ChartLayout, ShowsTheCycleDurationsTheLibraryReported) {
+    ChartInput input;
+    input.title = "t";
+    input.schedules = {{0.0, {10.0, 20.0}, 40.0}, {500.0, {10.0, 25.0}, 45.0}};
+    input.stopTime = 1000.0;  // time ticks 100 apart
+    std::map<std::string, double> x;  // the anchor of each text, the first of equal texts
+    for (const su55if::host::ChartText &text : su55if::host::layoutChart(input).texts) {
+        x.emplace(text.text, text.x);
+    }
+    EXPECT_TRUE(x.count("Cycle t: 2 stages, cycle duration 40"));
+    EXPECT_TRUE(x.count("From time 500: cycle duration 45"));
+    EXPECT_EQ(x.count("30") + x.count("35"), 0u);
+    ASSERT_TRUE(x.count("0") && x.count("40") && x.count("45"));
+    // The start time 3 left of the bars' start, their ends 3 right of theirs.
+    const double start = x["0"] + 3.0;
+    EXPECT_NEAR((x["40"] - 3.0 - start) / (x["45"] - 3.0 - start), 40.0 / 45.0, 1e-9);
+}
+
 TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
     const double inf = INFINITY;
     const double nan = std::nan("");
     ChartInput hostile;
-    hostile.schedules = {{0.0, {nan, -5.0, 1e308, 1e308, inf, 0.0}}, {nan, {}}, {inf, {1.0}}};
+    // The last cycle duration is too short for a finite scale; the first takes each value below in turn.
+    hostile.schedules = {{0.0, {nan, -5.0, 1e308, 1e308, inf, 0.0}, 0.0}, {nan, {}, nan}, {inf, {1.0}, 5e-324}};
     hostile.partners = {nan, 1e300, -2.0, 1.0, -inf, 6.0};
     hostile.stages = {"stage", {{0.0, 1.0}, {nan, 1e9}, {5.0, -3.0}, {1.0, nan}, {inf, 2.0}}};
     hostile.spans = {{"delayForCode1", {{0.0, 1e20}, {1.0, 1e20 + 1.0}, {2.0, -1e308}, {3.0, 1e308}}}};
@@ -190,6 +214,9 @@ TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
     for (double stopTime : {nan, 0.0, 5e-324, 1e308, inf}) {
         for (ChartInput input : {ChartInput{}, hostile}) {
             input.stopTime = stopTime;
+            if (!input.schedules.empty()) {
+                input.schedules.front().cycleDuration = stopTime;
+            }
             const std::string svg = su55if::host::renderChart(input);
             EXPECT_TRUE(wellFormed(svg)) << stopTime;
             EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf))"))) << stopTime;

@@ -192,9 +192,9 @@ TEST_F(Host, RunsThatCannotBeMadeSayWhy) {
         {{"run", "largest.csv"}, "two cycles, the default stop time, overflow", "--output-interval"},
         {{"run", kFourStage, "--stop-time", "1e300", "--output-interval", "1e290"}, "more than 4503599627370496 cycles",
          ""},
-        {{"run", kFourStage, "--events", "events.csv"}, "events.csv:2: stage 5 is not a stage of the cycle", ""},
+        {{"run", kFourStage, "--events", "events.csv"}, "events.csv:2:4: stage \"5\" is not a stage of the cycle", ""},
         {{"run", kFourStage, "--input-file", "bad-column.csv"}, "colour", ""},
-        {{"run", kFourStage, "--input-file", "bad-duration.csv"}, "bad-duration.csv:3: duration1 -1 is not", ""},
+        {{"run", kFourStage, "--input-file", "bad-duration.csv"}, "bad-duration.csv:3:4: duration1 \"-1\" is not", ""},
     };
     for (const Case &c : cases) {
         const Outcome outcome = host(c.args);

@@ -17,21 +17,29 @@ struct ChartSeries {
     std::vector<std::pair<double, double>> points;  // (time, value) at change points, held until the next
 };
 
+// The durations in force from `from` on, and the cycle duration the library
+// reported for them: the chart shows that one rather than a sum of its own.
+struct ChartSchedule {
+    double from = 0.0;
+    std::vector<double> durations;
+    double cycleDuration = 0.0;
+};
+
 struct ChartInput {
-    std::string title;                    // e.g. the cycle file's name: any bytes
-    std::string subtitle;                 // how the run was made (procedures, output interval); may be empty
-    std::string timeUnit;                 // a label only; empty: none
-    std::vector<std::string> stageNames;  // stage k in element k - 1; "" or missing: the number only
-    std::vector<double> partners;         // interaction-table entries, as the cycle file gives them
-    // (from time, durations in force) as they change; the first at time 0.
-    std::vector<std::pair<double, std::vector<double>>> schedules;
-    ChartSeries stages;               // the stage in force over time
-    std::vector<ChartSeries> spans;   // delayForCode1, delayForCode2 over time
-    std::vector<ChartSeries> codes;   // the action code and the other step outputs over time
+    std::string title;                     // e.g. the cycle file's name: any bytes
+    std::string subtitle;                  // how the run was made (procedures, output interval); may be empty
+    std::string timeUnit;                  // a label only; empty: none
+    std::vector<std::string> stageNames;   // stage k in element k - 1; "" or missing: the number only
+    std::vector<double> partners;          // interaction-table entries, as the cycle file gives them
+    std::vector<ChartSchedule> schedules;  // as the durations change; the first from time 0
+    ChartSeries stages;                    // the stage in force over time
+    std::vector<ChartSeries> spans;        // delayForCode1, delayForCode2 over time
+    std::vector<ChartSeries> codes;        // the action code and the other step outputs over time
     double stopTime = 0.0;
 };
 
-// The whole SVG document. Every text is escaped for XML and made valid UTF-8.
+// The whole SVG document. Every text is shown as printable() shows it, and
+// escaped for XML.
 std::string renderChart(const ChartInput &input);
 
 // The chart as data, so that its placement can be checked: renderChart draws
@@ -45,7 +53,7 @@ struct ChartBox {
 
 struct ChartText {
     enum class Anchor { start, middle, end };
-    std::string text;  // valid UTF-8, not yet escaped for XML
+    std::string text;  // as printable() shows it, not yet escaped for XML
     double x = 0.0;    // the anchor point on the baseline
     double y = 0.0;
     Anchor anchor = Anchor::start;

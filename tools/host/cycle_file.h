@@ -34,6 +34,8 @@ struct Cycle {
     std::vector<std::string> stageNames;  // stage k in element k - 1; empty when not named
 
     int stageCount() const { return static_cast<int>(durations.size()); }
+    // The name of stage k + 1; empty when it has none.
+    std::string stageName(std::size_t k) const { return k < stageNames.size() ? stageNames[k] : std::string(); }
 };
 
 // Reads and checks a cycle file; throws HostError naming the file, line and

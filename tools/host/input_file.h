@@ -13,6 +13,7 @@
 // the first row). Which columns exist and what they mean is the caller's.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,13 +42,39 @@ struct TimedTable {
     std::size_t columnIndex(std::string_view column) const;
 };
 
+// The fault of a value in a column, as the end of a message that begins
+// with the column's name and the value as written; empty when it is sound.
+using ValueCheck = std::function<std::string(std::string_view column, double value)>;
+
 // Reads a timed table; knownColumns are the names allowed after `time`, in
-// lower case. Throws HostError (exit 2) naming file, line and column of the
-// first fault; unknown columns are refused with the list of known ones.
-TimedTable readTimedTable(const std::string &path, std::span<const std::string> knownColumns);
+// lower case, requiredColumns those of them a file must have, and `check`
+// judges every value. Throws HostError (exit 2) naming file, line and column
+// of the first fault; unknown columns are refused with the list of known
+// ones.
+TimedTable readTimedTable(const std::string &path, std::span<const std::string> knownColumns,
+                          std::span<const std::string> requiredColumns = {}, const ValueCheck &check = {});
 
 // The same for text in memory; `name` stands for it in messages.
-TimedTable parseTimedTable(std::string_view text, const std::string &name,
-                           std::span<const std::string> knownColumns);
+TimedTable parseTimedTable(std::string_view text, const std::string &name, std::span<const std::string> knownColumns,
+                           std::span<const std::string> requiredColumns = {}, const ValueCheck &check = {});
+
+// The columns of an input file (besides `time`), for the stage count n:
+// hold, check, signal, value, limit, enable, duration1 ... durationN.
+std::vector<std::string> inputColumnNames(int stageCount);
+
+// The input file of a run of a cycle of stageCount stages: every durationK
+// value a duration (finite, 0 or more).
+TimedTable readInputFile(const std::string &path, int stageCount);
+
+// A duration change at a time: SU55IF_UPSTGTIM's stage and new duration.
+struct Event {
+    double time;
+    double stage;
+    double duration;
+};
+
+// The events file of a run: columns time, stage and duration, every stage
+// one of the cycle's 1 to stageCount, every duration finite, 0 or more.
+std::vector<Event> readEventsFile(const std::string &path, int stageCount);
 
 }  // namespace su55if::host

@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "builtin_example.h"
-#include "chart.h"
+#include "chart_recorder.h"
+#include "check_report.h"
 #include "csv_reader.h"
 #include "cycle_file.h"
 #include "host_error.h"
@@ -26,8 +27,9 @@
 #include "library.h"
 #include "library_version.h"
 #include "output_file.h"
-#include "report.h"
+#include "run_sinks.h"
 #include "simulation.h"
+#include "timeline_writers.h"
 #include "text.h"
 
 namespace su55if::host {
@@ -50,9 +52,6 @@ struct Options {
     std::string timeUnit;
 };
 
-// Standard output was closed by its reader (`| head`): the run ends quietly.
-struct ClosedPipe {};
-
 std::FILE *callLog(const Options &options) { return options.logCalls ? stderr : nullptr; }
 
 void note(const Options &options, const std::string &message) {
@@ -61,11 +60,19 @@ void note(const Options &options, const std::string &message) {
     }
 }
 
-// The library's records, on standard error where they are not the report.
-void forwardRecords(const Library &library) {
-    for (const std::string &record : library.records()) {
+// The library stopped a run: its records on standard error, then what the
+// host makes of them, as `check` explains them.
+int reportStop(const Library &library, const Cycle &cycle, const Simulator &simulator, const char *when) {
+    const std::vector<std::string> records = library.records();
+    for (const std::string &record : records) {
         fmt::print(stderr, "{}\n", record);
     }
+    fmt::print(stderr, "su55if-host: the library stopped the run of {} (status 4){}; its records are above\n",
+               printable(cycle.name), when);
+    for (const std::string &line : explainRecords(cycle, simulator.schedule(), records)) {
+        fmt::print(stderr, "su55if-host: {}\n", line);
+    }
+    return kExitRejected;
 }
 
 // A cycle the library takes but that no run can step through.
@@ -107,131 +114,6 @@ int check(const Library &library, const Cycle &cycle, const Options &options) {
     return kExitOk;
 }
 
-// Fans the samples out to every writer, checks standard output as it goes
-// and shows progress on a terminal.
-class Sinks : public SampleSink {
-public:
-    Sinks(const RunSettings &settings, bool progress) : settings_(settings), progress_(progress) {}
-
-    void add(SampleSink &sink) { sinks_.push_back(&sink); }
-    void watch(OutputFile &file) { files_.push_back(&file); }
-
-    void write(const TimelineRow &row) override {
-        for (SampleSink *sink : sinks_) {
-            sink->write(row);
-        }
-        // Checked every few thousand samples, so that a run stops soon after
-        // its output is lost: stdio keeps the error once a write failed.
-        if ((++samples_ & 0xFFF) == 0) {
-            checkStandardOutput();
-            for (OutputFile *file : files_) {
-                file->checkWrites();
-            }
-            if (progress_ && (samples_ & 0xFFFF) == 0) {
-                showProgress(row.time);
-            }
-        }
-    }
-
-    void scheduleChanged(double time, const std::vector<double> &durations) override {
-        for (SampleSink *sink : sinks_) {
-            sink->scheduleChanged(time, durations);
-        }
-    }
-
-    void finish() {
-        if (shown_) {
-            fmt::print(stderr, "\r\x1b[K");
-        }
-        checkStandardOutput();
-    }
-
-    std::uint64_t samples() const { return samples_; }
-
-private:
-    const RunSettings &settings_;
-    bool progress_;
-    bool shown_ = false;
-    std::vector<SampleSink *> sinks_;
-    std::vector<OutputFile *> files_;
-    std::uint64_t samples_ = 0;
-    std::chrono::steady_clock::time_point lastShown_ = std::chrono::steady_clock::now();
-
-    static void checkStandardOutput() {
-        if (std::ferror(stdout) != 0) {
-            if (errno == EPIPE) {
-                throw ClosedPipe{};
-            }
-            finishStandardOutput();  // throws, naming the error
-        }
-    }
-
-    void showProgress(double time) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastShown_ < std::chrono::milliseconds(500)) {
-            return;
-        }
-        lastShown_ = now;
-        shown_ = true;
-        fmt::print(stderr, "\rsu55if-host: time {:.6g} of {:.6g} ({:.0f}%)", time, settings_.stopTime,
-                   100.0 * time / settings_.stopTime);
-    }
-};
-
-// The chart's input, gathered from the change points of a run: each series
-// holds only the samples at which its value changed.
-class ChartRecorder : public SampleSink {
-public:
-    ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
-                  const std::string &timeUnit) {
-        input_.title = cycle.name;
-        input_.subtitle = fmt::format("{} and {} for the stage in force, every {}{}", simulator.timingName(),
-                                      simulator.decodingName(), settings.outputInterval,
-                                      timeUnit.empty() ? "" : " " + timeUnit);
-        input_.timeUnit = timeUnit;
-        input_.stageNames = cycle.stageNames;
-        input_.partners = cycle.partners;
-        input_.stages.name = "stage";
-        input_.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
-        input_.codes = {{"actionCode", {}}};
-        // The outputs the inputs drive, but the stage duration: the
-        // schedules show it.
-        for (const ExtraOutput &extra : simulator.extraOutputs()) {
-            if (extra.value != &TimelineRow::stageDuration) {
-                input_.codes.push_back({extra.name, {}});
-                extras_.push_back(extra.value);
-            }
-        }
-        input_.stopTime = static_cast<double>(settings.lastStep) * settings.outputInterval;
-    }
-
-    void write(const TimelineRow &row) override {
-        record(input_.stages, row.time, row.stage);
-        record(input_.spans[0], row.time, row.delayForCode1);
-        record(input_.spans[1], row.time, row.delayForCode2);
-        record(input_.codes[0], row.time, row.actionCode);
-        for (std::size_t k = 0; k < extras_.size(); ++k) {
-            record(input_.codes[k + 1], row.time, row.*extras_[k]);
-        }
-    }
-
-    void scheduleChanged(double time, const std::vector<double> &durations) override {
-        input_.schedules.emplace_back(time, durations);
-    }
-
-    const ChartInput &input() const { return input_; }
-
-private:
-    ChartInput input_;
-    std::vector<double TimelineRow::*> extras_;  // the series after the action code
-
-    static void record(ChartSeries &series, double time, double value) {
-        if (series.points.empty() || series.points.back().second != value) {
-            series.points.emplace_back(time, value);
-        }
-    }
-};
-
 // The stop time and output interval of a run: as given, else the defaults,
 // with a message naming what was given when they cannot be used.
 RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Options &options) {
@@ -267,12 +149,10 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Op
 int run(const Library &library, const Cycle &cycle, const Options &options) {
     RunInputs inputs;
     if (!options.inputFile.empty()) {
-        const std::vector<std::string> known = inputColumnNames(cycle.stageCount());
-        inputs.inputs = readTimedTable(options.inputFile, known);
+        inputs.inputs = readInputFile(options.inputFile, cycle.stageCount());
     }
     if (!options.eventsFile.empty()) {
-        const std::vector<std::string> known = eventColumnNames();
-        inputs.events = readTimedTable(options.eventsFile, known);
+        inputs.events = readEventsFile(options.eventsFile, cycle.stageCount());
     }
     // Outputs are checked and opened before anything is computed, and put in
     // place together at the end, only if everything succeeded.
@@ -282,16 +162,13 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
 
     Simulator simulator(library, cycle, inputs, options.twin, callLog(options));
     if (!simulator.define()) {
-        forwardRecords(library);
-        fmt::print(stderr, "su55if-host: the library stopped the run of {} (status 4) at its definition\n",
-                   printable(cycle.name));
-        return kExitRejected;
+        return reportStop(library, cycle, simulator, " at its definition");
     }
     const RunSettings settings = runSettings(simulator, cycle, options);
 
     // Progress on a terminal, unless the timeline itself is shown there.
     const bool timelineOnTerminal = options.outputFile.empty() && isatty(STDOUT_FILENO) != 0;
-    Sinks sinks(settings, !options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
+    Sinks sinks(settings.stopTime, !options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
     std::FILE *dataStream = dataFile != nullptr ? dataFile->stream() : stdout;
     std::unique_ptr<SampleSink> data;
     if (options.format == "json") {
@@ -319,10 +196,7 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
 
     if (!simulator.run(settings, sinks)) {
         sinks.finish();
-        forwardRecords(library);
-        fmt::print(stderr, "su55if-host: the library stopped the run of {} (status 4); its records are above\n",
-                   printable(cycle.name));
-        return kExitRejected;
+        return reportStop(library, cycle, simulator, "");
     }
     sinks.finish();
     if (table) {
@@ -428,22 +302,28 @@ int hostMain(int argc, char **argv) {
         throw HostError("--table and --format json do not go together: the table is for reading");
     }
 
+    if (runCommand->parsed()) {
+        refuseClashingPaths({options.cyclePath, options.inputFile, options.eventsFile, options.library},
+                            {options.outputFile, options.chartFile});
+    }
+    // The cycle first, so that a faulty file is reported as such whatever
+    // the library; with no command, the built-in example as a readable
+    // timeline.
+    const bool example = !checkCommand->parsed() && !runCommand->parsed();
+    const Cycle cycle =
+        example ? parseCycle(kBuiltinExampleText, kBuiltinExampleName) : readCycleFile(options.cyclePath);
     const Library library(chooseLibraryPath(options.library));
     if (options.logCalls) {
         fmt::print(stderr, "su55if-host: loaded {}\n", library.path());
     }
     if (checkCommand->parsed()) {
-        return check(library, readCycleFile(options.cyclePath), options);
+        return check(library, cycle, options);
     }
-    if (runCommand->parsed()) {
-        refuseClashingPaths({options.cyclePath, options.inputFile, options.eventsFile, options.library},
-                            {options.outputFile, options.chartFile});
-        return run(library, readCycleFile(options.cyclePath), options);
+    if (example) {
+        note(options, "the built-in example; `su55if-host --help` lists the commands.");
+        options.table = true;
     }
-    // No command: the built-in example as a readable timeline.
-    note(options, "the built-in example; `su55if-host --help` lists the commands.");
-    options.table = true;
-    return run(library, parseCycle(kBuiltinExampleText, kBuiltinExampleName), options);
+    return run(library, cycle, options);
 }
 
 }  // namespace

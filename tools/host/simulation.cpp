@@ -11,53 +11,9 @@ namespace su55if::host {
 
 namespace {
 
-// Error-free transformations: a + b and k * c as a rounded value and the
-// rounding error, so that sums of durations and whole cycles stay exact to
-// about 106 bits.
-ExactTime twoSum(double a, double b) {
-    const double sum = a + b;
-    const double bPart = sum - a;
-    return {sum, (a - (sum - bPart)) + (b - bPart)};
-}
-
-ExactTime normalized(double hi, double lo) {
-    const double sum = hi + lo;
-    return {sum, lo - (sum - hi)};
-}
-
-ExactTime add(ExactTime x, ExactTime y) {
-    const ExactTime sum = twoSum(x.hi, y.hi);
-    return normalized(sum.hi, sum.lo + x.lo + y.lo);
-}
-
-ExactTime times(double k, ExactTime c) {
-    const double product = k * c.hi;
-    return normalized(product, std::fma(k, c.hi, -product) + k * c.lo);
-}
-
-// x <= t, with x's low part taken into account.
-bool notAfter(ExactTime x, double t) {
-    const ExactTime difference = twoSum(x.hi, -t);
-    return difference.hi + (difference.lo + x.lo) <= 0.0;
-}
-
 std::string durationName(int stage) { return fmt::format("duration{}", stage); }
 
-[[noreturn]] void failAt(const TimedTable &table, std::size_t row, const std::string &message) {
-    throw HostError(fmt::format("{}:{}: {}", table.name, table.lines.at(row), message));
-}
-
 }  // namespace
-
-std::vector<std::string> inputColumnNames(int stageCount) {
-    std::vector<std::string> names{"hold", "check", "signal", "value", "limit", "enable"};
-    for (int stage = 1; stage <= stageCount; ++stage) {
-        names.push_back(durationName(stage));
-    }
-    return names;
-}
-
-std::vector<std::string> eventColumnNames() { return {"stage", "duration"}; }
 
 RunSettings sampling(double stopTime, double outputInterval, const std::string &given) {
     const double ratio = stopTime / outputInterval;
@@ -77,69 +33,6 @@ RunSettings sampling(double stopTime, double outputInterval, const std::string &
         ++settings.lastStep;
     }
     return settings;
-}
-
-void StageClock::reset(const std::vector<double> &durations, int anchorStage, ExactTime anchorTime) {
-    const int count = static_cast<int>(durations.size());
-    order_.clear();
-    sums_.assign(1, ExactTime{});
-    for (int j = 0; j < count; ++j) {
-        const int stage = (anchorStage - 1 + j) % count + 1;
-        order_.push_back(stage);
-        sums_.push_back(add(sums_.back(), {durations[static_cast<std::size_t>(stage - 1)], 0.0}));
-    }
-    double cycle = 0.0;  // as the library adds them, to tell an overflow from a NaN
-    for (double duration : durations) {
-        cycle += duration;
-    }
-    if (std::isinf(cycle)) {
-        throw HostError("the stage durations add up to more than the largest number: the cycle duration "
-                        "overflows to infinity");
-    }
-    if (!(cycle > 0.0) || !(sums_.back().hi > 0.0)) {
-        throw HostError(fmt::format("the stage durations add up to {}: a cycle must last longer than 0", cycle));
-    }
-    anchor_ = anchorTime;
-    cycle_ = 0.0;
-    position_ = 0;
-    settle();
-}
-
-void StageClock::settle() {
-    start_ = startOf(cycle_, position_);
-    next_ = position_ + 1 < order_.size() ? startOf(cycle_, position_ + 1) : startOf(cycle_ + 1.0, 0);
-}
-
-ExactTime StageClock::startOf(double cycle, std::size_t position) const {
-    return add(add(anchor_, times(cycle, sums_.back())), sums_[position]);
-}
-
-void StageClock::advanceTo(double time) {
-    if (!notAfter(next_, time)) {
-        return;  // still in the same stage
-    }
-    if (notAfter(startOf(cycle_ + 1.0, 0), time)) {
-        // Whole cycles first: one step may pass many. The division gives the
-        // cycle index up to rounding; the exact starts settle it.
-        double cycle = std::max(cycle_ + 1.0, std::floor((time - anchor_.hi) / sums_.back().hi));
-        if (!(cycle < kMaxCycles)) {
-            throw HostError(fmt::format("cannot place time {}: it lies more than {} cycles after the start, "
-                                        "where stage starts can no longer be told apart",
-                                        time, kMaxCycles));
-        }
-        while (cycle > cycle_ + 1.0 && !notAfter(startOf(cycle, 0), time)) {
-            cycle -= 1.0;
-        }
-        while (notAfter(startOf(cycle + 1.0, 0), time)) {
-            cycle += 1.0;
-        }
-        cycle_ = cycle;
-        position_ = 0;
-    }
-    while (position_ + 1 < order_.size() && notAfter(startOf(cycle_, position_ + 1), time)) {
-        ++position_;
-    }
-    settle();
 }
 
 Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs &inputs, bool twin,
@@ -165,6 +58,7 @@ Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs
     cells_.durations = defineStages_.output("stageDurations");
     cells_.elapsed = defineStages_.output("elapsedTime");
     cells_.stageDuration = defineStages_.output("stageDuration");
+    cells_.cycleDuration = defineStages_.output("cycleDuration");
     cells_.timingStage = timing_.input("stageNumber");
     cells_.timingTime = timing_.input("currentTime");
     cells_.delayForCode2 = timing_.output("delayForCode2");
@@ -188,35 +82,11 @@ Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs
         columns_.limit = column("limit");
         columns_.enable = column("enable");
         for (int stage = 1; stage <= count; ++stage) {
-            const int index = column(durationName(stage));
-            columns_.durations.push_back(index);
-            for (std::size_t row = 0; index >= 0 && row < table.rowCount(); ++row) {
-                const double duration = table.value(row, static_cast<std::size_t>(index));
-                if (!(duration >= 0.0) || !std::isfinite(duration)) {
-                    failAt(table, row, fmt::format("{} {} is not a duration (a finite number, 0 or more)",
-                                                   durationName(stage), duration));
-                }
-            }
+            columns_.durations.push_back(column(durationName(stage)));
         }
     }
     if (inputs.events) {
-        const TimedTable &table = *inputs.events;
-        const std::size_t stageColumn = table.columnIndex("stage");
-        const std::size_t durationColumn = table.columnIndex("duration");
-        if (stageColumn == table.columns.size() || durationColumn == table.columns.size()) {
-            throw HostError(fmt::format("{}: an events file needs the columns time, stage and duration", table.name));
-        }
-        for (std::size_t row = 0; row < table.rowCount(); ++row) {
-            const double stage = table.value(row, stageColumn);
-            const double duration = table.value(row, durationColumn);
-            if (!(stage >= 1.0 && stage <= count && stage == std::trunc(stage))) {
-                failAt(table, row, fmt::format("stage {} is not a stage of the cycle (1 to {})", stage, count));
-            }
-            if (!(duration >= 0.0) || !std::isfinite(duration)) {
-                failAt(table, row, fmt::format("duration {} is not a duration (a finite number, 0 or more)", duration));
-            }
-            events_.push_back({table.times[row], stage, duration});
-        }
+        events_ = &*inputs.events;
         updateDuration_.emplace(library, "SU55IF_UPSTGTIM",
                                 std::initializer_list<procedures::Length>{{"interactionTable", count}}, callLog);
         updateDuration_->set("interactionTable", cycle.partners);
@@ -325,8 +195,8 @@ void Simulator::takeInputRow(std::size_t row) {
 bool Simulator::applyEvents(double time, TimelineRow &row) {
     Block &update = *updateDuration_;
     bool any = false;
-    while (nextEvent_ < events_.size() && events_[nextEvent_].time <= time) {
-        const Event &event = events_[nextEvent_++];
+    while (nextEvent_ < events_->size() && (*events_)[nextEvent_].time <= time) {
+        const Event &event = (*events_)[nextEvent_++];
         any = true;
         update.set("updateSwitch", 1.0);
         update.set("stageNumber", event.stage);
@@ -382,7 +252,7 @@ bool Simulator::stageInForce(double time, SampleSink &sink) {
         throw HostError(fmt::format("{}: at time {}, {}", cycle_.name, time, error.what()));
     }
     clock_.advanceTo(time);
-    sink.scheduleChanged(time, scheduled_);
+    sink.scheduleChanged(time, scheduled_, *cells_.cycleDuration);
     if (clock_.stage() == stage && clock_.start().hi == start.hi) {
         return true;
     }
@@ -463,7 +333,7 @@ bool Simulator::run(const RunSettings &settings, SampleSink &sink) {
     } catch (const HostError &error) {
         throw HostError(fmt::format("{}: cannot run the cycle: {}", cycle_.name, error.what()));
     }
-    sink.scheduleChanged(0.0, scheduled_);
+    sink.scheduleChanged(0.0, scheduled_, schedule_.cycleDuration);
     TimelineRow row;
     for (std::uint64_t step = 0;; ++step) {
         const double time = static_cast<double>(step) * settings.outputInterval;

@@ -17,6 +17,7 @@
 #include "cycle_file.h"
 #include "input_file.h"
 #include "library.h"
+#include "stage_clock.h"
 
 namespace su55if::host {
 
@@ -26,17 +27,11 @@ struct Schedule {
     double cycleDuration = 0.0;
 };
 
-// The columns of an input file (besides `time`), for the stage count n:
-// hold, check, signal, value, limit, enable, duration1 ... durationN.
-std::vector<std::string> inputColumnNames(int stageCount);
-// The columns of an events file: stage, duration.
-std::vector<std::string> eventColumnNames();
-
 // What a run takes besides the cycle: timed inputs and events, each
 // optional.
 struct RunInputs {
     std::optional<TimedTable> inputs;
-    std::optional<TimedTable> events;
+    std::optional<std::vector<Event>> events;
 };
 
 // One sample of the timeline.
@@ -68,8 +63,10 @@ class SampleSink {
 public:
     virtual ~SampleSink() = default;
     virtual void write(const TimelineRow &row) = 0;
-    // The durations in force changed at `time` (and at time 0: the first).
-    virtual void scheduleChanged(double /*time*/, const std::vector<double> & /*durations*/) {}
+    // The durations in force changed at `time` (and at time 0: the first);
+    // cycleDuration is the one SU55IF_DEFST reported for them.
+    virtual void scheduleChanged(double /*time*/, const std::vector<double> & /*durations*/,
+                                 double /*cycleDuration*/) {}
 };
 
 struct RunSettings {
@@ -86,44 +83,6 @@ inline constexpr std::uint64_t kMaxLastStep = std::uint64_t{1} << 52;
 // after the stop time. `given` names where the two values came from, for
 // the message when there would be too many. Throws HostError.
 RunSettings sampling(double stopTime, double outputInterval, const std::string &given);
-
-// The most cycles a run may pass: cycle indices up to here are whole
-// numbers that a double holds exactly, with room to count one on.
-inline constexpr double kMaxCycles = 4503599627370496.0;  // 2^52
-
-// A sum of doubles and products kept to about twice double precision, so
-// that the start of a stage many cycles on is placed correctly.
-struct ExactTime {
-    double hi = 0.0;
-    double lo = 0.0;
-};
-
-// Where each stage begins: stage j of the k-th cycle after an anchor (a
-// stage and the time it began) begins at anchor + k * cycle + (the durations
-// of the stages before it in the cycle), each start computed afresh from k
-// and the running sums within one cycle, never by adding durations sample
-// after sample; stages of duration 0 are never in force.
-class StageClock {
-public:
-    // Throws HostError when the durations add up to 0, to infinity or to NaN.
-    void reset(const std::vector<double> &durations, int anchorStage, ExactTime anchorTime);
-    // Moves to the stage in force at `time`, which never decreases.
-    void advanceTo(double time);
-    int stage() const { return order_[position_]; }
-    ExactTime start() const { return start_; }
-
-private:
-    std::vector<int> order_;       // stage numbers from the anchor stage on
-    std::vector<ExactTime> sums_;  // sums_[j]: durations of order_[0 .. j-1]; sums_.back(): the cycle
-    ExactTime anchor_;
-    double cycle_ = 0.0;           // the cycle index k
-    std::size_t position_ = 0;     // j
-    ExactTime start_;              // where stage j of cycle k begins
-    ExactTime next_;               // where the stage after it begins
-
-    ExactTime startOf(double cycle, std::size_t position) const;
-    void settle();
-};
 
 class Simulator {
 public:
@@ -163,11 +122,6 @@ public:
     const char *decodingName() const { return twin_ ? "SU55IF_IACTYP" : "SU55IF_ACTYP"; }
 
 private:
-    struct Event {
-        double time;
-        double stage;
-        double duration;
-    };
     struct InputColumns {
         int hold = -1, check = -1, signal = -1, value = -1, limit = -1, enable = -1;
         std::vector<int> durations;  // per stage: column index or -1
@@ -177,7 +131,7 @@ private:
     bool twin_;
     const std::optional<TimedTable> &inputs_;
     InputColumns columns_;
-    std::vector<Event> events_;
+    const std::vector<Event> *events_ = nullptr;
     std::vector<ExtraOutput> extras_;
 
     Block defineStages_;
@@ -191,7 +145,7 @@ private:
     // The cells used at every sample, looked up once.
     struct Cells {
         double *time, *stage, *reference;        // SU55IF_DEFST inputs
-        const double *durations, *elapsed, *stageDuration;
+        const double *durations, *elapsed, *stageDuration, *cycleDuration;
         double *timingStage, *timingTime;        // interaction timing inputs
         const double *delayForCode2, *delayForCode1, *actionCode;
         double *code;                            // decoding input

@@ -50,9 +50,12 @@ std::string escape(std::string_view text, std::size_t limit, bool inQuotes) {
         const char c = text.front();
         const auto code = static_cast<unsigned char>(c);
         std::size_t length = code < 0x80 ? 1 : utf8Length(text);
-        // U+0080 to U+009F: controls some terminals act on.
+        // U+0080 to U+009F: controls some terminals act on; U+FFFE and
+        // U+FFFF: not characters, and not allowed in XML.
         const bool c1Control = length == 2 && code == 0xC2 && static_cast<unsigned char>(text[1]) < 0xA0;
-        if (length == 0 || c1Control) {
+        const std::string_view sequence = text.substr(0, length);
+        const bool nonCharacter = sequence == "\xEF\xBF\xBE" || sequence == "\xEF\xBF\xBF";
+        if (length == 0 || c1Control || nonCharacter) {
             shown += fmt::format("\\x{:02X}", code);
             length = 1;
         } else if (c == '\n') {

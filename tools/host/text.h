@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include <fmt/format.h>
+
 namespace su55if::host {
 
 // The text as a terminal may show it: control characters and bytes that are
-// not UTF-8 escaped (\n, \t, \0, \xNN; C1 controls as the \xNN of their
-// bytes), cut after `limit` characters with "...".
+// not UTF-8 escaped (\n, \t, \0, \xNN; C1 controls and the non-characters
+// U+FFFE and U+FFFF as the \xNN of their bytes), cut after `limit`
+// characters with "...". The result is valid UTF-8 that XML admits.
 std::string printable(std::string_view text, std::size_t limit = std::string_view::npos);
 
 // A bad value for a message: printable() in double quotes, with `"` and `\`
@@ -20,5 +23,13 @@ std::string quoted(std::string_view text, std::size_t limit = 40);
 // `text`, or 0 when it is not one (a stray byte, a cut sequence, an overlong
 // form, a surrogate or a value above U+10FFFF).
 std::size_t utf8Length(std::string_view text);
+
+// A number as a person reads it: the shortest form that reads back exactly.
+inline std::string readable(double value) { return fmt::format("{}", value); }
+
+// A time or duration with its unit, when there is one.
+inline std::string withUnit(double value, const std::string &unit) {
+    return unit.empty() ? readable(value) : fmt::format("{} {}", value, unit);
+}
 
 }  // namespace su55if::host

@@ -1,0 +1,59 @@
+#include "run_sinks.h"
+
+#include <fmt/format.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace su55if::host {
+
+void checkStandardOutput() {
+    if (std::ferror(stdout) != 0) {
+        if (errno == EPIPE) {
+            throw ClosedPipe{};
+        }
+        finishStandardOutput();  // throws, naming the error
+    }
+}
+
+void Sinks::write(const TimelineRow &row) {
+    for (SampleSink *sink : sinks_) {
+        sink->write(row);
+    }
+    // Checked every few thousand samples, so that a run stops soon after its
+    // output is lost: stdio keeps the error once a write failed.
+    if ((++samples_ & 0xFFF) == 0) {
+        checkStandardOutput();
+        for (OutputFile *file : files_) {
+            file->checkWrites();
+        }
+        if (progress_ && (samples_ & 0xFFFF) == 0) {
+            showProgress(row.time);
+        }
+    }
+}
+
+void Sinks::scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) {
+    for (SampleSink *sink : sinks_) {
+        sink->scheduleChanged(time, durations, cycleDuration);
+    }
+}
+
+void Sinks::finish() {
+    if (shown_) {
+        fmt::print(stderr, "\r\x1b[K");
+    }
+    checkStandardOutput();
+}
+
+void Sinks::showProgress(double time) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastShown_ < std::chrono::milliseconds(500)) {
+        return;
+    }
+    lastShown_ = now;
+    shown_ = true;
+    fmt::print(stderr, "\rsu55if-host: time {:.6g} of {:.6g} ({:.0f}%)", time, stopTime_, 100.0 * time / stopTime_);
+}
+
+}  // namespace su55if::host

@@ -1,0 +1,50 @@
+// Where a run's samples go: every writer of the run at once, with standard
+// output and the output files checked as the run goes and progress shown on
+// a terminal.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "output_file.h"
+#include "simulation.h"
+
+namespace su55if::host {
+
+// Standard output was closed by its reader (`| head`): the run ends quietly.
+struct ClosedPipe {};
+
+// Throws ClosedPipe when a write to standard output failed because its
+// reader closed it, HostError for any other failed write.
+void checkStandardOutput();
+
+class Sinks : public SampleSink {
+public:
+    // progress: show how far the run is on standard error, at most twice a
+    // second.
+    Sinks(double stopTime, bool progress) : stopTime_(stopTime), progress_(progress) {}
+
+    void add(SampleSink &sink) { sinks_.push_back(&sink); }
+    void watch(OutputFile &file) { files_.push_back(&file); }
+
+    void write(const TimelineRow &row) override;
+    void scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) override;
+    // Clears the progress line and checks standard output.
+    void finish();
+
+    std::uint64_t samples() const { return samples_; }
+
+private:
+    double stopTime_;
+    bool progress_;
+    bool shown_ = false;
+    std::vector<SampleSink *> sinks_;
+    std::vector<OutputFile *> files_;
+    std::uint64_t samples_ = 0;
+    std::chrono::steady_clock::time_point lastShown_ = std::chrono::steady_clock::now();
+
+    void showProgress(double time);
+};
+
+}  // namespace su55if::host
