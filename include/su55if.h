@@ -19,12 +19,14 @@
  * The stage schedule is one table per loaded library, shared by every model
  * instance in the process. Calls may come from several threads at once: the
  * five procedures that use the table (SU55IF_DEFST, SU55IF_CHKST,
- * SU55IF_UPSTGTIM, SU55IF_INTTIM, SU55IF_IINTTIM) each hold it for the whole
- * call, so each sees one whole schedule and writes its diagnostic whole; the
- * other four use no shared state. The table is still shared: the host orders
- * calls whose order matters. A hard or symbolic link to the library is the
- * same loaded file with the same table; only a copy under another name gets
- * a table of its own.
+ * SU55IF_UPSTGTIM, SU55IF_INTTIM, SU55IF_IINTTIM) each hold it while they
+ * read or change it, so each sees one whole schedule; a diagnostic is written
+ * whole after the table is released, so a call stuck writing it (or cancelled
+ * there) does not keep the table from others. The other four use no shared
+ * state. The table is still shared: the host orders calls whose order
+ * matters. A hard or symbolic link to the library is the same loaded file
+ * with the same table; only a copy under another name gets a table of its
+ * own.
  *
  * docs/procedures.md describes each procedure's inputs and outputs.
  */

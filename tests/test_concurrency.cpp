@@ -8,9 +8,17 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <future>
+#include <memory>
 #include <span>
 #include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+#endif
 
 #include "harness/library.h"
 #include "procedures/procedures.h"
@@ -155,5 +163,91 @@ TEST(Concurrency, DefinitionReportsOneWholeSchedule) {
     EXPECT_GT(tally.calls, 0);
     EXPECT_EQ(tally.wrong, 0);
 }
+
+// Cancellation of a thread in the middle of a write: POSIX threads only.
+#if !defined(_WIN32)
+// Sets or clears O_NONBLOCK on a descriptor.
+void setNonBlocking(int fd, bool on) {
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK);
+}
+
+// Reads whatever the pipe holds without waiting.
+void drain(int fd) {
+    char buffer[4096];
+    while (read(fd, buffer, sizeof buffer) > 0) {
+    }
+}
+
+// A thread cancelled while its diagnostic waits to be written (standard output
+// a full pipe) must not leave the stage table held: a later call from another
+// thread returns.
+TEST(Concurrency, CancelledDiagnosticLeavesTheTableFree) {
+    // Kept loaded if the later call never returns: its thread is still inside.
+    auto library = std::make_unique<Library>();
+    su55if_procedure *define = library->procedure("SU55IF_DEFST");
+    // 101 stages are refused with a diagnostic.
+    Frame refused("SU55IF_DEFST", {{"requestedDurations", SU55IF_MAX_STAGES + 1}, {"stageDurations", 1}});
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    setNonBlocking(ends[0], true);
+    setNonBlocking(ends[1], true);
+    const char block[4096] = {};
+    while (write(ends[1], block, sizeof block) > 0) {
+    }
+    setNonBlocking(ends[1], false);
+    // No assertion until standard output is back: a failure is printed at once.
+    std::fflush(stdout);
+    const int savedStdout = dup(1);
+    dup2(ends[1], 1);
+
+    // The diagnostic's write cannot complete, so a cancellation requested at
+    // any time takes effect there at the latest.
+    struct Refusal {
+        Frame *frame;
+        su55if_procedure *define;
+    } refusal{&refused, define};
+    const auto refuse = [](void *argument) -> void * {
+        const auto *r = static_cast<Refusal *>(argument);
+        r->frame->call(r->define);
+        return nullptr;
+    };
+    pthread_t writer;
+    void *writerResult = nullptr;
+    const bool started = pthread_create(&writer, nullptr, refuse, &refusal) == 0;
+    if (started) {
+        pthread_cancel(writer);
+        pthread_join(writer, &writerResult);
+    }
+
+    std::packaged_task<void()> later([define] {
+        Frame frame = definitionFrame();
+        request(frame, 0);
+        frame.call(define);
+    });
+    std::future<void> returned = later.get_future();
+    std::thread caller(std::move(later));
+    const bool laterReturned = returned.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+
+    // Standard output back, without the diagnostic left in its buffer.
+    drain(ends[0]);
+    std::fflush(stdout);
+    drain(ends[0]);
+    dup2(savedStdout, 1);
+    close(savedStdout);
+    close(ends[0]);
+    close(ends[1]);
+
+    if (laterReturned) {
+        caller.join();
+    } else {
+        caller.detach();
+        static_cast<void>(library.release());
+    }
+    ASSERT_TRUE(started);
+    EXPECT_EQ(writerResult, PTHREAD_CANCELED);
+    EXPECT_TRUE(laterReturned) << "SU55IF_DEFST still waits for the stage table";
+}
+#endif
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The nine exported procedures. Each locates its arguments in the host's
 // vectors, converts the call mode and hands over to its body. The five that
-// read or write the stage table hold it for the whole call (TableLock); the
-// other four keep no shared state and take no lock.
+// read or write the stage table hold it (TableLock) while their body runs;
+// a diagnostic the body gathered is printed only after the table is released,
+// before the procedure returns. The other four keep no shared state and take
+// no lock.
 #include "su55if.h"
 
 #include "frame/frame.h"
@@ -29,31 +31,48 @@ using namespace su55if;
 #define TAIL CallTail{truncateToInt(*callMode), derivatives, derivativeCount1, derivativeCount2}
 
 SU55IF_PROCEDURE(SU55IF_DEFST) {
-    const TableLock table;
-    defineStages(IN(1), IN(2), IN(3), IN(4), IN(5), IN(6), &inputSizes[0], OUT(1), &outputSizes[0],
-                 OUT(2), OUT(3), OUT(4), OUT(5), status, TAIL);
+    Diagnostic diagnostic(status);
+    {
+        const TableLock table;
+        defineStages(IN(1), IN(2), IN(3), IN(4), IN(5), IN(6), &inputSizes[0], OUT(1), &outputSizes[0],
+                     OUT(2), OUT(3), OUT(4), OUT(5), diagnostic, TAIL);
+    }
+    diagnostic.print();
 }
 
 SU55IF_PROCEDURE(SU55IF_CHKST) {
-    const TableLock table;
-    checkStages(IN(1), &inputSizes[0], IN(2), OUT(1), status, TAIL);
+    Diagnostic diagnostic(status);
+    {
+        const TableLock table;
+        checkStages(IN(1), &inputSizes[0], IN(2), OUT(1), diagnostic, TAIL);
+    }
+    diagnostic.print();
 }
 
 SU55IF_PROCEDURE(SU55IF_UPSTGTIM) {
+    // Never fatal: nothing to print.
     const TableLock table;
     updateStageDuration(IN(1), IN(2), IN(3), IN(4), &inputSizes[3], OUT(1), TAIL);
 }
 
 SU55IF_PROCEDURE(SU55IF_INTTIM) {
-    const TableLock table;
-    timeInteraction(IN(1), &inputSizes[0], IN(2), IN(3), OUT(1), OUT(2), OUT(3), status,
-                    TimingVariant::standard, TAIL);
+    Diagnostic diagnostic(status);
+    {
+        const TableLock table;
+        timeInteraction(IN(1), &inputSizes[0], IN(2), IN(3), OUT(1), OUT(2), OUT(3), diagnostic,
+                        TimingVariant::standard, TAIL);
+    }
+    diagnostic.print();
 }
 
 SU55IF_PROCEDURE(SU55IF_IINTTIM) {
-    const TableLock table;
-    timeInteraction(IN(1), &inputSizes[0], IN(2), IN(3), OUT(1), OUT(2), OUT(3), status,
-                    TimingVariant::ignoresTimeForPositiveLinks, TAIL);
+    Diagnostic diagnostic(status);
+    {
+        const TableLock table;
+        timeInteraction(IN(1), &inputSizes[0], IN(2), IN(3), OUT(1), OUT(2), OUT(3), diagnostic,
+                        TimingVariant::ignoresTimeForPositiveLinks, TAIL);
+    }
+    diagnostic.print();
 }
 
 SU55IF_PROCEDURE(SU55IF_ACTYP) { decodeActionType(IN(1), OUT(1), OUT(2), OUT(3), OUT(4), TAIL); }

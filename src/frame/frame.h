@@ -1,5 +1,5 @@
 // The call frame shared by every procedure: argument location, call modes,
-// derivative zeroing, the integer reading of reals and fatal messages.
+// derivative zeroing, the integer reading of reals and fatal diagnostics.
 #pragma once
 
 #include <cmath>
@@ -72,12 +72,36 @@ inline double *argumentAt(double *values, const int *offsets, int k) {
     return values + (static_cast<std::int64_t>(offsets[k - 1]) - 1);
 }
 
-// One diagnostic record (one line) on standard output, printf-style with
-// integer items as %d.
-void writeRecord(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// The records (lines) of one fatal diagnostic. A procedure that holds the
+// stage table gathers them here and prints them once it has released the
+// table: printing may block (standard output a full pipe) and is where a
+// cancelled thread stops, and neither may happen while the table is held.
+class Diagnostic {
+public:
+    // status: the caller's status argument, which terminate() sets.
+    explicit Diagnostic(int *status) : status_(status) {}
+    Diagnostic(const Diagnostic &) = delete;
+    Diagnostic &operator=(const Diagnostic &) = delete;
 
-// Ends a fatal call: the record "Simulation Terminated", flush, status 4.
-// The caller returns at once afterwards.
-void terminateSimulation(int *status);
+    // Adds one record, printf-style with integer items as %d.
+    void record(const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+    // Ends the diagnostic with the record "Simulation Terminated" and sets
+    // status 4. The caller returns at once afterwards.
+    void terminate();
+
+    // Writes the records, if there are any, to standard output in one piece
+    // (so that no other thread's output comes between them) and flushes it.
+    void print() const;
+
+private:
+    // Appends up to `count` characters, as many as there is room for.
+    void append(const char *characters, std::size_t count);
+
+    // The longest diagnostic, three records, is under 100 characters.
+    char text_[256];
+    std::size_t length_ = 0;
+    int *status_;
+};
 
 }  // namespace su55if

@@ -5,9 +5,9 @@ namespace su55if {
 
 namespace {
 
-// Checks the entries in index order and writes the diagnostic of the first
+// Checks the entries in index order and records the diagnostic of the first
 // one that fails. Called only while stageCount is positive.
-bool tablePasses(const double *interactionTable, std::int32_t tableSize) {
+bool tablePasses(const double *interactionTable, std::int32_t tableSize, Diagnostic &diagnostic) {
     const std::int32_t count = stageTable.stageCount;
     // 64-bit index, so that a table of INT32_MAX entries ends the loop.
     for (std::int64_t index = 1; index <= tableSize; ++index) {
@@ -18,11 +18,11 @@ bool tablePasses(const double *interactionTable, std::int32_t tableSize) {
         }
         // A NaN or huge entry rounds to kInvalidInteger, which is below 1.
         if (partner < 1 || partner > count) {
-            writeRecord("Interaction stage %d is invalid.", i);
+            diagnostic.record("Interaction stage %d is invalid.", i);
             return false;
         }
         if (partner == i) {
-            writeRecord("Interaction stage %d refers to itself.", i);
+            diagnostic.record("Interaction stage %d refers to itself.", i);
             return false;
         }
         // The partner must link back (either sign) or have no link; a partner
@@ -32,11 +32,11 @@ bool tablePasses(const double *interactionTable, std::int32_t tableSize) {
         const std::int32_t back =
             partner <= tableSize ? roundMagnitudeToInt(interactionTable[partner - 1]) : 0;
         if (back != 0 && back != i) {
-            writeRecord("Interaction stage %d has invalid match.", i);
+            diagnostic.record("Interaction stage %d has invalid match.", i);
             return false;
         }
         if (durationOrZero(i) != durationOrZero(partner)) {
-            writeRecord("Interaction stage %d invalid time match.", i);
+            diagnostic.record("Interaction stage %d invalid time match.", i);
             return false;
         }
     }
@@ -46,20 +46,20 @@ bool tablePasses(const double *interactionTable, std::int32_t tableSize) {
 }  // namespace
 
 bool checkInteractionInputs(const double *interactionTable, const int *tableSize,
-                            const double *stageNumber, const double *currentTime, int *status,
+                            const double *stageNumber, const double *currentTime, Diagnostic &diagnostic,
                             TimingVariant variant) {
     const std::int32_t count = stageTable.stageCount;
     const std::int32_t stage = roundToInt(*stageNumber);
     if (count > 0 && stage > count) {
         if (variant == TimingVariant::standard) {
-            writeRecord("Total number stages %d", count);
+            diagnostic.record("Total number stages %d", count);
         }
-        writeRecord("Stage number %d is invalid.", stage);
-        terminateSimulation(status);
+        diagnostic.record("Stage number %d is invalid.", stage);
+        diagnostic.terminate();
         return false;
     }
-    if (*currentTime <= 0.0 && count > 0 && !tablePasses(interactionTable, *tableSize)) {
-        terminateSimulation(status);
+    if (*currentTime <= 0.0 && count > 0 && !tablePasses(interactionTable, *tableSize, diagnostic)) {
+        diagnostic.terminate();
         return false;
     }
     return true;

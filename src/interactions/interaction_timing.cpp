@@ -56,8 +56,9 @@ TimingResult computeTiming(const double *interactionTable, std::int32_t tableSiz
 
 void timeInteraction(const double *interactionTable, const int *tableSize, const double *stageNumber,
                      const double *currentTime, double *delayForCode2Out, double *delayForCode1Out,
-                     double *actionCodeOut, int *status, TimingVariant variant, const CallTail &tail) {
-    if (!checkInteractionInputs(interactionTable, tableSize, stageNumber, currentTime, status, variant)) {
+                     double *actionCodeOut, Diagnostic &diagnostic, TimingVariant variant,
+                     const CallTail &tail) {
+    if (!checkInteractionInputs(interactionTable, tableSize, stageNumber, currentTime, diagnostic, variant)) {
         return;
     }
     if (wantsOutputs(tail.mode)) {

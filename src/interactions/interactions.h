@@ -15,13 +15,14 @@ enum class TimingVariant {
 // Checks the stage number against the schedule and, at the initial point,
 // the interaction table. Returns false after a fatal diagnostic (status 4).
 bool checkInteractionInputs(const double *interactionTable, const int *tableSize,
-                            const double *stageNumber, const double *currentTime, int *status,
+                            const double *stageNumber, const double *currentTime, Diagnostic &diagnostic,
                             TimingVariant variant);
 
 // Checks, then reports the span to the partner stage and the action code.
 void timeInteraction(const double *interactionTable, const int *tableSize, const double *stageNumber,
                      const double *currentTime, double *delayForCode2Out, double *delayForCode1Out,
-                     double *actionCodeOut, int *status, TimingVariant variant, const CallTail &tail);
+                     double *actionCodeOut, Diagnostic &diagnostic, TimingVariant variant,
+                     const CallTail &tail);
 
 // Indicator outputs for an action code, each 1.0 or 0.0.
 void decodeActionType(const double *actionCode, double *flagForCode1Out, double *flagForCode2Out,

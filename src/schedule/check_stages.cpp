@@ -5,7 +5,7 @@
 namespace su55if {
 
 void checkStages(const double *currentDurations, const int *countGiven, const double *checkSwitch,
-                 double *changedOut, int *status, const CallTail &tail) {
+                 double *changedOut, Diagnostic &diagnostic, const CallTail &tail) {
     if (wantsOutputs(tail.mode)) {
         if (!(*checkSwitch > 0.0)) {
             *changedOut = 0.0;
@@ -14,7 +14,7 @@ void checkStages(const double *currentDurations, const int *countGiven, const do
             if (count > kMaxStages) {
                 // The table has room for kMaxStages stages; a larger schedule is
                 // refused as the stage definition refuses it.
-                refuseStageCount(count, status);
+                refuseStageCount(count, diagnostic);
                 return;
             }
             bool changed = false;

@@ -28,16 +28,16 @@ ChangeFlags detectChanges(std::int32_t count, const double *requested, const dou
 
 }  // namespace
 
-void refuseStageCount(std::int32_t count, int *status) {
-    writeRecord("Number of stages %d is greater than maximum of %d allowed.", count, kMaxStages);
-    terminateSimulation(status);
+void refuseStageCount(std::int32_t count, Diagnostic &diagnostic) {
+    diagnostic.record("Number of stages %d is greater than maximum of %d allowed.", count, kMaxStages);
+    diagnostic.terminate();
 }
 
 void defineStages(const double *requested, const double *inForce, const double *holdSwitch,
                   const double *currentTime, const double *stageNumber, const double *referenceTime,
                   const int *stageCountGiven, double *durationsOut, const int *durationsOutCount,
                   double *stageDurationOut, double *nextDurationOut, double *elapsedOut,
-                  double *cycleDurationOut, int *status, const CallTail &tail) {
+                  double *cycleDurationOut, Diagnostic &diagnostic, const CallTail &tail) {
     const std::int32_t count = *stageCountGiven;
     const double time = *currentTime;
     const ChangeFlags changed = detectChanges(count, requested, inForce);
@@ -57,7 +57,7 @@ void defineStages(const double *requested, const double *inForce, const double *
 
     if (accept) {
         if (count > kMaxStages) {
-            refuseStageCount(count, status);
+            refuseStageCount(count, diagnostic);
             return;
         }
         storeSchedule(count, requested, source);

@@ -5,9 +5,9 @@
 
 namespace su55if {
 
-// Refuses a schedule of more than kMaxStages stages: the stage-limit message,
+// Refuses a schedule of more than kMaxStages stages: the stage-limit record,
 // "Simulation Terminated" and status 4. The caller returns at once.
-void refuseStageCount(std::int32_t count, int *status);
+void refuseStageCount(std::int32_t count, Diagnostic &diagnostic);
 
 // Accepts a passed schedule into the stage table when it differs (in every
 // call mode), then reports the table. v = *stageCountGiven stages are passed;
@@ -16,12 +16,12 @@ void defineStages(const double *requested, const double *inForce, const double *
                   const double *currentTime, const double *stageNumber, const double *referenceTime,
                   const int *stageCountGiven, double *durationsOut, const int *durationsOutCount,
                   double *stageDurationOut, double *nextDurationOut, double *elapsedOut,
-                  double *cycleDurationOut, int *status, const CallTail &tail);
+                  double *cycleDurationOut, Diagnostic &diagnostic, const CallTail &tail);
 
 // Takes the *countGiven durations in force into the table and reports 1.0
 // when anything changed.
 void checkStages(const double *currentDurations, const int *countGiven, const double *checkSwitch,
-                 double *changedOut, int *status, const CallTail &tail);
+                 double *changedOut, Diagnostic &diagnostic, const CallTail &tail);
 
 // Sets the duration of one stage and of its partner, then recomputes the
 // cycle duration.

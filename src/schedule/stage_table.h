@@ -23,9 +23,12 @@ extern StageTable stageTable;
 
 // Holds the stage table from construction to destruction, so that a call sees
 // and leaves one whole schedule while other threads call the library too. A
-// small spin lock on compiler atomics: it needs no thread library, and since
-// nothing between taking and releasing it can fail or stop the thread, it is
-// always released. Not reentrant: a procedure takes it once, in its export.
+// small spin lock on compiler atomics: it needs no thread library, and its
+// release is the destructor alone, which a cancelled thread's unwinding does
+// not run in a library built without exceptions. So nothing that can block or
+// stop the thread (output, waiting, any cancellation point) may happen while
+// it is held: a diagnostic is gathered in a Diagnostic and printed after the
+// release. Not reentrant: a procedure takes it once, in its export.
 class TableLock {
 public:
     TableLock();
