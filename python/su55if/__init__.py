@@ -1,5 +1,5 @@
 """su55if from Python: the nine stage-schedule procedures of libsu55if.so,
-called through ctypes, and the cycle runs of su55if-host.
+called through ctypes, and cycles read and run by su55if-host.
 
     import su55if
     lib = su55if.load()
@@ -8,7 +8,7 @@ called through ctypes, and the cycle runs of su55if-host.
 docs/python.md describes the package.
 """
 
-from ._cycle import Cycle, CycleFileError, Timeline, parse_cycle, read_cycle
+from ._cycle import Cycle, CycleFileError, Timeline, find_host, host_candidates, parse_cycle, read_cycle
 from ._description import DescriptionError, Procedure
 from ._library import (
     Library,
@@ -28,7 +28,9 @@ __all__ = [
     "SimulationTerminated",
     "StepRecorder",
     "Timeline",
+    "find_host",
     "find_library",
+    "host_candidates",
     "library_candidates",
     "load",
     "parse_cycle",

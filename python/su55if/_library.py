@@ -42,47 +42,60 @@ _Int = ctypes.c_int
 
 
 class SimulationTerminated(RuntimeError):
-    """A procedure stopped the run: it printed a diagnostic and left status 4.
+    """The library stopped the run: it printed a diagnostic and left status 4.
 
-    ``records`` holds the lines the library printed for this call, in order,
-    ``Simulation Terminated`` among them; ``procedure`` names the procedure.
+    ``records`` holds the lines the library printed, in order, ``Simulation
+    Terminated`` among them; ``procedure`` names the procedure, or
+    ``su55if-host`` for a cycle run; ``explanation`` holds what the host
+    added about the fault (empty for a call from Python).
     """
 
-    def __init__(self, procedure: str, records: list):
+    def __init__(self, procedure: str, records: list, explanation=()):
         self.procedure = procedure
         self.records = records
+        self.explanation = list(explanation)
         self.status = FATAL
-        lines = "".join("\n  " + record for record in records)
+        lines = "".join("\n  " + line for line in [*records, *self.explanation])
         super().__init__(f"{procedure} stopped the run (status {FATAL}):{lines}")
 
     def __reduce__(self):
-        return type(self), (self.procedure, self.records)
+        return type(self), (self.procedure, self.records, self.explanation)
 
 
 # --- finding and loading the library -------------------------------------------------------
 
 
-def _installed_locations() -> list:
+def _prefixes() -> list:
+    """The installation prefixes searched, in order: the Python
+    environment's, then /usr/local and /usr."""
     prefixes = []
     for prefix in (sys.prefix, sys.base_prefix, "/usr/local", "/usr"):
         if prefix not in prefixes:
             prefixes.append(prefix)
+    return prefixes
+
+
+def _installed_locations() -> list:
     library_dirs = ["lib"]
     multiarch = sysconfig.get_config_var("MULTIARCH")
     if multiarch:
         library_dirs.append("lib/" + multiarch)
     library_dirs.append("lib64")
-    return [Path(prefix, directory, LIBRARY_FILE) for prefix in prefixes for directory in library_dirs]
+    return [Path(prefix, directory, LIBRARY_FILE) for prefix in _prefixes() for directory in library_dirs]
+
+
+def _checkout() -> Path:
+    """The checkout this package came from: the one it sits in, or, for an
+    installed package, the one its build recorded."""
+    origin = _description.PACKAGE_DIR / "origin.txt"
+    if origin.is_file():
+        return Path(origin.read_text(encoding="utf-8").strip())
+    return _description.CHECKOUT
 
 
 def _build_tree_location() -> Path:
-    """libsu55if.so in the default build of the checkout this package came from:
-    the one it sits in, or, for an installed package, the one its build recorded."""
-    checkout = _description.CHECKOUT
-    origin = _description.PACKAGE_DIR / "origin.txt"
-    if origin.is_file():
-        checkout = Path(origin.read_text(encoding="utf-8").strip())
-    return checkout / "build" / "default" / "src" / LIBRARY_FILE
+    """libsu55if.so in the default build of the checkout this package came from."""
+    return _checkout() / "build" / "default" / "src" / LIBRARY_FILE
 
 
 def library_candidates() -> list:

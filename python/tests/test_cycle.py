@@ -1,14 +1,17 @@
-"""Cycle files and runs against su55if-host: the same timeline for every
-example, the same records when the library stops the run, the same
-messages for faulty files."""
+"""Cycles read and run through su55if-host: the timeline is the host's,
+options reach it, its failures become the documented exceptions."""
 
-import os
+import dataclasses
+import pickle
 import subprocess
 
 import pytest
 
 import su55if
 from conftest import CHECKOUT
+
+EXAMPLES_DIR = CHECKOUT / "examples"
+
 
 def is_cycle_file(path) -> bool:
     """Cycle files, not the timed inputs and events beside them (whose first column is time)."""
@@ -18,96 +21,182 @@ def is_cycle_file(path) -> bool:
     return False
 
 
-EXAMPLES = sorted(path for path in (CHECKOUT / "examples").glob("*.csv") if is_cycle_file(path))
+EXAMPLES = sorted(path for path in EXAMPLES_DIR.glob("*.csv") if is_cycle_file(path))
+
+
+@pytest.fixture(autouse=True)
+def same_host(host, monkeypatch):
+    """The package runs the host these tests compare with."""
+    monkeypatch.setenv("SU55IF_HOST", str(host))
 
 
 def run_host(host, *arguments):
-    return subprocess.run([str(host), *map(str, arguments)], capture_output=True, text=True, timeout=60)
+    return subprocess.run([str(host), "-q", *map(str, arguments)], capture_output=True, text=True, timeout=120)
 
 
-@pytest.mark.parametrize("twin", [False, True], ids=["", "twin"])
-@pytest.mark.parametrize("path", EXAMPLES, ids=[path.name for path in EXAMPLES])
-def test_runs_equal_the_hosts(host, path, twin):
-    options = ["--twin"] if twin else []
-    expected = run_host(host, "run", path, *options)
-    cycle = su55if.read_cycle(path)
-    if expected.returncode == 1:
-        with pytest.raises(su55if.SimulationTerminated) as raised:
-            cycle.run(twin=twin)
-        # The host's own lines: the CSV header and its message.
-        lines = (expected.stdout + expected.stderr).splitlines()
-        assert raised.value.records == [line for line in lines if not line.startswith(("time,", "su55if-host:"))]
+def first_difference(got: str, expected: str):
+    """Where two long texts first differ: pytest's own diff of them takes minutes."""
+    if got != expected:
+        pairs = zip(got.splitlines(), expected.splitlines())
+        return next(((line, a, b) for line, (a, b) in enumerate(pairs, 1) if a != b), (len(got), len(expected)))
+    return None
+
+
+def hundred_stages(tmp_path):
+    """100 stages (the most a cycle holds) with named, linked pairs: a Cycle
+    made in Python, and the same cycle as a file."""
+    durations = [0.1 * (min(k, 101 - k) % 7 + 1) for k in range(1, 101)]
+    partners = [101 - k if k % 10 == 1 or k % 10 == 0 else 0 for k in range(1, 101)]
+    names = [f'"s{k}", no. {k}' for k in range(1, 101)]
+    path = tmp_path / "hundred.csv"
+    rows = (f'{k},{d!r},{p},"""s{k}"", no. {k}"' for k, (d, p) in enumerate(zip(durations, partners), 1))
+    path.write_text("stage,duration,partner,name\n" + "\n".join(rows) + "\n")
+    return su55if.Cycle("hundred.csv", tuple(durations), tuple(float(p) for p in partners), tuple(names)), path
+
+
+WHAT_IF = {"input_file": EXAMPLES_DIR / "what-if-inputs.csv", "events": EXAMPLES_DIR / "what-if-events.csv",
+           "stop_time": 400, "output_interval": 2.5}
+WHAT_IF_OPTIONS = ["--input-file", WHAT_IF["input_file"], "--events", WHAT_IF["events"], "--stop-time", 400,
+                   "--output-interval", 2.5]
+RUNS = [(path.name, {"twin": twin}, ["--twin"] if twin else []) for path in EXAMPLES for twin in (False, True)] + [
+    ("what-if.csv", WHAT_IF, WHAT_IF_OPTIONS),
+    ("negative-links.csv", {"stop_time": 1000.3, "output_interval": 0.7},
+     ["--stop-time", 1000.3, "--output-interval", 0.7]),
+    ("hundred", {}, []),
+    ("hundred", {"twin": True, "stop_time": 50}, ["--twin", "--stop-time", 50]),
+]
+
+
+@pytest.mark.parametrize("name, options, host_options", RUNS, ids=[f"{r[0]}{sorted(r[1])}" for r in RUNS])
+def test_runs_are_the_hosts(host, tmp_path, name, options, host_options):
+    if name == "hundred":
+        made, path = hundred_stages(tmp_path)
+        cycles = [made, su55if.read_cycle(path)]
     else:
+        path = EXAMPLES_DIR / name
+        read = su55if.read_cycle(path)
+        cycles = [read, dataclasses.replace(read)]  # the file itself, and the cycle written out anew
+    content = [(cycle.durations, cycle.partners, cycle.names) for cycle in cycles]
+    assert content[0] == content[1]
+    expected = run_host(host, "run", path, *host_options)
+    for cycle in cycles:
+        if expected.returncode == 1:
+            with pytest.raises(su55if.SimulationTerminated) as raised:
+                cycle.run(**options)
+            assert raised.value.records[-1] == "Simulation Terminated" and raised.value.explanation
+            continue
         assert expected.returncode == 0, expected.stderr
-        assert cycle.run(twin=twin).to_csv() == expected.stdout
+        timeline = cycle.run(**options)
+        assert first_difference(timeline.to_csv(), expected.stdout) is None
+        lines = expected.stdout.splitlines()
+        assert len(timeline) == len(lines) - 1
+        assert [*timeline[-1]] == [float(value) for value in lines[-1].split(",")]
+        assert timeline.columns == tuple(lines[0].split(","))
 
 
-RUNS = {
-    "negative links": ("1,10,-4\n2,20,5\n3,15,0\n4,10,-1\n5,20,2\n", 1000.3, 0.7),
-    # Stage starts from the cycle index: no drift over thousands of cycles.
-    "short stages": ("1,0.1,0\n2,0.2,0\n3,0.3,0\n", 3000.0, 0.7000003),
+def test_row_fields_and_chart(tmp_path, monkeypatch):
+    timeline = su55if.read_cycle(EXAMPLES_DIR / "what-if.csv").run(**WHAT_IF)
+    assert timeline.Row._fields == ("time", "stage", "elapsed", "delay_for_code2", "delay_for_code1", "action_code",
+                                    "code1", "code2", "code_minus2", "code_minus1", "stage_duration", "result",
+                                    "duration", "signal")
+    # A cycle not read from a file runs in a folder of its own; a relative chart path is still the caller's.
+    monkeypatch.chdir(tmp_path)
+    cycle = su55if.parse_cycle('stage,duration,partner,name\n1,10,0,"a, ""b"""\n2,5,0,c\n', "text.csv")
+    assert (cycle.names, cycle.cycle_duration) == (('a, "b"', "c"), 15.0)
+    timeline = cycle.run(10, 2, chart="run.svg", twin=True)
+    assert [row.time for row in timeline] == [0, 2, 4, 6, 8, 10] and "code_minus1" not in timeline.Row._fields
+    assert (tmp_path / "run.svg").read_text().lstrip().startswith(("<svg", "<?xml"))
+
+
+def test_a_cycle_runs_as_read(tmp_path):
+    path = write(tmp_path, "c.csv", "stage,duration\n1,10\n2,5\n")
+    cycle = su55if.read_cycle(path)
+    path.write_text("stage,duration\n1,1\n2,1\n")  # changed after reading: the run is of the cycle read
+    assert [row.stage for row in cycle.run(15, 5)] == [1, 1, 2, 1]
+
+
+def write(tmp_path, name, text):
+    path = tmp_path / name
+    path.write_text(text)
+    return path
+
+
+FOUR = EXAMPLES_DIR / "four-stage.csv"
+ERRORS = {
+    "bad cycle file": (lambda t: su55if.read_cycle(write(t, "c.csv", "stage,duration\n1,x\n")),
+                       su55if.CycleFileError, r'^\S*c\.csv:2:3: duration "x" is not a number$'),
+    "missing cycle file": (lambda t: su55if.read_cycle(t / "none.csv"), su55if.CycleFileError, "none.csv: cannot open"),
+    "parsed text": (lambda t: su55if.parse_cycle("stage,duration\n1,-1\n", "mine.csv"),
+                    su55if.CycleFileError, '^mine.csv:2:3: duration "-1" is negative$'),
+    "bad input file": (lambda t: su55if.read_cycle(FOUR).run(input_file=write(t, "in.csv", "time,valve\n0,1\n")),
+                       su55if.CycleFileError, r'in\.csv:1:6: unknown column "valve"'),
+    "missing events": (lambda t: su55if.read_cycle(FOUR).run(events=t / "none.csv"),
+                       su55if.CycleFileError, "none.csv: cannot open"),
+    "bad stop time": (lambda t: su55if.read_cycle(FOUR).run(stop_time=-1), ValueError, "^--stop-time must be"),
+    "stop time not a number": (lambda t: su55if.read_cycle(FOUR).run("10"), TypeError, "stop_time must be a real"),
+    "name with a newline": (lambda t: su55if.Cycle("c", (1.0,), (0.0,), ("a\nb",)).run(), ValueError, "line break"),
+    "duration not finite": (lambda t: su55if.Cycle("c", (float("inf"),), (0.0,)).run(),
+                            su55if.CycleFileError, '^c:2:3: duration "inf" is not a finite number'),
 }
 
 
-@pytest.mark.parametrize("stages, stop_time, interval", RUNS.values(), ids=RUNS.keys())
-def test_run_settings_equal_the_hosts(host, tmp_path, stages, stop_time, interval):
-    path = tmp_path / "cycle.csv"
-    path.write_text("stage,duration,partner\n" + stages)
-    expected = run_host(host, "run", path, "--stop-time", stop_time, "--output-interval", interval)
-    assert su55if.read_cycle(path).run(stop_time, interval).to_csv() == expected.stdout
+@pytest.mark.parametrize("action, error, match", ERRORS.values(), ids=ERRORS.keys())
+def test_failures_are_reported(tmp_path, action, error, match):
+    with pytest.raises(error, match=match) as raised:
+        action(tmp_path)
+    if error is ValueError:
+        assert type(raised.value) is ValueError  # not a file's fault
 
 
-FAULTY_FILES = {
-    "empty": b"# nothing but a comment\n",
-    "no stages": b"stage,duration,partner\n\n",
-    "unknown column": b"stage,duration,partner,name\n",
-    "twice": b"stage, duration,stage\n",
-    "missing column": b"\xef\xbb\xbfstage,duration\r\n",
-    "empty column name": b"stage,,duration,partner\n",
-    "too many values": b"stage,duration,partner\n1,10,0,5\n",
-    "too few values": b"duration,stage,partner\n10,1\n",
-    "not whole": b"stage,duration,partner\n1.5,10,0\n",
-    "out of order": b"stage,duration,partner\n1,10,0\n 3 ,10,0\n",
-    "negative": b"stage,duration,partner\n1,-10,0\n",
-    "not a number": b"stage,duration,partner\n1,0x10,0\n",
-    "infinite": b"stage,duration,partner\n1,1e400,0\n",
-    "underflow": b"stage,duration,partner\n1,1e-400,0\n",
-    "nan": b"stage,duration,partner\n1,10,nan(1)\n",
-    "missing value": b"stage,duration,partner\n1,\t,0\n",
-    "partner not whole": b"stage,duration,partner\n1,10,+2.5\n",
-    "too many stages": b"stage,duration,partner\n" + b"".join(b"%d,1,0\n" % k for k in range(1, 102)),
-    "hostile value": b"stage,duration,partner\n1,\"\\\x1b[2J\xc2\x85\xff\xe2\x82\xac" + b"9" * 60 + b",0\n",
-    "hostile order": b"stage,duration,partner\n\t\x00" + b"7" * 50 + b",1,0\n",
+def test_library_stopping_the_run(host):
+    cycle = su55if.read_cycle(EXAMPLES_DIR / "faulty.csv")  # read, though the library rejects its table
+    with pytest.raises(su55if.SimulationTerminated) as raised:
+        cycle.run()
+    stop = raised.value
+    assert stop.records == ["Interaction stage 1 invalid time match.", "Simulation Terminated"]
+    assert stop.explanation and not any(line.startswith("su55if-host:") for line in stop.explanation)
+    copy = pickle.loads(pickle.dumps(stop))
+    assert (copy.records, copy.explanation, str(copy)) == (stop.records, stop.explanation, str(stop))
+
+
+FAKE_HOSTS = {
+    "too old": ("echo 'su55if-host 0.0.1'", r"su55if-host 0\.0\.1 is too old: version 0\.1\.0 or later"),
+    "not a host": ("echo hello", r"not a usable su55if-host: `--version` printed 'hello'"),
 }
 
 
-@pytest.mark.parametrize("content", FAULTY_FILES.values(), ids=FAULTY_FILES.keys())
-def test_faulty_files_get_the_hosts_message(host, tmp_path, content):
-    path = tmp_path / os.fsdecode(b"cycle\x1b\xe9.csv")  # a name that must be escaped too
-    path.write_bytes(content)
-    expected = run_host(host, "check", path)
-    assert expected.returncode == 2
-    with pytest.raises(su55if.CycleFileError) as raised:
-        su55if.read_cycle(path)
-    assert f"su55if-host: {raised.value}\n" == expected.stderr
+@pytest.mark.parametrize("script, match", FAKE_HOSTS.values(), ids=FAKE_HOSTS.keys())
+def test_unusable_hosts(tmp_path, monkeypatch, script, match):
+    fake = write(tmp_path, "su55if-host", f"#!/bin/sh\n{script}\n")
+    fake.chmod(0o755)
+    monkeypatch.setenv("SU55IF_HOST", str(fake))
+    with pytest.raises(RuntimeError, match=match) as raised:
+        su55if.read_cycle(FOUR)
+    assert str(fake) in str(raised.value)
 
 
-def test_numbers_as_the_host_reads_them():
-    cycle = su55if.parse_cycle("# c\n  partner , Stage , duration\n".replace("Stage", "stage")
-                               + "+0,1,.5\n-1,2,1.\n0,3,1E1\n", "text")
-    assert (cycle.name, cycle.durations, cycle.partners) == ("text", (0.5, 1.0, 10.0), (0.0, -1.0, 0.0))
-    cycle = su55if.parse_cycle('Duration,STAGE,Name\n5,1,"north, and more"\n', "text")
-    assert (cycle.durations, cycle.partners, cycle.names) == ((5.0,), (0.0,), ("north, and more",))
-    with pytest.raises(su55if.CycleFileError, match="cannot open the cycle file"):
-        su55if.read_cycle(CHECKOUT / "examples" / "no-such.csv")
-    # Reading is bounded: an endless line stops at the cap.
-    with pytest.raises(su55if.CycleFileError, match="^/dev/zero:1: the line is longer than 4096 bytes"):
-        su55if.read_cycle("/dev/zero")
+def test_missing_host(tmp_path, monkeypatch):
+    monkeypatch.setenv("SU55IF_HOST", str(tmp_path / "nowhere"))
+    with pytest.raises(FileNotFoundError, match=r"nowhere: no such su55if-host file \(named by SU55IF_HOST\)"):
+        su55if.read_cycle(FOUR)
+    monkeypatch.delenv("SU55IF_HOST")
+    places = [tmp_path / "bin" / "su55if-host", tmp_path / "build" / "su55if-host"]
+    monkeypatch.setattr(su55if._cycle, "host_candidates", lambda: places)
+    with pytest.raises(FileNotFoundError) as raised:
+        su55if.find_host()
+    assert all(str(place) in str(raised.value) for place in places) and "SU55IF_HOST" in str(raised.value)
 
 
-def test_timeline_as_array_and_chart(tmp_path):
+def test_long_run_streams():
+    timeline = su55if.read_cycle(FOUR).run(stop_time=249999.875, output_interval=0.125)  # 2,000,000 samples
+    assert len(timeline) == 2_000_000 and timeline[-1].time == 249999.875 and timeline[-1].stage == 4
+    assert timeline.to_csv().count("\n") == 2_000_001
+
+
+def test_timeline_as_array_and_plot(tmp_path):
     numpy = pytest.importorskip("numpy")
-    timeline = su55if.read_cycle(CHECKOUT / "examples" / "four-stage.csv").run(stop_time=160, output_interval=0.5)
+    cycle = dataclasses.replace(su55if.read_cycle(FOUR))  # no cycle duration: plot() asks the host
+    timeline = cycle.run(stop_time=160, output_interval=0.5)
     table = timeline.to_numpy()
     assert table.dtype.names == timeline.Row._fields and table["stage"].dtype == numpy.int32
     assert table["action_code"][numpy.searchsorted(table["time"], 30.0)] == 2
