@@ -235,3 +235,25 @@ TEST_F(HostOutputs, BadValuesAreShownShortAndEscaped) {
 }
 
 }  // namespace
+
+// An empty file name is a mistake, not "no file"; a name is shown escaped
+// in every message and note, whichever file it names.
+TEST_F(HostOutputs, FileNamesAreNeverEmptyAndAlwaysShownEscaped) {
+    for (const char *option : {"--chart", "--output-file", "--input-file", "--events", "--library"}) {
+        const Outcome outcome = run({option, ""});
+        EXPECT_EQ(outcome.exitCode, 2) << option;
+        EXPECT_NE(outcome.err.find(std::string(option) + ": an empty file name"), std::string::npos) << outcome.err;
+        EXPECT_EQ(leftInDirectory(), std::vector<std::string>{"cycle.csv"}) << option;
+    }
+    const std::string hostile = "a\x1B[2J\nb";
+    const std::string shown = R"(a\x1B[2J\nb)";
+    file(hostile, "time,colour\n0,1\n");
+    const Outcome refused = run({"--input-file", hostile});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find(shown + ":1:6: unknown column"), std::string::npos) << refused.err;
+    fs::remove(dir_ / hostile);
+    const Outcome written = run({"--output-file", hostile + ".csv", "--chart", hostile + ".svg"});
+    EXPECT_EQ(written.exitCode, 0) << written.err;
+    EXPECT_NE(written.err.find("samples to " + shown + ".csv\n"), std::string::npos) << written.err;
+    EXPECT_NE(written.err.find("the chart to " + shown + ".svg\n"), std::string::npos) << written.err;
+}

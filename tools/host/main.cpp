@@ -213,10 +213,10 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     finishStandardOutput();
     outputs.commit();
     if (dataFile != nullptr) {
-        note(options, fmt::format("wrote {} samples to {}", sinks.samples(), options.outputFile));
+        note(options, fmt::format("wrote {} samples to {}", sinks.samples(), printable(options.outputFile)));
     }
     if (chartFile != nullptr) {
-        note(options, fmt::format("wrote the chart to {}", options.chartFile));
+        note(options, fmt::format("wrote the chart to {}", printable(options.chartFile)));
     }
     return kExitOk;
 }
@@ -234,6 +234,12 @@ std::optional<double> positiveTime(const CLI::Option *option, const std::string 
     return value;
 }
 
+// A file name must name something: an empty one is refused, not taken as
+// "not given".
+const CLI::Validator kFileName(
+    [](const std::string &name) { return name.empty() ? std::string("an empty file name names no file") : ""; },
+    "");
+
 int hostMain(int argc, char **argv) {
     Options options;
     CLI::App app{"Loads the su55if library and drives it offline, as a simulator would: checks a cycle "
@@ -248,7 +254,9 @@ int hostMain(int argc, char **argv) {
     const CLI::Option *versionFlag = app.add_flag("--version")->description(
         "print the version of su55if-host and of the library it loads, and exit");
     app.add_option("--library", options.library,
-                   "the libsu55if.so to load (default: the one beside su55if-host, else the one built with it)");
+                   "the libsu55if.so to load (default: the one beside su55if-host, else the one built with it)")
+        ->type_name("FILE")
+        ->check(kFileName);
     app.add_flag("--log-calls", options.logCalls,
                  "print every library call with its inputs, outputs and status on standard error");
     app.add_flag("-q,--quiet", options.quiet, "no notes or progress on standard error (errors still)");
@@ -259,7 +267,9 @@ int hostMain(int argc, char **argv) {
     CLI::App *checkCommand = app.add_subcommand(
         "check", "define the schedule at time 0, let the library check the interaction table, print a report");
     checkCommand->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration[,partner][,name])")
-        ->required();
+        ->required()
+        ->type_name("FILE")
+        ->check(kFileName);
     checkCommand->add_flag("--twin", options.twin, "check with SU55IF_IINTTIM instead of SU55IF_INTTIM");
     checkCommand->add_option("--format", options.format, "text (default) or json")
         ->check(CLI::IsMember({"text", "json"}));
@@ -267,7 +277,9 @@ int hostMain(int argc, char **argv) {
     CLI::App *runCommand =
         app.add_subcommand("run", "step time through the cycle and write the timeline the library computes");
     runCommand->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration[,partner][,name])")
-        ->required();
+        ->required()
+        ->type_name("FILE")
+        ->check(kFileName);
     std::string stopTime;  // read as numbers in cycle files are
     std::string outputInterval;
     const CLI::Option *stopTimeOption =
@@ -276,11 +288,19 @@ int hostMain(int argc, char **argv) {
         "--output-interval", outputInterval, "the time between samples (default: 1/20 of the shortest stage)");
     runCommand->add_flag("--twin", options.twin, "use SU55IF_IINTTIM and SU55IF_IACTYP");
     runCommand->add_option("--input-file", options.inputFile,
-                           "timed inputs (CSV: time, then hold, check, signal, value, limit, enable, durationK)");
+                           "timed inputs (CSV: time, then hold, check, signal, value, limit, enable, durationK)")
+        ->type_name("FILE")
+        ->check(kFileName);
     runCommand->add_option("--events", options.eventsFile,
-                           "duration changes through SU55IF_UPSTGTIM (CSV: time,stage,duration)");
-    runCommand->add_option("--output-file", options.outputFile, "write the timeline to this file");
-    runCommand->add_option("--chart", options.chartFile, "write an SVG picture of the cycle and the run");
+                           "duration changes through SU55IF_UPSTGTIM (CSV: time,stage,duration)")
+        ->type_name("FILE")
+        ->check(kFileName);
+    runCommand->add_option("--output-file", options.outputFile, "write the timeline to this file")
+        ->type_name("FILE")
+        ->check(kFileName);
+    runCommand->add_option("--chart", options.chartFile, "write an SVG picture of the cycle and the run")
+        ->type_name("FILE")
+        ->check(kFileName);
     runCommand->add_flag("--table", options.table,
                          "print a readable summary and timeline instead of the CSV on standard output");
     runCommand->add_option("--format", options.format, "text (CSV, default) or json (one JSON object per sample)")
