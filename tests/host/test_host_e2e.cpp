@@ -232,6 +232,33 @@ TEST_F(Host, LoadsTheLibraryNamedOrBesideTheExecutableAndReportsLoadFailures) {
         << outcome.err;
 }
 
+// A file that is not a whole shared library is refused before the loader
+// maps it: a copy cut short would otherwise fault inside the loader.
+TEST_F(Host, RefusesLibraryFilesThatAreNotWhole) {
+    const std::string library = readFile(SU55IF_LIBRARY_FILE);
+    struct Case {
+        std::string name;
+        std::string content;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"empty.so", "", "not a shared library"},
+        {"header.so", library.substr(0, 40), "cut short: the ELF header is not whole"},
+        {"cut.so", library.substr(0, 5000), "cut short"},
+        {"end.so", library.substr(0, library.size() - 1), "cut short"},
+        {"text.so", "MZ not a DLL either", "cut short"},
+    };
+    for (const Case &c : cases) {
+        file(c.name, c.content);
+        const Outcome outcome = host({"--library", c.name, "check", (kExamples / "four-stage.csv").string()});
+        EXPECT_EQ(outcome.exitCode, 2) << c.name << ": " << outcome.err;
+        EXPECT_NE(outcome.err.find("cannot load the library: " + c.name + ": " + c.message), std::string::npos)
+            << outcome.err;
+    }
+    const Outcome folder = host({"--library", dir_.string(), "check", (kExamples / "four-stage.csv").string()});
+    EXPECT_NE(folder.err.find(": not a regular file"), std::string::npos) << folder.err;
+}
+
 TEST_F(Host, LogCallsTracesEveryCallOnStandardError) {
     const Outcome outcome = host({"run", (kExamples / "four-stage.csv").string(), "--stop-time", "10",
                                   "--output-interval", "10", "--log-calls"});

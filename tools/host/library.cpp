@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "host_error.h"
+#include "library_file.h"
 
 namespace su55if::host {
 
@@ -48,6 +49,7 @@ Library::Library(const std::string &path) : path_(path) {
     // A name without a slash would be looked up on the system's search path;
     // the user means the file.
     const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    checkLibraryFile(path);
     handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
         throw HostError(fmt::format("cannot load the library: {}", lastDlError()));
