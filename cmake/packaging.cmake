@@ -8,9 +8,12 @@
 #   lib/cmake/su55if/su55ifConfig*.cmake        find_package(su55if)
 #   lib/pkgconfig/su55if.pc                     pkg-config su55if
 #   share/su55if/procedures.json                the nine procedures' arguments
-#   bin/su55if-host, share/man/man1/su55if-host.1   (tools/CMakeLists.txt)
+#   bin/su55if-host, share/man/man1/su55if-host.1   (tools/CMakeLists.txt; the
+#                                                manual page when it was built)
 #   share/doc/su55if/                           README, CHANGELOG, LICENSE,
-#                                                docs/*.md, examples/
+#                                                docs/*.md, examples/: laid out
+#                                                as in the sources, so that the
+#                                                README's links hold
 include(CMakePackageConfigHelpers)
 
 set(SU55IF_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/su55if)
@@ -28,7 +31,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/su55if.h ${PROJECT_BINARY_DIR}/inclu
 install(FILES ${PROJECT_SOURCE_DIR}/include/su55if_procedures.json
   DESTINATION ${CMAKE_INSTALL_DATADIR}/su55if RENAME procedures.json)
 install(FILES README.md CHANGELOG.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
+install(DIRECTORY docs DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
 install(DIRECTORY examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # find_package(su55if): the imported target su55if::su55if.

@@ -2,6 +2,7 @@
 // exit code, standard output, standard error and files checked.
 #include <cstdlib>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -293,12 +294,96 @@ TEST_F(Host, CommandLine) {
         {{"run", cycle, "--stop-time", "-1"}, 2, "--stop-time must be"},
         {{"run", cycle, "--output-interval", "nan"}, 2, "--output-interval"},
         {{"run", cycle, "--output-interval", "1e-300"}, 2, "give more than 4503599627370497 samples"},
+        {{"run", cycle, "--stoptime", "10"}, 2, "su55if-host: unknown option --stoptime: did you mean --stop-time?\n"},
+        {{"--librar", "x"}, 2, "unknown option --librar: did you mean --library?"},
+        {{"check", cycle, "--table"}, 2, "unknown option --table: `su55if-host check --help` lists the options"},
     };
     for (const Case &c : cases) {
         const Outcome outcome = host(c.args);
         EXPECT_EQ(outcome.exitCode, c.exitCode) << c.args.at(0) << ": " << outcome.err;
         const std::string &text = c.exitCode == 2 ? outcome.err : outcome.out;
         EXPECT_NE(text.find(c.inOutput), std::string::npos) << c.args.at(0) << ": " << text;
+    }
+}
+
+// Each command's help lists the options of every command, and the main
+// help alone has the long footer.
+TEST_F(Host, EachCommandsHelpListsEveryOptionItTakes) {
+    for (const char *command : {"run", "check"}) {
+        const Outcome outcome = host({command, "--help"});
+        EXPECT_EQ(outcome.exitCode, 0) << command;
+        for (const char *option : {"--library", "--log-calls", "-q,--quiet", "--time-unit"}) {
+            EXPECT_NE(outcome.out.find(option), std::string::npos) << command << " --help lacks " << option;
+        }
+        EXPECT_EQ(outcome.out.find("With no command"), std::string::npos) << command;
+    }
+    EXPECT_NE(host({"--help"}).out.find("Manual: man su55if-host"), std::string::npos);
+}
+
+// Whatever the output, a stopped run gives the library's records and then
+// what check makes of them.
+TEST_F(Host, AStoppedRunExplainsTheRecordsInEveryMode) {
+    const std::vector<std::string> modes[] = {{}, {"--table"}, {"--format", "json"}};
+    for (const std::vector<std::string> &mode : modes) {
+        std::vector<std::string> args{"run", "faulty.csv"};
+        args.insert(args.end(), mode.begin(), mode.end());
+        const Outcome outcome = host(args, kExamples);
+        EXPECT_EQ(outcome.exitCode, 1) << args.back();
+        EXPECT_NE(outcome.err.find("Simulation Terminated\nsu55if-host: the library stopped the run of faulty.csv "
+                                   "(status 4); its records are above\nsu55if-host: Stage 1 (duration 10) and its "
+                                   "partner stage 3 (duration 15) are linked"),
+                  std::string::npos)
+            << args.back() << ": " << outcome.err;
+    }
+}
+
+// Tables round numbers for reading and keep columns apart however wide a
+// value; the CSV and JSON keep every digit (1.4 + 1.7 = 3.0999999999999996,
+// 1.4 / 20 = 0.06999999999999999).
+TEST_F(Host, TablesShowNumbersRoundedAndFilesKeepEveryDigit) {
+    const std::string cycle = file("cycle.csv", "stage,duration\n1,1.4\n2,1.7\n3,123456789\n").string();
+    Outcome outcome = host({"run", cycle, "--table", "--stop-time", "1"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    for (const char *line : {"\n      2       1.7       1.4       3.1        -\n",
+                             "\n      3 1.23457e+08       3.1 1.23457e+08        -\n",
+                             "\nTimeline from 0 to 1 every 0.07:"}) {
+        EXPECT_NE(outcome.out.find(line), std::string::npos) << line << " not in\n" << outcome.out;
+    }
+    outcome = host({"run", cycle, "--stop-time", "0.1"});
+    EXPECT_NE(outcome.out.find("\n0.069999999999999993,1,"), std::string::npos) << outcome.out;
+    outcome = host({"check", cycle, "--format", "json"});
+    EXPECT_EQ(nlohmann::json::parse(outcome.out).at("stages").at(2).at("start").get<double>(), 1.4 + 1.7);
+}
+
+// Each stage named once, with any detail in the same parentheses; table
+// entries as JSON integers; every link with the kind of its partner's entry.
+TEST_F(Host, CheckExplainsWithStageNamesAndGivesEntriesAsIntegers) {
+    struct Case {
+        std::string cycle;
+        std::string explanation;
+        nlohmann::json partnerKinds;
+    };
+    const Case cases[] = {
+        {"1,12,3,feed\n2,5,0,\n3,10,1,\n",
+         "Stage 1 (feed, duration 12) and its partner stage 3 (duration 10) are linked", {"positive"}},
+        {"1,12,4,feed\n2,5,6,\n3,4,0,\n4,7,-2,dry\n", "or give stage 1 (feed) another partner.",
+         {"negative", "none", "positive"}},
+    };
+    for (const Case &c : cases) {
+        const std::string cycle = file("cycle.csv", "stage,duration,partner,name\n" + c.cycle).string();
+        const Outcome outcome = host({"check", cycle, "--format", "json"});
+        EXPECT_EQ(outcome.exitCode, 1) << c.cycle;
+        const nlohmann::json report = nlohmann::json::parse(outcome.out);
+        EXPECT_NE(report.at("explanation").dump().find(c.explanation), std::string::npos) << report.dump();
+        nlohmann::json partnerKinds = nlohmann::json::array();
+        for (const nlohmann::json &link : report.at("links")) {
+            EXPECT_TRUE(link.at("partner").is_number_integer()) << link;
+            partnerKinds.push_back(link.at("partnerKind"));
+        }
+        EXPECT_EQ(partnerKinds, c.partnerKinds);
+        for (const nlohmann::json &stage : report.at("stages")) {
+            EXPECT_TRUE(stage.at("partner").is_number_integer()) << stage;
+        }
     }
 }
 

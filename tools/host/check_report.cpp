@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -17,9 +18,13 @@ namespace {
 
 std::string partnerText(double entry) { return entry == 0.0 ? "-" : fmt::format("{:+}", entry); }
 
-// A stage as messages name it: its number, and its name when it has one.
-std::string stageLabel(const Cycle &cycle, int stage, const char *word = "stage") {
-    const std::string name = cycle.stageName(static_cast<std::size_t>(stage - 1));
+// A stage as messages name it: its number, then in one pair of parentheses
+// its name when it has one and any detail ("stage 1 (feed, duration 12)").
+std::string stageLabel(const Cycle &cycle, int stage, const char *word = "stage", const std::string &detail = "") {
+    std::string name = cycle.stageName(static_cast<std::size_t>(stage - 1));
+    if (!detail.empty()) {
+        name += (name.empty() ? "" : ", ") + detail;
+    }
     return name.empty() ? fmt::format("{} {}", word, stage) : fmt::format("{} {} ({})", word, stage, name);
 }
 
@@ -28,10 +33,10 @@ struct Link {
     double to;  // as the table has it: it may name no stage at all
     std::string kind;  // "positive" or "negative": the sign of from's entry
     bool mutual;       // to's entry names from
-    std::string backKind;
+    std::string backKind;  // the kind of to's own entry: "none" when it is 0 or to is no stage
 };
 
-const char *linkKind(double entry) { return entry > 0.0 ? "positive" : "negative"; }
+const char *linkKind(double entry) { return entry > 0.0 ? "positive" : entry < 0.0 ? "negative" : "none"; }
 
 // The links of the interaction table; a pair that links both ways once.
 std::vector<Link> links(const Cycle &cycle) {
@@ -44,11 +49,11 @@ std::vector<Link> links(const Cycle &cycle) {
         if (partner == 0.0) {
             continue;
         }
-        const bool mutual = partner >= 1.0 && partner <= count && std::fabs(entry(partner)) == stage;
-        if (!mutual) {
-            result.push_back({stage, partner, linkKind(own), false, ""});
-        } else if (stage < partner) {
-            result.push_back({stage, partner, linkKind(own), true, linkKind(entry(partner))});
+        const bool isStage = partner >= 1.0 && partner <= count;
+        const double back = isStage ? entry(partner) : 0.0;
+        const bool mutual = isStage && std::fabs(back) == stage;
+        if (!mutual || stage < partner) {
+            result.push_back({stage, partner, linkKind(own), mutual, linkKind(back)});
         }
     }
     return result;
@@ -117,6 +122,15 @@ std::vector<Span> stageSpans(const std::vector<double> &durations, std::optional
     return spans;
 }
 
+// A table entry for JSON: an integer when it is whole and fits one, as
+// entries are; else the number as it stands.
+nlohmann::json wholeNumber(double value) {
+    if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0) {
+        return static_cast<std::int64_t>(value);
+    }
+    return value;
+}
+
 }  // namespace
 
 void printSummary(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const std::string &timeUnit) {
@@ -124,14 +138,16 @@ void printSummary(std::FILE *out, const Cycle &cycle, const Schedule &schedule, 
                withUnit(schedule.cycleDuration, timeUnit));
     const bool named = std::any_of(cycle.stageNames.begin(), cycle.stageNames.end(),
                                    [](const std::string &name) { return !name.empty(); });
-    fmt::print(out, "{:>7}{:>10}{:>10}{:>10}{:>9}{}\n", "stage", "duration", "start", "end", "partner",
-               named ? "  name" : "");
+    const auto row = [&](const std::string &stage, const std::string &duration, const std::string &start,
+                         const std::string &end, const std::string &partner, const std::string &name) {
+        fmt::print(out, "{}{}{}{}{}{}\n", column(stage, 7), column(duration, 10), column(start, 10), column(end, 10),
+                   column(partner, 9), name.empty() ? "" : "  " + name);
+    };
+    row("stage", "duration", "start", "end", "partner", named ? "name" : "");
     const std::vector<Span> spans = stageSpans(schedule.durations, schedule.cycleDuration);
     for (std::size_t k = 0; k < spans.size(); ++k) {
-        const std::string name = cycle.stageName(k);
-        fmt::print(out, "{:>7}{:>10}{:>10}{:>10}{:>9}{}\n", k + 1, readable(schedule.durations[k]),
-                   readable(spans[k].start), readable(spans[k].end), partnerText(cycle.partners[k]),
-                   name.empty() ? "" : "  " + name);
+        row(std::to_string(k + 1), readable(schedule.durations[k]), readable(spans[k].start), readable(spans[k].end),
+            partnerText(cycle.partners[k]), cycle.stageName(k));
     }
     if (!timeUnit.empty()) {
         fmt::print(out, "(durations and times in {})\n", timeUnit);
@@ -150,7 +166,10 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
     const int stage = fault->stage;
     const double entry = cycle.partners[static_cast<std::size_t>(stage - 1)];
     const double partner = std::round(std::fabs(entry));
+    // Entries and durations in full, not readable(): two durations that
+    // differ in their last digits must read as different.
     const std::string who = stageLabel(cycle, stage, "Stage");
+    const std::string whoInSentence = stageLabel(cycle, stage);
     if (fault->kind == " is invalid.") {
         return {fmt::format("{} has the partner entry {}, which names stage {}, but the cycle has {} stages.", who,
                             entry, partner, count),
@@ -174,12 +193,13 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
                             who, partnerWho, entry, partnerWho, back, std::round(std::fabs(back)), stage),
                 fmt::format("To fix it: make {}'s entry {} or -{} (linked back) or 0 (no link of its own), or give "
                             "{} another partner.",
-                            partnerWho, stage, stage, who)};
+                            partnerWho, stage, stage, whoInSentence)};
     }
     const double own = schedule.durations[static_cast<std::size_t>(stage - 1)];
     const double other = schedule.durations[static_cast<std::size_t>(p - 1)];
-    return {fmt::format("{} (duration {}) and its partner {} (duration {}) are linked but their durations differ.",
-                        who, own, partnerWho, other),
+    return {fmt::format("{} and its partner {} are linked but their durations differ.",
+                        stageLabel(cycle, stage, "Stage", fmt::format("duration {}", own)),
+                        stageLabel(cycle, p, "stage", fmt::format("duration {}", other))),
             fmt::format("To fix it: give both the same duration, {} or {}, or unlink them (entry 0).", own, other)};
 }
 
@@ -222,15 +242,15 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
                           {"duration", durations[k]},
                           {"start", spans[k].start},
                           {"end", spans[k].end},
-                          {"partner", cycle.partners[k]}});
+                          {"partner", wholeNumber(cycle.partners[k])}});
     }
     json linkList = json::array();
     for (const Link &link : links(cycle)) {
-        json item{{"stage", link.from}, {"partner", link.to}, {"kind", link.kind}, {"mutual", link.mutual}};
-        if (link.mutual) {
-            item["partnerKind"] = link.backKind;
-        }
-        linkList.push_back(item);
+        linkList.push_back({{"stage", link.from},
+                            {"partner", wholeNumber(link.to)},
+                            {"kind", link.kind},
+                            {"mutual", link.mutual},
+                            {"partnerKind", link.backKind}});
     }
     const json report{
         {"cycle", cycle.name},

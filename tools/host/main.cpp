@@ -6,14 +6,18 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -82,7 +86,8 @@ std::string cycleFault(const Schedule &schedule) {
                "infinity";
     }
     if (!(schedule.cycleDuration > 0.0)) {
-        return fmt::format("the cycle duration is {}: a run needs a cycle longer than 0", schedule.cycleDuration);
+        return fmt::format("the cycle duration is {}: a run needs a cycle longer than 0",
+                           readable(schedule.cycleDuration));
     }
     return {};
 }
@@ -138,11 +143,13 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Op
                                     "told apart: lower the stop time",
                                     printable(cycle.name), kMaxCycles));
     }
-    const std::string stopText = options.stopTime ? fmt::format("--stop-time {}", *stopTime)
-                                                  : fmt::format("the default stop time {} (two cycles)", *stopTime);
+    const std::string stopText = options.stopTime
+                                     ? fmt::format("--stop-time {}", readable(*stopTime))
+                                     : fmt::format("the default stop time {} (two cycles)", readable(*stopTime));
     const std::string intervalText =
-        options.outputInterval ? fmt::format("--output-interval {}", *interval)
-                               : fmt::format("the default output interval {} (1/20 of the shortest stage)", *interval);
+        options.outputInterval
+            ? fmt::format("--output-interval {}", readable(*interval))
+            : fmt::format("the default output interval {} (1/20 of the shortest stage)", readable(*interval));
     return sampling(*stopTime, *interval, stopText + " and " + intervalText);
 }
 
@@ -240,28 +247,87 @@ const CLI::Validator kFileName(
     [](const std::string &name) { return name.empty() ? std::string("an empty file name names no file") : ""; },
     "");
 
+// The options of every command, given before or after the command's name:
+// defined on each, bound to the same variables, so that each help lists
+// them.
+void addCommonOptions(CLI::App &command, Options &options) {
+    command
+        .add_option("--library", options.library,
+                    "the libsu55if.so to load (default: the one beside su55if-host, else the one built with it)")
+        ->type_name("FILE")
+        ->check(kFileName);
+    command.add_flag("--log-calls", options.logCalls,
+                     "print every library call with its inputs, outputs and status on standard error");
+    command.add_flag("-q,--quiet", options.quiet, "no notes or progress on standard error (errors still)");
+    command.add_option("--time-unit", options.timeUnit,
+                       "the unit of times and durations, a label for tables and charts");
+}
+
+// The number of characters to insert, delete or replace to turn one text
+// into the other.
+std::size_t editDistance(std::string_view from, std::string_view to) {
+    std::vector<std::size_t> row(to.size() + 1);
+    for (std::size_t j = 0; j <= to.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= from.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= to.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (from[i - 1] == to[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[to.size()];
+}
+
+// What to say of the first option on the command line that `command` does
+// not know: the nearest of its own options, when one is near; empty when
+// every argument left over is a value.
+std::string unknownOption(const CLI::App &command) {
+    for (const std::string &argument : command.remaining()) {
+        if (argument.size() < 2 || argument[0] != '-' || !(argument[1] == '-' || std::isalpha(argument[1]) != 0)) {
+            continue;
+        }
+        const std::string given = argument.substr(0, argument.find('='));
+        std::string nearest;
+        std::size_t nearestDistance = given.size() / 3 + 1;  // nearer than this, or not at all
+        for (const CLI::Option *option : command.get_options()) {
+            std::vector<std::string> names;
+            for (const std::string &name : option->get_lnames()) {
+                names.push_back("--" + name);
+            }
+            for (const std::string &name : option->get_snames()) {
+                names.push_back("-" + name);
+            }
+            for (const std::string &name : names) {
+                const std::size_t distance = editDistance(given, name);
+                if (distance < nearestDistance) {
+                    nearest = name;
+                    nearestDistance = distance;
+                }
+            }
+        }
+        if (!nearest.empty()) {
+            return fmt::format("unknown option {}: did you mean {}?", printable(given), nearest);
+        }
+        const std::string help =
+            command.get_parent() == nullptr ? "su55if-host --help" : "su55if-host " + command.get_name() + " --help";
+        return fmt::format("unknown option {}: `{}` lists the options", printable(given), help);
+    }
+    return {};
+}
+
 int hostMain(int argc, char **argv) {
     Options options;
     CLI::App app{"Loads the su55if library and drives it offline, as a simulator would: checks a cycle "
                  "file or steps time through its cycle, with timed inputs and events, and reports what the "
                  "library computes.",
                  "su55if-host"};
-    app.footer("With no command, runs the built-in example (examples/four-stage.csv) and prints a readable "
-               "timeline.\nData goes to standard output, every message to standard error.\nExit codes: 0 done "
-               "(also when the reader of standard output closed it early); 1 the library stopped the run "
-               "(status 4); 2 bad usage, bad cycle or input file, library not loadable, a run that cannot be "
-               "made, or an output that cannot be written.\nManual: docs/host.md.");
     const CLI::Option *versionFlag = app.add_flag("--version")->description(
         "print the version of su55if-host and of the library it loads, and exit");
-    app.add_option("--library", options.library,
-                   "the libsu55if.so to load (default: the one beside su55if-host, else the one built with it)")
-        ->type_name("FILE")
-        ->check(kFileName);
-    app.add_flag("--log-calls", options.logCalls,
-                 "print every library call with its inputs, outputs and status on standard error");
-    app.add_flag("-q,--quiet", options.quiet, "no notes or progress on standard error (errors still)");
-    app.add_option("--time-unit", options.timeUnit, "the unit of times and durations, a label for tables and charts");
-    app.fallthrough();
+    addCommonOptions(app, options);
     app.require_subcommand(0, 1);
 
     CLI::App *checkCommand = app.add_subcommand(
@@ -306,8 +372,28 @@ int hostMain(int argc, char **argv) {
     runCommand->add_option("--format", options.format, "text (CSV, default) or json (one JSON object per sample)")
         ->check(CLI::IsMember({"text", "json"}));
 
+    for (CLI::App *command : {checkCommand, runCommand}) {
+        addCommonOptions(*command, options);
+        command->footer("`su55if-host --help` gives the exit codes and where the manual is.");
+    }
+    // Set after the commands are made: they would take it as their own.
+    app.footer("With no command, runs the built-in example (examples/four-stage.csv) and prints a readable "
+               "timeline.\nData goes to standard output, every message to standard error.\nExit codes: 0 done "
+               "(also when the reader of standard output closed it early); 1 the library stopped the run "
+               "(status 4); 2 bad usage, bad cycle or input file, library not loadable, a run that cannot be "
+               "made, or an output that cannot be written.\nManual: man su55if-host, and docs/host.md in the "
+               "documentation (share/doc/su55if/ under the install prefix, or the sources).");
+
     try {
         app.parse(argc, argv);
+    } catch (const CLI::ExtrasError &error) {
+        for (const CLI::App *command : std::initializer_list<const CLI::App *>{&app, checkCommand, runCommand}) {
+            const std::string message = unknownOption(*command);
+            if (!message.empty()) {
+                throw HostError(message);
+            }
+        }
+        return app.exit(error) == 0 ? kExitOk : kExitError;
     } catch (const CLI::ParseError &error) {
         return app.exit(error) == 0 ? kExitOk : kExitError;
     }

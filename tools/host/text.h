@@ -1,4 +1,5 @@
-// Text from files and command lines, made safe to show in a message.
+// Text for people: text from files and command lines made safe to show in a
+// message, and numbers and table cells as a person reads them.
 #pragma once
 
 #include <cstddef>
@@ -24,12 +25,20 @@ std::string quoted(std::string_view text, std::size_t limit = 40);
 // form, a surrogate or a value above U+10FFFF).
 std::size_t utf8Length(std::string_view text);
 
-// A number as a person reads it: the shortest form that reads back exactly.
-inline std::string readable(double value) { return fmt::format("{}", value); }
+// A number as a person reads it, in tables and messages: at most 6
+// significant digits (0.07, not 0.06999999999999999). Files (CSV, JSON) and
+// the call trace keep every digit.
+inline std::string readable(double value) { return fmt::format("{:.6g}", value); }
 
-// A time or duration with its unit, when there is one.
+// A time or duration, readable, with its unit when there is one.
 inline std::string withUnit(double value, const std::string &unit) {
-    return unit.empty() ? readable(value) : fmt::format("{} {}", value, unit);
+    return unit.empty() ? readable(value) : fmt::format("{} {}", readable(value), unit);
+}
+
+// A cell of a readable table: the text right-aligned in `width` characters,
+// and at least one space before it however wide the text is.
+inline std::string column(std::string_view text, std::size_t width) {
+    return fmt::format(" {:>{}}", text, width > 0 ? width - 1 : 0);
 }
 
 }  // namespace su55if::host

@@ -184,7 +184,7 @@ TableWriter::TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &si
                                                 : "the stage, a timing output or another output");
     std::string header;
     for (const std::string &name : names_) {
-        header += fmt::format("{:>{}}", name, columnWidth(name));
+        header += column(name, columnWidth(name));
     }
     fmt::print(out_, "{}  indicator set\n", header);
 }
@@ -201,9 +201,10 @@ void TableWriter::show(const TimelineRow &row) {
     for (const ExtraOutput &extra : simulator_.extraOutputs()) {
         values.push_back(row.*extra.value);
     }
-    std::string line = fmt::format("{:>9}{:>7}", readable(row.time), row.stage);
+    std::string line = column(readable(row.time), columnWidth("time")) +
+                       column(std::to_string(row.stage), columnWidth("stage"));
     for (std::size_t k = 0; k < values.size(); ++k) {
-        line += fmt::format("{:>{}}", readable(values[k]), columnWidth(names_[k + 2]));
+        line += column(readable(values[k]), columnWidth(names_[k + 2]));
     }
     const std::string name = cycle_.stageName(static_cast<std::size_t>(row.stage - 1));
     fmt::print(out_, "{}  {}{}\n", line, indicator, name.empty() ? "" : "  (" + name + ")");
@@ -229,8 +230,12 @@ void TableWriter::scheduleChanged(double time, const std::vector<double> &durati
     if (samples_ == 0) {
         return;  // the schedule at time 0 is in the summary
     }
+    std::vector<std::string> shown;
+    for (double duration : durations) {
+        shown.push_back(readable(duration));
+    }
     fmt::print(out_, "{:>16}  from time {} the durations are {} (cycle {}):\n", "", readable(time),
-               fmt::join(durations, ", "), readable(cycleDuration));
+               fmt::join(shown, ", "), readable(cycleDuration));
 }
 
 void TableWriter::finish() {
