@@ -67,11 +67,14 @@ ChartInput makeInput(const Case &c) {
         cycle += d;
     }
     input.stopTime = 3.0 * cycle;
-    input.schedules.push_back({0.0, durations, cycle});
+    std::vector<su55if::host::ChartSchedule> schedules{{0.0, durations, cycle}};
     for (int i = 1; i <= c.scheduleChanges; ++i) {
         durations[static_cast<std::size_t>(i % n)] += 2.0;
         cycle += 2.0;
-        input.schedules.push_back({input.stopTime * i / (c.scheduleChanges + 1), durations, cycle});
+        schedules.push_back({input.stopTime * i / (c.scheduleChanges + 1), durations, cycle});
+    }
+    for (const su55if::host::ChartSchedule &s : schedules) {
+        input.schedules.add(s);
     }
     input.stages.name = "stage";
     input.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
@@ -79,10 +82,10 @@ ChartInput makeInput(const Case &c) {
     std::size_t schedule = 0;
     int k = 0;
     for (double t = 0.0; t < input.stopTime; k = (k + 1) % n) {
-        while (schedule + 1 < input.schedules.size() && input.schedules[schedule + 1].from <= t) {
+        while (schedule + 1 < schedules.size() && schedules[schedule + 1].from <= t) {
             ++schedule;
         }
-        const double duration = input.schedules[schedule].durations[static_cast<std::size_t>(k)];
+        const double duration = schedules[schedule].durations[static_cast<std::size_t>(k)];
         input.stages.points.emplace_back(t, k + 1);
         input.spans[0].points.emplace_back(t, below(3) == 0 ? below(200) : 0);
         input.spans[1].points.emplace_back(t, below(3) == 0 ? below(200) : 0);
@@ -186,7 +189,8 @@ TEST(ChartLayout, ReadsPartnersAsTheLibraryDoes) {
 TEST(ChartLayout, ShowsTheCycleDurationsTheLibraryReported) {
     ChartInput input;
     input.title = "t";
-    input.schedules = {{0.0, {10.0, 20.0}, 40.0}, {500.0, {10.0, 25.0}, 45.0}};
+    input.schedules.add({0.0, {10.0, 20.0}, 40.0});
+    input.schedules.add({500.0, {10.0, 25.0}, 45.0});
     input.stopTime = 1000.0;  // time ticks 100 apart
     std::map<std::string, double> x;  // the anchor of each text, the first of equal texts
     for (const su55if::host::ChartText &text : su55if::host::layoutChart(input).texts) {
@@ -205,8 +209,6 @@ TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
     const double inf = INFINITY;
     const double nan = std::nan("");
     ChartInput hostile;
-    // The last cycle duration is too short for a finite scale; the first takes each value below in turn.
-    hostile.schedules = {{0.0, {nan, -5.0, 1e308, 1e308, inf, 0.0}, 0.0}, {nan, {}, nan}, {inf, {1.0}, 5e-324}};
     hostile.partners = {nan, 1e300, -2.0, 1.0, -inf, 6.0};
     hostile.stages = {"stage", {{0.0, 1.0}, {nan, 1e9}, {5.0, -3.0}, {1.0, nan}, {inf, 2.0}}};
     hostile.spans = {{"delayForCode1", {{0.0, 1e20}, {1.0, 1e20 + 1.0}, {2.0, -1e308}, {3.0, 1e308}}}};
@@ -214,8 +216,11 @@ TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
     for (double stopTime : {nan, 0.0, 5e-324, 1e308, inf}) {
         for (ChartInput input : {ChartInput{}, hostile}) {
             input.stopTime = stopTime;
-            if (!input.schedules.empty()) {
-                input.schedules.front().cycleDuration = stopTime;
+            if (!input.stages.points.empty()) {
+                // The last cycle duration is too short for a finite scale; the first is the stop time.
+                input.schedules.add({0.0, {nan, -5.0, 1e308, 1e308, inf, 0.0}, stopTime});
+                input.schedules.add({nan, {}, nan});
+                input.schedules.add({inf, {1.0}, 5e-324});
             }
             const std::string svg = su55if::host::renderChart(input);
             EXPECT_TRUE(wellFormed(svg)) << stopTime;
@@ -234,6 +239,55 @@ TEST(ChartLayout, SizeFollowsTheWidthNotTheLengthOfTheRun) {
         }
     }
     EXPECT_LT(su55if::host::renderChart(input).size(), 300'000u);
+}
+
+// A run fed sample by sample keeps of each column only what the chart draws,
+// and draws it as it would draw every change: short stages among long ones,
+// values that only a column's extremes or its first fraction hold, thousands
+// of schedules.
+TEST(ChartLayout, ARunReducedToItsColumnsDrawsTheSameChart) {
+    const int samples = 400'000;  // 232 to a column of half a pixel
+    ChartInput full = makeInput(kCases[0]);
+    full.stopTime = samples;
+    ChartSeries *fullSeries[] = {&full.stages, &full.spans[0], &full.spans[1], &full.codes[0], &full.codes[1]};
+    for (ChartSeries *series : fullSeries) {
+        series->points.clear();
+    }
+    for (int i = 1; i < 3000; ++i) {
+        full.schedules.add({i * 100.0, {4.0, 5.0, 6.0, 8.0 + i}, 23.0 + i});
+    }
+    ChartInput reduced = full;
+    ChartSeries *reducedSeries[] = {&reduced.stages, &reduced.spans[0], &reduced.spans[1], &reduced.codes[0],
+                                    &reduced.codes[1]};
+    const su55if::host::ChartTimeAxis axis(full.stopTime, su55if::host::chartPlotWidth(4));
+    // Each in the middle of a column where 0 and 1 alternate: the lanes' ranges and their edges.
+    const std::map<int, double> rare[] = {{{250'000, 0.5}}, {{150'000, INFINITY}, {150'001, 7.0},
+                                                            {150'002, -INFINITY}, {150'003, -7.0}}};
+    std::mt19937 random(7);
+    const double values[] = {0.0, 1.0, 2.5, -3.0, 40.0};
+    int stage = 1;
+    for (int i = 0; i < samples; ++i) {
+        // Stages of 60 samples (0.13 pixels), but stage 2 of about 3000 (6 pixels).
+        if (i % 60 == 0 && (stage != 2 || random() % 50 == 0)) {
+            stage = stage % 4 + 1;
+        }
+        const double sample[] = {static_cast<double>(stage), values[random() % 5], values[random() % 3],
+                                 rare[0].count(i) ? rare[0].at(i) : i % 2, rare[1].count(i) ? rare[1].at(i) : i % 2};
+        for (std::size_t k = 0; k < std::size(sample); ++k) {
+            auto &points = fullSeries[k]->points;
+            if (points.empty() || points.back().second != sample[k]) {
+                points.emplace_back(i, sample[k]);
+            }
+            su55if::host::addSample(*reducedSeries[k], axis, i, sample[k]);
+        }
+    }
+    EXPECT_EQ(su55if::host::renderChart(reduced), su55if::host::renderChart(full));
+    // Seven points at most for each half pixel of the plot.
+    for (const ChartSeries *series : reducedSeries) {
+        EXPECT_LE(series->points.size(), 7u * (2u * 860u + 1u)) << series->name;
+    }
+    EXPECT_LE(reduced.schedules.bars().size() + reduced.schedules.changes().size(), 300u);
+    EXPECT_EQ(reduced.schedules.count(), 3000u);
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <iterator>
+#include <optional>
 
 #include "chart_draw.h"
 
@@ -20,24 +22,16 @@ namespace {
 constexpr double kMinPlotWidth = 860.0;
 constexpr double kMaxPlotWidth = 1800.0;
 constexpr double kPlotWidthPerStage = 18.0;
-constexpr int kMaxTicks = 40;   // on any axis
-constexpr int kMaxMarks = 200;  // cycle starts and schedule changes marked over the run
+constexpr int kMaxTicks = 40;  // on any axis
 
 constexpr std::array<const char *, 4> kLineColours{"#c0392b", "#2ca02c", "#8e44ad", "#8c564b"};
 
-struct TimeAxis {
-    double stopTime;
-    double scale;
-    // A time that is not a number is drawn at the start, as a time before it.
-    double x(double time) const { return kLeft + (std::isnan(time) ? 0.0 : std::clamp(time, 0.0, stopTime)) * scale; }
-};
-
 // A series as a step path, its value held from each point to the next and to
-// the end of the run. Points closer than a pixel share one column: the path
-// keeps each column's lowest and highest value, so that its size follows the
-// width of the chart rather than the length of the run.
+// the end of the run. The points in one column are drawn as one step, to the
+// column's lowest and highest value and on to its last, so that the size of
+// the path follows the width of the chart rather than the length of the run.
 template <typename YOf>
-std::string stepPath(const ChartSeries &series, const TimeAxis &axis, const YOf &yOf) {
+std::string stepPath(const ChartSeries &series, const ChartTimeAxis &axis, const YOf &yOf) {
     std::string path;
     double column = -1.0;
     double low = 0.0, high = 0.0, last = 0.0;
@@ -60,7 +54,7 @@ std::string stepPath(const ChartSeries &series, const TimeAxis &axis, const YOf 
         if (!std::isfinite(time) || std::isnan(value)) {
             continue;
         }
-        const double x = std::round(axis.x(time) * 2.0) / 2.0;
+        const double x = axis.column(time);
         const double y = yOf(value);
         if (x != column) {
             flush();
@@ -121,7 +115,7 @@ Range rangeOf(const std::vector<ChartSeries> &series, bool withZero) {
 // One lane over the run: grid lines at its ticks, their values in the left
 // margin, each series as a step line. Returns its bottom.
 double drawLane(Builder &out, const std::vector<ChartSeries> &series, const std::vector<const char *> &colours,
-                const TimeAxis &axis, double top, bool withZero) {
+                const ChartTimeAxis &axis, double top, bool withZero) {
     const Range range = rangeOf(series, withZero);
     const double height = range.step == 1.0 && range.high - range.low <= 6.0
                               ? std::clamp(18.0 * (range.high - range.low), 36.0, 100.0)
@@ -156,31 +150,41 @@ double drawLane(Builder &out, const std::vector<ChartSeries> &series, const std:
     return bottom;
 }
 
-// The stage in force as a strip of coloured boxes, numbered where they have
-// room. Stages shorter than half a pixel are drawn together with the next ones
-// as one grey box, so that a long run is drawn at the chart's resolution.
-double drawStageStrip(Builder &out, const ChartSeries &stages, const TimeAxis &axis, double top) {
+// The stage in force as a strip of boxes in the stages' colours, numbered
+// where they have room. Stages shorter than half a pixel are drawn grey, one
+// box for each run of them, so that a long run is drawn at the chart's
+// resolution. Whether a stage is that short, and where a run of them begins
+// and ends, the first and last points of each column tell: the strip is the
+// same whether it is drawn from every change or from those addSample keeps.
+double drawStageStrip(Builder &out, const ChartSeries &stages, const ChartTimeAxis &axis, double top) {
     constexpr double kHeight = 16.0;
+    auto box = [&](double from, double to, const char *colour) {
+        out.shape(R"svg(<rect x="{:.2f}" y="{}" width="{:.2f}" height="{}" fill="{}"/>)svg", from, top,
+                  std::max(to - from, 0.0), kHeight, colour);
+    };
     const auto &points = stages.points;
-    double from = 0.0;     // where the part not drawn yet begins
-    std::size_t held = 0;  // how many stages it holds
+    std::optional<double> greyFrom;  // where the run of short stages not drawn yet begins
     for (std::size_t i = 0; i < points.size(); ++i) {
         const double x = axis.x(points[i].first);
         const double end = axis.x(i + 1 < points.size() ? points[i + 1].first : axis.stopTime);
-        from = held == 0 ? x : from;
-        ++held;
-        if (end - from < 0.5 && i + 1 < points.size()) {
+        if (end - x < 0.5) {
+            greyFrom = greyFrom.value_or(x);
+            if (i + 1 == points.size()) {
+                box(*greyFrom, end, "#bbb");
+            }
             continue;
+        }
+        if (greyFrom) {
+            box(*greyFrom, x, "#bbb");
+            greyFrom.reset();
         }
         const double value = points[i].second;
         const int stage = value >= 1.0 && value <= 1000.0 ? static_cast<int>(value) : 0;
-        out.shape(R"svg(<rect x="{:.2f}" y="{}" width="{:.2f}" height="{}" fill="{}"/>)svg", from, top,
-                  std::max(end - from, 0.0), kHeight, held == 1 ? stageColour(stage) : "#bbb");
+        box(x, end, stageColour(stage));
         const ChartText t = Builder::text(fmt::format("{}", stage), (x + end) / 2.0, top + 12.0, Anchor::middle, 10.0);
-        if (held == 1 && t.box.right - t.box.left <= end - x - 2.0) {
+        if (t.box.right - t.box.left <= end - x - 2.0) {
             out.tryPlace(t);
         }
-        held = 0;
     }
     out.place(Builder::text("stage", kLeft - 8.0, top + 12.0, Anchor::end));
     return top + kHeight;
@@ -188,13 +192,10 @@ double drawStageStrip(Builder &out, const ChartSeries &stages, const TimeAxis &a
 
 // Everything over the run: the stage strip, the spans, each other output in a
 // lane of its own, cycle starts dotted, schedule changes dashed, the time axis.
-double drawRun(Builder &out, const ChartInput &input, const TimeAxis &axis, double top) {
+double drawRun(Builder &out, const ChartInput &input, const ChartTimeAxis &axis, double top) {
     const double panelTop = top;
     // Schedule changes labelled in a row of their own at the top.
-    std::vector<double> changes;
-    for (std::size_t i = 1; i < input.schedules.size() && changes.size() < static_cast<std::size_t>(kMaxMarks); ++i) {
-        changes.push_back(input.schedules[i].from);
-    }
+    const std::vector<double> &changes = input.schedules.changes();
     if (!changes.empty()) {
         top += 16.0;
         for (std::size_t i = 0; i < changes.size(); ++i) {
@@ -211,15 +212,18 @@ double drawRun(Builder &out, const ChartInput &input, const TimeAxis &axis, doub
     }
     const double panelBottom = y - 26.0;
 
-    // Cycle starts: where the first stage comes back.
+    // Cycle starts: where the first stage comes back, the first in each
+    // column (the first point at the column's lowest stage, which addSample
+    // keeps).
     std::vector<double> cycleStarts;
     const auto &points = input.stages.points;
-    for (std::size_t i = 1; i < points.size() && cycleStarts.size() <= static_cast<std::size_t>(kMaxMarks); ++i) {
-        if (points[i].second == 1.0 && points[i - 1].second != 1.0) {
+    for (std::size_t i = 1; i < points.size() && cycleStarts.size() <= kMaxMarks; ++i) {
+        if (points[i].second == 1.0 && points[i - 1].second != 1.0 &&
+            (cycleStarts.empty() || axis.column(points[i].first) != axis.column(cycleStarts.back()))) {
             cycleStarts.push_back(points[i].first);
         }
     }
-    if (cycleStarts.size() <= static_cast<std::size_t>(kMaxMarks)) {
+    if (cycleStarts.size() <= kMaxMarks) {
         for (double t : cycleStarts) {
             out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="#999" )svg"
                       R"svg(stroke-dasharray="2,3"/>)svg",
@@ -264,19 +268,80 @@ std::string xmlEscaped(const std::string &text) {
 
 }  // namespace
 
+void ChartSchedules::add(const ChartSchedule &schedule) {
+    if (bars_.size() < kMaxBars) {
+        bars_.push_back(schedule);
+    } else {
+        bars_.back() = schedule;
+    }
+    if (count_ > 0 && changes_.size() < kMaxMarks) {
+        changes_.push_back(schedule.from);
+    }
+    ++count_;
+}
+
+double chartPlotWidth(std::size_t stageCount) {
+    return std::clamp(kPlotWidthPerStage * static_cast<double>(stageCount), kMinPlotWidth, kMaxPlotWidth);
+}
+
+ChartTimeAxis::ChartTimeAxis(double runStop, double plotWidth)
+    : stopTime(runStop > 0.0 && std::isfinite(runStop) && std::isfinite(plotWidth / runStop) ? runStop : 1.0),
+      scale(plotWidth / stopTime) {}
+
+double ChartTimeAxis::x(double time) const {
+    return kLeft + (std::isnan(time) ? 0.0 : std::clamp(time, 0.0, stopTime)) * scale;
+}
+
+double ChartTimeAxis::column(double time) const { return std::round(x(time) * 2.0) / 2.0; }
+
+void addSample(ChartSeries &series, const ChartTimeAxis &axis, double time, double value) {
+    auto &points = series.points;
+    if (std::isnan(value) || (!points.empty() && points.back().second == value)) {
+        return;
+    }
+    const double column = axis.column(time);
+    std::size_t first = points.size();  // the first point of the sample's column
+    while (first > 0 && axis.column(points[first - 1].first) == column) {
+        --first;
+    }
+    points.emplace_back(time, value);
+    // The first point of the column whose value none after it is better than.
+    auto best = [&](auto better) {
+        std::size_t found = first;
+        for (std::size_t i = first + 1; i < points.size(); ++i) {
+            if (better(points[i].second, points[found].second)) {
+                found = i;
+            }
+        }
+        return found;
+    };
+    auto finite = [](double v) { return std::isfinite(v); };
+    auto fraction = [](double v) { return std::isfinite(v) && v != std::round(v); };
+    const std::array kept{
+        first,
+        points.size() - 1,
+        best(std::less<>()),
+        best(std::greater<>()),
+        best([&](double a, double b) { return finite(a) && !(finite(b) && b <= a); }),
+        best([&](double a, double b) { return finite(a) && !(finite(b) && b >= a); }),
+        best([&](double a, double b) { return fraction(a) && !fraction(b); }),
+    };
+    std::size_t end = first;
+    for (std::size_t i = first; i < points.size(); ++i) {
+        if (std::find(kept.begin(), kept.end(), i) != kept.end()) {
+            points[end++] = points[i];
+        }
+    }
+    points.resize(end);
+}
+
 ChartLayout layoutChart(const ChartInput &input) {
     Builder out;
-    const std::size_t stageCount = input.schedules.empty() ? 0 : input.schedules.front().durations.size();
-    const double plotWidth = std::clamp(kPlotWidthPerStage * static_cast<double>(stageCount), kMinPlotWidth,
-                                        kMaxPlotWidth);
+    const auto &bars = input.schedules.bars();
+    const double plotWidth = chartPlotWidth(bars.empty() ? 0 : bars.front().durations.size());
     out.layout.width = kLeft + plotWidth + kRight;
     const double cycleBottom = layoutCycle(out, input, plotWidth);
-
-    double stopTime = input.stopTime;
-    if (!(stopTime > 0.0 && std::isfinite(stopTime) && std::isfinite(plotWidth / stopTime))) {
-        stopTime = 1.0;
-    }
-    const double runBottom = drawRun(out, input, TimeAxis{stopTime, plotWidth / stopTime}, cycleBottom + 14.0);
+    const double runBottom = drawRun(out, input, ChartTimeAxis(input.stopTime, plotWidth), cycleBottom + 14.0);
     out.layout.height = std::ceil(runBottom + 14.0);
     return std::move(out.layout);
 }

@@ -19,7 +19,6 @@ constexpr double kArcBase = 24.0;     // from the bar to the lowest arc
 constexpr double kRowStep = 14.0;     // between two rows of stage numbers under a bar
 constexpr int kNumberRows = 4;        // rows for the numbers of stages too narrow to hold them
 constexpr double kMaxTagShift = 60.0; // how far such a number may sit from its stage
-constexpr std::size_t kMaxBars = 6;   // schedules drawn as bars; the rest are counted
 constexpr double kLegendNameWidth = 180.0;
 
 // ---------------------------------------------------------------- links
@@ -176,13 +175,11 @@ struct Bar {
     std::vector<double> edges;   // the same in x: stage k's box spans edges[k] to edges[k + 1]
 };
 
-// The schedules drawn as bars: all of them, or the first ones and the last.
-std::vector<Bar> barsOf(const std::vector<ChartSchedule> &schedules) {
+// A bar for every schedule kept to be drawn as one.
+std::vector<Bar> barsOf(const ChartSchedules &schedules) {
     std::vector<Bar> bars;
-    for (std::size_t i = 0; i < schedules.size(); ++i) {
-        if (i + 1 < kMaxBars || i + 1 == schedules.size()) {
-            bars.push_back({schedules[i].from, schedules[i].durations, schedules[i].cycleDuration, {}, {}});
-        }
+    for (const ChartSchedule &schedule : schedules.bars()) {
+        bars.push_back({schedule.from, schedule.durations, schedule.cycleDuration, {}, {}});
     }
     if (bars.empty()) {
         bars.emplace_back();
@@ -390,7 +387,7 @@ double drawNotes(Builder &out, const ChartInput &input, const std::vector<Bar> &
                                             bars.size() > 1 ? " over the first bar" : ""),
                                 20.0, y, Anchor::start, 12.0, false, "#555"));
     }
-    const std::size_t scheduleCount = input.schedules.size();
+    const std::size_t scheduleCount = input.schedules.count();
     if (scheduleCount > 1) {
         y += 18.0;
         const std::size_t changes = scheduleCount - 1;

@@ -4,18 +4,10 @@
 
 namespace su55if::host {
 
-namespace {
-
-void record(ChartSeries &series, double time, double value) {
-    if (series.points.empty() || series.points.back().second != value) {
-        series.points.emplace_back(time, value);
-    }
-}
-
-}  // namespace
-
 ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
-                             const std::string &timeUnit) {
+                             const std::string &timeUnit)
+    : axis_(static_cast<double>(settings.lastStep) * settings.outputInterval,
+            chartPlotWidth(cycle.durations.size())) {
     input_.title = cycle.name;
     input_.subtitle = fmt::format("{} and {} for the stage in force, every {}{}", simulator.timingName(),
                                   simulator.decodingName(), settings.outputInterval,
@@ -38,17 +30,17 @@ ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, con
 }
 
 void ChartRecorder::write(const TimelineRow &row) {
-    record(input_.stages, row.time, row.stage);
-    record(input_.spans[0], row.time, row.delayForCode1);
-    record(input_.spans[1], row.time, row.delayForCode2);
-    record(input_.codes[0], row.time, row.actionCode);
+    addSample(input_.stages, axis_, row.time, row.stage);
+    addSample(input_.spans[0], axis_, row.time, row.delayForCode1);
+    addSample(input_.spans[1], axis_, row.time, row.delayForCode2);
+    addSample(input_.codes[0], axis_, row.time, row.actionCode);
     for (std::size_t k = 0; k < extras_.size(); ++k) {
-        record(input_.codes[k + 1], row.time, row.*extras_[k]);
+        addSample(input_.codes[k + 1], axis_, row.time, row.*extras_[k]);
     }
 }
 
 void ChartRecorder::scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) {
-    input_.schedules.push_back({time, durations, cycleDuration});
+    input_.schedules.add({time, durations, cycleDuration});
 }
 
 }  // namespace su55if::host

@@ -1,5 +1,7 @@
-// The chart's input, gathered as a run goes: each series holds only the
-// samples at which its value changed, and every schedule the run passed.
+// The chart's input, gathered as a run goes: each series holds the samples
+// at which its value changed, of each column of the chart only those that it
+// draws, and the schedules that it draws, so that the memory it takes is the
+// same however long the run.
 #pragma once
 
 #include <string>
@@ -23,6 +25,7 @@ public:
 
 private:
     ChartInput input_;
+    ChartTimeAxis axis_;                          // as the chart will draw the run
     std::vector<double TimelineRow::*> extras_;  // the series after the action code
 };
 
