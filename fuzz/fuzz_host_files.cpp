@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cycle_file.h"
 #include "host_error.h"
@@ -83,22 +84,24 @@ void checkCycle(std::string_view text) {
 }
 
 void checkTimedTable(std::string_view text) {
-    const su55if::host::TimedTable table = su55if::host::parseTimedTable(text, kName, kKnownColumns);
-    require(table.values.size() == table.times.size() * table.columns.size() &&
-                table.lines.size() == table.times.size(),
-            "one time, one line and one value per column in every row");
-    for (const std::string &column : table.columns) {
-        require(std::count(table.columns.begin(), table.columns.end(), column) == 1, "each column once", column);
+    su55if::host::TimedRows rows(text, kName, kKnownColumns);
+    const std::vector<std::string> &columns = rows.columns();
+    for (const std::string &column : columns) {
+        require(std::count(columns.begin(), columns.end(), column) == 1, "each column once", column);
         require(std::find(kKnownColumns.begin(), kKnownColumns.end(), column) != kKnownColumns.end(),
                 "a known column", column);
     }
-    for (std::size_t i = 0; i < table.times.size(); ++i) {
-        require(std::isfinite(table.times[i]), "a finite time");
-        require(i == 0 || (table.times[i] >= table.times[i - 1] && table.lines[i] > table.lines[i - 1]),
+    double lastTime = 0.0;
+    std::uint64_t lastLine = 0;
+    while (rows.next()) {
+        require(std::isfinite(rows.time()), "a finite time");
+        require(lastLine == 0 || (rows.time() >= lastTime && rows.line() > lastLine),
                 "times that do not decrease, on later lines");
-        for (std::size_t j = 0; j < table.columns.size(); ++j) {
-            require(std::isfinite(table.value(i, j)), "a finite value");
+        for (std::size_t j = 0; j < columns.size(); ++j) {
+            require(std::isfinite(rows.value(j)), "a finite value");
         }
+        lastTime = rows.time();
+        lastLine = rows.line();
     }
 }
 

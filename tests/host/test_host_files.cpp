@@ -30,6 +30,25 @@ std::string errorOf(Read read) {
     return "";
 }
 
+// A row of a timed table as read.
+struct Row {
+    std::uint64_t line;
+    double time;
+    std::vector<double> values;
+    bool operator==(const Row &) const = default;
+};
+
+std::vector<Row> rowsOf(su55if::host::TimedRows &rows) {
+    std::vector<Row> read;
+    while (rows.next()) {
+        read.push_back({rows.line(), rows.time(), {}});
+        for (std::size_t j = 0; j < rows.columns().size(); ++j) {
+            read.back().values.push_back(rows.value(j));
+        }
+    }
+    return read;
+}
+
 TEST(HostFileReaders, HeaderInAnyCaseWithOptionalPartnerAndNames) {
     struct Case {
         const char *text;
@@ -55,7 +74,10 @@ TEST(HostFileReaders, FaultsNameFileLineAndColumn) {
     const std::array<std::string, 2> known{"hold", "signal"};
     const auto cycle = [](const std::string &text) { return errorOf([&] { su55if::host::parseCycle(text, "c.csv"); }); };
     const auto input = [&](const std::string &text) {
-        return errorOf([&] { su55if::host::parseTimedTable(text, "i.csv", known); });
+        return errorOf([&] {
+            su55if::host::TimedRows rows(text, "i.csv", known);
+            rowsOf(rows);
+        });
     };
     struct Case {
         std::string error;
@@ -76,7 +98,7 @@ TEST(HostFileReaders, FaultsNameFileLineAndColumn) {
         {input(""), "i.csv:1: the file is empty"},
         {errorOf([] {
              const std::array<std::string, 4> counted{"hold", "duration1", "duration2", "duration3"};
-             su55if::host::parseTimedTable("time,duration4\n", "i.csv", counted);
+             su55if::host::TimedRows("time,duration4\n", "i.csv", counted);
          }),
          "(the columns are time, hold and duration1 to duration3)"},
         {input("hold,time\n"), "i.csv:1:1: the first column must be time"},
@@ -95,15 +117,13 @@ TEST(HostFileReaders, FaultsNameFileLineAndColumn) {
 
 TEST(HostFileReaders, ValuesHoldAndEmptyCellsKeepTheRowAbove) {
     const std::array<std::string, 3> known{"hold", "signal", "value"};
-    const su55if::host::TimedTable table =
-        su55if::host::parseTimedTable("# switch\nTIME,Signal,hold\n0,1.5,0\n\n40,,1\n40,-2, \n", "i.csv", known);
-    EXPECT_EQ(table.columns, (std::vector<std::string>{"signal", "hold"}));
-    EXPECT_EQ(table.times, (std::vector<double>{0, 40, 40}));
-    EXPECT_EQ(table.values, (std::vector<double>{1.5, 0, 1.5, 1, -2, 1}));
-    EXPECT_EQ(table.lines, (std::vector<std::uint64_t>{3, 5, 6}));
-    EXPECT_EQ(table.columnIndex("hold"), 1U);
-    EXPECT_EQ(table.columnIndex("value"), 2U);
-    EXPECT_TRUE(su55if::host::parseTimedTable("time,value\n", "i.csv", known).times.empty());
+    su55if::host::TimedRows rows("# switch\nTIME,Signal,hold\n0,1.5,0\n\n40,,1\n40,-2, \n", "i.csv", known);
+    EXPECT_EQ(rows.columns(), (std::vector<std::string>{"signal", "hold"}));
+    EXPECT_EQ(rows.columnIndex("hold"), 1U);
+    EXPECT_EQ(rows.columnIndex("value"), 2U);
+    EXPECT_EQ(rowsOf(rows), (std::vector<Row>{{3, 0, {1.5, 0}}, {5, 40, {1.5, 1}}, {6, 40, {-2, 1}}}));
+    su55if::host::TimedRows empty("time,value\n", "i.csv", known);
+    EXPECT_FALSE(empty.next());
 }
 
 TEST(HostFileReaders, LinesAndLineCountsAreCapped) {

@@ -83,6 +83,30 @@ TEST_F(Host, InputsAndEventsDriveEveryProcedure) {
     EXPECT_EQ(last.size(), 15u);
 }
 
+// A row at time 0 or before holds from the first sample: the schedule is
+// defined with its durations, and the library checks the links with them.
+TEST_F(Host, RowsAtTimeZeroHoldFromTheFirstSample) {
+    struct Case {
+        const char *inputs;
+        int exitCode;
+        const char *expected;  // sample 0's stageDuration; with exit code 1, the library's record
+    };
+    const Case cases[] = {
+        {"time,duration1,duration3\n0,2,2\n", 0, "2"},
+        {"time,hold,duration1,duration3\n-1,1,3,3\n", 0, "3"},
+        // Stage 1 is linked with stage 3, which lasts 10.
+        {"time,duration1\n0,2\n", 1, "Interaction stage 1 invalid time match."},
+    };
+    for (const Case &c : cases) {
+        file("inputs.csv", c.inputs);
+        const Outcome outcome =
+            host({"run", kFourStage, "--input-file", "inputs.csv", "--stop-time", "10", "--output-interval", "5"});
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.inputs << outcome.err;
+        const std::string found = c.exitCode == 0 ? csvRows(outcome.out)["0"]["stageDuration"] : outcome.err;
+        EXPECT_NE(found.find(c.expected), std::string::npos) << c.inputs << found;
+    }
+}
+
 TEST_F(Host, DataOnStandardOutputMessagesOnStandardError) {
     Outcome outcome = host({"run", kFourStage, "--chart", "c.svg"});
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
@@ -180,10 +204,17 @@ TEST_F(Host, RunsThatCannotBeMadeSayWhy) {
     file("events.csv", "time,stage,duration\n10,5,1\n");
     file("bad-column.csv", "time,colour\n0,1\n");
     file("bad-duration.csv", "time,duration1\n0,10\n20,-1\n");
+    file("zeros.csv", "time,duration1,duration2,duration3,duration4\n5,0,0,0,0\n");
+    file("overflow.csv", "time,duration2,duration4\n0,1e308,1e308\n");
+    file("half.csv", "time,duration2,duration4\n0,0,0\n");
+    file("half-events.csv", "time,stage,duration\n20,1,0\n");
+    file("held.csv", "time,hold,duration1,duration2,duration3,duration4\n5,1,0,0,0,0\n10,0,,,,\n");
+    file("late.csv", "time,hold\n0,0\n50,0\n100,x\n");
     struct Case {
         std::vector<std::string> args;
         std::string message;
         std::string absent;  // must not appear
+        std::size_t written = 0;  // a run's lines on standard output before the fault: header and samples
     };
     const Case cases[] = {
         {{"check", "huge.csv"}, "cycle duration overflows to infinity", ""},
@@ -195,11 +226,28 @@ TEST_F(Host, RunsThatCannotBeMadeSayWhy) {
         {{"run", kFourStage, "--events", "events.csv"}, "events.csv:2:4: stage \"5\" is not a stage of the cycle", ""},
         {{"run", kFourStage, "--input-file", "bad-column.csv"}, "colour", ""},
         {{"run", kFourStage, "--input-file", "bad-duration.csv"}, "bad-duration.csv:3:4: duration1 \"-1\" is not", ""},
+        // Durations no cycle can be made of: the row or event that set them,
+        // and the time they took effect (samples 0.5 apart).
+        {{"run", kFourStage, "--input-file", "zeros.csv"},
+         ": zeros.csv:2: at time 5, the stage durations add up to 0: a cycle must last longer than 0", "", 11},
+        {{"run", kFourStage, "--input-file", "overflow.csv"},
+         ": overflow.csv:2: at time 0, the stage durations add up to more than the largest number", "", 0},
+        {{"run", kFourStage, "--input-file", "half.csv", "--events", "half-events.csv"},
+         ": half-events.csv:2: at time 20, the stage durations add up to 0", "", 41},
+        {{"run", kFourStage, "--input-file", "held.csv"},
+         ": held.csv:2: at time 10, the stage durations add up to 0", "", 21},
+        // Rows are read as the run goes: a fault in the last one ends the run
+        // after the samples before it.
+        {{"run", kFourStage, "--input-file", "late.csv", "--stop-time", "200", "--output-interval", "10"},
+         ": late.csv:4:5: hold \"x\" is not a number", "", 6},
     };
     for (const Case &c : cases) {
         const Outcome outcome = host(c.args);
         EXPECT_EQ(outcome.exitCode, 2) << c.message;
         EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        if (c.args.front() == "run") {
+            EXPECT_EQ(split(outcome.out, '\n').size(), c.written) << c.message;
+        }
         if (!c.absent.empty()) {
             EXPECT_EQ(outcome.err.find(c.absent), std::string::npos) << outcome.err;
         }

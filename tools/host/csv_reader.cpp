@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "host_error.h"
 #include "text.h"
@@ -107,11 +108,15 @@ std::string listNames(std::span<const std::string_view> names) {
 }
 
 CsvReader::CsvReader(const std::string &path, const ReadLimits &limits)
-    : name_(path), limits_(limits), file_(std::fopen(path.c_str(), "rb"), &std::fclose),
-      buffer_(std::make_unique<char[]>(kChunkBytes)) {
+    : name_(path), limits_(limits), file_(std::fopen(path.c_str(), "rb"), &std::fclose) {
     if (!file_) {
         throw HostError(
             fmt::format("{}: cannot open the {}: {}", printable(name_), limits_.kind, std::strerror(errno)));
+    }
+    try {
+        buffer_ = std::make_unique<char[]>(kChunkBytes);
+    } catch (const std::bad_alloc &) {
+        outOfMemory();
     }
 }
 
@@ -127,6 +132,14 @@ void CsvReader::fail(std::uint64_t line, std::size_t column, std::string_view me
         throw HostError(fmt::format("{}:{}:{}: {}", printable(name_), line, column, message));
     }
     throw HostError(fmt::format("{}:{}: {}", printable(name_), line, message));
+}
+
+void CsvReader::outOfMemory() const {
+    const std::string message = fmt::format("out of memory while reading the {}", limits_.kind);
+    if (line_ == 0) {
+        throw HostError(fmt::format("{}: {}", printable(name_), message));
+    }
+    fail(0, message);
 }
 
 double CsvReader::number(const Field &field, std::string_view what) const {
@@ -205,6 +218,14 @@ bool CsvReader::nextLine(std::string &line) {
 }
 
 bool CsvReader::next(std::vector<Field> &fields) {
+    try {
+        return nextRecord(fields);
+    } catch (const std::bad_alloc &) {
+        outOfMemory();
+    }
+}
+
+bool CsvReader::nextRecord(std::vector<Field> &fields) {
     fields.clear();
     std::string &line = current_;
     for (;;) {

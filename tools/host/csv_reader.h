@@ -5,7 +5,8 @@
 // Every file is hostile until read: a line longer than the cap, or more lines
 // than the cap, stops the reading with a message naming the file and line,
 // without reading the rest; memory stays within a line's cap whatever the
-// file holds.
+// file holds. An allocation that fails while a file is read is reported as a
+// HostError naming the file and line too.
 #pragma once
 
 #include <cstddef>
@@ -68,7 +69,8 @@ public:
     CsvReader &operator=(const CsvReader &) = delete;
 
     // The next record's fields, or false at the end of the input. Throws
-    // HostError when a cap is passed, a quote is not closed or reading fails.
+    // HostError when a cap is passed, a quote is not closed, reading fails or
+    // memory runs out.
     bool next(std::vector<Field> &fields);
 
     // The line of the record `next` returned last (0 before the first).
@@ -82,11 +84,16 @@ public:
     // ("FILE:LINE: message" with column 0).
     [[noreturn]] void fail(std::size_t column, std::string_view message) const;
     [[noreturn]] void fail(std::uint64_t line, std::size_t column, std::string_view message) const;
+    // The HostError for an allocation that failed while reading the current
+    // line: for whoever reads the file through this reader to throw on
+    // std::bad_alloc.
+    [[noreturn]] void outOfMemory() const;
 
     // Reads `field` as a finite number, or fails with numberFaultMessage.
     double number(const Field &field, std::string_view what) const;
 
 private:
+    bool nextRecord(std::vector<Field> &fields);
     bool nextLine(std::string &line);
     bool refill();
 

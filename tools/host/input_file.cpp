@@ -4,93 +4,101 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
+#include <utility>
 
 #include "text.h"
 
 namespace su55if::host {
 
-namespace {
+TimedRows::TimedRows(const std::string &path, const ReadLimits &limits, std::span<const std::string> knownColumns,
+                     std::span<const std::string> requiredColumns, ValueCheck check)
+    : reader_(path, limits), check_(std::move(check)) {
+    readHeader(knownColumns, requiredColumns);
+}
 
-TimedTable read(CsvReader &reader, std::span<const std::string> knownColumns,
-                std::span<const std::string> requiredColumns, const ValueCheck &check) {
-    std::vector<std::string_view> known{"time"};
-    known.insert(known.end(), knownColumns.begin(), knownColumns.end());
+TimedRows::TimedRows(std::string_view text, const std::string &name, std::span<const std::string> knownColumns,
+                     std::span<const std::string> requiredColumns, ValueCheck check)
+    : reader_(text, name, kInputFileLimits), check_(std::move(check)) {
+    readHeader(knownColumns, requiredColumns);
+}
 
-    TimedTable table;
-    table.name = reader.name();
-    std::vector<Field> fields;
-    if (!reader.next(fields)) {
-        reader.fail(1, 0,
-                    fmt::format("the file is empty: the first line must be the header, time then any of {}",
-                                listNames(std::span(known).subspan(1))));
-    }
-    const std::uint64_t headerLine = reader.line();
-    const std::vector<std::size_t> indices = matchHeader(reader, fields, known);
-    if (indices.front() != 0) {
-        reader.fail(fields.front().column, "the first column must be time");
-    }
-    for (std::size_t j = 1; j < indices.size(); ++j) {
-        table.columns.emplace_back(known[indices[j]]);
-    }
-    for (const std::string &required : requiredColumns) {
-        if (table.columnIndex(required) == table.columns.size()) {
-            reader.fail(headerLine, 0,
-                        fmt::format("missing column \"{}\": the file needs the columns time, {}", required,
-                                    listNames(std::vector<std::string_view>(requiredColumns.begin(),
-                                                                            requiredColumns.end()))));
+std::size_t TimedRows::columnIndex(std::string_view column) const {
+    return static_cast<std::size_t>(std::find(columns_.begin(), columns_.end(), column) - columns_.begin());
+}
+
+void TimedRows::readHeader(std::span<const std::string> knownColumns, std::span<const std::string> requiredColumns) {
+    try {
+        std::vector<std::string_view> known{"time"};
+        known.insert(known.end(), knownColumns.begin(), knownColumns.end());
+        if (!reader_.next(fields_)) {
+            reader_.fail(1, 0,
+                         fmt::format("the file is empty: the first line must be the header, time then any of {}",
+                                     listNames(std::span(known).subspan(1))));
         }
-    }
-    const std::size_t width = indices.size();
-
-    while (reader.next(fields)) {
-        checkFieldCount(reader, fields, width, headerLine);
-        const double time = reader.number(fields[0], "time");
-        if (!table.times.empty() && time < table.times.back()) {
-            reader.fail(fields[0].column,
-                        fmt::format("time {} is earlier than the row above's ({}): times must not decrease",
-                                    quoted(fields[0].text), table.times.back()));
+        headerLine_ = reader_.line();
+        const std::vector<std::size_t> indices = matchHeader(reader_, fields_, known);
+        if (indices.front() != 0) {
+            reader_.fail(fields_.front().column, "the first column must be time");
         }
-        for (std::size_t j = 1; j < width; ++j) {
-            if (fields[j].text.empty()) {
-                if (table.times.empty()) {
-                    reader.fail(fields[j].column,
-                                fmt::format("missing value for {}: an empty cell holds the value of the row above, "
-                                            "and this is the first row",
-                                            table.columns[j - 1]));
-                }
-                table.values.push_back(table.value(table.rowCount() - 1, j - 1));
-            } else {
-                const double value = reader.number(fields[j], table.columns[j - 1]);
-                const std::string fault = check ? check(table.columns[j - 1], value) : std::string();
-                if (!fault.empty()) {
-                    reader.fail(fields[j].column,
-                                fmt::format("{} {} {}", table.columns[j - 1], quoted(fields[j].text), fault));
-                }
-                table.values.push_back(value);
+        for (std::size_t j = 1; j < indices.size(); ++j) {
+            columns_.emplace_back(known[indices[j]]);
+        }
+        for (const std::string &required : requiredColumns) {
+            if (columnIndex(required) == columns_.size()) {
+                reader_.fail(headerLine_, 0,
+                             fmt::format("missing column \"{}\": the file needs the columns time, {}", required,
+                                         listNames(std::vector<std::string_view>(requiredColumns.begin(),
+                                                                                 requiredColumns.end()))));
             }
         }
-        table.times.push_back(time);
-        table.lines.push_back(reader.line());
+        values_.resize(columns_.size());
+    } catch (const std::bad_alloc &) {
+        reader_.outOfMemory();
     }
-    return table;
 }
 
-}  // namespace
-
-std::size_t TimedTable::columnIndex(std::string_view column) const {
-    return static_cast<std::size_t>(std::find(columns.begin(), columns.end(), column) - columns.begin());
+bool TimedRows::next() {
+    if (!reader_.next(fields_)) {
+        return false;
+    }
+    try {
+        readRow();
+    } catch (const std::bad_alloc &) {
+        reader_.outOfMemory();
+    }
+    return true;
 }
 
-TimedTable readTimedTable(const std::string &path, std::span<const std::string> knownColumns,
-                          std::span<const std::string> requiredColumns, const ValueCheck &check) {
-    CsvReader reader(path, kTimedTableLimits);
-    return read(reader, knownColumns, requiredColumns, check);
-}
-
-TimedTable parseTimedTable(std::string_view text, const std::string &name, std::span<const std::string> knownColumns,
-                           std::span<const std::string> requiredColumns, const ValueCheck &check) {
-    CsvReader reader(text, name, kTimedTableLimits);
-    return read(reader, knownColumns, requiredColumns, check);
+void TimedRows::readRow() {
+    checkFieldCount(reader_, fields_, columns_.size() + 1, headerLine_);
+    const double time = reader_.number(fields_[0], "time");
+    if (line_ > 0 && time < time_) {
+        reader_.fail(fields_[0].column,
+                     fmt::format("time {} is earlier than the row above's ({}): times must not decrease",
+                                 quoted(fields_[0].text), time_));
+    }
+    for (std::size_t j = 0; j < columns_.size(); ++j) {
+        const Field &field = fields_[j + 1];
+        if (field.text.empty()) {
+            // The value of the row above stays.
+            if (line_ == 0) {
+                reader_.fail(field.column,
+                             fmt::format("missing value for {}: an empty cell holds the value of the row above, "
+                                         "and this is the first row",
+                                         columns_[j]));
+            }
+            continue;
+        }
+        const double value = reader_.number(field, columns_[j]);
+        const std::string fault = check_ ? check_(columns_[j], value) : std::string();
+        if (!fault.empty()) {
+            reader_.fail(field.column, fmt::format("{} {} {}", columns_[j], quoted(field.text), fault));
+        }
+        values_[j] = value;
+    }
+    time_ = time;
+    line_ = reader_.line();
 }
 
 std::vector<std::string> inputColumnNames(int stageCount) {
@@ -110,29 +118,25 @@ std::string durationFault(double duration) {
 
 }  // namespace
 
-TimedTable readInputFile(const std::string &path, int stageCount) {
-    return readTimedTable(path, inputColumnNames(stageCount), {}, [](std::string_view column, double value) {
-        return column.starts_with("duration") ? durationFault(value) : std::string();
-    });
+std::unique_ptr<TimedRows> openInputFile(const std::string &path, int stageCount) {
+    return std::make_unique<TimedRows>(path, kInputFileLimits, inputColumnNames(stageCount),
+                                       std::span<const std::string>(), [](std::string_view column, double value) {
+                                           return column.starts_with("duration") ? durationFault(value)
+                                                                                 : std::string();
+                                       });
 }
 
-std::vector<Event> readEventsFile(const std::string &path, int stageCount) {
+std::unique_ptr<TimedRows> openEventsFile(const std::string &path, int stageCount) {
     const std::vector<std::string> columns{"stage", "duration"};
-    const TimedTable table = readTimedTable(path, columns, columns, [&](std::string_view column, double value) {
-        if (column == "duration") {
-            return durationFault(value);
-        }
-        return value >= 1.0 && value <= stageCount && value == std::trunc(value)
-                   ? std::string()
-                   : fmt::format("is not a stage of the cycle (1 to {})", stageCount);
-    });
-    const std::size_t stage = table.columnIndex("stage");
-    const std::size_t duration = table.columnIndex("duration");
-    std::vector<Event> events;
-    for (std::size_t row = 0; row < table.rowCount(); ++row) {
-        events.push_back({table.times[row], table.value(row, stage), table.value(row, duration)});
-    }
-    return events;
+    return std::make_unique<TimedRows>(
+        path, kEventsFileLimits, columns, columns, [stageCount](std::string_view column, double value) {
+            if (column == "duration") {
+                return durationFault(value);
+            }
+            return value >= 1.0 && value <= stageCount && value == std::trunc(value)
+                       ? std::string()
+                       : fmt::format("is not a stage of the cycle (1 to {})", stageCount);
+        });
 }
 
 }  // namespace su55if::host

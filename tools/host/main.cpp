@@ -154,12 +154,13 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Op
 }
 
 int run(const Library &library, const Cycle &cycle, const Options &options) {
+    // Only the headers now: the run reads each row when its time comes.
     RunInputs inputs;
     if (!options.inputFile.empty()) {
-        inputs.inputs = readInputFile(options.inputFile, cycle.stageCount());
+        inputs.inputs = openInputFile(options.inputFile, cycle.stageCount());
     }
     if (!options.eventsFile.empty()) {
-        inputs.events = readEventsFile(options.eventsFile, cycle.stageCount());
+        inputs.events = openEventsFile(options.eventsFile, cycle.stageCount());
     }
     // Outputs are checked and opened before anything is computed, and put in
     // place together at the end, only if everything succeeded.
@@ -167,7 +168,7 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     OutputFile *dataFile = options.outputFile.empty() ? nullptr : &outputs.add(options.outputFile);
     OutputFile *chartFile = options.chartFile.empty() ? nullptr : &outputs.add(options.chartFile);
 
-    Simulator simulator(library, cycle, inputs, options.twin, callLog(options));
+    Simulator simulator(library, cycle, std::move(inputs), options.twin, callLog(options));
     if (!simulator.define()) {
         return reportStop(library, cycle, simulator, " at its definition");
     }
@@ -201,11 +202,23 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
         sinks.add(*chart);
     }
 
-    if (!simulator.run(settings, sinks)) {
-        sinks.finish();
-        return reportStop(library, cycle, simulator, "");
+    bool completed = false;
+    try {
+        completed = simulator.run(settings, sinks);
+    } catch (const HostError &) {
+        // A fault in a row read on the way, or in the durations a row set:
+        // the progress line is cleared before the message, which a fault of
+        // standard output found meanwhile does not replace.
+        try {
+            sinks.finish();
+        } catch (...) {
+        }
+        throw;
     }
     sinks.finish();
+    if (!completed) {
+        return reportStop(library, cycle, simulator, "");
+    }
     if (table) {
         table->finish();
     }

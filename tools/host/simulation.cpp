@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "host_error.h"
+#include "text.h"
 
 namespace su55if::host {
 
@@ -35,20 +37,20 @@ RunSettings sampling(double stopTime, double outputInterval, const std::string &
     return settings;
 }
 
-Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs &inputs, bool twin,
-                     std::FILE *callLog)
+Simulator::Simulator(const Library &library, const Cycle &cycle, RunInputs inputs, bool twin, std::FILE *callLog)
     : cycle_(cycle),
       twin_(twin),
-      inputs_(inputs.inputs),
+      inputs_(std::move(inputs.inputs)),
+      events_(std::move(inputs.events)),
       defineStages_(library, "SU55IF_DEFST", {{"requestedDurations", cycle.stageCount()},
                                               {"stageDurations", cycle.stageCount()}},
                     callLog),
       timing_(library, timingName(), {{"interactionTable", cycle.stageCount()}}, callLog),
       decoding_(library, decodingName(), {}, callLog) {
     const int count = cycle.stageCount();
-    // The file's durations are both the requested ones and the ones in force,
-    // and the hold switch 0 lets the library follow them.
-    defineStages_.set("requestedDurations", cycle.durations);
+    // The cycle's durations are in force until an input row or an event
+    // changes them, and the hold switch 0 lets the library follow them.
+    inForce_ = cycle.durations;
     defineStages_.set("currentDurations", cycle.durations);
     defineStages_.set("holdSwitch", 0.0);
     timing_.set("interactionTable", cycle.partners);
@@ -70,10 +72,9 @@ Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs
     }
 
     if (inputs_) {
-        const TimedTable &table = *inputs_;
         const auto column = [&](std::string_view name) {
-            const std::size_t index = table.columnIndex(name);
-            return index < table.columns.size() ? static_cast<int>(index) : -1;
+            const std::size_t index = inputs_->columnIndex(name);
+            return index < inputs_->columns().size() ? static_cast<int>(index) : -1;
         };
         columns_.hold = column("hold");
         columns_.check = column("check");
@@ -84,9 +85,12 @@ Simulator::Simulator(const Library &library, const Cycle &cycle, const RunInputs
         for (int stage = 1; stage <= count; ++stage) {
             columns_.durations.push_back(column(durationName(stage)));
         }
+        inputRead_ = inputs_->next();
     }
-    if (inputs.events) {
-        events_ = &*inputs.events;
+    if (events_) {
+        eventStage_ = events_->columnIndex("stage");
+        eventDuration_ = events_->columnIndex("duration");
+        eventRead_ = events_->next();
         updateDuration_.emplace(library, "SU55IF_UPSTGTIM",
                                 std::initializer_list<procedures::Length>{{"interactionTable", count}}, callLog);
         updateDuration_->set("interactionTable", cycle.partners);
@@ -119,14 +123,40 @@ bool Simulator::callDefineStages(double time, int stage, double reference) {
     return defineStages_.call() != kStatusFatal;
 }
 
+// At time 0 SU55IF_DEFST follows the requested durations alone: those of
+// the input rows due at time 0 are given as the requested ones, so that the
+// rows hold from their time as every later row does.
 bool Simulator::define() {
+    takeInputRows(0.0);
+    defineStages_.set("requestedDurations", inForce_);
     if (!callDefineStages(0.0, 1, 0.0)) {
         return false;
     }
     const double *durations = defineStages_.output("stageDurations");
     schedule_.durations.assign(durations, durations + cycle_.stageCount());
     schedule_.cycleDuration = defineStages_.value("cycleDuration");
+    if (durationsSetBy_.file != nullptr) {
+        startClock();  // durations no run can step through are the row's fault, not the cycle's
+    }
     return true;
+}
+
+void Simulator::startClock() {
+    try {
+        clock_.reset(schedule_.durations, 1, {});
+    } catch (const HostError &error) {
+        clockFault(0.0, error);
+    }
+}
+
+// The stage clock cannot follow the durations in force: the message names
+// the input row or event that set them (the cycle file while they are its
+// own) and the time.
+void Simulator::clockFault(double time, const HostError &error) const {
+    const std::string where = durationsSetBy_.file != nullptr
+                                  ? fmt::format("{}:{}", printable(durationsSetBy_.file->name()), durationsSetBy_.line)
+                                  : printable(cycle_.name);
+    throw HostError(fmt::format("{}: at time {}, {}", where, readable(time), error.what()));
 }
 
 bool Simulator::callTiming(int stage, double time) {
@@ -166,11 +196,21 @@ std::optional<double> Simulator::defaultOutputInterval() const {
     return interval;
 }
 
-void Simulator::takeInputRow(std::size_t row) {
-    const auto valueOf = [&](int column) { return inputs_->value(row, static_cast<std::size_t>(column)); };
+// Takes the input rows due by `time` in file order, reading the next row
+// as each is taken; the first row not due stays read, waiting for its time.
+void Simulator::takeInputRows(double time) {
+    while (inputRead_ && inputs_->time() <= time) {
+        takeInputRow();
+        inputRead_ = inputs_->next();
+    }
+}
+
+void Simulator::takeInputRow() {
+    const auto valueOf = [&](int column) { return inputs_->value(static_cast<std::size_t>(column)); };
     for (std::size_t k = 0; k < columns_.durations.size(); ++k) {
-        if (columns_.durations[k] >= 0) {
+        if (columns_.durations[k] >= 0 && valueOf(columns_.durations[k]) != inForce_[k]) {
             inForce_[k] = valueOf(columns_.durations[k]);
+            durationsSetBy_ = {inputs_.get(), inputs_->line()};
         }
     }
     if (columns_.hold >= 0) {
@@ -195,12 +235,13 @@ void Simulator::takeInputRow(std::size_t row) {
 bool Simulator::applyEvents(double time, TimelineRow &row) {
     Block &update = *updateDuration_;
     bool any = false;
-    while (nextEvent_ < events_->size() && (*events_)[nextEvent_].time <= time) {
-        const Event &event = (*events_)[nextEvent_++];
+    while (eventRead_ && events_->time() <= time) {
         any = true;
+        const double stage = events_->value(eventStage_);  // one of the cycle's, as the file was read
+        const double duration = events_->value(eventDuration_);
         update.set("updateSwitch", 1.0);
-        update.set("stageNumber", event.stage);
-        update.set("newDuration", event.duration);
+        update.set("stageNumber", stage);
+        update.set("newDuration", duration);
         if (update.call() == kStatusFatal) {
             return false;
         }
@@ -208,15 +249,16 @@ bool Simulator::applyEvents(double time, TimelineRow &row) {
         if (row.updateResult > 0.0) {
             // The table now holds the new duration, for the stage and its
             // partner: so do the durations in force.
-            const auto stage = static_cast<std::size_t>(event.stage);
-            const double partner = std::round(std::fabs(cycle_.partners[stage - 1]));
-            for (double changed : {static_cast<double>(stage), partner}) {
+            const double partner = std::round(std::fabs(cycle_.partners[static_cast<std::size_t>(stage) - 1]));
+            for (double changed : {stage, partner}) {
                 if (changed >= 1.0 && changed <= cycle_.stageCount()) {
-                    inForce_[static_cast<std::size_t>(changed) - 1] = event.duration;
-                    table_[static_cast<std::size_t>(changed) - 1] = event.duration;
+                    inForce_[static_cast<std::size_t>(changed) - 1] = duration;
+                    table_[static_cast<std::size_t>(changed) - 1] = duration;
                 }
             }
+            durationsSetBy_ = {events_.get(), events_->line()};
         }
+        eventRead_ = events_->next();
     }
     if (!any) {
         update.set("updateSwitch", 0.0);
@@ -234,7 +276,11 @@ bool Simulator::applyEvents(double time, TimelineRow &row) {
 // check before it), the stage in force keeps its start and the new
 // durations apply from it on.
 bool Simulator::stageInForce(double time, SampleSink &sink) {
-    clock_.advanceTo(time);
+    try {
+        clock_.advanceTo(time);
+    } catch (const HostError &error) {
+        clockFault(time, error);
+    }
     const int stage = clock_.stage();
     const ExactTime start = clock_.start();
     if (!callDefineStages(time, stage, start.hi)) {
@@ -248,10 +294,10 @@ bool Simulator::stageInForce(double time, SampleSink &sink) {
     table_ = scheduled_;
     try {
         clock_.reset(scheduled_, stage, start);
+        clock_.advanceTo(time);
     } catch (const HostError &error) {
-        throw HostError(fmt::format("{}: at time {}, {}", cycle_.name, time, error.what()));
+        clockFault(time, error);
     }
-    clock_.advanceTo(time);
     sink.scheduleChanged(time, scheduled_, *cells_.cycleDuration);
     if (clock_.stage() == stage && clock_.start().hi == start.hi) {
         return true;
@@ -260,9 +306,7 @@ bool Simulator::stageInForce(double time, SampleSink &sink) {
 }
 
 bool Simulator::step(double time, TimelineRow &row, SampleSink &sink) {
-    while (inputs_ && nextRow_ < inputs_->times.size() && inputs_->times[nextRow_] <= time) {
-        takeInputRow(nextRow_++);
-    }
+    takeInputRows(time);
     if (updateDuration_ && !applyEvents(time, row)) {
         return false;
     }
@@ -323,16 +367,9 @@ bool Simulator::step(double time, TimelineRow &row, SampleSink &sink) {
 }
 
 bool Simulator::run(const RunSettings &settings, SampleSink &sink) {
-    inForce_ = cycle_.durations;
     table_ = schedule_.durations;
     scheduled_ = schedule_.durations;
-    nextRow_ = 0;
-    nextEvent_ = 0;
-    try {
-        clock_.reset(scheduled_, 1, {});
-    } catch (const HostError &error) {
-        throw HostError(fmt::format("{}: cannot run the cycle: {}", cycle_.name, error.what()));
-    }
+    startClock();
     sink.scheduleChanged(0.0, scheduled_, schedule_.cycleDuration);
     TimelineRow row;
     for (std::uint64_t step = 0;; ++step) {

@@ -4,17 +4,20 @@
 // for events, the change check, the stage definition for the stage in force,
 // the interaction timing and the decoding of its action code, the step
 // recorder and the switch. Samples go to a sink as they are computed; the
-// run keeps no timeline.
+// run keeps no timeline, and reads input and events files as it goes, each
+// row when its time comes.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cycle_file.h"
+#include "host_error.h"
 #include "input_file.h"
 #include "library.h"
 #include "stage_clock.h"
@@ -28,10 +31,10 @@ struct Schedule {
 };
 
 // What a run takes besides the cycle: timed inputs and events, each
-// optional.
+// optional, their headers read (openInputFile, openEventsFile).
 struct RunInputs {
-    std::optional<TimedTable> inputs;
-    std::optional<std::vector<Event>> events;
+    std::unique_ptr<TimedRows> inputs;
+    std::unique_ptr<TimedRows> events;
 };
 
 // One sample of the timeline.
@@ -87,12 +90,15 @@ RunSettings sampling(double stopTime, double outputInterval, const std::string &
 class Simulator {
 public:
     // twin: SU55IF_IINTTIM and SU55IF_IACTYP instead of SU55IF_INTTIM and
-    // SU55IF_ACTYP. callLog: where --log-calls writes, or null. Throws
-    // HostError for an input or event that the cycle cannot take.
-    Simulator(const Library &library, const Cycle &cycle, const RunInputs &inputs, bool twin, std::FILE *callLog);
+    // SU55IF_ACTYP. callLog: where --log-calls writes, or null. Reads the
+    // first row of each file.
+    Simulator(const Library &library, const Cycle &cycle, RunInputs inputs, bool twin, std::FILE *callLog);
 
-    // SU55IF_DEFST at time 0. False when the library stopped the run
+    // SU55IF_DEFST at time 0, after the input rows at time 0 or before were
+    // taken: their durations are the requested ones, so that they are in
+    // force from the first sample. False when the library stopped the run
     // (status 4); its records are then in the library's record buffer.
+    // Throws HostError when those durations make no cycle, naming the row.
     bool define();
     const Schedule &schedule() const { return schedule_; }
 
@@ -106,8 +112,11 @@ public:
     std::optional<double> defaultStopTime() const;
     std::optional<double> defaultOutputInterval() const;
 
-    // Steps time from 0 to settings.lastStep * outputInterval. Returns false
-    // when the library stopped the run.
+    // Steps time from 0 to settings.lastStep * outputInterval, once, after
+    // define(). Returns false when the library stopped the run. Throws
+    // HostError for a fault in a row read on the way (naming its file, line
+    // and column) and for durations in force that no cycle can be made of
+    // (naming the input row or event that set them, and the time).
     bool run(const RunSettings &settings, SampleSink &sink);
 
     // In column order: stageDuration (SU55IF_DEFST, with any input or
@@ -129,9 +138,15 @@ private:
 
     const Cycle &cycle_;
     bool twin_;
-    const std::optional<TimedTable> &inputs_;
+    // Each file holds the row read last, waiting for its time while
+    // inputRead_ (eventRead_) is true.
+    std::unique_ptr<TimedRows> inputs_;
+    std::unique_ptr<TimedRows> events_;
+    bool inputRead_ = false;
+    bool eventRead_ = false;
     InputColumns columns_;
-    const std::vector<Event> *events_ = nullptr;
+    std::size_t eventStage_ = 0;     // the events file's columns
+    std::size_t eventDuration_ = 0;
     std::vector<ExtraOutput> extras_;
 
     Block defineStages_;
@@ -159,14 +174,21 @@ private:
     std::vector<double> inForce_;
     std::vector<double> table_;
     std::vector<double> scheduled_;  // the durations the stage clock follows
-    std::size_t nextRow_ = 0;
-    std::size_t nextEvent_ = 0;
+    // The input row or event that changed the durations in force last; no
+    // file while they are the cycle's.
+    struct Origin {
+        const TimedRows *file = nullptr;
+        std::uint64_t line = 0;
+    } durationsSetBy_;
     StageClock clock_;
 
     bool callDefineStages(double time, int stage, double reference);
+    void startClock();
+    [[noreturn]] void clockFault(double time, const HostError &error) const;
     bool stageInForce(double time, SampleSink &sink);
     bool callTiming(int stage, double time);
-    void takeInputRow(std::size_t row);
+    void takeInputRows(double time);
+    void takeInputRow();
     bool applyEvents(double time, TimelineRow &row);
     bool step(double time, TimelineRow &row, SampleSink &sink);
 };
