@@ -11,14 +11,18 @@ from __future__ import annotations
 
 import contextlib
 import json
+import math
 import numbers
 import operator
 import os
 import re
+import shlex
 import signal
 import stat
 import subprocess
+import sys
 import tempfile
+import textwrap
 from array import array
 from collections import namedtuple
 from dataclasses import dataclass, field
@@ -40,6 +44,15 @@ _PREFIX = HOST_FILE + ": "
 _VERSION = re.compile(re.escape(HOST_FILE) + r" ([0-9]+)\.([0-9]+)\.([0-9]+)(?![0-9])")
 # A message about a file that the host reads: FILE:LINE[:COLUMN]: ..., or one it cannot open.
 _FILE_FAULT = re.compile(r":[0-9]+(?::[0-9]+)?: |: cannot (?:open|read) the [a-z]+ file: ")
+
+
+def _install_hint(package: str) -> str:
+    """How to install the Python package `package` (numpy, matplotlib) for
+    the interpreter that runs this: apt-get for Debian's own, pip otherwise."""
+    executable = sys.executable
+    if executable and sys.prefix == "/usr" and os.path.dirname(os.path.realpath(executable)) == "/usr/bin":
+        return f"Debian: apt-get install python3-{package}"
+    return f"{shlex.quote(executable or 'python3')} -m pip install {package}"
 
 
 class CycleFileError(ValueError):
@@ -338,6 +351,7 @@ class Cycle:
         events=None,
         chart=None,
         twin: bool = False,
+        time_unit: Optional[str] = None,
         library=None,
         host=None,
     ) -> "Timeline":
@@ -346,7 +360,8 @@ class Cycle:
         stop_time (default: two cycles) and output_interval (default: 1/20
         of the shortest stage) are numbers; input_file (timed inputs),
         events (duration changes) and chart (an SVG file to write) are
-        paths; twin runs SU55IF_IINTTIM and SU55IF_IACTYP. library: a
+        paths; twin runs SU55IF_IINTTIM and SU55IF_IACTYP; time_unit labels
+        times and durations (the chart's, the Timeline's plot()). library: a
         Library or a path (default: the one su55if.load() would load); host:
         the su55if-host to run (default: find_host()).
 
@@ -368,6 +383,10 @@ class Cycle:
                 options += [option, _number(value, what)]
         if twin:
             options.append("--twin")
+        if time_unit is not None:
+            if not isinstance(time_unit, str):
+                raise TypeError(f"time_unit must be a str, not {type(time_unit).__name__}")
+            options.append("--time-unit=" + time_unit)  # one argument, whatever it starts with
         host = find_host(host)
         with _cycle_file(self) as (folder, path):
             for option, value in (("--input-file", input_file), ("--events", events), ("--chart", chart)):
@@ -375,7 +394,7 @@ class Cycle:
                     options += [option, _absolute(value) if folder is not None else os.fspath(value)]
             library_options = _library_options(library, absolute=folder is not None)
             command = [host, "-q", *library_options, "run", *options, "--", path]
-            timeline = Timeline(self, stop_time, output_interval, twin, library, host)
+            timeline = Timeline(self, stop_time, output_interval, twin, library, host, time_unit)
             return _stream(command, folder, host, timeline)
 
 
@@ -421,20 +440,67 @@ def _keywords(library_path: Optional[str]) -> dict:
     return {argument.name: argument.keyword for p in procedures.values() for argument in p.outputs}
 
 
+# The styles of the host's chart (su55if-host run --chart), for plot(): the
+# stages' colours, each series' colour and dash pattern (on, off: None for
+# solid) at the line width, the lines where a cycle starts, and the grid.
+_STAGE_COLOURS = ("#8dd3c7", "#ffffb3", "#bebada", "#fb8072", "#80b1d3", "#fdb462", "#b3de69", "#fccde5")
+_SERIES_STYLES = {
+    "delayForCode1": ("#1f77b4", None),
+    "delayForCode2": ("#ff7f0e", (6, 3)),
+    "actionCode": ("#c0392b", None),
+}
+_LINE_WIDTH = 1.8
+_CYCLE_START = ("#999999", (2, 3))
+_MAX_MARKS = 200  # cycle starts marked; none when there are more
+_GRID = "#dddddd"
+
+
+def _label(text: str, width: int = 80) -> str:
+    """Text for Matplotlib as it is: "$" taken literally, cut to `width` characters."""
+    text = text if len(text) <= width else text[: width - 1] + "…"
+    return text.replace("$", r"\$")
+
+
+def _links(partners) -> list:
+    """The interaction links as the host's chart draws them: "1↔3" for two
+    stages whose entries name each other with the same sign, "2→5" for any
+    other, with " (negative)" for a negative entry. An entry names the stage
+    its magnitude rounds to, as the library reads it."""
+    count = len(partners)
+
+    def partner_of(stage: int) -> int:
+        magnitude = abs(partners[stage - 1])
+        return int(magnitude + 0.5) if magnitude < count + 0.5 else 0
+
+    links = []
+    for stage in range(1, count + 1):
+        partner = partner_of(stage)
+        if partner in (0, stage):
+            continue
+        negative = " (negative)" if partners[stage - 1] < 0 else ""
+        if partner_of(partner) == stage and (partners[partner - 1] > 0) == (partners[stage - 1] > 0):
+            if stage < partner:
+                links.append(f"{stage}↔{partner}{negative}")
+        else:
+            links.append(f"{stage}→{partner}{negative}")
+    return links
+
+
 class Timeline:
     """The samples of a cycle run, as su55if-host wrote them: one row per
     time, with the columns of its CSV timeline (`columns`). A sequence of
     named tuples (`Row`: time, stage, elapsed, then the Python keyword of
     each output); to_csv() gives the host's CSV text, to_numpy() a
-    structured array, plot() a Matplotlib figure. stop_time and
-    output_interval are the settings given to run() (None for the host's
-    defaults)."""
+    structured array, plot() a Matplotlib figure. stop_time,
+    output_interval and time_unit are the settings given to run() (None for
+    the host's defaults)."""
 
-    def __init__(self, cycle: Cycle, stop_time, output_interval, twin: bool, library, host: Path):
+    def __init__(self, cycle: Cycle, stop_time, output_interval, twin: bool, library, host: Path, time_unit=None):
         self.cycle = cycle
         self.stop_time = stop_time
         self.output_interval = output_interval
         self.twin = twin
+        self.time_unit = time_unit
         self._library = library
         self._host = host
         self.columns = ()
@@ -502,7 +568,7 @@ class Timeline:
     def to_numpy(self):
         """The rows as a NumPy structured array, one field per column."""
         if numpy is None:
-            raise ImportError("Timeline.to_numpy needs NumPy (Debian: python3-numpy)")
+            raise ImportError(f"Timeline.to_numpy needs NumPy ({_install_hint('numpy')})")
         values = numpy.frombuffer(self._values, dtype=numpy.float64).reshape(len(self), len(self.columns))
         fields = [(name, numpy.int32 if name == "stage" else numpy.float64) for name in self.Row._fields]
         table = numpy.empty(len(self), dtype=fields)
@@ -510,52 +576,89 @@ class Timeline:
             table[name] = values[:, position]
         return table
 
-    def plot(self, path=None):
-        """Draws the run with Matplotlib: the stage in force, the action code
-        and the two spans over time, with the boundaries of the cycle as it
-        was read. Saves it to `path` when given; returns the Figure."""
+    def plot(self, path=None, *, time_unit=None):
+        """Draws the run with Matplotlib in the colours and dash patterns of
+        the host's chart (run --chart): the stage in force as a box on the
+        row of each stage (named as the cycle names it), the action code and
+        the two spans over time, a dotted line where stage 1 comes back, the
+        cycle's links in the title. time_unit labels the times (default: the
+        one given to run()). Saves it to `path` when given; returns the
+        Figure."""
         try:
+            import matplotlib
             import matplotlib.pyplot as pyplot
+            import numpy
         except ImportError:
-            raise ImportError("Timeline.plot needs Matplotlib (Debian: python3-matplotlib)") from None
+            raise ImportError(f"Timeline.plot needs Matplotlib ({_install_hint('matplotlib')})") from None
+        unit = self.time_unit if time_unit is None else time_unit
         cycle_duration = self.cycle.cycle_duration
         if cycle_duration is None:
             with _cycle_file(self.cycle) as (folder, cycle_path):
                 cycle_duration = _check(self._host, self._library, folder, cycle_path).get("cycleDuration")
-        times = self.column("time")
+        times = numpy.asarray(self.column("time"))
+        stage = numpy.asarray(self.column("stage"))
+        count = self.cycle.stage_count
+        rows = min(1 + count / 12, 2.2)  # the height of the stage rows, against 1.3 for each other panel
         figure, (stages, codes, spans) = pyplot.subplots(
-            3, 1, sharex=True, figsize=(10, 6.5), gridspec_kw={"height_ratios": [1, 1.3, 1.3]}
+            3, 1, sharex=True, figsize=(10, 5 + 1.5 * rows), gridspec_kw={"height_ratios": [rows, 1.3, 1.3]}
         )
-        if isinstance(cycle_duration, (int, float)) and cycle_duration > 0 and len(times):
-            boundary = 0.0
-            while boundary <= times[-1]:
-                for axes in (stages, codes, spans):
-                    axes.axvline(boundary, color="0.75", linestyle=":", linewidth=1)
-                boundary += cycle_duration
-        stages.step(times, self.column("stage"), where="post", color="tab:blue")
+        row_height = stages.get_position().height * figure.get_figheight() * 72 / max(count, 1)  # points
+
+        # Each stretch of a stage as a box in the stage's colour on its row,
+        # outlined where the rows are tall enough for an outline to leave the
+        # colour to be seen.
+        if len(times):
+            changes = numpy.flatnonzero(numpy.diff(stage)) + 1
+            first = numpy.concatenate(([0], changes))
+            starts, widths = times[first], times[numpy.append(changes, len(times) - 1)] - times[first]
+            for value in numpy.unique(stage[first]):
+                held = stage[first] == value
+                stages.broken_barh(
+                    list(zip(starts[held], widths[held])), (value - 0.4, 0.8), label=f"stage {value:g}",
+                    facecolor=_STAGE_COLOURS[int(value - 1) % len(_STAGE_COLOURS) if value >= 1 else 0],
+                    edgecolor="#555555", linewidth=0.6 if row_height >= 8 else 0,
+                )
+        ticks = range(1, count + 1, max(1, math.ceil(13 / row_height)))  # names 13 points apart at least
+        names = self.cycle.names
+        stages.set_yticks(list(ticks), [f"{k} {_label(names[k - 1], 20)}".rstrip() if k <= len(names) else str(k)
+                                        for k in ticks])
+        stages.set_ylim(0.5, max(count, 1) + 0.5)
         stages.set_ylabel("stage")
-        stages.set_yticks(range(1, self.cycle.stage_count + 1))
-        codes.step(times, self.column("actionCode"), where="post", color="tab:red")
+
+        scaled = matplotlib.rcParams["lines.scale_dashes"]
+        for axes, name in ((codes, "actionCode"), (spans, "delayForCode1"), (spans, "delayForCode2")):
+            colour, dashes = _SERIES_STYLES[name]
+            style = "-" if dashes is None else (0, tuple(d / _LINE_WIDTH if scaled else d for d in dashes))
+            axes.step(times, self.column(name), where="post", label=name, color=colour, linestyle=style,
+                      linewidth=_LINE_WIDTH)
         codes.set_ylabel("action code")
         codes.set_yticks([-2, -1, 0, 1, 2])
         codes.set_ylim(-2.5, 2.5)
-        first, second = self.columns[3], self.columns[4]
-        spans.step(times, self.column(first), where="post", label=first)
-        spans.step(times, self.column(second), where="post", label=second, linestyle="--")
-        spans.set_ylabel("span")
-        spans.set_xlabel("time")
+        in_unit = f" ({_label(unit)})" if unit else ""
+        spans.set_ylabel("span" + in_unit)
+        spans.set_xlabel("time" + in_unit)
         spans.legend(loc="lower right", bbox_to_anchor=(1.0, 1.0), ncol=2, frameon=False, fontsize="small")
-        procedures = "SU55IF_IINTTIM and SU55IF_IACTYP" if self.twin else "SU55IF_INTTIM and SU55IF_ACTYP"
-        duration = "" if cycle_duration is None else f"cycle of {cycle_duration:g}, "
-        stages.set_title(f"{self.cycle.name}: {duration}{procedures}, the stage in force")
+
+        cycle_starts = times[1:][(stage[1:] == 1) & (stage[:-1] != 1)]
         for axes in (stages, codes, spans):
-            axes.grid(axis="y", color="0.9")
+            if len(cycle_starts) <= _MAX_MARKS:
+                colour, dashes = _CYCLE_START
+                axes.vlines(cycle_starts, 0, 1, transform=axes.get_xaxis_transform(), colors=colour,
+                            linestyles=[(0, dashes)], linewidth=1)
+            axes.grid(axis="y", color=_GRID)
+            axes.set_axisbelow(True)  # the grid behind the stages' boxes
+        procedures = "SU55IF_IINTTIM and SU55IF_IACTYP" if self.twin else "SU55IF_INTTIM and SU55IF_ACTYP"
+        duration = "" if cycle_duration is None else f"cycle of {cycle_duration:g} {_label(unit or '')}".rstrip() + ", "
+        title = f"{_label(self.cycle.name)}: {duration}{procedures}"
+        links = _links(self.cycle.partners)
+        if links:
+            title += "\n" + textwrap.fill("links: " + ", ".join(links), 110)
+        stages.set_title(title, loc="left", fontsize="medium")
         figure.tight_layout()
         if path is not None:
             figure.savefig(path)
             pyplot.close(figure)
         return figure
-
 
 for _public in (Cycle, CycleFileError, Timeline):
     _public.__module__ = "su55if"

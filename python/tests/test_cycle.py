@@ -4,6 +4,7 @@ options reach it, its failures become the documented exceptions."""
 import dataclasses
 import pickle
 import subprocess
+import sys
 
 import pytest
 
@@ -103,9 +104,10 @@ def test_row_fields_and_chart(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     cycle = su55if.parse_cycle('stage,duration,partner,name\n1,10,0,"a, ""b"""\n2,5,0,c\n', "text.csv")
     assert (cycle.names, cycle.cycle_duration) == (('a, "b"', "c"), 15.0)
-    timeline = cycle.run(10, 2, chart="run.svg", twin=True)
+    timeline = cycle.run(10, 2, chart="run.svg", twin=True, time_unit="-s")
     assert [row.time for row in timeline] == [0, 2, 4, 6, 8, 10] and "code_minus1" not in timeline.Row._fields
-    assert (tmp_path / "run.svg").read_text().lstrip().startswith(("<svg", "<?xml"))
+    chart = (tmp_path / "run.svg").read_text()
+    assert chart.lstrip().startswith(("<svg", "<?xml")) and ">time (-s)<" in chart
 
 
 def test_a_cycle_runs_as_read(tmp_path):
@@ -204,3 +206,45 @@ def test_timeline_as_array_and_plot(tmp_path):
     chart = tmp_path / "run.png"
     timeline.plot(chart)
     assert chart.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_plot_in_the_charts_styles(tmp_path):
+    colors = pytest.importorskip("matplotlib.colors")
+    cycle = su55if.parse_cycle("stage,duration,partner,name\n1,10,-3,north\n2,40,0,\n3,10,-1,a $b^$\n4,40,2,west\n",
+                               "plot.csv")
+    timeline = cycle.run(time_unit="s")
+    figure = timeline.plot(tmp_path / "run.png")
+    assert (tmp_path / "run.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    stages, codes, spans = figure.axes
+    styles = {line.get_label(): (colors.to_hex(line.get_color()), line.get_linestyle())
+              for axes in (codes, spans) for line in axes.get_lines()}
+    assert styles == {"actionCode": ("#c0392b", "-"), "delayForCode1": ("#1f77b4", "-"),
+                      "delayForCode2": ("#ff7f0e", "--")}
+    boxes = {c.get_label(): colors.to_hex(c.get_facecolor()[0]) for c in stages.collections if c.get_label()[0] != "_"}
+    assert boxes == {"stage 1": "#8dd3c7", "stage 2": "#ffffb3", "stage 3": "#bebada", "stage 4": "#fb8072"}
+    # "$" is shown as it is, not taken for mathematics (which "$b^$" is not).
+    assert [label.get_text() for label in stages.get_yticklabels()] == ["1 north", "2", r"3 a \$b^\$", "4 west"]
+    assert "links: 1↔3 (negative), 4→2" in stages.get_title(loc="left") and spans.get_xlabel() == "time (s)"
+    assert timeline.plot(time_unit="ms").axes[2].get_xlabel() == "time (ms)"
+
+
+INTERPRETERS = {
+    "Debian's": ("/usr/bin/python3", "/usr", "Debian: apt-get install python3-{}"),
+    "a venv of Debian's": ("/usr/bin/python3", "/srv/venv", "/usr/bin/python3 -m pip install {}"),
+    "another": ("/opt/py 3/bin/python3", "/usr", "'/opt/py 3/bin/python3' -m pip install {}"),
+}
+
+
+@pytest.mark.parametrize("executable, prefix, hint", INTERPRETERS.values(), ids=INTERPRETERS.keys())
+def test_install_hints_name_the_interpreter(monkeypatch, executable, prefix, hint):
+    monkeypatch.setattr(sys, "executable", executable)
+    monkeypatch.setattr(sys, "prefix", prefix)
+    monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
+    monkeypatch.setattr(su55if._cycle, "numpy", None)
+    monkeypatch.setattr(su55if._library, "numpy", None)
+    timeline = su55if.Timeline(su55if.Cycle("c", (1.0,), (0.0,)), None, None, False, None, None)
+    for action, package in ((timeline.plot, "matplotlib"), (timeline.to_numpy, "numpy"),
+                            (lambda: su55if.load(numpy=True), "numpy")):
+        with pytest.raises(ImportError) as raised:
+            action()
+        assert str(raised.value).endswith(f"({hint.format(package)})")
