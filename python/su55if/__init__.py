@@ -8,7 +8,7 @@ called through ctypes, and cycles read and run by su55if-host.
 docs/python.md describes the package.
 """
 
-from ._cycle import Cycle, CycleFileError, Timeline, find_host, host_candidates, parse_cycle, read_cycle
+from ._cycle import Cycle, CycleFileError, LinkDriftWarning, Timeline, find_host, host_candidates, parse_cycle, read_cycle
 from ._description import DescriptionError, Procedure
 from ._library import (
     Library,
@@ -24,6 +24,7 @@ __all__ = [
     "CycleFileError",
     "DescriptionError",
     "Library",
+    "LinkDriftWarning",
     "Procedure",
     "SimulationTerminated",
     "StepRecorder",

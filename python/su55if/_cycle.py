@@ -22,6 +22,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import warnings
 import textwrap
 from array import array
 from collections import namedtuple
@@ -41,6 +42,7 @@ except ImportError:  # NumPy is optional
 HOST_FILE = "su55if-host"
 MIN_HOST_VERSION = (0, 1, 0)
 _PREFIX = HOST_FILE + ": "
+_WARNING = _PREFIX + "warning: "
 _VERSION = re.compile(re.escape(HOST_FILE) + r" ([0-9]+)\.([0-9]+)\.([0-9]+)(?![0-9])")
 # A message about a file that the host reads: FILE:LINE[:COLUMN]: ..., or one it cannot open.
 _FILE_FAULT = re.compile(r":[0-9]+(?::[0-9]+)?: |: cannot (?:open|read) the [a-z]+ file: ")
@@ -53,6 +55,11 @@ def _install_hint(package: str) -> str:
     if executable and sys.prefix == "/usr" and os.path.dirname(os.path.realpath(executable)) == "/usr/bin":
         return f"Debian: apt-get install python3-{package}"
     return f"{shlex.quote(executable or 'python3')} -m pip install {package}"
+
+
+class LinkDriftWarning(RuntimeWarning):
+    """Two linked stages came to last differently during a run: the run
+    goes on, but one that starts with these durations is stopped."""
 
 
 class CycleFileError(ValueError):
@@ -414,9 +421,14 @@ def _stream(command: list, folder, host: Path, timeline: "Timeline") -> "Timelin
             process.kill()
             process.wait()
             raise
+        errors.seek(0)
         if returncode != 0 and not (fault and returncode == -signal.SIGKILL):
-            errors.seek(0)
             raise _failure(host, returncode, errors.read())
+        # Warnings of the run (linked stages that came to last differently)
+        # as Python warnings.
+        for line in errors.read().decode("utf-8", "backslashreplace").splitlines():
+            if line.startswith(_WARNING):
+                warnings.warn(line[len(_WARNING) :], LinkDriftWarning, stacklevel=3)
     if fault:
         raise RuntimeError(f"{host}: {fault}")
     return timeline
@@ -660,5 +672,5 @@ class Timeline:
             pyplot.close(figure)
         return figure
 
-for _public in (Cycle, CycleFileError, Timeline):
+for _public in (Cycle, CycleFileError, LinkDriftWarning, Timeline):
     _public.__module__ = "su55if"

@@ -161,6 +161,13 @@ def test_library_stopping_the_run(host):
     assert (copy.records, copy.explanation, str(copy)) == (stop.records, stop.explanation, str(stop))
 
 
+def test_drifting_links_are_warnings(tmp_path):
+    inputs = tmp_path / "inputs.csv"
+    inputs.write_text("time,duration1\n50,14\n")
+    with pytest.warns(su55if.LinkDriftWarning, match="at time 50, the linked stage 1 .duration 14."):
+        su55if.read_cycle(EXAMPLES_DIR / "four-stage.csv").run(100, 10, input_file=inputs)
+
+
 FAKE_HOSTS = {
     "too old": ("echo 'su55if-host 0.0.1'", r"su55if-host 0\.0\.1 is too old: version 0\.1\.0 or later"),
     "not a host": ("echo hello", r"not a usable su55if-host: `--version` printed 'hello'"),

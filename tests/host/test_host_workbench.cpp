@@ -107,6 +107,37 @@ TEST_F(Host, RowsAtTimeZeroHoldFromTheFirstSample) {
     }
 }
 
+// Linked stages that come to last differently mid-run: the run goes on, as
+// the library's does, and the host warns once each time they part.
+TEST_F(Host, DriftingLinksAreWarnedOfWhenTheyHappen) {
+    file("inputs.csv", "time,duration1\n50,14\n120,10\n150,13\n");
+    const std::vector<std::string> run{"-q", "run", kFourStage, "--input-file", "inputs.csv",
+                                       "--stop-time", "200", "--output-interval", "10"};
+    const Outcome text = host(run);
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    const std::vector<std::string> warnings = split(text.err, '\n');
+    ASSERT_EQ(warnings.size(), 2U) << text.err;
+    EXPECT_EQ(warnings[0].rfind("su55if-host: warning: at time 50, the linked stage 1 (duration 14) and stage 3 "
+                                "(duration 10) no longer last the same.", 0), 0U) << warnings[0];
+    EXPECT_EQ(warnings[1].rfind("su55if-host: warning: at time 150,", 0), 0U) << warnings[1];
+
+    std::vector<std::string> args = run;
+    args.insert(args.end(), {"--format", "json"});
+    const Outcome json = host(args);
+    std::vector<nlohmann::json> drifts;
+    for (const std::string &line : split(json.out, '\n')) {
+        const nlohmann::json object = nlohmann::json::parse(line);
+        if (object.contains("warning")) {
+            drifts.push_back(object);
+        }
+    }
+    ASSERT_EQ(drifts.size(), 2U) << json.out;
+    EXPECT_EQ(drifts[0]["time"], 50);
+    EXPECT_EQ(drifts[0]["stage"], 1);
+    EXPECT_EQ(drifts[0]["partner"], 3);
+    EXPECT_EQ(drifts[1]["duration"], 13);
+}
+
 TEST_F(Host, DataOnStandardOutputMessagesOnStandardError) {
     Outcome outcome = host({"run", kFourStage, "--chart", "c.svg"});
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;

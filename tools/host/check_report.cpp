@@ -203,6 +203,17 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
             fmt::format("To fix it: give both the same duration, {} or {}, or unlink them (entry 0).", own, other)};
 }
 
+std::string explainDrift(const Cycle &cycle, const LinkDrift &drift) {
+    const auto label = [&](int stage, double duration) {
+        return printable(stageLabel(cycle, stage, "stage", fmt::format("duration {}", duration)));
+    };
+    return fmt::format("at time {}, the linked {} and {} no longer last the same. The library checks linked "
+                       "durations only when a run starts: this run goes on, but one that starts with these "
+                       "durations is stopped (\"Interaction stage {} invalid time match.\").",
+                       drift.time, label(drift.stage, drift.stageDuration),
+                       label(drift.partner, drift.partnerDuration), drift.stage);
+}
+
 void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit) {
     fmt::print(out, "Checking {} with SU55IF_DEFST and {} at time 0.\n", printable(cycle.name), result.timingName);

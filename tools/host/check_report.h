@@ -34,6 +34,10 @@ struct CheckResult {
 std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &schedule,
                                         const std::vector<std::string> &records);
 
+// What a drifting link means, in a sentence: the time, both stages with
+// their names and durations, and what the library does at the next start.
+std::string explainDrift(const Cycle &cycle, const LinkDrift &drift);
+
 void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit);
 void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,

@@ -94,4 +94,28 @@ Cycle readCycleFile(const std::string &path) {
     return read(reader);
 }
 
+std::vector<LinkedPair> linkedPairs(const Cycle &cycle) {
+    const int count = cycle.stageCount();
+    // A partner as the library reads an entry: its magnitude rounded to the
+    // nearest whole number; 0 when it names no stage of the cycle.
+    const auto partnerOf = [&](int stage) {
+        const double magnitude = std::round(std::fabs(cycle.partners[static_cast<std::size_t>(stage - 1)]));
+        return magnitude >= 1.0 && magnitude <= count ? static_cast<int>(magnitude) : 0;
+    };
+    std::vector<LinkedPair> pairs;
+    for (int stage = 1; stage <= count; ++stage) {
+        const int partner = partnerOf(stage);
+        if (partner == 0 || partner == stage) {
+            continue;
+        }
+        const int back = partnerOf(partner);
+        const bool pointsBack = back == stage;
+        const bool noLinkOfItsOwn = cycle.partners[static_cast<std::size_t>(partner - 1)] == 0.0;
+        if ((pointsBack && stage < partner) || noLinkOfItsOwn) {
+            pairs.push_back({stage, partner});
+        }
+    }
+    return pairs;
+}
+
 }  // namespace su55if::host

@@ -38,6 +38,15 @@ struct Cycle {
     std::string stageName(std::size_t k) const { return k < stageNames.size() ? stageNames[k] : std::string(); }
 };
 
+// Two stages whose durations the library requires to be equal: stage
+// `stage`'s entry names `partner`, and the partner's entry names it back or
+// is 0. Each pair once, in the order of the table.
+struct LinkedPair {
+    int stage;
+    int partner;
+};
+std::vector<LinkedPair> linkedPairs(const Cycle &cycle);
+
 // Reads and checks a cycle file; throws HostError naming the file, line and
 // column of the first fault.
 Cycle readCycleFile(const std::string &path);

@@ -177,10 +177,12 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     // Progress on a terminal, unless the timeline itself is shown there.
     const bool timelineOnTerminal = options.outputFile.empty() && isatty(STDOUT_FILENO) != 0;
     Sinks sinks(settings.stopTime, !options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
+    DriftWarnings warnings(cycle);
+    sinks.add(warnings);
     std::FILE *dataStream = dataFile != nullptr ? dataFile->stream() : stdout;
     std::unique_ptr<SampleSink> data;
     if (options.format == "json") {
-        data = jsonLinesWriter(dataStream, simulator);
+        data = jsonLinesWriter(dataStream, cycle, simulator);
     } else if (dataFile != nullptr || !options.table) {
         data = csvWriter(dataStream, simulator);
     }

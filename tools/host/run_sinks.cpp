@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "check_report.h"
+
 namespace su55if::host {
 
 void checkStandardOutput() {
@@ -37,6 +39,17 @@ void Sinks::scheduleChanged(double time, const std::vector<double> &durations, d
     for (SampleSink *sink : sinks_) {
         sink->scheduleChanged(time, durations, cycleDuration);
     }
+}
+
+void Sinks::linkDrifted(const LinkDrift &drift) {
+    for (SampleSink *sink : sinks_) {
+        sink->linkDrifted(drift);
+    }
+}
+
+void DriftWarnings::linkDrifted(const LinkDrift &drift) {
+    std::fflush(stdout);
+    fmt::print(stderr, "su55if-host: warning: {}\n", explainDrift(cycle_, drift));
 }
 
 void Sinks::finish() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "cycle_file.h"
 #include "output_file.h"
 #include "simulation.h"
 
@@ -19,6 +20,18 @@ struct ClosedPipe {};
 // reader closed it, HostError for any other failed write.
 void checkStandardOutput();
 
+// Linked stages that came to last differently, as warnings on standard
+// error when they happen (also with --quiet: they are about the cycle).
+class DriftWarnings : public SampleSink {
+public:
+    explicit DriftWarnings(const Cycle &cycle) : cycle_(cycle) {}
+    void write(const TimelineRow & /*row*/) override {}
+    void linkDrifted(const LinkDrift &drift) override;
+
+private:
+    const Cycle &cycle_;
+};
+
 class Sinks : public SampleSink {
 public:
     // progress: show how far the run is on standard error, at most twice a
@@ -30,6 +43,7 @@ public:
 
     void write(const TimelineRow &row) override;
     void scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) override;
+    void linkDrifted(const LinkDrift &drift) override;
     // Clears the progress line and checks standard output.
     void finish();
 

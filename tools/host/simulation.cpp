@@ -299,10 +299,24 @@ bool Simulator::stageInForce(double time, SampleSink &sink) {
         clockFault(time, error);
     }
     sink.scheduleChanged(time, scheduled_, *cells_.cycleDuration);
+    reportDrifts(time, &sink);
     if (clock_.stage() == stage && clock_.start().hi == start.hi) {
         return true;
     }
     return callDefineStages(time, clock_.stage(), clock_.start().hi);
+}
+
+void Simulator::reportDrifts(double time, SampleSink *sink) {
+    for (std::size_t k = 0; k < linkedPairs_.size(); ++k) {
+        const LinkedPair &pair = linkedPairs_[k];
+        const double own = scheduled_[static_cast<std::size_t>(pair.stage - 1)];
+        const double other = scheduled_[static_cast<std::size_t>(pair.partner - 1)];
+        const bool differ = !(own == other);
+        if (differ && !drifted_[k] && sink != nullptr) {
+            sink->linkDrifted({time, pair.stage, pair.partner, own, other});
+        }
+        drifted_[k] = differ;
+    }
 }
 
 bool Simulator::step(double time, TimelineRow &row, SampleSink &sink) {
@@ -371,6 +385,10 @@ bool Simulator::run(const RunSettings &settings, SampleSink &sink) {
     scheduled_ = schedule_.durations;
     startClock();
     sink.scheduleChanged(0.0, scheduled_, schedule_.cycleDuration);
+    linkedPairs_ = linkedPairs(cycle_);
+    drifted_.assign(linkedPairs_.size(), false);
+    // At time 0 the library itself checks the links: nothing to warn of.
+    reportDrifts(0.0, nullptr);
     TimelineRow row;
     for (std::uint64_t step = 0;; ++step) {
         const double time = static_cast<double>(step) * settings.outputInterval;

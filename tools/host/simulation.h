@@ -61,6 +61,17 @@ struct ExtraOutput {
     double TimelineRow::*value;
 };
 
+// Two linked stages whose durations in force stopped being equal during a
+// run: the library checks linked durations only when a run starts, so this
+// run goes on, but one that starts with these durations is stopped.
+struct LinkDrift {
+    double time = 0.0;
+    int stage = 0;
+    int partner = 0;
+    double stageDuration = 0.0;
+    double partnerDuration = 0.0;
+};
+
 // Where a run's samples go, as they are computed.
 class SampleSink {
 public:
@@ -70,6 +81,9 @@ public:
     // cycleDuration is the one SU55IF_DEFST reported for them.
     virtual void scheduleChanged(double /*time*/, const std::vector<double> & /*durations*/,
                                  double /*cycleDuration*/) {}
+    // Two linked stages stopped lasting the same (at most once per pair
+    // until they last the same again).
+    virtual void linkDrifted(const LinkDrift & /*drift*/) {}
 };
 
 struct RunSettings {
@@ -181,6 +195,12 @@ private:
         std::uint64_t line = 0;
     } durationsSetBy_;
     StageClock clock_;
+    std::vector<LinkedPair> linkedPairs_;
+    std::vector<bool> drifted_;  // per linked pair: its durations differ now
+
+    // Tells `sink` of the linked pairs whose durations have come to differ
+    // (none when it is null), and notes which differ now.
+    void reportDrifts(double time, SampleSink *sink);
 
     bool callDefineStages(double time, int stage, double reference);
     void startClock();

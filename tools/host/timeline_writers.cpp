@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 
+#include "check_report.h"
 #include "text.h"
 
 namespace su55if::host {
@@ -109,8 +111,8 @@ private:
 
 class JsonLinesWriter : public SampleSink {
 public:
-    JsonLinesWriter(std::FILE *out, const Simulator &simulator)
-        : out_(out), values_(simulator), columns_(timelineColumns(simulator)), texts_(columns_.size()) {}
+    JsonLinesWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator)
+        : out_(out), cycle_(cycle), values_(simulator), columns_(timelineColumns(simulator)), texts_(columns_.size()) {}
 
     void write(const TimelineRow &row) override {
         std::size_t column = 0;
@@ -130,8 +132,25 @@ public:
         std::fwrite(line_.data(), 1, line_.size(), out_);
     }
 
+    // A line of its own among the samples, told from them by its "warning".
+    void linkDrifted(const LinkDrift &drift) override {
+        const nlohmann::ordered_json warning{
+            {"warning", "linkDrift"},
+            {"time", drift.time},
+            {"stage", drift.stage},
+            {"stageName", cycle_.stageName(static_cast<std::size_t>(drift.stage - 1))},
+            {"duration", drift.stageDuration},
+            {"partner", drift.partner},
+            {"partnerName", cycle_.stageName(static_cast<std::size_t>(drift.partner - 1))},
+            {"partnerDuration", drift.partnerDuration},
+            {"message", explainDrift(cycle_, drift)},
+        };
+        fmt::print(out_, "{}\n", warning.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+
 private:
     std::FILE *out_;
+    const Cycle &cycle_;
     RowValues values_;
     std::vector<std::string> columns_;
     std::vector<NumberText> texts_;
@@ -163,8 +182,8 @@ std::unique_ptr<SampleSink> csvWriter(std::FILE *out, const Simulator &simulator
     return std::make_unique<CsvWriter>(out, simulator);
 }
 
-std::unique_ptr<SampleSink> jsonLinesWriter(std::FILE *out, const Simulator &simulator) {
-    return std::make_unique<JsonLinesWriter>(out, simulator);
+std::unique_ptr<SampleSink> jsonLinesWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator) {
+    return std::make_unique<JsonLinesWriter>(out, cycle, simulator);
 }
 
 TableWriter::TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,

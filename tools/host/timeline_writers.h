@@ -27,8 +27,9 @@ std::vector<std::string> timelineColumns(const Simulator &simulator);
 std::unique_ptr<SampleSink> csvWriter(std::FILE *out, const Simulator &simulator);
 
 // Every sample as one JSON object per line, keyed by the CSV's column names;
-// a value that is not finite is null.
-std::unique_ptr<SampleSink> jsonLinesWriter(std::FILE *out, const Simulator &simulator);
+// a value that is not finite is null. A linked pair whose durations came to
+// differ is a line of its own: {"warning": "linkDrift", "time": ..., ...}.
+std::unique_ptr<SampleSink> jsonLinesWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator);
 
 // The readable timeline: the samples at which the stage, a timing output or
 // an output that the inputs drive changes, and the last one, aligned for
