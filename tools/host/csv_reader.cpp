@@ -303,14 +303,8 @@ std::vector<std::size_t> matchHeader(const CsvReader &reader, const std::vector<
                        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
         const auto found = std::find(known.begin(), known.end(), lower);
         if (found == known.end()) {
-            std::string hint;
-            if (field.text.find(';') != std::string::npos) {
-                hint = "; the file looks semicolon-separated, but columns are separated by commas";
-            } else if (field.text.find('\t') != std::string::npos) {
-                hint = "; the file looks tab-separated, but columns are separated by commas";
-            }
             reader.fail(field.column, fmt::format("unknown column {} (the columns are {}){}", quoted(field.text),
-                                                  listNames(known), hint));
+                                                  listNames(known), separatorHint(field.text)));
         }
         const auto index = static_cast<std::size_t>(found - known.begin());
         if (std::find(indices.begin(), indices.end(), index) != indices.end()) {
@@ -321,6 +315,16 @@ std::vector<std::size_t> matchHeader(const CsvReader &reader, const std::vector<
     return indices;
 }
 
+std::string separatorHint(std::string_view text) {
+    if (text.find(';') != std::string_view::npos) {
+        return "; the file looks semicolon-separated, but columns are separated by commas";
+    }
+    if (text.find('\t') != std::string_view::npos) {
+        return "; the file looks tab-separated, but columns are separated by commas";
+    }
+    return {};
+}
+
 void checkFieldCount(const CsvReader &reader, const std::vector<Field> &fields, std::size_t expected,
                      std::uint64_t headerLine) {
     if (fields.size() > expected) {
@@ -328,8 +332,12 @@ void checkFieldCount(const CsvReader &reader, const std::vector<Field> &fields, 
                     fmt::format("too many values: expected {}, as the header on line {} names", expected, headerLine));
     }
     if (fields.size() < expected) {
-        reader.fail(reader.endColumn(),
-                    fmt::format("too few values: expected {}, as the header on line {} names", expected, headerLine));
+        std::string hint;
+        for (const Field &field : fields) {
+            hint = hint.empty() ? separatorHint(field.text) : hint;
+        }
+        reader.fail(reader.endColumn(), fmt::format("too few values: expected {}, as the header on line {} names{}",
+                                                    expected, headerLine, hint));
     }
 }
 

@@ -120,6 +120,10 @@ std::vector<std::size_t> matchHeader(const CsvReader &reader, const std::vector<
 std::string listNames(std::span<const std::string_view> names);
 
 // Refuses a record whose field count is not `expected` (the header's).
+// "; the file looks semicolon-separated ..." when `text` holds a semicolon
+// or a tab where a comma was meant; empty otherwise.
+std::string separatorHint(std::string_view text);
+
 void checkFieldCount(const CsvReader &reader, const std::vector<Field> &fields, std::size_t expected,
                      std::uint64_t headerLine);
 
