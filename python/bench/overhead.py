@@ -1,6 +1,9 @@
 """Per-call cost of the package's methods against a bare ctypes call of the
-same procedure with a hand-built frame (inputs written, the call, outputs
-read), on one private copy of the library. Prints a Markdown table.
+same export with a hand-built frame (inputs written, the call, status checked
+where the procedure can stop a run, outputs read), on one private copy of the
+library, side by side in one run. Prints a Markdown table and exits 1 when a
+call misses its target: at most 2.5 times the bare call for a procedure that
+uses the stage table (its diagnostics are captured), 2 times for the others.
 
     /usr/bin/python3 python/bench/overhead.py [LIBRARY]
 """
@@ -15,6 +18,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 import su55if  # noqa: E402
 
 D, I = ctypes.c_double, ctypes.c_int
+TABLE_TARGET, OTHER_TARGET = 2.5, 2.0
 
 
 def bare_frame(function, input_sizes, output_sizes, workspace=1):
@@ -31,104 +35,118 @@ def bare_frame(function, input_sizes, output_sizes, workspace=1):
         ctypes.byref(status), None, (D * workspace)(), ctypes.byref(I(workspace)), (D * 1)(),
         ctypes.byref(none), ctypes.byref(none), ctypes.byref(mode),
     )
-    return inputs, outputs, status, arguments
+    return function, inputs, outputs, status, arguments
 
 
 def scenarios(lib, dll):
+    """(procedure, call, bare, package): each bare call written out as a
+    caller of ctypes would write it."""
     durations, table = [10.0, 20.0, 10.0, 40.0], [3.0, 0.0, 1.0, 0.0]
     lib.define_stages(durations, time=0.0)
 
-    # SU55IF_PFNRSWTCH
-    f = dll.SU55IF_PFNRSWTCH
-    i, o, s, a = bare_frame(f, [1, 1, 1], [1])
+    f1, i1, o1, s1, a1 = bare_frame(dll.SU55IF_DEFST, [4, 4, 1, 1, 1, 1], [4, 1, 1, 1, 1])
 
-    def bare_switch():
-        i[0] = 5.0
-        i[1] = 4.0
-        i[2] = 1.0
-        s.value = 0
-        f(*a)
-        return o[0]
+    def bare_define():
+        i1[0:4] = durations
+        i1[4:8] = durations
+        i1[8:12] = (0.0, 25.0, 2.0, 10.0)
+        s1.value = 0
+        f1(*a1)
+        if s1.value == 4:
+            raise RuntimeError
+        return (tuple(o1[0:4]), o1[4], o1[5], o1[6], o1[7])
 
-    yield "switch_signal(5.0, 4.0, 1.0)", bare_switch, lambda: lib.switch_signal(5.0, 4.0, 1.0)
+    yield "SU55IF_DEFST", "define_stages(durations, durations, 0.0, 25.0, 2.0, 10.0)", bare_define, (
+        lambda: lib.define_stages(durations, durations, 0.0, 25.0, 2.0, 10.0)
+    )
+    yield "SU55IF_DEFST", "define_stages(requested=durations, time=25.0, stage=2, reference=10.0)", bare_define, (
+        lambda: lib.define_stages(requested=durations, time=25.0, stage=2, reference=10.0)
+    )
 
-    # SU55IF_ACTYP
-    f2 = dll.SU55IF_ACTYP
-    i2, o2, s2, a2 = bare_frame(f2, [1], [1, 1, 1, 1])
+    f2, i2, o2, s2, a2 = bare_frame(dll.SU55IF_CHKST, [4, 1], [1])
 
-    def bare_decode():
-        i2[0] = 2.0
+    def bare_check():
+        i2[0:4] = durations
+        i2[4] = 1.0
         s2.value = 0
         f2(*a2)
-        return (o2[0], o2[1], o2[2], o2[3])
+        if s2.value == 4:
+            raise RuntimeError
+        return o2[0]
 
-    yield "decode_action(2.0)", bare_decode, lambda: lib.decode_action(2.0)
+    yield "SU55IF_CHKST", "check_stages(durations, 1.0)", bare_check, lambda: lib.check_stages(durations, 1.0)
 
-    # SU55IF_REPTIM
-    f3 = dll.SU55IF_REPTIM
-    i3, o3, s3, a3 = bare_frame(f3, [1, 1], [1], workspace=5)
+    f3, i3, o3, s3, a3 = bare_frame(dll.SU55IF_UPSTGTIM, [1, 1, 1, 4], [1])
+
+    def bare_update():
+        i3[0:3] = (1.0, 1.0, 10.0)
+        i3[3:7] = table
+        s3.value = 0
+        f3(*a3)
+        if s3.value == 4:
+            raise RuntimeError
+        return o3[0]
+
+    yield "SU55IF_UPSTGTIM", "update_stage_duration(1.0, 1.0, 10.0, table)", bare_update, (
+        lambda: lib.update_stage_duration(1.0, 1.0, 10.0, table)
+    )
+
+    for name, method in (("SU55IF_INTTIM", lib.interaction_timing), ("SU55IF_IINTTIM", lib.interaction_timing_twin)):
+        f4, i4, o4, s4, a4 = bare_frame(getattr(dll, name), [4, 1, 1], [1, 1, 1])
+
+        def bare_timing(f4=f4, i4=i4, o4=o4, s4=s4, a4=a4):
+            i4[0:4] = table
+            i4[4:6] = (1.0, 60.0)
+            s4.value = 0
+            f4(*a4)
+            if s4.value == 4:
+                raise RuntimeError
+            return (o4[0], o4[1], o4[2])
+
+        yield name, f"{method.__name__}(table, 1.0, 60.0)", bare_timing, lambda method=method: method(table, 1.0, 60.0)
+
+    # The capture alone: the SU55IF_INTTIM call with its frame, bare and captured.
+    f4, i4, o4, s4, a4 = bare_frame(dll.SU55IF_INTTIM, [4, 1, 1], [1, 1, 1])
+    i4[0:6] = table + [1.0, 60.0]
+    capture = lib._capture
+    yield "", f"(the `SU55IF_INTTIM` call alone, inside the capture: {capture.kind})", lambda: f4(*a4), (
+        lambda: capture.call(f4, a4, s4)
+    )
+
+    for name, method, count in (("SU55IF_ACTYP", lib.decode_action, 4), ("SU55IF_IACTYP", lib.decode_action_twin, 3)):
+        f5, i5, o5, s5, a5 = bare_frame(getattr(dll, name), [1], [1] * count)
+
+        def bare_decode(f5=f5, i5=i5, o5=o5, s5=s5, a5=a5, count=count):
+            i5[0] = 2.0
+            s5.value = 0
+            f5(*a5)
+            return tuple(o5[0:count])
+
+        yield name, f"{method.__name__}(2.0)", bare_decode, lambda method=method: method(2.0)
+
+    f6, i6, o6, s6, a6 = bare_frame(dll.SU55IF_REPTIM, [1, 1], [1], workspace=5)
     recorder = lib.step_recorder()
 
     def bare_record():
-        i3[0] = 1.0
-        i3[1] = 2.0
-        s3.value = 0
-        f3(*a3)
-        return o3[0]
+        i6[0] = 1.0
+        i6[1] = 2.0
+        s6.value = 0
+        f6(*a6)
+        return o6[0]
 
-    yield "StepRecorder(1.0, 2.0)", bare_record, lambda: recorder(1.0, 2.0)
+    yield "SU55IF_REPTIM", "StepRecorder(1.0, 2.0)", bare_record, lambda: recorder(1.0, 2.0)
 
-    # SU55IF_INTTIM, four stages
-    f4 = dll.SU55IF_INTTIM
-    i4, o4, s4, a4 = bare_frame(f4, [4, 1, 1], [1, 1, 1])
+    f7, i7, o7, s7, a7 = bare_frame(dll.SU55IF_PFNRSWTCH, [1, 1, 1], [1])
 
-    def bare_timing():
-        i4[0:4] = table
-        i4[4] = 1.0
-        i4[5] = 60.0
-        s4.value = 0
-        f4(*a4)
-        if s4.value == 4:
-            raise RuntimeError
-        return (o4[0], o4[1], o4[2])
+    def bare_switch():
+        i7[0] = 5.0
+        i7[1] = 4.0
+        i7[2] = 1.0
+        s7.value = 0
+        f7(*a7)
+        return o7[0]
 
-    yield "interaction_timing(table, 1.0, 60.0)", bare_timing, lambda: lib.interaction_timing(table, 1.0, 60.0)
-
-    # The descriptor capture alone: the call itself, bare and redirected.
-    capture = su55if._library._capture
-    yield "(the SU55IF_INTTIM call alone, inside the descriptor capture)", lambda: f4(*a4), lambda: capture.call(f4, a4)
-
-    # SU55IF_DEFST, four stages
-    f5 = dll.SU55IF_DEFST
-    i5, o5, s5, a5 = bare_frame(f5, [4, 4, 1, 1, 1, 1], [4, 1, 1, 1, 1])
-
-    def bare_define():
-        i5[0:4] = durations
-        i5[4:8] = durations
-        i5[8] = 0.0
-        i5[9] = 25.0
-        i5[10] = 2.0
-        i5[11] = 10.0
-        s5.value = 0
-        f5(*a5)
-        if s5.value == 4:
-            raise RuntimeError
-        return (tuple(o5[0:4]), o5[4], o5[5], o5[6], o5[7])
-
-    yield (
-        "define_stages(durations, durations, 0.0, 25.0, 2.0, 10.0)",
-        bare_define,
-        lambda: lib.define_stages(durations, durations, 0.0, 25.0, 2.0, 10.0),
-    )
-    yield (
-        "define_stages(requested=durations, time=25.0, stage=2, reference=10.0)",
-        bare_define,
-        lambda: lib.define_stages(requested=durations, time=25.0, stage=2, reference=10.0),
-    )
-
-
-def flat(value):
-    return tuple(value) if isinstance(value, tuple) else value
+    yield "SU55IF_PFNRSWTCH", "switch_signal(5.0, 4.0, 1.0)", bare_switch, lambda: lib.switch_signal(5.0, 4.0, 1.0)
 
 
 def per_call(bare, wrapped, number=20000, rounds=25):
@@ -138,18 +156,28 @@ def per_call(bare, wrapped, number=20000, rounds=25):
     for _ in range(rounds):
         best_bare = min(best_bare, timeit.Timer(bare, timer=time.process_time).timeit(number))
         best_wrapped = min(best_wrapped, timeit.Timer(wrapped, timer=time.process_time).timeit(number))
-    return best_bare / number * 1e6, best_wrapped / number * 1e6
+    return best_bare / number * 1e9, best_wrapped / number * 1e9
 
 
-def main():
+def main() -> int:
     lib = su55if.load(sys.argv[1] if len(sys.argv) > 1 else None)
-    print("| call | bare ctypes (µs) | su55if (µs) | ratio |")
-    print("|---|---:|---:|---:|")
-    for name, bare, wrapped in scenarios(lib, lib._dll):
-        assert name.startswith("(") or flat(bare()) == flat(wrapped()), name
+    uses_table = {p.name for p in lib.procedures.values() if p.reads_stage_table}
+    print("| procedure | call | bare ctypes (ns/call) | su55if (ns/call) | ratio | target |")
+    print("|---|---|---:|---:|---:|---:|")
+    missed = []
+    for procedure, call, bare, wrapped in scenarios(lib, lib._dll):
+        if procedure:
+            assert bare() == wrapped(), call
         b, w = per_call(bare, wrapped)
-        print(f"| `{name}` | {b:.2f} | {w:.2f} | {w / b:.1f} |")
+        target = "" if not procedure else TABLE_TARGET if procedure in uses_table else OTHER_TARGET
+        if target and w / b > target:
+            missed.append(call)
+        shown = f"`{call}`" if procedure else call
+        print(f"| {procedure and f'`{procedure}`'} | {shown} | {b:.0f} | {w:.0f} | {w / b:.2f} | {target and f'≤ {target}'} |")
+    if missed:
+        print(f"\nover target: {', '.join(missed)}", file=sys.stderr)
+    return 1 if missed else 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

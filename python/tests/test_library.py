@@ -1,10 +1,14 @@
 """The package's methods on the built library: the manual's worked examples,
 the exception and its records, private copies, argument checks, arrays."""
 
+import _ctypes
+import array
 import ctypes
 import math
+import struct
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 
@@ -126,14 +130,51 @@ def test_fatal_call_raises_with_the_records_in_order(lib, capfd, call, records):
     assert capfd.readouterr().out == "before\nafter\n"
 
 
-def test_captured_output_of_any_size_is_kept_in_order(capfd):
-    # Far more than a pipe holds, written by C code at the descriptor level.
-    size = 1 << 20
-    write = ctypes.CDLL(None).write
-    block = ctypes.create_string_buffer(b"x" * (size - 1) + b"\n", size)
+def test_captured_output_of_any_size_is_kept_in_order(lib, capfd):
+    # Far more than a pipe holds, written as the library writes: fwrite and
+    # fflush on C's stdout as it stands during the call.
+    c, size = ctypes.CDLL(None), 1 << 20
+    block = b"x" * (size - 1) + b"\n"
+
+    def write():
+        stream = ctypes.c_void_p(ctypes.c_void_p.in_dll(c, "stdout").value)
+        c.fwrite(block, ctypes.c_size_t(1), ctypes.c_size_t(size), stream)
+        c.fflush(stream)
+
     print("first")
-    output = su55if._library._capture.call(write, (1, block, ctypes.c_size_t(size)))
-    assert output == block.raw and capfd.readouterr().out == "first\n"
+    assert lib._capture.call(write, (), ctypes.c_int(0)) == block and capfd.readouterr().out == "first\n"
+
+
+PRELUDE = "import ctypes, os, sys, threading; sys.path.insert(0, sys.argv[1]); import su55if; lib = su55if.load()\n"
+MEANWHILE = """
+def procedure():  # as the library would be, with another thread printing meanwhile
+    thread = threading.Thread(target=print, args=("printed meanwhile",), kwargs={"flush": True})
+    thread.start()
+    thread.join()
+print(lib._capture.call(procedure, (), ctypes.c_int(0)), file=sys.stderr)
+"""
+# (script after PRELUDE, its standard output, its standard error)
+CALLERS_OUTPUT = {
+    "descriptor 1 closed": (
+        "os.close(1)\nlib.define_stages(requested=[1], time=0)\n"
+        "try:\n    os.write(1, b'x')\nexcept OSError as error:\n    print(error.strerror, file=sys.stderr)",
+        "",
+        "Bad file descriptor\n",
+    ),
+    "Python's stdout closed": (
+        "sys.stdout.close()\nprint(lib.define_stages(requested=[1, 2], time=0).cycle_duration, file=sys.stderr)",
+        "",
+        "3.0\n",
+    ),
+    "another thread printing": (MEANWHILE, "printed meanwhile\n", "b''\n"),
+}
+
+
+@pytest.mark.parametrize("script, stdout, stderr", CALLERS_OUTPUT.values(), ids=CALLERS_OUTPUT.keys())
+def test_the_callers_output_is_left_alone(script, stdout, stderr):
+    command = [sys.executable, "-c", PRELUDE + script, str(CHECKOUT / "python")]
+    result = subprocess.run(command, capture_output=True, text=True, timeout=120)
+    assert (result.stdout, result.stderr) == (stdout, stderr)
 
 
 def test_private_copies_have_tables_of_their_own(lib):
@@ -168,6 +209,8 @@ BAD_CALLS = [
     ("record_step_duration", (1, 2), dict(workspace=(0.0,) * 5), TypeError, "workspace must be a writable sequence"),
     ("switch_signal", (1, 2, 3), dict(workspace=[0.0] * 5), TypeError, "switch_signal() takes no workspace"),
     ("switch_signal", (1, 2, 3), dict(derivatives=["x"]), TypeError, "derivatives[0] must be a real number"),
+    ("switch_signal", (1, 2, 3), dict(mode=3, derivatives=bytearray(8)), TypeError, "switch_signal(): derivatives must hold doubles"),
+    ("switch_signal", (1, 2, 3), dict(mode=3, derivatives=array.array("f", [1])), TypeError, "derivatives must hold doubles, not items of format 'f'"),
 ]
 
 
@@ -178,6 +221,51 @@ def test_bad_arguments_are_refused_before_the_call(lib, method, args, kwargs, er
     assert message in str(raised.value)
     # Nothing reached the library: its table is still empty.
     assert lib.define_stages(requested=[], time=1, hold=1).cycle_duration == 0
+
+
+@pytest.mark.parametrize("vector", [{0: 1.0, 1: 2.0}, {1.0, 2.0}, b"\x01\x02", bytearray(2)], ids=type)
+def test_vectors_that_are_not_sequences_of_numbers_are_refused(lib, vector):
+    for _ in range(2):  # on a new frame, then on the one a good call left
+        with pytest.raises(TypeError, match=rf"define_stages\(\): requested must be a sequence of numbers, not {type(vector).__name__}$"):
+            lib.define_stages(requested=vector, time=0)
+        lib.define_stages(requested=[1.0, 2.0], time=0)
+
+
+def elf_cut_at(size):
+    return lambda tmp_path: (tmp_path / "cut.so", Path(su55if.find_library()).read_bytes()[:size])
+
+
+def pe_with_section_past_the_end(tmp_path):
+    header = bytearray(64)
+    header[:2], header[0x3C:0x40] = b"MZ", struct.pack("<I", 64)
+    coff = b"PE\0\0" + struct.pack("<HHIIIHH", 0x8664, 1, 0, 0, 0, 0, 0x2002)
+    section = struct.pack("<8sIIII", b".text", 0, 0, 4096, 512) + bytes(16)
+    return tmp_path / "cut.dll", bytes(header) + coff + section
+
+
+# (the file, or what to write where, the error, what its message says)
+UNLOADABLE = {
+    "cut short": (elf_cut_at(5000), OSError, r"cut\.so: cut short: segment \d ends at byte \d+ of a file of 5000$"),
+    "ELF header cut short": (elf_cut_at(40), OSError, r"cut\.so: cut short: the ELF header is not whole"),
+    "PE section past the end": (pe_with_section_past_the_end, OSError, r"cut\.dll: cut short: section 1 ends at byte 4608"),
+    "text": (lambda tmp_path: (tmp_path / "text.so", b"hello"), OSError, r"text\.so: not a shared library$"),
+    "another library": (lambda _: Path(_ctypes.__file__), OSError, r"_ctypes\S+ does not export SU55IF_DEFST"),
+    "a folder": (lambda tmp_path: tmp_path, IsADirectoryError, r"^load\(\): path /\S+ is a folder"),
+    "no file": (lambda tmp_path: tmp_path / "none.so", FileNotFoundError, r"^load\(\): path /\S+none\.so: no such library file"),
+    "empty": (lambda _: "", ValueError, r"^load\(\): path is empty"),
+}
+
+
+@pytest.mark.parametrize("make, error, message", UNLOADABLE.values(), ids=UNLOADABLE.keys())
+def test_load_refuses_what_is_not_the_library(tmp_path, make, error, message):
+    path = make(tmp_path)
+    if isinstance(path, tuple):
+        path[0].write_bytes(path[1])
+        path = path[0]
+    for private in (True, False):
+        with pytest.raises(error, match=message) as raised:
+            su55if.load(path, private=private)
+        assert "su55if-" not in str(raised.value)  # the temporary copy is never named
 
 
 def test_call_modes_and_derivative_blocks(lib):
@@ -210,12 +298,20 @@ def test_numpy_arrays_in_and_out():
         block = numpy.ones((2, 3))
         lib.decode_action(1, mode=4, derivatives=block)
         assert not block.any()
-        strided = numpy.ones((4, 2))[:, 0]
-        lib.decode_action(1, mode=3, derivatives=strided)
-        assert not strided.any()
+        for block in (numpy.ones((4, 2))[:, 0], numpy.ones((4, 6))[::2, ::3], numpy.ones((2, 3), order="F")):
+            lib.switch_signal(1, 2, 1, mode=3, derivatives=block)
+            assert not block.any()
         workspace = numpy.zeros(5)
         lib.record_step_duration(1, 2, workspace=workspace)
         assert workspace.tolist() == [2, 0, 2, 1, 0]
+        with pytest.raises(ValueError, match=r"workspace must hold its 5 reals in one column .*, not an array of shape \(1, 5\)"):
+            lib.record_step_duration(1, 2, workspace=numpy.zeros((1, 5)))
+        with pytest.raises(TypeError, match=r"switch_signal\(\): derivatives must hold floating-point numbers, not int"):
+            lib.switch_signal(1, 2, 1, mode=3, derivatives=numpy.ones(2, dtype=int))
+        read_only = numpy.ones(2)
+        read_only.flags.writeable = False
+        with pytest.raises(TypeError, match=r"switch_signal\(\): derivatives must be writable"):
+            lib.switch_signal(1, 2, 1, mode=3, derivatives=read_only)
         with pytest.raises(TypeError, match="interaction_timing\\(\\): table must hold real numbers"):
             lib.interaction_timing(numpy.array(["1"]), 1, 0)
         with pytest.raises(ValueError, match="one-dimensional"):
