@@ -75,12 +75,15 @@ class SimulationTerminated(RuntimeError):
 
 def _prefixes() -> list:
     """The installation prefixes searched, in order: the Python
-    environment's, then /usr/local and /usr."""
+    environment's (a virtual environment's, and the one it was made from),
+    then /usr/local and /usr, in that order also when the environment is
+    the system's own."""
+    system = ["/usr/local", "/usr"]
     prefixes = []
-    for prefix in (sys.prefix, sys.base_prefix, "/usr/local", "/usr"):
-        if prefix not in prefixes:
+    for prefix in (sys.prefix, sys.base_prefix):
+        if prefix not in prefixes and prefix not in system:
             prefixes.append(prefix)
-    return prefixes
+    return prefixes + system
 
 
 def _installed_locations() -> list:

@@ -268,6 +268,14 @@ def test_load_refuses_what_is_not_the_library(tmp_path, make, error, message):
         assert "su55if-" not in str(raised.value)  # the temporary copy is never named
 
 
+@pytest.mark.parametrize("prefix", ["/usr", "/opt/venv"])
+def test_installed_prefixes_in_order(monkeypatch, prefix):
+    monkeypatch.setattr(sys, "prefix", prefix)
+    monkeypatch.setattr(sys, "base_prefix", "/usr")
+    places = [str(path) for path in su55if.library_candidates() if str(path).endswith("/lib/libsu55if.so")]
+    assert places == [p + "/lib/libsu55if.so" for p in ([prefix] if prefix != "/usr" else []) + ["/usr/local", "/usr"]]
+
+
 def test_call_modes_and_derivative_blocks(lib):
     block = [7.0, 7.0]
     derived = lib.define_stages(requested=[1, 2], time=0, mode=3, derivatives=block)
