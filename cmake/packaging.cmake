@@ -3,7 +3,7 @@
 # of it (.tar.gz and .deb on Linux, .zip from the Windows build).
 #
 #   lib/libsu55if.so.X.Y.Z, .so.X, .so         (Windows: bin/su55if.dll,
-#                                                lib/su55if.dll.a, lib/su55if.def)
+#                                                lib/su55if.lib, lib/su55if.dll.a, lib/su55if.def)
 #   include/su55if.h, include/su55if_version.h
 #   lib/cmake/su55if/su55ifConfig*.cmake        find_package(su55if)
 #   lib/pkgconfig/su55if.pc                     pkg-config su55if
@@ -23,8 +23,10 @@ install(TARGETS su55if EXPORT su55ifTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 if(WIN32)
-  # For Microsoft's linker: lib /def:su55if.def /machine:x64 /out:su55if.lib
-  install(FILES $<TARGET_FILE_DIR:su55if>/su55if.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  # su55if.lib for Microsoft's linker, and su55if.def for toolchains that
+  # make their own import library.
+  install(FILES $<TARGET_FILE_DIR:su55if>/su55if.lib $<TARGET_FILE_DIR:su55if>/su55if.def
+          DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/include/su55if.h ${PROJECT_BINARY_DIR}/include/su55if_version.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
