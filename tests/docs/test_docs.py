@@ -1,11 +1,15 @@
 """The examples of the manuals, run as a reader would run them: every
 su55if-host command line in a shell block, the commands of host.md's table
 of examples against the output files it names, the C example of
-procedures.md and the Fortran build line of platforms.md. The Python
-examples are doctests of python.md (run by the same ctest)."""
+procedures.md, the Fortran build line of platforms.md, and the Python
+blocks of python.md, each result a comment gives compared with the value."""
 
+import ast
+import contextlib
+import io
 import os
 import re
+import sys
 import shutil
 import subprocess
 from pathlib import Path
@@ -108,3 +112,41 @@ def test_fortran_build_line(tmp_path):
     words = [str(CHECKOUT / word) if word.startswith("examples/") else word for word in line.split()]
     subprocess.run(words, cwd=tmp_path, check=True)
     subprocess.run([tmp_path / "fortran_host"], cwd=tmp_path, check=True, capture_output=True)
+
+
+# A comment that gives a value: a name with its arguments, a list, a tuple,
+# a number or a string; "..." stands for any text.
+_VALUE = re.compile(r"[A-Z][A-Za-z]*\(.*\)|\[.*\]|\(.*\)|-?[0-9].*|'.*'")
+
+
+def _matches(shown: str, comment: str) -> bool:
+    return re.fullmatch(".*".join(map(re.escape, comment.split("..."))), shown) is not None
+
+
+def test_python_examples(scratch, monkeypatch):
+    """python.md's blocks run in order in one namespace, from a folder with
+    examples/: each statement runs, and where a comment on its line (or on
+    the line after a print) gives a value, the value is that."""
+    sys.path.insert(0, str(CHECKOUT / "python"))
+    monkeypatch.chdir(scratch)
+    namespace = {}
+    checked = 0
+    for block in blocks(CHECKOUT / "docs/python.md", "python"):
+        lines = block.splitlines()
+        for node in ast.parse(block).body:
+            code = "\n".join(lines[node.lineno - 1 : node.end_lineno])
+            comment = lines[node.end_lineno - 1].partition("  # ")[2].strip()
+            if not comment and node.end_lineno < len(lines) and lines[node.end_lineno].startswith("# "):
+                comment = lines[node.end_lineno][2:].strip()  # what the print before it shows
+            printed = io.StringIO()
+            with contextlib.redirect_stdout(printed):
+                if isinstance(node, ast.Expr):
+                    value = eval(compile(ast.Expression(node.value), "python.md", "eval"), namespace)
+                else:
+                    exec(compile(ast.Module([node], []), "python.md", "exec"), namespace)
+                    value = None
+            if _VALUE.fullmatch(comment) and (isinstance(node, ast.Expr) or printed.getvalue()):
+                shown = printed.getvalue().rstrip("\n") if printed.getvalue() else repr(value)
+                assert _matches(shown, comment), f"{code}\n  shows {shown}\n  python.md says {comment}"
+                checked += 1
+    assert checked >= 5
