@@ -3,17 +3,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <regex>
 #include <set>
 #include <string>
 
 #include "chart.h"
+#include "chart_recorder.h"
+#include "text.h"
 
 namespace {
 
@@ -77,8 +81,9 @@ ChartInput makeInput(const Case &c) {
         input.schedules.add(s);
     }
     input.stages.name = "stage";
-    input.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
-    input.codes = {{"actionCode", {}}, {"recorded duration", {}}};
+    input.lanes = {{{{"delayForCode1", {}}, {"delayForCode2", {}}}, true, {}},
+                   {{{"actionCode", {}}}, false, {{"2", "the partner last began delayForCode2"}, {"0", "no partner"}}},
+                   {{{"recorded duration", {}}}, false, {}}};
     std::size_t schedule = 0;
     int k = 0;
     for (double t = 0.0; t < input.stopTime; k = (k + 1) % n) {
@@ -87,10 +92,10 @@ ChartInput makeInput(const Case &c) {
         }
         const double duration = schedules[schedule].durations[static_cast<std::size_t>(k)];
         input.stages.points.emplace_back(t, k + 1);
-        input.spans[0].points.emplace_back(t, below(3) == 0 ? below(200) : 0);
-        input.spans[1].points.emplace_back(t, below(3) == 0 ? below(200) : 0);
-        input.codes[0].points.emplace_back(t, below(5) - 2);
-        input.codes[1].points.emplace_back(t, duration);
+        input.lanes[0].series[0].points.emplace_back(t, below(3) == 0 ? below(200) : 0);
+        input.lanes[0].series[1].points.emplace_back(t, below(3) == 0 ? below(200) : 0);
+        input.lanes[1].series[0].points.emplace_back(t, below(5) - 2);
+        input.lanes[2].series[0].points.emplace_back(t, duration);
         t += duration;
     }
     return input;
@@ -197,7 +202,7 @@ TEST(ChartLayout, ShowsTheCycleDurationsTheLibraryReported) {
         x.emplace(text.text, text.x);
     }
     EXPECT_TRUE(x.count("Cycle t: 2 stages, cycle duration 40"));
-    EXPECT_TRUE(x.count("From time 500: cycle duration 45"));
+    EXPECT_TRUE(x.count("Schedule 2 from time 500: cycle duration 45"));
     EXPECT_EQ(x.count("30") + x.count("35"), 0u);
     ASSERT_TRUE(x.count("0") && x.count("40") && x.count("45"));
     // The start time 3 left of the bars' start, their ends 3 right of theirs.
@@ -211,10 +216,15 @@ TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
     ChartInput hostile;
     hostile.partners = {nan, 1e300, -2.0, 1.0, -inf, 6.0};
     hostile.stages = {"stage", {{0.0, 1.0}, {nan, 1e9}, {5.0, -3.0}, {1.0, nan}, {inf, 2.0}}};
-    hostile.spans = {{"delayForCode1", {{0.0, 1e20}, {1.0, 1e20 + 1.0}, {2.0, -1e308}, {3.0, 1e308}}}};
-    hostile.codes = {{"actionCode", {{0.0, nan}, {1.0, inf}, {2.0, -inf}}}, {"tiny", {{0.0, 5e-324}, {1.0, 0.0}}}};
-    for (double stopTime : {nan, 0.0, 5e-324, 1e308, inf}) {
+    hostile.lanes = {{{{"delayForCode1", {{0.0, 1e20}, {1.0, 1e20 + 1.0}, {2.0, -1e308}, {3.0, 1e308}}}}, true, {}},
+                     {{{"actionCode", {{0.0, nan}, {1.0, inf}, {2.0, -inf}}}}, false, {{"\x01<", "&"}}},
+                     {{{"tiny", {{0.0, 5e-324}, {1.0, 0.0}}}}, false, {}}};
+    const std::pair<double, double> windows[] = {{0.0, nan},      {0.0, 0.0},       {0.0, 5e-324},
+                                                 {0.0, 1e308},    {0.0, inf},       {nan, 1.0},
+                                                 {-1e308, 1e308}, {1e308, inf},     {2.0, 1.0}};
+    for (const auto &[startTime, stopTime] : windows) {
         for (ChartInput input : {ChartInput{}, hostile}) {
+            input.startTime = startTime;
             input.stopTime = stopTime;
             if (!input.stages.points.empty()) {
                 // The last cycle duration is too short for a finite scale; the first is the stop time.
@@ -223,8 +233,8 @@ TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
                 input.schedules.add({inf, {1.0}, 5e-324});
             }
             const std::string svg = su55if::host::renderChart(input);
-            EXPECT_TRUE(wellFormed(svg)) << stopTime;
-            EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf))"))) << stopTime;
+            EXPECT_TRUE(wellFormed(svg)) << startTime << " to " << stopTime;
+            EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf))"))) << startTime << " to " << stopTime;
         }
     }
 }
@@ -232,7 +242,7 @@ TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
 TEST(ChartLayout, SizeFollowsTheWidthNotTheLengthOfTheRun) {
     ChartInput input = makeInput(kCases[0]);
     input.stopTime = 1e6;
-    for (ChartSeries *series : {&input.stages, &input.spans[0], &input.codes[0]}) {
+    for (ChartSeries *series : {&input.stages, &input.lanes[0].series[0], &input.lanes[1].series[0]}) {
         series->points.clear();
         for (int i = 0; i < 1'000'000; ++i) {
             series->points.emplace_back(i, series == &input.stages ? i % 4 + 1 : i % 3);
@@ -244,50 +254,173 @@ TEST(ChartLayout, SizeFollowsTheWidthNotTheLengthOfTheRun) {
 // A run fed sample by sample keeps of each column only what the chart draws,
 // and draws it as it would draw every change: short stages among long ones,
 // values that only a column's extremes or its first fraction hold, thousands
-// of schedules.
+// of schedules; over the whole run or a window of it, where the last sample
+// before the window holds into it.
 TEST(ChartLayout, ARunReducedToItsColumnsDrawsTheSameChart) {
     const int samples = 400'000;  // 232 to a column of half a pixel
-    ChartInput full = makeInput(kCases[0]);
-    full.stopTime = samples;
-    ChartSeries *fullSeries[] = {&full.stages, &full.spans[0], &full.spans[1], &full.codes[0], &full.codes[1]};
-    for (ChartSeries *series : fullSeries) {
-        series->points.clear();
-    }
-    for (int i = 1; i < 3000; ++i) {
-        full.schedules.add({i * 100.0, {4.0, 5.0, 6.0, 8.0 + i}, 23.0 + i});
-    }
-    ChartInput reduced = full;
-    ChartSeries *reducedSeries[] = {&reduced.stages, &reduced.spans[0], &reduced.spans[1], &reduced.codes[0],
-                                    &reduced.codes[1]};
-    const su55if::host::ChartTimeAxis axis(full.stopTime, su55if::host::chartPlotWidth(4));
-    // Each in the middle of a column where 0 and 1 alternate: the lanes' ranges and their edges.
-    const std::map<int, double> rare[] = {{{250'000, 0.5}}, {{150'000, INFINITY}, {150'001, 7.0},
-                                                            {150'002, -INFINITY}, {150'003, -7.0}}};
-    std::mt19937 random(7);
-    const double values[] = {0.0, 1.0, 2.5, -3.0, 40.0};
-    int stage = 1;
-    for (int i = 0; i < samples; ++i) {
-        // Stages of 60 samples (0.13 pixels), but stage 2 of about 3000 (6 pixels).
-        if (i % 60 == 0 && (stage != 2 || random() % 50 == 0)) {
-            stage = stage % 4 + 1;
+    for (const auto &[from, to] : {std::pair{0, samples}, std::pair{123'457, 234'567}}) {
+        SCOPED_TRACE(from);
+        ChartInput full = makeInput(kCases[0]);
+        full.startTime = from;
+        full.stopTime = to;
+        ChartSeries *fullSeries[] = {&full.stages, &full.lanes[0].series[0], &full.lanes[0].series[1],
+                                     &full.lanes[1].series[0], &full.lanes[2].series[0]};
+        for (ChartSeries *series : fullSeries) {
+            series->points.clear();
         }
-        const double sample[] = {static_cast<double>(stage), values[random() % 5], values[random() % 3],
-                                 rare[0].count(i) ? rare[0].at(i) : i % 2, rare[1].count(i) ? rare[1].at(i) : i % 2};
-        for (std::size_t k = 0; k < std::size(sample); ++k) {
-            auto &points = fullSeries[k]->points;
-            if (points.empty() || points.back().second != sample[k]) {
-                points.emplace_back(i, sample[k]);
+        const su55if::host::ChartSchedule first = full.schedules.bars().front();
+        full.schedules = su55if::host::ChartSchedules(from, to);
+        full.schedules.add(first);
+        for (int i = 1; i < 3000; ++i) {
+            full.schedules.add({i * 100.0, {4.0, 5.0, 6.0, 8.0 + i}, 23.0 + i});
+        }
+        ChartInput reduced = full;
+        ChartSeries *reducedSeries[] = {&reduced.stages, &reduced.lanes[0].series[0], &reduced.lanes[0].series[1],
+                                        &reduced.lanes[1].series[0], &reduced.lanes[2].series[0]};
+        const su55if::host::ChartTimeAxis axis(from, to, su55if::host::chartPlotWidth(4));
+        // Each in the middle of a column where 0 and 1 alternate: the lanes' ranges and their edges.
+        const std::map<int, double> rare[] = {{{150'000, 0.5}, {250'000, 0.5}},
+                                              {{150'000, INFINITY}, {150'001, 7.0}, {150'002, -INFINITY},
+                                               {150'003, -7.0}, {200'000, -9.0}}};
+        std::mt19937 random(7);
+        const double values[] = {0.0, 1.0, 2.5, -3.0, 40.0};
+        int stage = 1;
+        for (int i = 0; i < samples; ++i) {
+            // Stages of 60 samples (0.13 pixels), but stage 2 of about 3000 (6 pixels).
+            if (i % 60 == 0 && (stage != 2 || random() % 50 == 0)) {
+                stage = stage % 4 + 1;
             }
-            su55if::host::addSample(*reducedSeries[k], axis, i, sample[k]);
+            const double sample[] = {static_cast<double>(stage), values[random() % 5], values[random() % 3],
+                                     rare[0].count(i) ? rare[0].at(i) : i % 2,
+                                     rare[1].count(i) ? rare[1].at(i) : i % 2};
+            for (std::size_t k = 0; k < std::size(sample); ++k) {
+                auto &points = fullSeries[k]->points;
+                if (i < from) {
+                    points.clear();
+                }
+                if (i <= to && (points.empty() || points.back().second != sample[k])) {
+                    points.emplace_back(i, sample[k]);
+                }
+                su55if::host::addSample(*reducedSeries[k], axis, i, sample[k]);
+            }
+        }
+        EXPECT_EQ(su55if::host::renderChart(reduced), su55if::host::renderChart(full));
+        // Seven points at most for each half pixel of the plot.
+        for (const ChartSeries *series : reducedSeries) {
+            EXPECT_LE(series->points.size(), 7u * (2u * 860u + 1u)) << series->name;
+        }
+        EXPECT_LE(reduced.schedules.bars().size() + reduced.schedules.changes().size(), 300u);
+        EXPECT_EQ(reduced.schedules.count(), 3000u);
+    }
+}
+
+// The start times under a bar: all of them where they have room, else those
+// of every step-th stage for a round step (but those next to the cycle's
+// start and end), never a scattering of whichever fit; rounded for reading
+// (0.1 + 0.2 is shown as 0.3).
+TEST(ChartLayout, StartTimesFollowARegularPattern) {
+    std::vector<double> forty;
+    for (std::size_t k = 0; k < 40; ++k) {
+        forty.push_back(k == 39 ? 0.5 : std::vector<double>{0.5, 0.7, 1.0, 1.5, 2.0, 3.0}[(k * k + 3 * k) % 6]);
+    }
+    const struct {
+        const char *name;
+        std::vector<double> durations;
+        std::size_t largestStep;
+    } cases[] = {
+        {"tight", {0.1, 0.2, 1.0, 0.5, 2.0, 0.7, 1.5, 0.5}, 1},
+        {"40 tight stages", forty, 5},
+        {"100 stages", makeInput(kCases[3]).schedules.bars().front().durations, 10},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ChartInput input;
+        std::vector<std::string> starts{"0"};
+        double start = 0.0;
+        for (double d : c.durations) {
+            start += d;
+            starts.push_back(su55if::host::readable(start));
+        }
+        input.schedules.add({0.0, c.durations, start});
+        input.stopTime = start;
+        std::set<std::string> shown;
+        for (const su55if::host::ChartText &t : su55if::host::layoutChart(input).texts) {
+            if (t.size == 10.0 && std::string(t.colour) == "#555") {
+                shown.insert(t.text);
+            }
+        }
+        const std::size_t n = c.durations.size();
+        std::size_t step = 0;
+        for (std::size_t s : {1u, 2u, 5u, 10u, 20u, 50u, 100u}) {
+            std::set<std::string> pattern{starts.front(), starts.back()};
+            for (std::size_t stage = std::max<std::size_t>(s, 2); stage <= n; stage += s) {
+                pattern.insert(starts[stage - 1]);
+            }
+            if (std::includes(pattern.begin(), pattern.end(), shown.begin(), shown.end()) &&
+                shown.size() + 2 >= pattern.size()) {
+                step = s;
+                break;
+            }
+        }
+        EXPECT_TRUE(step > 0 && step <= c.largestStep) << step << ", " << shown.size() << " shown";
+    }
+}
+
+// Bars and the marks of changes over the run carry the same numbers, and
+// the lanes with a key have it under the chart.
+TEST(ChartLayout, NumbersTheSchedulesAndExplainsTheCodes) {
+    const ChartInput input = makeInput(kCases[1]);
+    std::set<std::string> texts, marks;
+    for (const su55if::host::ChartText &t : su55if::host::layoutChart(input).texts) {
+        texts.insert(t.text);
+        if (t.bold && t.size == 10.0 && std::string(t.colour) == "#7f4f00") {
+            marks.insert(t.text);
         }
     }
-    EXPECT_EQ(su55if::host::renderChart(reduced), su55if::host::renderChart(full));
-    // Seven points at most for each half pixel of the plot.
-    for (const ChartSeries *series : reducedSeries) {
-        EXPECT_LE(series->points.size(), 7u * (2u * 860u + 1u)) << series->name;
+    EXPECT_EQ(marks, (std::set<std::string>{"2", "3", "4", "5", "6", "7", "8", "9"}));
+    for (const su55if::host::ChartSchedule &bar : input.schedules.bars()) {
+        EXPECT_TRUE(texts.count(fmt::format("Schedule {} from time {} s: cycle duration {}", bar.number,
+                                            su55if::host::readable(bar.from), su55if::host::readable(bar.cycleDuration))))
+            << bar.number;
     }
-    EXPECT_LE(reduced.schedules.bars().size() + reduced.schedules.changes().size(), 300u);
-    EXPECT_EQ(reduced.schedules.count(), 3000u);
+    for (const auto &[values, meaning] : input.lanes[1].key) {
+        EXPECT_TRUE(texts.count(values) && texts.count(meaning)) << meaning;
+    }
+}
+
+TEST(ChartWindow, IsTheRunOrItsFirstCyclesUnlessGivenWithinTheRun) {
+    const su55if::host::RunSettings settings{500'000.0, 0.5, 1'000'000};
+    const std::optional<double> none;
+    const struct {
+        std::optional<double> from, to;
+        double cycle;
+        double wantFrom, wantTo;
+        const char *noteOrError;  // "": no note
+    } cases[] = {
+        {none, none, 20'000.0, 0.0, 500'000.0, ""},  // 25 cycles
+        {none, none, 2.0, 0.0, 20.0, "Charted: the first 10 of the run's 250,000 cycles, to time 20 s;"},
+        {1000.0, 1030.0, 2.0, 1000.0, 1030.0, "Charted from time 1000 to 1030 s of a run to 500000 s."},
+        {none, 0.5, 2.0, 0.0, 0.5, "Charted from time 0 to 0.5 s"},
+        {499'999.75, none, 2.0, 499'999.75, 500'000.0, "Charted from time 499999.75"},
+        {-1.0, none, 2.0, 0, 0, "--chart-from -1 lies outside the run, which goes from 0 to 500000"},
+        {none, 500'000.25, 2.0, 0, 0, "--chart-to 500000.25 lies outside the run"},
+        {30.0, 20.0, 2.0, 0, 0, "--chart-from 30 must be before --chart-to 20"},
+        {500'000.0, none, 2.0, 0, 0, "--chart-from 500000 must be before the run's last sample, at 500000"},
+        {none, 0.0, 2.0, 0, 0, "--chart-to 0 must be after the run's start, 0"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.noteOrError);
+        try {
+            const su55if::host::ChartWindow window = su55if::host::chartWindow(c.from, c.to, settings, c.cycle, "s");
+            EXPECT_EQ(window.from, c.wantFrom);
+            EXPECT_EQ(window.to, c.wantTo);
+            EXPECT_EQ(window.note.find(c.noteOrError), 0u) << window.note;
+            EXPECT_EQ(window.note.empty(), *c.noteOrError == '\0');
+        } catch (const su55if::host::HostError &error) {
+            EXPECT_EQ(std::string(error.what()).find(c.noteOrError), 0u) << error.what();
+            EXPECT_EQ(c.wantTo, 0.0) << "refused: " << error.what();
+        }
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "chart_draw.h"
+#include "text.h"
 
 namespace su55if::host {
 
@@ -24,7 +25,9 @@ constexpr double kMaxPlotWidth = 1800.0;
 constexpr double kPlotWidthPerStage = 18.0;
 constexpr int kMaxTicks = 40;  // on any axis
 
-constexpr std::array<const char *, 4> kLineColours{"#c0392b", "#2ca02c", "#8e44ad", "#8c564b"};
+// The series over the run in turn, across the lanes.
+constexpr std::array<const char *, 8> kLineColours{"#1f77b4", "#ff7f0e", "#c0392b", "#2ca02c",
+                                                   "#8e44ad", "#8c564b", "#17becf", "#7f7f7f"};
 
 // A series as a step path, its value held from each point to the next and to
 // the end of the run. The points in one column are drawn as one step, to the
@@ -112,11 +115,16 @@ Range rangeOf(const std::vector<ChartSeries> &series, bool withZero) {
     return {std::floor(low / step) * step, std::ceil(high / step) * step, step};
 }
 
+// The dash pattern of the i-th series of a lane: every second one dashed.
+const char *dashOf(std::size_t i) { return i % 2 == 1 ? R"svg( stroke-dasharray="6,3")svg" : ""; }
+
 // One lane over the run: grid lines at its ticks, their values in the left
-// margin, each series as a step line. Returns its bottom.
-double drawLane(Builder &out, const std::vector<ChartSeries> &series, const std::vector<const char *> &colours,
-                const ChartTimeAxis &axis, double top, bool withZero) {
-    const Range range = rangeOf(series, withZero);
+// margin, each series as a step line, in the colours from `firstColour` on.
+// Above the lane, each series' name after a piece of its line. Returns its
+// bottom.
+double drawLane(Builder &out, const ChartLane &lane, std::size_t firstColour, const ChartTimeAxis &axis,
+                double top) {
+    const Range range = rangeOf(lane.series, lane.withZero);
     const double height = range.step == 1.0 && range.high - range.low <= 6.0
                               ? std::clamp(18.0 * (range.high - range.low), 36.0, 100.0)
                               : 90.0;
@@ -131,21 +139,21 @@ double drawLane(Builder &out, const std::vector<ChartSeries> &series, const std:
         const double tick = firstTick + i * range.step;
         out.shape(R"svg(<line x1="{}" y1="{:.2f}" x2="{:.2f}" y2="{:.2f}" stroke="#ddd"/>)svg", kLeft, yOf(tick),
                   right, yOf(tick));
-        out.tryPlace(Builder::text(number(tick), kLeft - 8.0, yOf(tick) + 4.0, Anchor::end, 11.0, false, "#555"));
+        out.tryPlace(
+            Builder::text(readableTo(tick, range.step), kLeft - 8.0, yOf(tick) + 4.0, Anchor::end, 11.0, false, "#555"));
     }
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        const std::string path = stepPath(series[i], axis, yOf);
-        if (!path.empty()) {
-            out.shape(R"svg(<path d="{}" fill="none" stroke="{}" stroke-width="1.8"{}/>)svg", path, colours[i],
-                      i % 2 == 1 ? R"svg( stroke-dasharray="6,3")svg" : "");
-        }
-    }
-    // Every name of a series in its colour above the lane.
     double x = kLeft;
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        const ChartText t = Builder::text(series[i].name, x, top - 8.0, Anchor::start, 12.0, true, colours[i]);
+    for (std::size_t i = 0; i < lane.series.size(); ++i) {
+        const char *colour = kLineColours[(firstColour + i) % kLineColours.size()];
+        const std::string path = stepPath(lane.series[i], axis, yOf);
+        if (!path.empty()) {
+            out.shape(R"svg(<path d="{}" fill="none" stroke="{}" stroke-width="1.8"{}/>)svg", path, colour, dashOf(i));
+        }
+        out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{2:.2f}" y2="{1:.2f}" stroke="{3}" stroke-width="1.8"{4}/>)svg",
+                  x, top - 12.0, x + 22.0, colour, dashOf(i));
+        const ChartText t = Builder::text(lane.series[i].name, x + 27.0, top - 8.0, Anchor::start, 12.0, true, colour);
         out.place(t);
-        x = t.box.right + 16.0;
+        x = t.box.right + 20.0;
     }
     return bottom;
 }
@@ -190,25 +198,61 @@ double drawStageStrip(Builder &out, const ChartSeries &stages, const ChartTimeAx
     return top + kHeight;
 }
 
-// Everything over the run: the stage strip, the spans, each other output in a
-// lane of its own, cycle starts dotted, schedule changes dashed, the time axis.
+// What the values of the lanes with a key stand for, in a table under the
+// time axis: the series' names in the margin, the values right-aligned, then
+// their meanings. Returns its bottom.
+double drawKeys(Builder &out, const std::vector<ChartLane> &lanes, double top) {
+    constexpr double kSize = 11.0;
+    constexpr double kRow = 15.0;
+    double valuesWidth = 0.0;
+    for (const ChartLane &lane : lanes) {
+        for (const auto &entry : lane.key) {
+            valuesWidth = std::max(valuesWidth, textWidth(printable(entry.first), kSize, false));
+        }
+    }
+    double y = top;
+    std::size_t colour = 0;
+    for (const ChartLane &lane : lanes) {
+        if (!lane.key.empty()) {
+            y += 8.0;
+            std::string names;
+            for (const ChartSeries &series : lane.series) {
+                names += (names.empty() ? "" : ", ") + series.name;
+            }
+            out.place(Builder::text(names, kLeft - 8.0, y + kRow, Anchor::end, kSize, true,
+                                    kLineColours[colour % kLineColours.size()]));
+            for (const auto &[values, meaning] : lane.key) {
+                y += kRow;
+                out.place(Builder::text(values, kLeft + 4.0 + valuesWidth, y, Anchor::end, kSize, true));
+                const double x = kLeft + 14.0 + valuesWidth;
+                out.place(Builder::text(truncated(printable(meaning), kSize, false, out.layout.width - x - 20.0), x, y,
+                                        Anchor::start, kSize, false, "#333"));
+            }
+        }
+        colour += lane.series.size();
+    }
+    return y;
+}
+
+// Everything over the times charted: the stage strip and the lanes, cycle
+// starts dotted, schedule changes dashed and numbered, the time axis, and the
+// keys of the lanes. Returns its bottom.
 double drawRun(Builder &out, const ChartInput &input, const ChartTimeAxis &axis, double top) {
-    const double panelTop = top;
-    // Schedule changes labelled in a row of their own at the top.
-    const std::vector<double> &changes = input.schedules.changes();
+    // Schedule changes numbered in a row of their own at the top.
+    const std::vector<ChartChange> &changes = input.schedules.changes();
     if (!changes.empty()) {
         top += 16.0;
-        for (std::size_t i = 0; i < changes.size(); ++i) {
-            out.tryPlace(Builder::text(fmt::format("schedule {}", i + 2), axis.x(changes[i]), top - 4.0, Anchor::middle,
-                                       10.0, false, "#7f4f00"));
+        out.place(Builder::text("schedule", kLeft - 8.0, top - 4.0, Anchor::end, 10.0, false, "#7f4f00"));
+        for (const ChartChange &change : changes) {
+            out.tryPlace(Builder::text(fmt::format("{}", change.number), axis.x(change.time), top - 4.0,
+                                       Anchor::middle, 10.0, true, "#7f4f00"));
         }
     }
     double y = drawStageStrip(out, input.stages, axis, top + 4.0) + 36.0;
-    if (!input.spans.empty()) {
-        y = drawLane(out, input.spans, {"#1f77b4", "#ff7f0e", "#2ca02c", "#9467bd"}, axis, y, true) + 36.0;
-    }
-    for (std::size_t i = 0; i < input.codes.size(); ++i) {
-        y = drawLane(out, {input.codes[i]}, {kLineColours[i % kLineColours.size()]}, axis, y, false) + 36.0;
+    std::size_t colour = 0;
+    for (const ChartLane &lane : input.lanes) {
+        y = drawLane(out, lane, colour, axis, y) + 36.0;
+        colour += lane.series.size();
     }
     const double panelBottom = y - 26.0;
 
@@ -230,24 +274,37 @@ double drawRun(Builder &out, const ChartInput &input, const ChartTimeAxis &axis,
                       axis.x(t), top, panelBottom);
         }
     }
-    for (double t : changes) {
+    for (const ChartChange &change : changes) {
         out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="#b9770e" )svg"
                   R"svg(stroke-width="1.2" stroke-dasharray="7,4"/>)svg",
-                  axis.x(t), panelTop + 2.0, panelBottom);
+                  axis.x(change.time), top, panelBottom);
     }
 
-    // The time axis.
+    // The time axis, its ticks at the multiples of a round step.
     const double axisY = panelBottom + 16.0;
     const double plotWidth = axis.x(axis.stopTime) - kLeft;
-    const double step = niceStep(axis.stopTime, plotWidth / 90.0);
-    for (int i = 0; i <= kMaxTicks && i * step <= axis.stopTime * (1.0 + 1e-12); ++i) {
+    const double span = axis.stopTime - axis.startTime;
+    const double step = niceStep(span, plotWidth / 90.0);
+    const double firstTick = std::ceil(axis.startTime / step) * step;
+    double ticksLeft = kLeft;  // where the first tick's value begins
+    for (int i = 0; i <= kMaxTicks && firstTick + i * step - axis.startTime <= span * (1.0 + 1e-12); ++i) {
+        const double tick = firstTick + i * step;
         out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="#555"/>)svg",
-                  axis.x(i * step), panelBottom, panelBottom + 4.0);
-        out.tryPlace(Builder::text(number(i * step), axis.x(i * step), axisY, Anchor::middle, 11.0, false, "#555"));
+                  axis.x(tick), panelBottom, panelBottom + 4.0);
+        const ChartText t =
+            Builder::text(readableTo(tick, step), axis.x(tick), axisY, Anchor::middle, 11.0, false, "#555");
+        if (out.tryPlace(t)) {
+            ticksLeft = std::min(ticksLeft, t.box.left);
+        }
     }
-    out.place(Builder::text(input.timeUnit.empty() ? "time" : "time (" + input.timeUnit + ")", kLeft - 8.0, axisY,
-                            Anchor::end, 11.0));
-    return axisY + 12.0;
+    out.place(Builder::text(input.timeUnit.empty() ? "time" : "time (" + input.timeUnit + ")",
+                            std::min(kLeft - 8.0, ticksLeft - 6.0), axisY, Anchor::end, 11.0));
+    return drawKeys(out, input.lanes, axisY + 12.0);
+}
+
+// Whether the times from `from` to `to` give a scale across `plotWidth`.
+bool usableWindow(double from, double to, double plotWidth) {
+    return std::isfinite(from) && to > from && std::isfinite(to - from) && std::isfinite(plotWidth / (to - from));
 }
 
 // The characters that XML gives a meaning, as entities.
@@ -269,34 +326,49 @@ std::string xmlEscaped(const std::string &text) {
 }  // namespace
 
 void ChartSchedules::add(const ChartSchedule &schedule) {
+    ++count_;
     if (bars_.size() < kMaxBars) {
         bars_.push_back(schedule);
     } else {
         bars_.back() = schedule;
     }
-    if (count_ > 0 && changes_.size() < kMaxMarks) {
-        changes_.push_back(schedule.from);
+    bars_.back().number = count_;
+    if (count_ > 1 && changes_.size() < kMaxMarks && schedule.from >= markFrom_ && schedule.from <= markTo_) {
+        changes_.push_back({count_, schedule.from});
     }
-    ++count_;
+}
+
+std::string readableTo(double value, double resolution) {
+    const double magnitude = std::fabs(value);
+    int digits = 6;
+    if (magnitude > 0.0 && std::isfinite(magnitude) && resolution > 0.0 && std::isfinite(resolution)) {
+        digits = std::clamp(static_cast<int>(std::floor(std::log10(magnitude)) - std::floor(std::log10(resolution))) + 1,
+                            6, 17);
+    }
+    return fmt::format("{:.{}g}", value, digits);
 }
 
 double chartPlotWidth(std::size_t stageCount) {
     return std::clamp(kPlotWidthPerStage * static_cast<double>(stageCount), kMinPlotWidth, kMaxPlotWidth);
 }
 
-ChartTimeAxis::ChartTimeAxis(double runStop, double plotWidth)
-    : stopTime(runStop > 0.0 && std::isfinite(runStop) && std::isfinite(plotWidth / runStop) ? runStop : 1.0),
-      scale(plotWidth / stopTime) {}
+ChartTimeAxis::ChartTimeAxis(double from, double to, double plotWidth)
+    : startTime(usableWindow(from, to, plotWidth) ? from : 0.0),
+      stopTime(usableWindow(from, to, plotWidth) ? to : 1.0),
+      scale(plotWidth / (stopTime - startTime)) {}
 
 double ChartTimeAxis::x(double time) const {
-    return kLeft + (std::isnan(time) ? 0.0 : std::clamp(time, 0.0, stopTime)) * scale;
+    return kLeft + (std::isnan(time) ? 0.0 : std::clamp(time, startTime, stopTime) - startTime) * scale;
 }
 
 double ChartTimeAxis::column(double time) const { return std::round(x(time) * 2.0) / 2.0; }
 
 void addSample(ChartSeries &series, const ChartTimeAxis &axis, double time, double value) {
     auto &points = series.points;
-    if (std::isnan(value) || (!points.empty() && points.back().second == value)) {
+    if (time < axis.startTime) {
+        points.clear();
+    }
+    if (std::isnan(value) || time > axis.stopTime || (!points.empty() && points.back().second == value)) {
         return;
     }
     const double column = axis.column(time);
@@ -341,7 +413,8 @@ ChartLayout layoutChart(const ChartInput &input) {
     const double plotWidth = chartPlotWidth(bars.empty() ? 0 : bars.front().durations.size());
     out.layout.width = kLeft + plotWidth + kRight;
     const double cycleBottom = layoutCycle(out, input, plotWidth);
-    const double runBottom = drawRun(out, input, ChartTimeAxis(input.stopTime, plotWidth), cycleBottom + 14.0);
+    const double runBottom =
+        drawRun(out, input, ChartTimeAxis(input.startTime, input.stopTime, plotWidth), cycleBottom + 14.0);
     out.layout.height = std::ceil(runBottom + 14.0);
     return std::move(out.layout);
 }

@@ -168,6 +168,7 @@ void drawLinks(Builder &out, const std::vector<Link> &links, double barTop) {
 // ---------------------------------------------------------------- cycle bars
 
 struct Bar {
+    std::size_t number = 1;  // of the schedule, from 1
     double from = 0.0;  // the time from which these durations are in force
     std::vector<double> durations;
     double cycleDuration = 0.0;  // as the library reported it
@@ -179,7 +180,7 @@ struct Bar {
 std::vector<Bar> barsOf(const ChartSchedules &schedules) {
     std::vector<Bar> bars;
     for (const ChartSchedule &schedule : schedules.bars()) {
-        bars.push_back({schedule.from, schedule.durations, schedule.cycleDuration, {}, {}});
+        bars.push_back({schedule.number, schedule.from, schedule.durations, schedule.cycleDuration, {}, {}});
     }
     if (bars.empty()) {
         bars.emplace_back();
@@ -217,9 +218,19 @@ void placeBoxes(std::vector<Bar> &bars, double plotWidth) {
     }
 }
 
+// The step after `step` in 1, 2, 5, 10, 20, 50, ...
+std::size_t roundStepAfter(std::size_t step) {
+    std::size_t magnitude = 1;
+    while (magnitude * 10 <= step) {
+        magnitude *= 10;
+    }
+    const std::size_t lead = step / magnitude;
+    return (lead == 1 ? 2 : lead == 2 ? 5 : 10) * magnitude;
+}
+
 // One bar: a box per stage labelled inside where the text fits, the numbers
 // of narrow stages under it in staggered rows with leader lines, then the
-// start times where they find room. Returns the bottom of what was drawn;
+// start times in a regular pattern. Returns the bottom of what was drawn;
 // `complete` turns false when a stage's number, name or duration is not shown.
 double drawBar(Builder &out, const Bar &bar, const std::vector<std::string> &names, double top, bool withNames,
                bool &complete) {
@@ -254,20 +265,22 @@ double drawBar(Builder &out, const Bar &bar, const std::vector<std::string> &nam
                 complete = false;
             }
         }
-        if (!inside(number(bar.durations[k]), top + height - 9.0, 12.0, false)) {
+        if (!inside(readable(bar.durations[k]), top + height - 9.0, 12.0, false)) {
             complete = false;
         }
     }
 
-    // Start times under the bar: the cycle's start and end before the numbers
-    // below, every other one after them where it finds room.
+    // Start times under the bar, over the leader lines of the numbers below:
+    // the cycle's start and end before those numbers, beside the bar's ends,
+    // clear of the numbers of its first and last stages.
     auto startTime = [&](std::size_t k, double shift, Anchor anchor) {
-        out.tryPlace(Builder::text(number(bar.times[k]), bar.edges[k] + shift, bottom + 15.0, anchor, 10.0, false,
-                                   "#555"));
+        ChartText t = Builder::text(readable(bar.times[k]), bar.edges[k] + shift, bottom + 15.0, anchor, 10.0, false,
+                                    "#555");
+        t.halo = true;
+        return t;
     };
-    // Beside the bar's ends, clear of the numbers of its first and last stages.
-    startTime(n, 3.0, Anchor::start);
-    startTime(0, -3.0, Anchor::end);
+    out.tryPlace(startTime(n, 3.0, Anchor::start));
+    out.tryPlace(startTime(0, -3.0, Anchor::end));
 
     // Numbers of narrow stages on tags in rows under the bar, left to right:
     // each tag in the row that moves it least from its stage, never over a
@@ -311,13 +324,29 @@ double drawBar(Builder &out, const Bar &bar, const std::vector<std::string> &nam
                   stageColour(static_cast<int>(k) + 1));
     }
 
-    // The start times that found room, a tick at every boundary.
+    // A tick at every boundary, and the start of every step-th stage, the
+    // step the first of 1, 2, 5, 10, 20, ... at which those starts keep
+    // clear of each other: a regular pattern rather than whichever happen to
+    // fit. Those too near the cycle's start or end give way to them.
     for (double x : bar.edges) {
         out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="#555"/>)svg", x, bottom,
                   bottom + 4.0);
     }
-    for (std::size_t k = 1; k < n; ++k) {
-        startTime(k, 0.0, Anchor::middle);
+    for (std::size_t step = 1; step <= n; step = roundStepAfter(step)) {
+        std::vector<ChartText> starts;
+        Builder alone;
+        alone.layout.width = out.layout.width;
+        bool apart = true;
+        for (std::size_t stage = std::max<std::size_t>(step, 2); stage <= n && apart; stage += step) {
+            starts.push_back(startTime(stage - 1, 0.0, Anchor::middle));
+            apart = alone.tryPlace(starts.back());
+        }
+        if (apart) {
+            for (const ChartText &t : starts) {
+                out.tryPlace(t);
+            }
+            break;
+        }
     }
     return bottom + 18.0 + kRowStep * rowsUsed + 6.0;
 }
@@ -340,7 +369,7 @@ double drawLegend(Builder &out, const std::vector<Bar> &bars, const std::vector<
         for (const Bar &bar : bars) {
             const double d = k < bar.durations.size() ? bar.durations[k] : std::nan("");
             if (!(d == previous)) {
-                entry += separator + number(d);
+                entry += separator + readable(d);
                 separator = " → ";
             }
             previous = d;
@@ -360,25 +389,20 @@ double drawLegend(Builder &out, const std::vector<Bar> &bars, const std::vector<
     return top + 30.0 + 15.0 * static_cast<double>(rows);
 }
 
-// A time of the cycle with the run's unit, when there is one.
-std::string timeText(double time, const std::string &timeUnit) {
-    return timeUnit.empty() ? number(time) : number(time) + " " + printable(timeUnit);
-}
-
 // The title with the cycle's facts, how the run was made, and notes on the
 // links and the schedules drawn. Returns the baseline of the last line.
 double drawNotes(Builder &out, const ChartInput &input, const std::vector<Bar> &bars, bool withLinks) {
     const double width = out.layout.width;
     const std::string facts = fmt::format(": {} stages, cycle duration {}", bars.front().durations.size(),
-                                          timeText(bars.front().cycleDuration, input.timeUnit));
+                                          withUnit(bars.front().cycleDuration, input.timeUnit));
     const std::string name = truncated(printable(input.title), 16.0, true,
                                        width - 40.0 - textWidth("Cycle " + facts, 16.0, true));
     out.place(Builder::text("Cycle " + name + facts, 20.0, 28.0, Anchor::start, 16.0, true));
     double y = 28.0;
-    if (!input.subtitle.empty()) {
-        y += 20.0;
-        out.place(Builder::text(truncated(printable(input.subtitle), 12.0, false, width - 40.0), 20.0, y,
-                                Anchor::start, 12.0, false, "#555"));
+    for (const std::string &note : input.notes) {
+        y += y == 28.0 ? 20.0 : 18.0;
+        out.place(Builder::text(truncated(printable(note), 12.0, false, width - 40.0), 20.0, y, Anchor::start, 12.0,
+                                false, "#555"));
     }
     if (withLinks) {
         y += 18.0;
@@ -414,10 +438,21 @@ double layoutCycle(Builder &out, const ChartInput &input, double plotWidth) {
     }
     std::vector<Link> links = drawableLinks(input.partners,
                                             static_cast<int>(std::min(input.partners.size(), stageCount)));
-    const double y = drawNotes(out, input, bars, !links.empty());
+    double y = drawNotes(out, input, bars, !links.empty());
+    // With several schedules, each bar is headed by its number, the first
+    // above its links.
+    auto heading = [&](const Bar &bar, double baseline) {
+        out.place(Builder::text(fmt::format("Schedule {} from time {}: cycle duration {}", bar.number,
+                                            withUnit(bar.from, input.timeUnit), readable(bar.cycleDuration)),
+                                kLeft, baseline, Anchor::start, 12.0, true, "#7f4f00"));
+    };
+    if (bars.size() > 1) {
+        y += 26.0;
+        heading(bars.front(), y);
+    }
     placeLinkEnds(links, bars.front().edges);
     const int levels = assignLevels(links, 11.0);
-    double barTop = y + 20.0 + (levels > 0 ? kArcBase + kLevelStep * (levels - 1) + 10.0 : 0.0);
+    double barTop = y + (bars.size() > 1 ? 10.0 : 20.0) + (levels > 0 ? kArcBase + kLevelStep * (levels - 1) + 10.0 : 0.0);
 
     bool complete = true;
     for (std::size_t i = 0; i < bars.size(); ++i) {
@@ -430,9 +465,7 @@ double layoutCycle(Builder &out, const ChartInput &input, double plotWidth) {
             out.place(Builder::text("duration", kLeft - 8.0, barTop + (withNames ? 51.0 : 35.0), Anchor::end));
         } else {
             barTop += 14.0;
-            const std::string heading = fmt::format("From time {}: cycle duration {}",
-                                                    timeText(bars[i].from, input.timeUnit), number(bars[i].cycleDuration));
-            out.place(Builder::text(heading, kLeft, barTop - 6.0, Anchor::start, 12.0, true, "#7f4f00"));
+            heading(bars[i], barTop - 6.0);
             barTop += 4.0;
         }
         barTop = drawBar(out, bars[i], input.stageNames, barTop, withNames, complete) + 8.0;

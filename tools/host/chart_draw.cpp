@@ -59,8 +59,6 @@ std::string truncated(const std::string &text, double size, bool bold, double wi
     return cut + "…";
 }
 
-std::string number(double value) { return fmt::format("{:.6g}", value); }
-
 double niceStep(double span, double target) {
     const double raw = span / std::max(target, 1.0);
     const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
@@ -113,11 +111,12 @@ ChartText Builder::text(const std::string &raw, double x, double y, Anchor ancho
     return t;
 }
 
-bool Builder::fits(const ChartBox &box) const {
+bool Builder::fits(const ChartBox &box, bool overLines) const {
     const ChartBox padded{box.left - kGap, box.top - kGap / 2.0, box.right + kGap, box.bottom + kGap / 2.0};
     return box.left >= 0.0 && box.right <= layout.width &&
            std::none_of(obstacles_.begin(), obstacles_.end(), [&](const ChartBox &o) { return overlap(padded, o); }) &&
-           std::none_of(lines_.begin(), lines_.end(), [&](const Segment &l) { return crosses(l, padded); });
+           (overLines ||
+            std::none_of(lines_.begin(), lines_.end(), [&](const Segment &l) { return crosses(l, padded); }));
 }
 
 bool Builder::fits(const Segment &line) const {
@@ -126,7 +125,7 @@ bool Builder::fits(const Segment &line) const {
 }
 
 bool Builder::tryPlace(const ChartText &t) {
-    if (!fits(t.box)) {
+    if (!fits(t.box, t.halo)) {
         return false;
     }
     place(t);

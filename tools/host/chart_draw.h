@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "chart.h"
+#include "text.h"
 
 namespace su55if::host::chart {
 
@@ -36,9 +37,6 @@ double textWidth(const std::string &text, double size, bool bold);
 
 // `text` cut at a character boundary, with an ellipsis, to fit `width`.
 std::string truncated(const std::string &text, double size, bool bold, double width);
-
-// A number on a tick, in a box or in a heading: six significant digits.
-std::string number(double value);
 
 // A tick spacing of 1, 2 or 5 times a power of ten giving about `target` ticks.
 double niceStep(double span, double target);
@@ -71,13 +69,14 @@ public:
                           double size = 12.0, bool bold = false, const char *colour = "#000");
 
     // Whether a box lies within the chart's width and keeps a small gap to
-    // everything placed.
-    bool fits(const ChartBox &box) const;
+    // every text placed and, unless `overLines`, to the lines blocked.
+    bool fits(const ChartBox &box, bool overLines = false) const;
 
     // Whether a line keeps clear of every text placed.
     bool fits(const Segment &line) const;
 
-    // Places a text only where it comes near nothing placed before.
+    // Places a text only where it comes near nothing placed before; a text
+    // with a halo may cross lines, which it interrupts.
     bool tryPlace(const ChartText &t);
 
     // Places a text whose room the layout has set aside.

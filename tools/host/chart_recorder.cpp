@@ -2,40 +2,106 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
+
+#include "text.h"
+
 namespace su55if::host {
 
+namespace {
+
+// A count as a person reads it: 250,000.
+std::string grouped(double count) {
+    std::string digits = fmt::format("{:.0f}", count);
+    for (std::size_t i = digits.size(); i > 3; i -= 3) {
+        digits.insert(i - 3, ",");
+    }
+    return digits;
+}
+
+}  // namespace
+
+ChartWindow chartWindow(std::optional<double> from, std::optional<double> to, const RunSettings &settings,
+                        double cycleDuration, const std::string &timeUnit) {
+    const double lastSample = static_cast<double>(settings.lastStep) * settings.outputInterval;
+    for (const auto &[name, time] : {std::pair{"--chart-from", from}, std::pair{"--chart-to", to}}) {
+        if (time && !(*time >= 0.0 && *time <= settings.stopTime)) {
+            throw HostError(fmt::format("{} {} lies outside the run, which goes from 0 to {}", name, *time,
+                                        settings.stopTime));
+        }
+    }
+    if (from || to) {
+        ChartWindow window{from.value_or(0.0), to.value_or(lastSample), {}};
+        if (!(window.from < window.to)) {
+            throw HostError(from && to ? fmt::format("--chart-from {} must be before --chart-to {}", *from, *to)
+                            : from     ? fmt::format("--chart-from {} must be before the run's last sample, at {}",
+                                                     *from, lastSample)
+                                       : fmt::format("--chart-to {} must be after the run's start, 0", *to));
+        }
+        // To a hundredth of the window, so that its ends differ however far from 0.
+        const double resolution = (window.to - window.from) / 100.0;
+        window.note = fmt::format("Charted from time {} to {}{} of a run to {}.", readableTo(window.from, resolution),
+                                  readableTo(window.to, resolution), timeUnit.empty() ? "" : " " + timeUnit,
+                                  withUnit(settings.stopTime, timeUnit));
+        return window;
+    }
+    const double cycles = std::floor(settings.stopTime / cycleDuration);
+    if (!(cycles > kLongRunCycles)) {
+        return {0.0, lastSample, {}};
+    }
+    const double end = kChartedCycles * cycleDuration;
+    return {0.0, end,
+            fmt::format("Charted: the first {} of the run's {} cycles, to time {}; --chart-from and --chart-to "
+                        "chart another part.",
+                        kChartedCycles, grouped(cycles), withUnit(end, timeUnit))};
+}
+
 ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
-                             const std::string &timeUnit)
-    : axis_(static_cast<double>(settings.lastStep) * settings.outputInterval,
-            chartPlotWidth(cycle.durations.size())) {
+                             const std::string &timeUnit, std::optional<double> from, std::optional<double> to)
+    : ChartRecorder(cycle, simulator, settings, timeUnit,
+                    chartWindow(from, to, settings, simulator.schedule().cycleDuration, timeUnit)) {}
+
+ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
+                             const std::string &timeUnit, const ChartWindow &window)
+    : axis_(window.from, window.to, chartPlotWidth(cycle.durations.size())) {
     input_.title = cycle.name;
-    input_.subtitle = fmt::format("{} and {} for the stage in force, every {}{}", simulator.timingName(),
-                                  simulator.decodingName(), settings.outputInterval,
-                                  timeUnit.empty() ? "" : " " + timeUnit);
+    input_.notes = {fmt::format("{} and {} for the stage in force, every {}", simulator.timingName(),
+                                simulator.decodingName(), withUnit(settings.outputInterval, timeUnit))};
+    if (!window.note.empty()) {
+        input_.notes.push_back(window.note);
+    }
     input_.timeUnit = timeUnit;
     input_.stageNames = cycle.stageNames;
     input_.partners = cycle.partners;
+    input_.schedules = ChartSchedules(window.from, window.to);
     input_.stages.name = "stage";
-    input_.spans = {{"delayForCode1", {}}, {"delayForCode2", {}}};
-    input_.codes = {{"actionCode", {}}};
+    input_.lanes.push_back({{{"delayForCode1", {}}, {"delayForCode2", {}}}, true, {}});
+    input_.lanes.push_back(
+        {{{"actionCode", {}}},
+         false,
+         {{"2", "the partner last began delayForCode2 before the start of this stage"},
+          {"1", "the partner last began delayForCode1 before the start of this stage"},
+          {"-1, -2", "the partner last began a wrap-around span back, and time has not yet passed that span"},
+          {"0", "the stage has no partner"}}});
     // The outputs the inputs drive, but the stage duration: the schedules
     // show it.
     for (const ExtraOutput &extra : simulator.extraOutputs()) {
         if (extra.value != &TimelineRow::stageDuration) {
-            input_.codes.push_back({extra.name, {}});
+            input_.lanes.push_back({{{extra.name, {}}}, false, {}});
             extras_.push_back(extra.value);
         }
     }
-    input_.stopTime = static_cast<double>(settings.lastStep) * settings.outputInterval;
+    input_.startTime = window.from;
+    input_.stopTime = window.to;
 }
 
 void ChartRecorder::write(const TimelineRow &row) {
     addSample(input_.stages, axis_, row.time, row.stage);
-    addSample(input_.spans[0], axis_, row.time, row.delayForCode1);
-    addSample(input_.spans[1], axis_, row.time, row.delayForCode2);
-    addSample(input_.codes[0], axis_, row.time, row.actionCode);
+    addSample(input_.lanes[0].series[0], axis_, row.time, row.delayForCode1);
+    addSample(input_.lanes[0].series[1], axis_, row.time, row.delayForCode2);
+    addSample(input_.lanes[1].series[0], axis_, row.time, row.actionCode);
     for (std::size_t k = 0; k < extras_.size(); ++k) {
-        addSample(input_.codes[k + 1], axis_, row.time, row.*extras_[k]);
+        addSample(input_.lanes[k + 2].series[0], axis_, row.time, row.*extras_[k]);
     }
 }
 

@@ -51,6 +51,8 @@ struct Options {
     std::optional<double> outputInterval;  // default: 1/20 of the shortest stage
     std::string outputFile;
     std::string chartFile;
+    std::optional<double> chartFrom;  // default: from 0
+    std::optional<double> chartTo;    // default: the whole run, or its first cycles when it is long
     std::string inputFile;
     std::string eventsFile;
     std::string timeUnit;
@@ -173,6 +175,11 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
         return reportStop(library, cycle, simulator, " at its definition");
     }
     const RunSettings settings = runSettings(simulator, cycle, options);
+    // The chart's window is checked before anything is written.
+    std::optional<ChartRecorder> chart;
+    if (chartFile != nullptr) {
+        chart.emplace(cycle, simulator, settings, options.timeUnit, options.chartFrom, options.chartTo);
+    }
 
     // Progress on a terminal, unless the timeline itself is shown there.
     const bool timelineOnTerminal = options.outputFile.empty() && isatty(STDOUT_FILENO) != 0;
@@ -198,9 +205,7 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
         table.emplace(stdout, cycle, simulator, settings, options.timeUnit);
         sinks.add(*table);
     }
-    std::optional<ChartRecorder> chart;
-    if (chartFile != nullptr) {
-        chart.emplace(cycle, simulator, settings, options.timeUnit);
+    if (chart) {
         sinks.add(*chart);
     }
 
@@ -379,9 +384,23 @@ int hostMain(int argc, char **argv) {
     runCommand->add_option("--output-file", options.outputFile, "write the timeline to this file")
         ->type_name("FILE")
         ->check(kFileName);
-    runCommand->add_option("--chart", options.chartFile, "write an SVG picture of the cycle and the run")
-        ->type_name("FILE")
-        ->check(kFileName);
+    CLI::Option *chartOption =
+        runCommand->add_option("--chart", options.chartFile, "write an SVG picture of the cycle and the run")
+            ->type_name("FILE")
+            ->check(kFileName);
+    runCommand
+        ->add_option_function<std::string>(
+            "--chart-from", [&options](const std::string &text) { options.chartFrom = readNumber("--chart-from", text); },
+            "chart the run from this time on (default: from 0)")
+        ->type_name("T")
+        ->needs(chartOption);
+    runCommand
+        ->add_option_function<std::string>(
+            "--chart-to", [&options](const std::string &text) { options.chartTo = readNumber("--chart-to", text); },
+            "chart the run up to this time (default: the whole run, or its first 10 cycles when it passes more "
+            "than 30)")
+        ->type_name("T")
+        ->needs(chartOption);
     runCommand->add_flag("--table", options.table,
                          "print a readable summary and timeline instead of the CSV on standard output");
     runCommand->add_option("--format", options.format, "text (CSV, default) or json (one JSON object per sample)")
