@@ -98,6 +98,10 @@ ChartInput makeInput(const Case &c) {
         input.lanes[2].series[0].points.emplace_back(t, duration);
         t += duration;
     }
+    // Linked stages that came apart, now and then over the run.
+    for (int i = 1; i <= c.scheduleChanges; ++i) {
+        input.drifts.push_back({input.stopTime * i / (c.scheduleChanges + 1), 1, 2});
+    }
     return input;
 }
 
@@ -140,6 +144,7 @@ TEST(ChartLayout, NoTwoTextsOverlapAndEveryStageAndLinkIsNamed) {
                     << '"' << layout.texts[i].text << "\" over \"" << layout.texts[j].text << '"';
             }
         }
+        EXPECT_EQ(input.drifts.empty(), !texts.count("links apart"));
         for (int k = 1; k <= c.stages; ++k) {
             EXPECT_TRUE(boldTexts.count(std::to_string(k))) << "stage " << k << " not named";
             const int partner = static_cast<int>(std::fabs(input.partners[static_cast<std::size_t>(k - 1)]));

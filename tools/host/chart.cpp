@@ -237,6 +237,9 @@ double drawKeys(Builder &out, const std::vector<ChartLane> &lanes, double top) {
 // Everything over the times charted: the stage strip and the lanes, cycle
 // starts dotted, schedule changes dashed and numbered, the time axis, and the
 // keys of the lanes. Returns its bottom.
+// Linked stages that no longer last the same.
+constexpr const char *kDriftColour = "#c0392b";
+
 double drawRun(Builder &out, const ChartInput &input, const ChartTimeAxis &axis, double top) {
     // Schedule changes numbered in a row of their own at the top.
     const std::vector<ChartChange> &changes = input.schedules.changes();
@@ -246,6 +249,15 @@ double drawRun(Builder &out, const ChartInput &input, const ChartTimeAxis &axis,
         for (const ChartChange &change : changes) {
             out.tryPlace(Builder::text(fmt::format("{}", change.number), axis.x(change.time), top - 4.0,
                                        Anchor::middle, 10.0, true, "#7f4f00"));
+        }
+    }
+    // Linked stages that came to last differently, in a row of their own.
+    if (!input.drifts.empty()) {
+        top += 16.0;
+        out.place(Builder::text("links apart", kLeft - 8.0, top - 4.0, Anchor::end, 10.0, false, kDriftColour));
+        for (const ChartDrift &drift : input.drifts) {
+            out.tryPlace(Builder::text(fmt::format("{}≠{}", drift.stage, drift.partner), axis.x(drift.time),
+                                       top - 4.0, Anchor::middle, 10.0, true, kDriftColour));
         }
     }
     double y = drawStageStrip(out, input.stages, axis, top + 4.0) + 36.0;
@@ -278,6 +290,12 @@ double drawRun(Builder &out, const ChartInput &input, const ChartTimeAxis &axis,
         out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="#b9770e" )svg"
                   R"svg(stroke-width="1.2" stroke-dasharray="7,4"/>)svg",
                   axis.x(change.time), top, panelBottom);
+    }
+
+    for (const ChartDrift &drift : input.drifts) {
+        out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="{3}" )svg"
+                  R"svg(stroke-width="1.2" stroke-dasharray="3,3"/>)svg",
+                  axis.x(drift.time), top, panelBottom, kDriftColour);
     }
 
     // The time axis, its ticks at the multiples of a round step.

@@ -16,6 +16,10 @@
 
 namespace su55if::host {
 
+// The most marks of one kind (cycle starts, schedule changes, drifting links)
+// drawn over the run.
+inline constexpr std::size_t kMaxMarks = 200;
+
 struct ChartSeries {
     std::string name;
     std::vector<std::pair<double, double>> points;  // (time, value) at change points, held until the next
@@ -70,6 +74,13 @@ struct ChartLane {
     std::vector<std::pair<std::string, std::string>> key;  // (values, what they mean), in the order shown
 };
 
+// Two linked stages that came to last differently, marked over the run.
+struct ChartDrift {
+    double time = 0.0;
+    int stage = 0;
+    int partner = 0;
+};
+
 struct ChartInput {
     std::string title;                     // e.g. the cycle file's name: any bytes
     std::vector<std::string> notes;        // lines under the title: how the run was made, which part is charted
@@ -79,6 +90,7 @@ struct ChartInput {
     ChartSchedules schedules;              // as the durations change
     ChartSeries stages;                    // the stage in force over time
     std::vector<ChartLane> lanes;          // under the stage strip, top to bottom
+    std::vector<ChartDrift> drifts;        // within the times charted, the first kMaxMarks
     double startTime = 0.0;                // the times charted: a window of the run, or all of it
     double stopTime = 0.0;
 };

@@ -21,7 +21,6 @@ constexpr double kLeft = 100.0;  // room for the names of rows and the values of
 constexpr double kRight = 60.0;
 
 constexpr std::size_t kMaxBars = 6;     // schedules drawn as bars: the first ones and the last
-constexpr std::size_t kMaxMarks = 200;  // cycle starts and schedule changes marked over the run
 
 constexpr std::array<const char *, 8> kPalette{"#8dd3c7", "#ffffb3", "#bebada", "#fb8072",
                                                "#80b1d3", "#fdb462", "#b3de69", "#fccde5"};

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "text.h"
+#include "timeline_writers.h"
 
 namespace su55if::host {
 
@@ -76,19 +77,21 @@ ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, con
     input_.schedules = ChartSchedules(window.from, window.to);
     input_.stages.name = "stage";
     input_.lanes.push_back({{{"delayForCode1", {}}, {"delayForCode2", {}}}, true, {}});
-    input_.lanes.push_back(
-        {{{"actionCode", {}}},
-         false,
-         {{"2", "the partner last began delayForCode2 before the start of this stage"},
-          {"1", "the partner last began delayForCode1 before the start of this stage"},
-          {"-1, -2", "the partner last began a wrap-around span back, and time has not yet passed that span"},
-          {"0", "the stage has no partner"}}});
-    // The outputs the inputs drive, but the stage duration: the schedules
-    // show it.
+    ChartLane codes{{{"actionCode", {}}}, false, {}};
+    for (const auto &[values, meaning] : kActionCodeMeanings) {
+        codes.key.emplace_back(values, meaning);
+    }
+    input_.lanes.push_back(codes);
+    // The inputs that drive the procedures, then the outputs they drive but
+    // the stage duration (the schedules show it): causes above effects.
+    for (std::size_t input : simulator.drivingInputs()) {
+        input_.lanes.push_back({{{fmt::format("{} (input)", kDrivingInputs[input]), {}}}, false, {}});
+        sources_.push_back({nullptr, input});
+    }
     for (const ExtraOutput &extra : simulator.extraOutputs()) {
         if (extra.value != &TimelineRow::stageDuration) {
             input_.lanes.push_back({{{extra.name, {}}}, false, {}});
-            extras_.push_back(extra.value);
+            sources_.push_back({extra.value, 0});
         }
     }
     input_.startTime = window.from;
@@ -100,8 +103,16 @@ void ChartRecorder::write(const TimelineRow &row) {
     addSample(input_.lanes[0].series[0], axis_, row.time, row.delayForCode1);
     addSample(input_.lanes[0].series[1], axis_, row.time, row.delayForCode2);
     addSample(input_.lanes[1].series[0], axis_, row.time, row.actionCode);
-    for (std::size_t k = 0; k < extras_.size(); ++k) {
-        addSample(input_.lanes[k + 2].series[0], axis_, row.time, row.*extras_[k]);
+    for (std::size_t k = 0; k < sources_.size(); ++k) {
+        const LaneSource &source = sources_[k];
+        addSample(input_.lanes[k + 2].series[0], axis_, row.time,
+                  source.output != nullptr ? row.*source.output : row.inputs[source.input]);
+    }
+}
+
+void ChartRecorder::linkDrifted(const LinkDrift &drift) {
+    if (input_.drifts.size() < kMaxMarks && drift.time >= input_.startTime && drift.time <= input_.stopTime) {
+        input_.drifts.push_back({drift.time, drift.stage, drift.partner});
     }
 }
 

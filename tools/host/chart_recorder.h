@@ -44,6 +44,7 @@ public:
 
     void write(const TimelineRow &row) override;
     void scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) override;
+    void linkDrifted(const LinkDrift &drift) override;
 
     const ChartInput &input() const { return input_; }
 
@@ -53,7 +54,13 @@ private:
 
     ChartInput input_;
     ChartTimeAxis axis_;                          // as the chart will draw the run
-    std::vector<double TimelineRow::*> extras_;  // the series after the action code
+    // What each lane after the first two draws: an output the inputs drive,
+    // or (no output) a driving input of the input file.
+    struct LaneSource {
+        double TimelineRow::*output = nullptr;
+        std::size_t input = 0;  // into TimelineRow::inputs
+    };
+    std::vector<LaneSource> sources_;
 };
 
 }  // namespace su55if::host

@@ -205,8 +205,23 @@ void Simulator::takeInputRows(double time) {
     }
 }
 
+std::vector<std::size_t> Simulator::drivingInputs() const {
+    const std::array<int, 6> columns = drivingColumns();
+    std::vector<std::size_t> present;
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        if (columns[k] >= 0) {
+            present.push_back(k);
+        }
+    }
+    return present;
+}
+
 void Simulator::takeInputRow() {
     const auto valueOf = [&](int column) { return inputs_->value(static_cast<std::size_t>(column)); };
+    const std::array<int, 6> columns = drivingColumns();
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        drivers_[k] = columns[k] >= 0 ? valueOf(columns[k]) : 0.0;
+    }
     for (std::size_t k = 0; k < columns_.durations.size(); ++k) {
         if (columns_.durations[k] >= 0 && valueOf(columns_.durations[k]) != inForce_[k]) {
             inForce_[k] = valueOf(columns_.durations[k]);
@@ -347,6 +362,7 @@ bool Simulator::step(double time, TimelineRow &row, SampleSink &sink) {
     row.stage = clock_.stage();
     row.elapsed = *cells_.elapsed;
     row.stageDuration = *cells_.stageDuration;
+    row.inputs = drivers_;
 
     if (!callTiming(row.stage, time)) {
         return false;

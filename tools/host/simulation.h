@@ -52,7 +52,14 @@ struct TimelineRow {
     double updateResult = 0.0;
     double recordedDuration = 0.0;
     double switchSignal = 0.0;
+    // The input file's values in force: hold, check, signal, value, limit,
+    // enable (0 where the file has no such column).
+    std::array<double, 6> inputs{};
 };
+
+// The input file's columns that drive the procedures, in TimelineRow::inputs
+// order.
+inline constexpr std::array<const char *, 6> kDrivingInputs{"hold", "check", "signal", "value", "limit", "enable"};
 
 // An output beyond the interaction timing that a run reports, because its
 // inputs drive the procedure that computes it.
@@ -140,6 +147,9 @@ public:
     // (SU55IF_PFNRSWTCH, with a value, limit or enable column).
     const std::vector<ExtraOutput> &extraOutputs() const { return extras_; }
     int flagCount() const { return twin_ ? 3 : 4; }
+    // The indices into TimelineRow::inputs of the driving inputs that the
+    // input file has, in order.
+    std::vector<std::size_t> drivingInputs() const;
     bool twin() const { return twin_; }
     const char *timingName() const { return twin_ ? "SU55IF_IINTTIM" : "SU55IF_INTTIM"; }
     const char *decodingName() const { return twin_ ? "SU55IF_IACTYP" : "SU55IF_ACTYP"; }
@@ -195,6 +205,11 @@ private:
         std::uint64_t line = 0;
     } durationsSetBy_;
     StageClock clock_;
+    std::array<double, 6> drivers_{};  // the driving inputs in force
+    // The input file's column of each driving input, or -1.
+    std::array<int, 6> drivingColumns() const {
+        return {columns_.hold, columns_.check, columns_.signal, columns_.value, columns_.limit, columns_.enable};
+    }
     std::vector<LinkedPair> linkedPairs_;
     std::vector<bool> drifted_;  // per linked pair: its durations differ now
 

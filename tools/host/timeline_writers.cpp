@@ -261,13 +261,14 @@ void TableWriter::finish() {
     if (previous_ && !previousShown_) {
         show(*previous_);
     }
-    fmt::print(out_,
-               "\nactionCode  2: the partner last began delayForCode2 before the start of this stage\n"
-               "            1: the partner last began delayForCode1 before the start of this stage\n"
-               "       -1, -2: the partner last began a wrap-around span back, and time has not yet passed that span\n"
-               "            0: the stage has no partner\n"
-               "\n{} of {} samples shown; `su55if-host run CYCLE.csv` writes each of them as CSV.\n",
-               shown_, samples_);
+    std::string label = "actionCode";  // then the codes lined up under its end
+    fmt::print(out_, "\n");
+    for (const auto &[codes, meaning] : kActionCodeMeanings) {
+        fmt::print(out_, "{}{:>{}}: {}\n", label, codes, 13 - label.size(), meaning);
+        label.clear();
+    }
+    fmt::print(out_, "\n{} of {} samples shown; `su55if-host run CYCLE.csv` writes each of them as CSV.\n", shown_,
+               samples_);
 }
 
 }  // namespace su55if::host

@@ -2,17 +2,28 @@
 // lines, or a readable table of the samples at which something changes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cycle_file.h"
 #include "simulation.h"
 
 namespace su55if::host {
+
+// What each action code says, as the table's legend and the chart's key
+// give it: (codes, meaning).
+inline constexpr std::array<std::pair<const char *, const char *>, 4> kActionCodeMeanings{{
+    {"2", "the partner last began delayForCode2 before the start of this stage"},
+    {"1", "the partner last began delayForCode1 before the start of this stage"},
+    {"-1, -2", "the partner last began a wrap-around span back, and time has not yet passed that span"},
+    {"0", "the stage has no partner"},
+}};
 
 // The indicator outputs' names, in output order.
 std::vector<std::string> flagNames(bool twin);
