@@ -32,7 +32,7 @@ from pathlib import Path
 from typing import Optional
 
 from . import _description
-from ._library import Library, SimulationTerminated, _checkout, _prefixes, find_library
+from ._library import Library, SimulationTerminated, _checkout, _layout, _prefixes, find_library
 
 try:
     import numpy
@@ -74,10 +74,12 @@ class CycleFileError(ValueError):
 def host_candidates() -> list:
     """Where find_host() looks when it is given no path, in order: the
     SU55IF_HOST environment variable, PREFIX/bin for the installed prefixes
-    (the Python environment's, /usr/local, /usr), the build tree."""
+    (the Python environment's, /usr/local, /usr), the build tree. On Windows
+    the file is su55if-host.exe and the build tree build/windows."""
+    layout = _layout()
     candidates = [Path(os.environ["SU55IF_HOST"])] if os.environ.get("SU55IF_HOST") else []
-    candidates += [Path(prefix, "bin", HOST_FILE) for prefix in _prefixes()]
-    return candidates + [_checkout() / "build" / "default" / "tools" / HOST_FILE]
+    candidates += [Path(prefix, "bin", layout.host_file) for prefix in _prefixes()]
+    return candidates + [_checkout() / "build" / layout.build / "tools" / layout.host_file]
 
 
 def find_host(path=None) -> Path:

@@ -26,7 +26,7 @@ import weakref
 from collections import namedtuple
 from collections.abc import Mapping
 from pathlib import Path
-from typing import Optional
+from typing import NamedTuple, Optional
 
 from . import _description
 from ._description import REQUIRED, Procedure
@@ -37,7 +37,35 @@ except ImportError:  # NumPy is optional
     numpy = None
 _ARRAY = (numpy.ndarray,) if numpy is not None else ()
 
-LIBRARY_FILE = "libsu55if.so"
+
+class _Layout(NamedTuple):
+    """Where a build or an installation puts the library and the host on one
+    system: file names, the folders under a prefix that may hold the
+    library, the prefixes beyond the Python environment's, and the build of
+    a checkout."""
+
+    library_file: str
+    library_dirs: tuple
+    host_file: str
+    system_prefixes: tuple
+    build: str
+
+
+def _layout() -> _Layout:
+    """The layout of the system this runs on (read at each search, so that
+    tests can give another platform)."""
+    if sys.platform == "win32":
+        # The DLL lies beside the programs, in bin/ (as in the .zip).
+        return _Layout("su55if.dll", ("bin",), "su55if-host.exe", (), "windows")
+    library_dirs = ["lib"]
+    multiarch = sysconfig.get_config_var("MULTIARCH")
+    if multiarch:
+        library_dirs.append("lib/" + multiarch)
+    library_dirs.append("lib64")
+    return _Layout("libsu55if.so", tuple(library_dirs), "su55if-host", ("/usr/local", "/usr"), "default")
+
+
+LIBRARY_FILE = _layout().library_file
 FATAL = 4  # the status a procedure leaves after a diagnostic that stops the run
 _MAX_LENGTH = 2**31 - 1  # sizes are 32-bit integers
 _OPTIONS = ("mode", "derivatives", "workspace", "lengths", "twin")
@@ -78,7 +106,7 @@ def _prefixes() -> list:
     environment's (a virtual environment's, and the one it was made from),
     then /usr/local and /usr, in that order also when the environment is
     the system's own."""
-    system = ["/usr/local", "/usr"]
+    system = list(_layout().system_prefixes)
     prefixes = []
     for prefix in (sys.prefix, sys.base_prefix):
         if prefix not in prefixes and prefix not in system:
@@ -87,12 +115,8 @@ def _prefixes() -> list:
 
 
 def _installed_locations() -> list:
-    library_dirs = ["lib"]
-    multiarch = sysconfig.get_config_var("MULTIARCH")
-    if multiarch:
-        library_dirs.append("lib/" + multiarch)
-    library_dirs.append("lib64")
-    return [Path(prefix, directory, LIBRARY_FILE) for prefix in _prefixes() for directory in library_dirs]
+    layout = _layout()
+    return [Path(prefix, directory, layout.library_file) for prefix in _prefixes() for directory in layout.library_dirs]
 
 
 def _checkout() -> Path:
@@ -105,8 +129,10 @@ def _checkout() -> Path:
 
 
 def _build_tree_location() -> Path:
-    """libsu55if.so in the default build of the checkout this package came from."""
-    return _checkout() / "build" / "default" / "src" / LIBRARY_FILE
+    """The library in the build of the checkout this package came from
+    (build/default, or build/windows on Windows)."""
+    layout = _layout()
+    return _checkout() / "build" / layout.build / "src" / layout.library_file
 
 
 def library_candidates() -> list:

@@ -276,6 +276,28 @@ def test_installed_prefixes_in_order(monkeypatch, prefix):
     assert places == [p + "/lib/libsu55if.so" for p in ([prefix] if prefix != "/usr" else []) + ["/usr/local", "/usr"]]
 
 
+@pytest.mark.parametrize(
+    "platform, library, host, build, others",
+    [
+        ("win32", "bin/su55if.dll", "bin/su55if-host.exe", "windows", 0),
+        ("linux", "lib/libsu55if.so", "bin/su55if-host", "default", 2),
+    ],
+)
+def test_search_follows_the_platforms_layout(tmp_path, monkeypatch, platform, library, host, build, others):
+    monkeypatch.setattr(sys, "platform", platform)
+    monkeypatch.setattr(sys, "prefix", str(tmp_path))
+    monkeypatch.setattr(sys, "base_prefix", str(tmp_path))
+    monkeypatch.delenv("SU55IF_LIBRARY", raising=False)
+    monkeypatch.delenv("SU55IF_HOST", raising=False)
+    libraries = su55if.library_candidates()
+    hosts = su55if._cycle.host_candidates()
+    assert libraries[0] == tmp_path / library and hosts[0] == tmp_path / host
+    assert libraries[-1].parts[-4:] == ("build", build, "src", Path(library).name)
+    assert hosts[-1].parts[-4:] == ("build", build, "tools", Path(host).name)
+    # Windows has no system prefixes: the environment's, then the build tree.
+    assert len(hosts) == 2 + others
+
+
 def test_call_modes_and_derivative_blocks(lib):
     block = [7.0, 7.0]
     derived = lib.define_stages(requested=[1, 2], time=0, mode=3, derivatives=block)

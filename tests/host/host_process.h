@@ -19,7 +19,23 @@ namespace su55if::test {
 
 namespace fs = std::filesystem;
 
-inline const fs::path kHost = SU55IF_HOST_BINARY;
+// The host under test: the one built with the tests, or the one that
+// SU55IF_TEST_HOST names, after the words of a command that runs it (such as
+// "build/windows/wine-run build/windows/tools/su55if-host.exe"; no word holds
+// a space). SU55IF_TEST_LIBRARY names the library it loads then.
+inline std::vector<std::string> hostCommand() {
+    const char *command = std::getenv("SU55IF_TEST_HOST");
+    std::vector<std::string> words;
+    std::istringstream stream(command != nullptr ? command : "");
+    for (std::string word; stream >> word;) {
+        words.push_back(word);
+    }
+    return words.empty() ? std::vector<std::string>{SU55IF_HOST_BINARY} : words;
+}
+inline const std::vector<std::string> kHostCommand = hostCommand();
+inline const fs::path kHost = kHostCommand.back();
+inline const fs::path kLibraryFile =
+    std::getenv("SU55IF_TEST_LIBRARY") != nullptr ? std::getenv("SU55IF_TEST_LIBRARY") : SU55IF_LIBRARY_FILE;
 inline const fs::path kExamples = SU55IF_EXAMPLES_DIR;
 
 struct Outcome {
@@ -45,7 +61,13 @@ inline pid_t startProgram(const fs::path &program, const std::vector<std::string
                           const fs::path &outFile, const fs::path &errFile) {
     const pid_t child = fork();
     if (child == 0) {
-        std::vector<char *> argv{const_cast<char *>(program.c_str())};
+        // The host under test through the command that runs it.
+        std::vector<char *> argv;
+        const fs::path file = program == kHost ? fs::path(kHostCommand.front()) : program;
+        for (std::size_t k = 0; program == kHost && k + 1 < kHostCommand.size(); ++k) {
+            argv.push_back(const_cast<char *>(kHostCommand[k].c_str()));
+        }
+        argv.push_back(const_cast<char *>(program.c_str()));
         for (const std::string &arg : args) {
             argv.push_back(const_cast<char *>(arg.c_str()));
         }
@@ -55,7 +77,7 @@ inline pid_t startProgram(const fs::path &program, const std::vector<std::string
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(directory.c_str()) != 0) {
             _exit(126);
         }
-        execv(program.c_str(), argv.data());
+        execv(file.c_str(), argv.data());
         _exit(127);
     }
     return child;

@@ -218,7 +218,7 @@ TEST_F(Host, LoadsTheLibraryNamedOrBesideTheExecutableAndReportsLoadFailures) {
     EXPECT_NE(outcome.err.find("cannot load the library: " + (dir_ / "missing.so").string()), std::string::npos)
         << outcome.err;
 
-    fs::copy_file(SU55IF_LIBRARY_FILE, dir_ / "copy.so");
+    fs::copy_file(kLibraryFile, dir_ / "copy.so");
     outcome = host({"--library", "copy.so", "--log-calls"});
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
     EXPECT_NE(outcome.err.find("loaded copy.so\n"), std::string::npos) << outcome.err;
@@ -236,7 +236,7 @@ TEST_F(Host, LoadsTheLibraryNamedOrBesideTheExecutableAndReportsLoadFailures) {
 // A file that is not a whole shared library is refused before the loader
 // maps it: a copy cut short would otherwise fault inside the loader.
 TEST_F(Host, RefusesLibraryFilesThatAreNotWhole) {
-    const std::string library = readFile(SU55IF_LIBRARY_FILE);
+    const std::string library = readFile(kLibraryFile);
     struct Case {
         std::string name;
         std::string content;

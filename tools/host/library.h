@@ -1,4 +1,4 @@
-// The library as the host loads and calls it: dlopen at run time, the
+// The library as the host loads and calls it: loaded at run time, the
 // exports resolved by name, and each procedure instance laid out from the
 // procedure description, the way a simulator lays out a block's arguments.
 #pragma once
@@ -9,7 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "dynamic_library.h"
 #include "procedures/procedures.h"
+#include "record_capture.h"
 #include "su55if.h"
 
 namespace su55if::host {
@@ -17,21 +19,17 @@ namespace su55if::host {
 // The status a procedure leaves after a fatal diagnostic: the run must stop.
 inline constexpr int kStatusFatal = SU55IF_STATUS_FATAL;
 
-// A loaded copy of libsu55if.so. The stage schedule lives in it for as long
-// as the process runs, shared by every block below.
+// A loaded copy of libsu55if.so (su55if.dll). The stage schedule lives in it
+// for as long as the process runs, shared by every block below.
 //
 // The library writes its diagnostic records to the C standard output. The
 // host keeps its own standard output for data, so every call goes through
-// Block::call, which points the C library's `stdout` at a buffer for the
-// length of the call; records() then holds what the library wrote.
+// Block::call, which captures the records for the length of the call;
+// records() then holds what the library wrote.
 class Library {
 public:
-    // Loads the file with RTLD_NOW, so that a file with missing symbols fails
-    // here and not during a call. Throws HostError with dlerror()'s text.
+    // Checks the file, then loads it (DynamicLibrary). Throws HostError.
     explicit Library(const std::string &path);
-    Library(const Library &) = delete;
-    Library &operator=(const Library &) = delete;
-    ~Library();
 
     su55if_procedure *resolve(std::string_view name) const;
     const std::string &path() const { return path_; }
@@ -40,18 +38,17 @@ public:
     std::vector<std::string> records() const;
 
     // Where a call's records go while it runs.
-    std::FILE *recordStream() const { return records_; }
+    RecordCapture &recordCapture() const { return records_; }
 
 private:
     std::string path_;
-    void *handle_;
-    std::FILE *records_;
-    char *recordText_ = nullptr;
-    std::size_t recordSize_ = 0;
+    DynamicLibrary library_;
+    mutable RecordCapture records_;
 };
 
 // Where the host looks for the library when no --library is given: beside
-// the executable, in ../lib from it, and where the build put it.
+// the executable, in ../lib from it (not on Windows, where the DLL is
+// installed beside the executable in bin/), and where the build put it.
 std::vector<std::string> defaultLibraryPaths();
 
 // Loads `requested` if it is not empty, else the first default path that

@@ -31,6 +31,7 @@
 #include "library.h"
 #include "library_version.h"
 #include "output_file.h"
+#include "record_capture.h"
 #include "run_sinks.h"
 #include "simulation.h"
 #include "timeline_writers.h"
@@ -107,9 +108,9 @@ int check(const Library &library, const Cycle &cycle, const Options &options) {
         result.cycleFault = cycleFault(simulator.schedule());
     }
     if (options.format == "json") {
-        printCheckJson(stdout, cycle, simulator.schedule(), result, options.timeUnit);
+        printCheckJson(dataOutput(), cycle, simulator.schedule(), result, options.timeUnit);
     } else {
-        printCheckText(stdout, cycle, simulator.schedule(), result, options.timeUnit);
+        printCheckText(dataOutput(), cycle, simulator.schedule(), result, options.timeUnit);
     }
     if (!result.accepted) {
         return kExitRejected;
@@ -182,11 +183,11 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     }
 
     // Progress on a terminal, unless the timeline itself is shown there.
-    const bool timelineOnTerminal = options.outputFile.empty() && isatty(STDOUT_FILENO) != 0;
+    const bool timelineOnTerminal = options.outputFile.empty() && isatty(fileno(dataOutput())) != 0;
     Sinks sinks(settings.stopTime, !options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
     DriftWarnings warnings(cycle);
     sinks.add(warnings);
-    std::FILE *dataStream = dataFile != nullptr ? dataFile->stream() : stdout;
+    std::FILE *dataStream = dataFile != nullptr ? dataFile->stream() : dataOutput();
     std::unique_ptr<SampleSink> data;
     if (options.format == "json") {
         data = jsonLinesWriter(dataStream, cycle, simulator);
@@ -201,8 +202,8 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     }
     std::optional<TableWriter> table;
     if (options.table) {
-        printSummary(stdout, cycle, simulator.schedule(), options.timeUnit);
-        table.emplace(stdout, cycle, simulator, settings, options.timeUnit);
+        printSummary(dataOutput(), cycle, simulator.schedule(), options.timeUnit);
+        table.emplace(dataOutput(), cycle, simulator, settings, options.timeUnit);
         sinks.add(*table);
     }
     if (chart) {
@@ -234,7 +235,7 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
         std::fwrite(svg.data(), 1, svg.size(), chartFile->stream());
     }
     // Files are put in place only once standard output has taken its part.
-    if (std::fflush(stdout) != 0 && errno == EPIPE) {
+    if (std::fflush(dataOutput()) != 0 && errno == EPIPE) {
         throw ClosedPipe{};
     }
     finishStandardOutput();
@@ -345,6 +346,8 @@ int hostMain(int argc, char **argv) {
                  "file or steps time through its cycle, with timed inputs and events, and reports what the "
                  "library computes.",
                  "su55if-host"};
+    // Options begin with '-' on every system: a '/' begins a path, also on Windows.
+    app.allow_windows_style_options(false);
     const CLI::Option *versionFlag = app.add_flag("--version")->description(
         "print the version of su55if-host and of the library it loads, and exit");
     addCommonOptions(app, options);
@@ -432,8 +435,8 @@ int hostMain(int argc, char **argv) {
         return app.exit(error) == 0 ? kExitOk : kExitError;
     }
     if (versionFlag->count() > 0) {
-        printHostVersion(stdout);
-        printLibraryVersion(stdout, Library(chooseLibraryPath(options.library)).path());
+        printHostVersion(dataOutput());
+        printLibraryVersion(dataOutput(), Library(chooseLibraryPath(options.library)).path());
         return kExitOk;
     }
     options.stopTime = positiveTime(stopTimeOption, stopTime);
@@ -473,7 +476,7 @@ int main(int argc, char **argv) {
     namespace host = su55if::host;
     // A reader that closes standard output early (`| head`) ends the run
     // quietly: the write fails with EPIPE instead of killing the process.
-    std::signal(SIGPIPE, SIG_IGN);
+    su55if::host::prepareStandardOutput();
     try {
         const int exitCode = su55if::host::hostMain(argc, argv);
         su55if::host::finishStandardOutput();
@@ -481,14 +484,14 @@ int main(int argc, char **argv) {
     } catch (const su55if::host::ClosedPipe &) {
         return su55if::host::kExitOk;
     } catch (const su55if::host::HostError &error) {
-        std::fflush(stdout);
+        std::fflush(su55if::host::dataOutput());
         fmt::print(stderr, "su55if-host: {}\n", error.what());
         return error.exitCode();
     } catch (const std::exception &error) {
-        if (std::ferror(stdout) != 0 && errno == EPIPE) {
+        if (std::ferror(su55if::host::dataOutput()) != 0 && errno == EPIPE) {
             return su55if::host::kExitOk;
         }
-        std::fflush(stdout);
+        std::fflush(su55if::host::dataOutput());
         fmt::print(stderr, "su55if-host: {}\n", su55if::host::describeFailure(error));
         return su55if::host::kExitError;
     }

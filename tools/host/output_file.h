@@ -1,4 +1,5 @@
-// The files a run writes, and standard output.
+// The files a run writes (output_file.cpp; what differs by system in
+// output_file_posix.cpp and output_file_windows.cpp).
 //
 // A regular file (or a path that does not exist yet) is written to a
 // temporary file beside it, renamed over it only when the whole run
@@ -9,7 +10,6 @@
 #pragma once
 
 #include <cstdio>
-#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,11 +65,9 @@ private:
 // another output: links followed, also two names for one file not made yet.
 void refuseClashingPaths(const std::vector<std::string> &inputs, const std::vector<std::string> &outputs);
 
-// Flushes standard output and checks every write to it (HostError, exit 2).
-void finishStandardOutput();
-
-// The message for an exception that ends the run, naming standard output
-// when a write to it failed (fmt::print throws then).
-std::string describeFailure(const std::exception &error);
+// What a path stands for, to tell two names of one file: "file:" and an id
+// for a regular file, "name:" and the absolute path (links and .. followed)
+// for a name not made yet, "" for anything else.
+std::string fileIdentity(const std::string &path);
 
 }  // namespace su55if::host
