@@ -10,14 +10,8 @@ docs/python.md describes the package.
 
 from ._cycle import Cycle, CycleFileError, LinkDriftWarning, Timeline, find_host, host_candidates, parse_cycle, read_cycle
 from ._description import DescriptionError, Procedure
-from ._library import (
-    Library,
-    SimulationTerminated,
-    StepRecorder,
-    find_library,
-    library_candidates,
-    load,
-)
+from ._files import find_library, library_candidates
+from ._library import Library, SimulationTerminated, StepRecorder, load
 
 __all__ = [
     "Cycle",

@@ -32,7 +32,8 @@ from pathlib import Path
 from typing import Optional
 
 from . import _description
-from ._library import Library, SimulationTerminated, _checkout, _layout, _prefixes, find_library
+from ._files import _checkout, _layout, _prefixes, find_library
+from ._library import Library, SimulationTerminated
 
 try:
     import numpy

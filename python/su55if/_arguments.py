@@ -1,0 +1,160 @@
+"""The checks of the arguments a caller passes, and the buffers through
+which vectors, derivative blocks and workspaces reach the library."""
+
+from __future__ import annotations
+
+import ctypes
+import numbers
+import sys
+from collections.abc import Mapping
+from typing import Optional
+
+try:
+    import numpy
+except ImportError:  # NumPy is optional
+    numpy = None
+_ARRAY = (numpy.ndarray,) if numpy is not None else ()
+
+_MAX_LENGTH = 2**31 - 1  # sizes are 32-bit integers
+# Never a vector of numbers, though they have a length and items.
+_NOT_VECTORS = (str, bytes, bytearray, Mapping)
+_Double = ctypes.c_double
+
+
+def _kind(value) -> str:
+    return type(value).__name__
+
+
+def _is_array(value) -> bool:
+    return isinstance(value, _ARRAY)
+
+
+def _vector_length(value, where: str) -> int:
+    if _is_array(value):
+        if value.ndim != 1:
+            raise ValueError(f"{where} must be one-dimensional, not of shape {value.shape}")
+    elif isinstance(value, _NOT_VECTORS) or not hasattr(value, "__len__") or not hasattr(value, "__getitem__"):
+        raise TypeError(f"{where} must be a sequence of numbers, not {_kind(value)}")
+    length = len(value)
+    if length > _MAX_LENGTH:
+        raise ValueError(f"{where} has {length} values; at most {_MAX_LENGTH} fit the call")
+    return length
+
+
+def _real_problem(value) -> Optional[Exception]:
+    """Why `value` cannot be passed as a real, or None."""
+    if value.__class__ is float:
+        return None
+    if isinstance(value, (str, bytes, bytearray)) or (
+        isinstance(value, numbers.Complex) and not isinstance(value, numbers.Real)
+    ):
+        return TypeError(f"must be a real number, not {_kind(value)}")
+    try:
+        _Double(value)
+    except TypeError:
+        return TypeError(f"must be a real number, not {_kind(value)}")
+    except (OverflowError, ValueError) as error:
+        return ValueError(f"is not usable as a real number ({error})")
+    return None
+
+
+def _explain(where: str, value, is_vector: bool) -> None:
+    """Raises the TypeError or ValueError that says what is wrong with `value`."""
+    if not is_vector:
+        problem = _real_problem(value)
+        if problem is not None:
+            raise type(problem)(f"{where} {problem}")
+        return
+    if _is_array(value):
+        if value.dtype.kind not in "biuf":
+            raise TypeError(f"{where} must hold real numbers, not {value.dtype}")
+        return
+    for index, element in enumerate(value):
+        problem = _real_problem(element)
+        if problem is not None:
+            raise type(problem)(f"{where}[{index}] {problem}")
+
+
+def _check_mode(mode, where: str) -> float:
+    problem = _real_problem(mode)
+    if problem is not None:
+        raise type(problem)(f"{where}: mode {problem}")
+    return float(mode)
+
+
+_DOUBLE_FORMATS = frozenset(["d", "@d", "=d", "<d" if sys.byteorder == "little" else ">d"])
+
+
+class _Buffer:
+    """A caller's array of reals that the library writes (a derivative block
+    or a workspace). Whatever the library writes reaches the caller's object:
+    used in place when it is writable, C-contiguous memory of doubles (NumPy
+    float64, array('d'), a ctypes double array); a NumPy array of floats of
+    any other layout or a list goes through a copy whose values are written
+    back into it after the call. Anything else is refused before the call."""
+
+    WANTED = "a list of reals, a writable NumPy array of floats, array('d') or a ctypes double array"
+
+    def __init__(self, value, where: str):
+        self.value = value
+        self.copied = False
+        if _is_array(value):
+            if value.ndim not in (1, 2):
+                raise ValueError(f"{where} must have one or two dimensions, not {value.ndim}")
+            if value.dtype.kind != "f":
+                raise TypeError(f"{where} must hold floating-point numbers, not {value.dtype}")
+            if not value.flags.writeable:
+                raise TypeError(f"{where} must be writable; this array is read-only")
+            self.shape = value.shape if value.ndim == 2 else (value.shape[0], 1)
+            self.given = f"an array of shape {value.shape}"
+        elif isinstance(value, list):
+            self.shape = (len(value), 1)
+            self.given = str(len(value))
+        else:
+            try:
+                view = memoryview(value)
+            except TypeError:
+                raise TypeError(f"{where} must be a writable sequence of reals ({self.WANTED}), not {_kind(value)}") from None
+            if view.format not in _DOUBLE_FORMATS:
+                raise TypeError(f"{where} must hold doubles, not items of format {view.format!r} ({_kind(value)})")
+            if view.readonly:
+                raise TypeError(f"{where} must be writable; this {_kind(value)} is read-only")
+            if view.ndim not in (1, 2) or not view.c_contiguous:
+                raise ValueError(f"{where} must be contiguous, with one or two dimensions")
+            self.shape = view.shape if view.ndim == 2 else (view.shape[0], 1)
+            self.given = str(view.shape[0]) if view.ndim == 1 else f"a buffer of shape {view.shape}"
+        if max(self.shape) > _MAX_LENGTH:
+            raise ValueError(f"{where} is too large for the call")
+        self.count = count = self.shape[0] * self.shape[1]
+        if count == 0:
+            self.cells = (_Double * 1)()
+        elif self._in_place(value):
+            self.cells = (_Double * count).from_buffer(value)
+        elif _is_array(value):
+            self.copied = True
+            self.cells = (_Double * count)()
+            numpy.frombuffer(self.cells, dtype=numpy.float64)[:] = value.reshape(-1)
+        else:  # a list
+            self.copied = True
+            for index, element in enumerate(value):
+                problem = _real_problem(element)
+                if problem is not None:
+                    raise type(problem)(f"{where}[{index}] {problem}")
+            self.cells = (_Double * count)(*value)
+
+    @staticmethod
+    def _in_place(value) -> bool:
+        if isinstance(value, list):
+            return False
+        if _is_array(value):
+            return value.dtype == numpy.float64 and value.dtype.isnative and value.flags.c_contiguous and value.flags.aligned
+        return True  # a buffer of doubles, checked above
+
+    def write_back(self) -> None:
+        if not self.copied:
+            return
+        if _is_array(self.value):
+            # In place, whatever its layout: reshape() may give a copy.
+            self.value[...] = numpy.frombuffer(self.cells, dtype=numpy.float64).reshape(self.value.shape)
+        else:
+            self.value[:] = self.cells[: self.count]

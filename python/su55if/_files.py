@@ -1,0 +1,265 @@
+"""Finding the library (and, by the same rules, the host), checking that a
+file is a whole shared library, and loading it."""
+
+from __future__ import annotations
+
+import ctypes
+import os
+import shutil
+import stat
+import struct
+import sys
+import sysconfig
+import tempfile
+from pathlib import Path
+from typing import NamedTuple, Optional
+
+from . import _description
+from ._arguments import _kind
+
+
+class _Layout(NamedTuple):
+    """Where a build or an installation puts the library and the host on one
+    system: file names, the folders under a prefix that may hold the
+    library, the prefixes beyond the Python environment's, and the build of
+    a checkout."""
+
+    library_file: str
+    library_dirs: tuple
+    host_file: str
+    system_prefixes: tuple
+    build: str
+
+
+def _layout() -> _Layout:
+    """The layout of the system this runs on (read at each search, so that
+    tests can give another platform)."""
+    if sys.platform == "win32":
+        # The DLL lies beside the programs, in bin/ (as in the .zip).
+        return _Layout("su55if.dll", ("bin",), "su55if-host.exe", (), "windows")
+    library_dirs = ["lib"]
+    multiarch = sysconfig.get_config_var("MULTIARCH")
+    if multiarch:
+        library_dirs.append("lib/" + multiarch)
+    library_dirs.append("lib64")
+    return _Layout("libsu55if.so", tuple(library_dirs), "su55if-host", ("/usr/local", "/usr"), "default")
+
+
+LIBRARY_FILE = _layout().library_file
+
+
+def _prefixes() -> list:
+    """The installation prefixes searched, in order: the Python
+    environment's (a virtual environment's, and the one it was made from),
+    then /usr/local and /usr, in that order also when the environment is
+    the system's own."""
+    system = list(_layout().system_prefixes)
+    prefixes = []
+    for prefix in (sys.prefix, sys.base_prefix):
+        if prefix not in prefixes and prefix not in system:
+            prefixes.append(prefix)
+    return prefixes + system
+
+
+def _installed_locations() -> list:
+    layout = _layout()
+    return [Path(prefix, directory, layout.library_file) for prefix in _prefixes() for directory in layout.library_dirs]
+
+
+def _checkout() -> Path:
+    """The checkout this package came from: the one it sits in, or, for an
+    installed package, the one its build recorded."""
+    origin = _description.PACKAGE_DIR / "origin.txt"
+    if origin.is_file():
+        return Path(origin.read_text(encoding="utf-8").strip())
+    return _description.CHECKOUT
+
+
+def _build_tree_location() -> Path:
+    """The library in the build of the checkout this package came from
+    (build/default, or build/windows on Windows)."""
+    layout = _layout()
+    return _checkout() / "build" / layout.build / "src" / layout.library_file
+
+
+def library_candidates() -> list:
+    """Where load() looks when it is given no path, in order: the SU55IF_LIBRARY
+    environment variable, the installed locations, the build tree."""
+    candidates = []
+    if os.environ.get("SU55IF_LIBRARY"):
+        candidates.append(Path(os.environ["SU55IF_LIBRARY"]))
+    return candidates + _installed_locations() + [_build_tree_location()]
+
+
+def find_library(path=None) -> Path:
+    """The library file load() would load: `path` if given, else the first
+    candidate that exists. A file named explicitly (by `path` or
+    SU55IF_LIBRARY) must exist; it is never passed over."""
+    return _find_library(path, "find_library()")
+
+
+def _find_library(path, where: str) -> Path:
+    named = "path"
+    if path is None and os.environ.get("SU55IF_LIBRARY"):
+        path, named = os.environ["SU55IF_LIBRARY"], "SU55IF_LIBRARY"
+    if path is not None:
+        return _named_file(path, f"{where}: {named}")
+    candidates = library_candidates()
+    for candidate in candidates:
+        if candidate.is_file():
+            return candidate.resolve()
+    raise FileNotFoundError(
+        f"cannot find {LIBRARY_FILE} (looked for {', '.join(map(str, candidates))}); "
+        "name it with su55if.load(PATH) or the SU55IF_LIBRARY environment variable"
+    )
+
+
+def _named_file(path, where: str) -> Path:
+    """`path` as a regular file that exists, or an error that says what it is."""
+    if not isinstance(path, (str, bytes, os.PathLike)):
+        raise TypeError(f"{where} must be a file name (str or path-like), not {_kind(path)}")
+    text = os.fsdecode(path)
+    if not text:
+        raise ValueError(f"{where} is empty; name the library file ({LIBRARY_FILE})")
+    shown = repr(text) if "\0" in text else text
+    if "\0" in text:
+        raise ValueError(f"{where} {shown} holds a NUL character")
+    try:
+        mode = os.stat(text).st_mode
+    except FileNotFoundError:
+        raise FileNotFoundError(f"{where} {shown}: no such library file") from None
+    except OSError as error:
+        raise OSError(f"{where} {shown}: cannot be read: {error.strerror}") from None
+    if stat.S_ISDIR(mode):
+        raise IsADirectoryError(f"{where} {shown} is a folder; name the library file ({LIBRARY_FILE}) in it")
+    if not stat.S_ISREG(mode):
+        raise OSError(f"{where} {shown} is not a regular file, so not a library file")
+    return Path(text).resolve()
+
+
+# What keeps a file from being a complete shared library. The loader maps
+# the segments of a file without checking that the file holds them, and a
+# process that touches a page past the end of a mapped file dies (SIGBUS), so
+# a file cut short is refused here, from its headers alone, before it is
+# loaded. One reader per format, chosen by the file's first bytes.
+
+
+def _read(file, size: int, offset: int, count: int) -> Optional[bytes]:
+    """`count` bytes from `offset`, or None where they do not lie within the file."""
+    if offset < 0 or count < 0 or offset + count > size:
+        return None
+    file.seek(offset)
+    data = file.read(count)
+    return data if len(data) == count else None
+
+
+def _elf_fault(file, size: int) -> Optional[str]:
+    """ELF: the header, the program headers, the file part of every loaded segment."""
+    ident = _read(file, size, 0, 16)
+    if ident is None:
+        return "cut short: the ELF header is not whole"
+    if ident[4] not in (1, 2) or ident[5] not in (1, 2):
+        return "an ELF file of a class or byte order no loader takes"
+    wide = ident[4] == 2  # 64-bit
+    order = "<" if ident[5] == 1 else ">"
+    header = _read(file, size, 0, 64 if wide else 52)
+    if header is None:
+        return f"cut short: the ELF header is not whole ({size} bytes)"
+    if struct.unpack_from(order + "H", header, 16)[0] != 3:  # ET_DYN
+        return "not a shared library (an ELF file of another type)"
+    if wide:
+        phoff, = struct.unpack_from(order + "Q", header, 0x20)
+        phentsize, phnum = struct.unpack_from(order + "HH", header, 0x36)
+    else:
+        phoff, = struct.unpack_from(order + "I", header, 0x1C)
+        phentsize, phnum = struct.unpack_from(order + "HH", header, 0x2A)
+    if phentsize != (56 if wide else 32) or phnum == 0:
+        return "an ELF file without the program headers a loader needs"
+    table = _read(file, size, phoff, phnum * phentsize)
+    if table is None:
+        return f"cut short: the program headers end at byte {phoff + phnum * phentsize} of a file of {size}"
+    entry = struct.Struct(order + ("IIQQQQ" if wide else "IIIII"))
+    for k in range(phnum):
+        fields = entry.unpack_from(table, k * phentsize)
+        kind, offset, filesz = fields[0], (fields[2] if wide else fields[1]), (fields[5] if wide else fields[4])
+        if kind == 1 and offset + filesz > size:  # PT_LOAD
+            return f"cut short: segment {k + 1} ends at byte {offset + filesz} of a file of {size}"
+    return None
+
+
+def _pe_fault(file, size: int) -> Optional[str]:
+    """PE (a Windows DLL): the headers and every section's raw data."""
+    dos = _read(file, size, 0, 64)
+    if dos is None:
+        return "cut short: the DOS header is not whole"
+    pe, = struct.unpack_from("<I", dos, 0x3C)
+    coff = _read(file, size, pe, 24)
+    if coff is None or coff[:4] != b"PE\0\0":
+        return "not a shared library (no PE header where the DOS header points)"
+    sections, optional, characteristics = struct.unpack_from("<H12xHH", coff, 6)
+    if not characteristics & 0x2000:  # IMAGE_FILE_DLL
+        return "not a shared library (a PE file that is not a DLL)"
+    if _read(file, size, pe + 24, optional) is None:
+        return "cut short: the PE optional header is not whole"
+    table = _read(file, size, pe + 24 + optional, sections * 40)
+    if table is None:
+        return "cut short: the PE section table lies past the end of the file"
+    for k in range(sections):
+        raw_size, raw_offset = struct.unpack_from("<II", table, k * 40 + 16)
+        if raw_size and raw_offset + raw_size > size:
+            return f"cut short: section {k + 1} ends at byte {raw_offset + raw_size} of a file of {size}"
+    return None
+
+
+_FORMATS = ((b"\x7fELF", _elf_fault), (b"MZ", _pe_fault))
+
+
+def _library_fault(path) -> Optional[str]:
+    """What keeps the file at `path` from being a complete shared library, or None."""
+    with open(path, "rb") as file:
+        size = os.fstat(file.fileno()).st_size
+        start = file.read(4)
+        for magic, fault in _FORMATS:
+            if start.startswith(magic):
+                return fault(file, size)
+    return "not a shared library"
+
+
+def _check_library_file(path, shown: Path) -> None:
+    """Raises OSError naming `shown` when the file at `path` is not a complete shared library."""
+    try:
+        fault = _library_fault(path)
+    except OSError as error:
+        fault = f"cannot be read: {error.strerror}"
+    if fault:
+        raise OSError(f"load(): cannot load {shown}: {fault}")
+
+
+def _open_library(path: Path, private: bool) -> ctypes.PyDLL:
+    """Loads the file, or, with `private`, a copy of it under a fresh name, so
+    that the loaded object (and its stage table) is its own. The copy is
+    removed as soon as it is loaded: the loaded object stays mapped, and
+    nothing is left behind."""
+    _check_library_file(path, path)
+    if not private:
+        try:
+            return ctypes.PyDLL(str(path))
+        except OSError as error:
+            raise OSError(f"load(): cannot load {path}: {error}") from None
+    handle, copy = tempfile.mkstemp(prefix="su55if-", suffix=".so")
+    try:
+        with os.fdopen(handle, "wb") as target, open(path, "rb") as source:
+            shutil.copyfileobj(source, target)
+        _check_library_file(copy, path)  # what is loaded is the copy
+        try:
+            return ctypes.PyDLL(copy)
+        except OSError as error:
+            message = str(error).replace(copy, str(path))
+            if not any(word in message.lower() for word in ("permission", "not permitted", "map")):
+                raise OSError(f"load(): cannot load {path}: {message}") from None
+            raise OSError(
+                f"load(): cannot load a private copy of {path} from {os.path.dirname(copy)}: {message} "
+                "(set TMPDIR to a folder that allows running files, or load with private=False)"
+            ) from None
+    finally:
+        os.unlink(copy)
