@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "chart_draw.h"
+#include "cycle_file.h"
 #include "text.h"
 
 namespace su55if::host::chart {
@@ -39,10 +40,7 @@ struct Link {
 // entries point at each other with the same sign is one arc.
 std::vector<Link> drawableLinks(const std::vector<double> &partners, int count) {
     auto entry = [&](int stage) { return partners[static_cast<std::size_t>(stage - 1)]; };
-    auto partnerOf = [&](int stage) {
-        const double magnitude = std::fabs(entry(stage));
-        return magnitude < count + 0.5 ? static_cast<int>(std::floor(magnitude + 0.5)) : 0;
-    };
+    auto partnerOf = [&](int stage) { return partnerStage(entry(stage), count); };
     std::vector<Link> links;
     for (int stage = 1; stage <= count; ++stage) {
         const int partner = partnerOf(stage);

@@ -94,13 +94,15 @@ Cycle readCycleFile(const std::string &path) {
     return read(reader);
 }
 
+int partnerStage(double entry, int stageCount) {
+    const double magnitude = std::fabs(entry);
+    return magnitude < stageCount + 0.5 ? static_cast<int>(std::floor(magnitude + 0.5)) : 0;
+}
+
 std::vector<LinkedPair> linkedPairs(const Cycle &cycle) {
     const int count = cycle.stageCount();
-    // A partner as the library reads an entry: its magnitude rounded to the
-    // nearest whole number; 0 when it names no stage of the cycle.
     const auto partnerOf = [&](int stage) {
-        const double magnitude = std::round(std::fabs(cycle.partners[static_cast<std::size_t>(stage - 1)]));
-        return magnitude >= 1.0 && magnitude <= count ? static_cast<int>(magnitude) : 0;
+        return partnerStage(cycle.partners[static_cast<std::size_t>(stage - 1)], count);
     };
     std::vector<LinkedPair> pairs;
     for (int stage = 1; stage <= count; ++stage) {
@@ -108,10 +110,9 @@ std::vector<LinkedPair> linkedPairs(const Cycle &cycle) {
         if (partner == 0 || partner == stage) {
             continue;
         }
+        // The partner points back (the pair once), or has no link of its own.
         const int back = partnerOf(partner);
-        const bool pointsBack = back == stage;
-        const bool noLinkOfItsOwn = cycle.partners[static_cast<std::size_t>(partner - 1)] == 0.0;
-        if ((pointsBack && stage < partner) || noLinkOfItsOwn) {
+        if ((back == stage && stage < partner) || back == 0) {
             pairs.push_back({stage, partner});
         }
     }

@@ -38,6 +38,11 @@ struct Cycle {
     std::string stageName(std::size_t k) const { return k < stageNames.size() ? stageNames[k] : std::string(); }
 };
 
+// The stage an interaction-table entry names, read as the library reads it
+// (its magnitude plus a half, truncated); 0 when that is no stage from 1 to
+// stageCount (an entry that rounds to 0, one beyond the cycle, a NaN).
+int partnerStage(double entry, int stageCount);
+
 // Two stages whose durations the library requires to be equal: stage
 // `stage`'s entry names `partner`, and the partner's entry names it back or
 // is 0. Each pair once, in the order of the table.

@@ -264,9 +264,10 @@ bool Simulator::applyEvents(double time, TimelineRow &row) {
         if (row.updateResult > 0.0) {
             // The table now holds the new duration, for the stage and its
             // partner: so do the durations in force.
-            const double partner = std::round(std::fabs(cycle_.partners[static_cast<std::size_t>(stage) - 1]));
-            for (double changed : {stage, partner}) {
-                if (changed >= 1.0 && changed <= cycle_.stageCount()) {
+            const int count = cycle_.stageCount();
+            const int partner = partnerStage(cycle_.partners[static_cast<std::size_t>(stage) - 1], count);
+            for (double changed : {stage, static_cast<double>(partner)}) {
+                if (changed >= 1.0 && changed <= count) {
                     inForce_[static_cast<std::size_t>(changed) - 1] = duration;
                     table_[static_cast<std::size_t>(changed) - 1] = duration;
                 }
