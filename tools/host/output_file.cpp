@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-
 #include "host_error.h"
 #include "text.h"
 

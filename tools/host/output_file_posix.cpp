@@ -67,12 +67,9 @@ int createTemporary(const std::string &target, int &slot) {
         sigaddset(&signals, signal);
     }
     constexpr std::string_view kSuffix = ".tmp-XXXXXX";
-    const std::size_t slash = target.rfind('/') + 1;  // 0 without one
-    std::size_t cut = std::min(target.size() - slash, std::size_t{NAME_MAX} - kSuffix.size());
-    while (cut > 0 && (static_cast<unsigned char>(target[slash + cut]) & 0xC0) == 0x80) {
-        --cut;
-    }
-    const std::string name = target.substr(0, slash + cut) + std::string(kSuffix);
+    const std::size_t folder = target.rfind('/') + 1;  // 0 without one
+    const std::string_view last = utf8Prefix(std::string_view(target).substr(folder), NAME_MAX - kSuffix.size());
+    const std::string name = target.substr(0, folder) + std::string(last) + std::string(kSuffix);
     const auto entry = std::find(std::begin(temporaryUsed), std::end(temporaryUsed), 0) - temporaryUsed;
     if (name.size() >= PATH_MAX || entry == std::ssize(temporaryUsed)) {
         errno = name.size() >= PATH_MAX ? ENAMETOOLONG : EMFILE;

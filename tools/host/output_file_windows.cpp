@@ -82,15 +82,11 @@ HANDLE createTemporary(const std::string &target, int &slot) {
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return INVALID_HANDLE_VALUE;
     }
-    // The target's last part cut between characters so that, with the
-    // suffix, it fits in 255 bytes of UTF-8 (so in 255 UTF-16 units too).
+    // 255 bytes of UTF-8 fit in 255 UTF-16 units too.
     constexpr std::size_t kSuffixSize = 11;  // ".tmp-" and six hex digits
-    const std::size_t slash = target.find_last_of("\\/:") + 1;  // 0 without one
-    std::size_t cut = std::min(target.size() - slash, std::size_t{255} - kSuffixSize);
-    while (cut > 0 && (static_cast<unsigned char>(target[slash + cut]) & 0xC0) == 0x80) {
-        --cut;
-    }
-    const std::wstring stem = wide(std::string_view(target).substr(0, slash + cut));
+    const std::size_t folder = target.find_last_of("\\/:") + 1;  // 0 without one
+    const std::string_view last = utf8Prefix(std::string_view(target).substr(folder), 255 - kSuffixSize);
+    const std::wstring stem = wide(target.substr(0, folder) + std::string(last));
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::wstring name =

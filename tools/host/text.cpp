@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 namespace su55if::host {
 
 std::size_t utf8Length(std::string_view text) {
@@ -35,6 +37,14 @@ std::size_t utf8Length(std::string_view text) {
         return 0;
     }
     return length;
+}
+
+std::string_view utf8Prefix(std::string_view text, std::size_t bytes) {
+    std::size_t cut = std::min(text.size(), bytes);
+    while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return text.substr(0, cut);
 }
 
 namespace {

@@ -25,6 +25,10 @@ std::string quoted(std::string_view text, std::size_t limit = 40);
 // form, a surrogate or a value above U+10FFFF).
 std::size_t utf8Length(std::string_view text);
 
+// The longest start of `text` of at most `bytes` bytes that does not end
+// inside a UTF-8 character (a file name cut to fit a limit).
+std::string_view utf8Prefix(std::string_view text, std::size_t bytes);
+
 // A number as a person reads it, in tables and messages: at most 6
 // significant digits (0.07, not 0.06999999999999999). Files (CSV, JSON) and
 // the call trace keep every digit.
