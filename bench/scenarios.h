@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "procedures/procedures.h"
+#include "callkit/procedures.h"
 #include "su55if.h"
 
 namespace su55if::bench {

@@ -13,7 +13,7 @@
 
 #include "harness/guarded_call.h"
 #include "harness/helpers.h"
-#include "procedures/procedures.h"
+#include "callkit/procedures.h"
 #include "schedule/stage_table.h"
 #include "su55if.h"
 

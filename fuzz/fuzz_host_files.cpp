@@ -1,7 +1,7 @@
 // The host's file readers under any bytes: a cycle file, an input file, or a
 // number and a value quoted for a message. The first byte picks which; the
 // rest is the file. Every input must be read into something that holds what
-// the readers promise, or refused with one HostError whose message names the
+// the readers promise, or refused with one Error whose message names the
 // file, is short, and is printable (valid UTF-8, no control characters).
 #include <algorithm>
 #include <array>
@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "cycle_file.h"
-#include "host_error.h"
-#include "input_file.h"
-#include "text.h"
+#include "engine/cycle.h"
+#include "engine/error.h"
+#include "engine/timed_rows.h"
+#include "engine/text.h"
 
 namespace su55if_fuzz {
 namespace {
@@ -63,18 +63,18 @@ bool printable(std::string_view text) {
     return true;
 }
 
-void checkMessage(const su55if::host::HostError &error) {
+void checkMessage(const su55if::engine::Error &error) {
     const std::string_view message = error.what();
-    require(error.exitCode() == su55if::host::kExitError, "exit code 2 for a file fault");
+    require(error.exitCode() == su55if::engine::kExitError, "exit code 2 for a file fault");
     require(message.starts_with(kName + ":"), "the message names the file", message);
     require(message.size() <= kMaxMessageBytes, "a short message", message.substr(0, 200));
     require(printable(message), "a printable message", message);
 }
 
 void checkCycle(std::string_view text) {
-    const su55if::host::Cycle cycle = su55if::host::parseCycle(text, kName);
+    const su55if::engine::Cycle cycle = su55if::engine::parseCycle(text, kName);
     const auto count = static_cast<std::size_t>(cycle.stageCount());
-    require(count >= 1 && count <= su55if::host::kMaxCycleStages, "1 to 100 stages");
+    require(count >= 1 && count <= su55if::engine::kMaxCycleStages, "1 to 100 stages");
     require(cycle.partners.size() == count && cycle.stageNames.size() == count, "one entry per stage");
     for (std::size_t k = 0; k < count; ++k) {
         require(std::isfinite(cycle.durations[k]) && cycle.durations[k] >= 0.0, "a finite duration, 0 or more");
@@ -84,7 +84,7 @@ void checkCycle(std::string_view text) {
 }
 
 void checkTimedTable(std::string_view text) {
-    su55if::host::TimedRows rows(text, kName, kKnownColumns);
+    su55if::engine::TimedRows rows(text, kName, kKnownColumns);
     const std::vector<std::string> &columns = rows.columns();
     for (const std::string &column : columns) {
         require(std::count(columns.begin(), columns.end(), column) == 1, "each column once", column);
@@ -106,16 +106,16 @@ void checkTimedTable(std::string_view text) {
 }
 
 void checkNumberAndQuote(std::string_view text) {
-    const su55if::host::ParsedNumber number = su55if::host::parseNumber(text);
-    require(number.fault != su55if::host::NumberFault::none || std::isfinite(number.value), "a finite number");
-    const std::string quoted = su55if::host::quoted(text);
+    const su55if::engine::ParsedNumber number = su55if::engine::parseNumber(text);
+    require(number.fault != su55if::engine::NumberFault::none || std::isfinite(number.value), "a finite number");
+    const std::string quoted = su55if::engine::quoted(text);
     require(printable(quoted) && quoted.size() <= 200, "a short printable quote", quoted);
-    require(printable(su55if::host::printable(text)), "printable escaped text");
+    require(printable(su55if::engine::printable(text)), "printable escaped text");
     try {
-        su55if::host::readNumber("--option", text);
-        require(number.fault == su55if::host::NumberFault::none, "readNumber refuses what parseNumber refuses");
-    } catch (const su55if::host::HostError &error) {
-        require(number.fault != su55if::host::NumberFault::none, "readNumber takes what parseNumber takes");
+        su55if::engine::readNumber("--option", text);
+        require(number.fault == su55if::engine::NumberFault::none, "readNumber refuses what parseNumber refuses");
+    } catch (const su55if::engine::Error &error) {
+        require(number.fault != su55if::engine::NumberFault::none, "readNumber takes what parseNumber takes");
         require(printable(error.what()), "a printable message", error.what());
     }
 }
@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             checkNumberAndQuote(text);
             break;
         }
-    } catch (const su55if::host::HostError &error) {
+    } catch (const su55if::engine::Error &error) {
         checkMessage(error);
     }
     return 0;

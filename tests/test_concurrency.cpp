@@ -21,7 +21,7 @@
 #endif
 
 #include "harness/library.h"
-#include "procedures/procedures.h"
+#include "callkit/procedures.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "harness/helpers.h"
-#include "procedures/procedures.h"
+#include "callkit/procedures.h"
 
 namespace su55if::test {
 namespace {

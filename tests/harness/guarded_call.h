@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "procedures/procedures.h"
+#include "callkit/procedures.h"
 
 namespace su55if::test {
 

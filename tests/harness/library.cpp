@@ -28,7 +28,7 @@
 #include <stdexcept>
 
 #include "harness/guarded_call.h"
-#include "procedures/procedures.h"
+#include "callkit/procedures.h"
 
 namespace su55if::test {
 

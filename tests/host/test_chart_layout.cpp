@@ -15,15 +15,15 @@
 #include <set>
 #include <string>
 
-#include "chart.h"
-#include "chart_recorder.h"
-#include "text.h"
+#include "engine/chart/chart.h"
+#include "engine/chart/chart_recorder.h"
+#include "engine/text.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using su55if::host::ChartInput;
-using su55if::host::ChartSeries;
+using su55if::engine::ChartInput;
+using su55if::engine::ChartSeries;
 
 struct Case {
     const char *name;
@@ -71,13 +71,13 @@ ChartInput makeInput(const Case &c) {
         cycle += d;
     }
     input.stopTime = 3.0 * cycle;
-    std::vector<su55if::host::ChartSchedule> schedules{{0.0, durations, cycle}};
+    std::vector<su55if::engine::ChartSchedule> schedules{{0.0, durations, cycle}};
     for (int i = 1; i <= c.scheduleChanges; ++i) {
         durations[static_cast<std::size_t>(i % n)] += 2.0;
         cycle += 2.0;
         schedules.push_back({input.stopTime * i / (c.scheduleChanges + 1), durations, cycle});
     }
-    for (const su55if::host::ChartSchedule &s : schedules) {
+    for (const su55if::engine::ChartSchedule &s : schedules) {
         input.schedules.add(s);
     }
     input.stages.name = "stage";
@@ -105,7 +105,7 @@ ChartInput makeInput(const Case &c) {
     return input;
 }
 
-bool overlap(const su55if::host::ChartBox &a, const su55if::host::ChartBox &b) {
+bool overlap(const su55if::engine::ChartBox &a, const su55if::engine::ChartBox &b) {
     return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
@@ -129,10 +129,10 @@ TEST(ChartLayout, NoTwoTextsOverlapAndEveryStageAndLinkIsNamed) {
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.name);
         const ChartInput input = makeInput(c);
-        const su55if::host::ChartLayout layout = su55if::host::layoutChart(input);
+        const su55if::engine::ChartLayout layout = su55if::engine::layoutChart(input);
         std::set<std::string> texts, boldTexts;  // stage numbers are bold in and under the bars
         for (std::size_t i = 0; i < layout.texts.size(); ++i) {
-            const su55if::host::ChartBox &box = layout.texts[i].box;
+            const su55if::engine::ChartBox &box = layout.texts[i].box;
             texts.insert(layout.texts[i].text);
             if (layout.texts[i].bold) {
                 boldTexts.insert(layout.texts[i].text);
@@ -152,7 +152,7 @@ TEST(ChartLayout, NoTwoTextsOverlapAndEveryStageAndLinkIsNamed) {
                 EXPECT_TRUE(texts.count(std::to_string(k) + "↔" + std::to_string(partner))) << "link of " << k;
             }
         }
-        EXPECT_TRUE(wellFormed(su55if::host::renderSvg(layout)));
+        EXPECT_TRUE(wellFormed(su55if::engine::renderSvg(layout)));
     }
 }
 
@@ -176,7 +176,7 @@ TEST(ChartLayout, TextIsEscapedForXmlAndMadeValidUtf8) {
         ChartInput input = makeInput(kCases[0]);
         input.title = c.raw;
         input.stageNames = {c.raw};
-        const std::string svg = su55if::host::renderChart(input);
+        const std::string svg = su55if::engine::renderChart(input);
         EXPECT_NE(svg.find(std::string(">Cycle ") + c.shown + ":"), std::string::npos) << c.shown;
         EXPECT_TRUE(wellFormed(svg)) << c.shown;
     }
@@ -186,7 +186,7 @@ TEST(ChartLayout, ReadsPartnersAsTheLibraryDoes) {
     ChartInput input = makeInput(kCases[0]);
     input.partners = {2.6, 0.0, 0.6, 0.4};  // 1 and 3 linked both ways, 4 links nowhere
     std::set<std::string> texts;
-    for (const su55if::host::ChartText &text : su55if::host::layoutChart(input).texts) {
+    for (const su55if::engine::ChartText &text : su55if::engine::layoutChart(input).texts) {
         texts.insert(text.text);
     }
     EXPECT_TRUE(texts.count("1↔3"));
@@ -203,7 +203,7 @@ TEST(ChartLayout, ShowsTheCycleDurationsTheLibraryReported) {
     input.schedules.add({500.0, {10.0, 25.0}, 45.0});
     input.stopTime = 1000.0;  // time ticks 100 apart
     std::map<std::string, double> x;  // the anchor of each text, the first of equal texts
-    for (const su55if::host::ChartText &text : su55if::host::layoutChart(input).texts) {
+    for (const su55if::engine::ChartText &text : su55if::engine::layoutChart(input).texts) {
         x.emplace(text.text, text.x);
     }
     EXPECT_TRUE(x.count("Cycle t: 2 stages, cycle duration 40"));
@@ -237,7 +237,7 @@ TEST(ChartLayout, AnyValueGivesAWellFormedChartWithFiniteCoordinates) {
                 input.schedules.add({nan, {}, nan});
                 input.schedules.add({inf, {1.0}, 5e-324});
             }
-            const std::string svg = su55if::host::renderChart(input);
+            const std::string svg = su55if::engine::renderChart(input);
             EXPECT_TRUE(wellFormed(svg)) << startTime << " to " << stopTime;
             EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf))"))) << startTime << " to " << stopTime;
         }
@@ -253,7 +253,7 @@ TEST(ChartLayout, SizeFollowsTheWidthNotTheLengthOfTheRun) {
             series->points.emplace_back(i, series == &input.stages ? i % 4 + 1 : i % 3);
         }
     }
-    EXPECT_LT(su55if::host::renderChart(input).size(), 300'000u);
+    EXPECT_LT(su55if::engine::renderChart(input).size(), 300'000u);
 }
 
 // A run fed sample by sample keeps of each column only what the chart draws,
@@ -273,8 +273,8 @@ TEST(ChartLayout, ARunReducedToItsColumnsDrawsTheSameChart) {
         for (ChartSeries *series : fullSeries) {
             series->points.clear();
         }
-        const su55if::host::ChartSchedule first = full.schedules.bars().front();
-        full.schedules = su55if::host::ChartSchedules(from, to);
+        const su55if::engine::ChartSchedule first = full.schedules.bars().front();
+        full.schedules = su55if::engine::ChartSchedules(from, to);
         full.schedules.add(first);
         for (int i = 1; i < 3000; ++i) {
             full.schedules.add({i * 100.0, {4.0, 5.0, 6.0, 8.0 + i}, 23.0 + i});
@@ -282,7 +282,7 @@ TEST(ChartLayout, ARunReducedToItsColumnsDrawsTheSameChart) {
         ChartInput reduced = full;
         ChartSeries *reducedSeries[] = {&reduced.stages, &reduced.lanes[0].series[0], &reduced.lanes[0].series[1],
                                         &reduced.lanes[1].series[0], &reduced.lanes[2].series[0]};
-        const su55if::host::ChartTimeAxis axis(from, to, su55if::host::chartPlotWidth(4));
+        const su55if::engine::ChartTimeAxis axis(from, to, su55if::engine::chartPlotWidth(4));
         // Each in the middle of a column where 0 and 1 alternate: the lanes' ranges and their edges.
         const std::map<int, double> rare[] = {{{150'000, 0.5}, {250'000, 0.5}},
                                               {{150'000, INFINITY}, {150'001, 7.0}, {150'002, -INFINITY},
@@ -306,10 +306,10 @@ TEST(ChartLayout, ARunReducedToItsColumnsDrawsTheSameChart) {
                 if (i <= to && (points.empty() || points.back().second != sample[k])) {
                     points.emplace_back(i, sample[k]);
                 }
-                su55if::host::addSample(*reducedSeries[k], axis, i, sample[k]);
+                su55if::engine::addSample(*reducedSeries[k], axis, i, sample[k]);
             }
         }
-        EXPECT_EQ(su55if::host::renderChart(reduced), su55if::host::renderChart(full));
+        EXPECT_EQ(su55if::engine::renderChart(reduced), su55if::engine::renderChart(full));
         // Seven points at most for each half pixel of the plot.
         for (const ChartSeries *series : reducedSeries) {
             EXPECT_LE(series->points.size(), 7u * (2u * 860u + 1u)) << series->name;
@@ -344,12 +344,12 @@ TEST(ChartLayout, StartTimesFollowARegularPattern) {
         double start = 0.0;
         for (double d : c.durations) {
             start += d;
-            starts.push_back(su55if::host::readable(start));
+            starts.push_back(su55if::engine::readable(start));
         }
         input.schedules.add({0.0, c.durations, start});
         input.stopTime = start;
         std::set<std::string> shown;
-        for (const su55if::host::ChartText &t : su55if::host::layoutChart(input).texts) {
+        for (const su55if::engine::ChartText &t : su55if::engine::layoutChart(input).texts) {
             if (t.size == 10.0 && std::string(t.colour) == "#555") {
                 shown.insert(t.text);
             }
@@ -376,16 +376,16 @@ TEST(ChartLayout, StartTimesFollowARegularPattern) {
 TEST(ChartLayout, NumbersTheSchedulesAndExplainsTheCodes) {
     const ChartInput input = makeInput(kCases[1]);
     std::set<std::string> texts, marks;
-    for (const su55if::host::ChartText &t : su55if::host::layoutChart(input).texts) {
+    for (const su55if::engine::ChartText &t : su55if::engine::layoutChart(input).texts) {
         texts.insert(t.text);
         if (t.bold && t.size == 10.0 && std::string(t.colour) == "#7f4f00") {
             marks.insert(t.text);
         }
     }
     EXPECT_EQ(marks, (std::set<std::string>{"2", "3", "4", "5", "6", "7", "8", "9"}));
-    for (const su55if::host::ChartSchedule &bar : input.schedules.bars()) {
+    for (const su55if::engine::ChartSchedule &bar : input.schedules.bars()) {
         EXPECT_TRUE(texts.count(fmt::format("Schedule {} from time {} s: cycle duration {}", bar.number,
-                                            su55if::host::readable(bar.from), su55if::host::readable(bar.cycleDuration))))
+                                            su55if::engine::readable(bar.from), su55if::engine::readable(bar.cycleDuration))))
             << bar.number;
     }
     for (const auto &[values, meaning] : input.lanes[1].key) {
@@ -394,7 +394,7 @@ TEST(ChartLayout, NumbersTheSchedulesAndExplainsTheCodes) {
 }
 
 TEST(ChartWindow, IsTheRunOrItsFirstCyclesUnlessGivenWithinTheRun) {
-    const su55if::host::RunSettings settings{500'000.0, 0.5, 1'000'000};
+    const su55if::engine::RunSettings settings{500'000.0, 0.5, 1'000'000};
     const std::optional<double> none;
     const struct {
         std::optional<double> from, to;
@@ -416,12 +416,12 @@ TEST(ChartWindow, IsTheRunOrItsFirstCyclesUnlessGivenWithinTheRun) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.noteOrError);
         try {
-            const su55if::host::ChartWindow window = su55if::host::chartWindow(c.from, c.to, settings, c.cycle, "s");
+            const su55if::engine::ChartWindow window = su55if::engine::chartWindow(c.from, c.to, settings, c.cycle, "s");
             EXPECT_EQ(window.from, c.wantFrom);
             EXPECT_EQ(window.to, c.wantTo);
             EXPECT_EQ(window.note.find(c.noteOrError), 0u) << window.note;
             EXPECT_EQ(window.note.empty(), *c.noteOrError == '\0');
-        } catch (const su55if::host::HostError &error) {
+        } catch (const su55if::engine::Error &error) {
             EXPECT_EQ(std::string(error.what()).find(c.noteOrError), 0u) << error.what();
             EXPECT_EQ(c.wantTo, 0.0) << "refused: " << error.what();
         }

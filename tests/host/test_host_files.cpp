@@ -11,20 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "cycle_file.h"
-#include "host_error.h"
+#include "engine/cycle.h"
+#include "engine/error.h"
 #include "host_process.h"
-#include "input_file.h"
+#include "engine/timed_rows.h"
 
 namespace su55if::test {
 namespace {
 
-// The message of the HostError `read` throws, or "" when it throws none.
+// The message of the Error `read` throws, or "" when it throws none.
 template <typename Read>
 std::string errorOf(Read read) {
     try {
         read();
-    } catch (const su55if::host::HostError &error) {
+    } catch (const su55if::engine::Error &error) {
         return error.what();
     }
     return "";
@@ -38,7 +38,7 @@ struct Row {
     bool operator==(const Row &) const = default;
 };
 
-std::vector<Row> rowsOf(su55if::host::TimedRows &rows) {
+std::vector<Row> rowsOf(su55if::engine::TimedRows &rows) {
     std::vector<Row> read;
     while (rows.next()) {
         read.push_back({rows.line(), rows.time(), {}});
@@ -63,7 +63,7 @@ TEST(HostFileReaders, HeaderInAnyCaseWithOptionalPartnerAndNames) {
         {"stage,duration,name\n1,10,\x1b[31m\xff\n2,20,\n", {10, 20}, {0, 0}, {"\x1b[31m\xff", ""}},
     };
     for (const Case &c : cases) {
-        const su55if::host::Cycle cycle = su55if::host::parseCycle(c.text, "c.csv");
+        const su55if::engine::Cycle cycle = su55if::engine::parseCycle(c.text, "c.csv");
         EXPECT_EQ(cycle.durations, c.durations) << c.text;
         EXPECT_EQ(cycle.partners, c.partners) << c.text;
         EXPECT_EQ(cycle.stageNames, c.names) << c.text;
@@ -72,10 +72,10 @@ TEST(HostFileReaders, HeaderInAnyCaseWithOptionalPartnerAndNames) {
 
 TEST(HostFileReaders, FaultsNameFileLineAndColumn) {
     const std::array<std::string, 2> known{"hold", "signal"};
-    const auto cycle = [](const std::string &text) { return errorOf([&] { su55if::host::parseCycle(text, "c.csv"); }); };
+    const auto cycle = [](const std::string &text) { return errorOf([&] { su55if::engine::parseCycle(text, "c.csv"); }); };
     const auto input = [&](const std::string &text) {
         return errorOf([&] {
-            su55if::host::TimedRows rows(text, "i.csv", known);
+            su55if::engine::TimedRows rows(text, "i.csv", known);
             rowsOf(rows);
         });
     };
@@ -101,7 +101,7 @@ TEST(HostFileReaders, FaultsNameFileLineAndColumn) {
         {input(""), "i.csv:1: the file is empty"},
         {errorOf([] {
              const std::array<std::string, 4> counted{"hold", "duration1", "duration2", "duration3"};
-             su55if::host::TimedRows("time,duration4\n", "i.csv", counted);
+             su55if::engine::TimedRows("time,duration4\n", "i.csv", counted);
          }),
          "(the columns are time, hold and duration1 to duration3)"},
         {input("hold,time\n"), "i.csv:1:1: the first column must be time"},
@@ -120,19 +120,19 @@ TEST(HostFileReaders, FaultsNameFileLineAndColumn) {
 
 TEST(HostFileReaders, ValuesHoldAndEmptyCellsKeepTheRowAbove) {
     const std::array<std::string, 3> known{"hold", "signal", "value"};
-    su55if::host::TimedRows rows("# switch\nTIME,Signal,hold\n0,1.5,0\n\n40,,1\n40,-2, \n", "i.csv", known);
+    su55if::engine::TimedRows rows("# switch\nTIME,Signal,hold\n0,1.5,0\n\n40,,1\n40,-2, \n", "i.csv", known);
     EXPECT_EQ(rows.columns(), (std::vector<std::string>{"signal", "hold"}));
     EXPECT_EQ(rows.columnIndex("hold"), 1U);
     EXPECT_EQ(rows.columnIndex("value"), 2U);
     EXPECT_EQ(rowsOf(rows), (std::vector<Row>{{3, 0, {1.5, 0}}, {5, 40, {1.5, 1}}, {6, 40, {-2, 1}}}));
-    su55if::host::TimedRows empty("time,value\n", "i.csv", known);
+    su55if::engine::TimedRows empty("time,value\n", "i.csv", known);
     EXPECT_FALSE(empty.next());
 }
 
 TEST(HostFileReaders, LinesAndLineCountsAreCapped) {
-    const std::string longName(su55if::host::kCycleFileLimits.maxLineBytes - 4, 'n');
+    const std::string longName(su55if::engine::kCycleFileLimits.maxLineBytes - 4, 'n');
     std::string manyBlankLines = "stage,duration\n1,1\n";
-    manyBlankLines.append(su55if::host::kCycleFileLimits.maxLines - 2, '\n');
+    manyBlankLines.append(su55if::engine::kCycleFileLimits.maxLines - 2, '\n');
     struct Case {
         std::string text;
         std::string error;  // "" when the file reads
@@ -145,7 +145,7 @@ TEST(HostFileReaders, LinesAndLineCountsAreCapped) {
         {manyBlankLines + "\n", "c.csv:10001: more than 10000 lines (cycle files hold at most 10000); stopped reading"},
     };
     for (const Case &c : cases) {
-        const std::string error = errorOf([&] { su55if::host::parseCycle(c.text, "c.csv"); });
+        const std::string error = errorOf([&] { su55if::engine::parseCycle(c.text, "c.csv"); });
         EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.text.size();
         EXPECT_EQ(error.empty(), c.error.empty()) << error;
     }
@@ -154,10 +154,10 @@ TEST(HostFileReaders, LinesAndLineCountsAreCapped) {
 TEST(HostFileReaders, NumbersReadAlikeEverywhere) {
     struct Case {
         const char *text;
-        su55if::host::NumberFault fault;
+        su55if::engine::NumberFault fault;
         double value;
     };
-    using enum su55if::host::NumberFault;
+    using enum su55if::engine::NumberFault;
     const Case cases[] = {
         {"10", none, 10},          {"+3", none, 3},          {"-1", none, -1},          {".5", none, 0.5},
         {"1e3", none, 1000},       {"1e-310", none, 1e-310}, {"", empty, 0},            {"0x10", notNumber, 0},
@@ -165,7 +165,7 @@ TEST(HostFileReaders, NumbersReadAlikeEverywhere) {
         {"-NaN", notFinite, 0},    {"1e-400", outOfRange, 0}, {"2e308", outOfRange, 0},
     };
     for (const Case &c : cases) {
-        const su55if::host::ParsedNumber number = su55if::host::parseNumber(c.text);
+        const su55if::engine::ParsedNumber number = su55if::engine::parseNumber(c.text);
         EXPECT_EQ(number.fault, c.fault) << c.text;
         EXPECT_EQ(number.value, c.value) << c.text;
     }

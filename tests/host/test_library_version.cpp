@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "host_error.h"
-#include "library_version.h"
+#include "engine/error.h"
+#include "host/library_version.h"
 #include "su55if.h"
 
 namespace {
@@ -60,7 +60,7 @@ TEST(LibraryVersion, TheBuiltLibraryCarriesTheHeadersVersion) {
 }
 
 TEST(LibraryVersion, AFileThatCannotBeReadIsAnError) {
-    EXPECT_THROW(su55if::host::libraryFileVersion("/nonexistent/libsu55if.so"), su55if::host::HostError);
+    EXPECT_THROW(su55if::host::libraryFileVersion("/nonexistent/libsu55if.so"), su55if::engine::Error);
 }
 
 }  // namespace

@@ -6,15 +6,15 @@
 #include <limits>
 #include <vector>
 
-#include "host_error.h"
-#include "stage_clock.h"
+#include "engine/error.h"
+#include "engine/stage_clock.h"
 
 namespace su55if::test {
 namespace {
 
-using host::ExactTime;
-using host::HostError;
-using host::StageClock;
+using engine::ExactTime;
+using engine::Error;
+using engine::StageClock;
 
 TEST(StageClock, PlacesStagesAcrossCyclesAndSkipsStagesOfNoDuration) {
     struct Case {
@@ -72,11 +72,11 @@ TEST(StageClock, RefusesCyclesThatCannotBeStepped) {
     for (const std::vector<double> &durations : std::vector<std::vector<double>>{
              {0, 0}, {1e308, 1e308}, {inf, 1}, {nan, 1}}) {
         StageClock clock;
-        EXPECT_THROW(clock.reset(durations, 1, {}), HostError) << durations[0];
+        EXPECT_THROW(clock.reset(durations, 1, {}), Error) << durations[0];
     }
     StageClock clock;
     clock.reset({1, 1}, 1, {});
-    EXPECT_THROW(clock.advanceTo(2.0 * host::kMaxCycles * 4.0), HostError);
+    EXPECT_THROW(clock.advanceTo(2.0 * engine::kMaxCycles * 4.0), Error);
 }
 
 }  // namespace

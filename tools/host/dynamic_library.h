@@ -17,7 +17,7 @@ extern const std::span<const char *const> kInstalledLibraryFolders;
 class DynamicLibrary {
 public:
     // Loads the file with every reference bound now, so that a file with
-    // missing symbols fails here and not during a call. Throws HostError
+    // missing symbols fails here and not during a call. Throws Error
     // with the system's text.
     explicit DynamicLibrary(const std::string &path);
     DynamicLibrary(const DynamicLibrary &) = delete;

@@ -1,4 +1,4 @@
-#include "library_file.h"
+#include "host/library_file.h"
 
 #include <fmt/format.h>
 
@@ -9,10 +9,13 @@
 #include <optional>
 #include <vector>
 
-#include "host_error.h"
-#include "text.h"
+#include "engine/error.h"
+#include "engine/text.h"
 
 namespace su55if::host {
+
+using engine::Error;
+using engine::printable;
 
 namespace {
 
@@ -163,7 +166,7 @@ void checkLibraryFile(const std::string &path) {
         }
     }
     if (!fault.empty()) {
-        throw HostError(fmt::format("cannot load the library: {}: {}", printable(path), fault));
+        throw Error(fmt::format("cannot load the library: {}: {}", printable(path), fault));
     }
 }
 

@@ -8,7 +8,7 @@
 
 namespace su55if::host {
 
-// Throws HostError naming the file and what is wrong with it: not a regular
+// Throws Error naming the file and what is wrong with it: not a regular
 // file, not a shared library, or cut short.
 void checkLibraryFile(const std::string &path);
 

@@ -1,4 +1,4 @@
-#include "library_version.h"
+#include "host/library_version.h"
 
 #include <fmt/format.h>
 
@@ -7,10 +7,12 @@
 #include <memory>
 #include <string_view>
 
-#include "host_error.h"
+#include "engine/error.h"
 #include "su55if.h"
 
 namespace su55if::host {
+
+using engine::Error;
 
 namespace {
 
@@ -45,7 +47,7 @@ std::optional<std::string> versionAt(std::string_view data, std::size_t at) {
 std::optional<std::string> libraryFileVersion(const std::string &path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {
-        throw HostError(fmt::format("cannot read {}: {}", path, std::strerror(errno)));
+        throw Error(fmt::format("cannot read {}: {}", path, std::strerror(errno)));
     }
     // Read in chunks, keeping the end of the previous one so that a version
     // text across a chunk boundary is still found.
@@ -65,7 +67,7 @@ std::optional<std::string> libraryFileVersion(const std::string &path) {
         }
         if (got < kChunk) {
             if (std::ferror(file.get())) {
-                throw HostError(fmt::format("cannot read {}: read error", path));
+                throw Error(fmt::format("cannot read {}: read error", path));
             }
             break;
         }

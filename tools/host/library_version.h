@@ -12,7 +12,7 @@ namespace su55if::host {
 // The version text of the library file at `path` ("0.1.0"), or none when the
 // file holds none (a library built before versions were embedded, or not
 // this library at all). Reads at most the first 64 MiB of the file. Throws
-// HostError when the file cannot be read.
+// Error when the file cannot be read.
 std::optional<std::string> libraryFileVersion(const std::string &path);
 
 // What su55if-host --version prints: the host's version, then that of the

@@ -21,23 +21,26 @@
 #include <system_error>
 #include <vector>
 
-#include "builtin_example.h"
-#include "chart_recorder.h"
-#include "check_report.h"
-#include "csv_reader.h"
-#include "cycle_file.h"
-#include "host_error.h"
-#include "input_file.h"
-#include "library.h"
-#include "library_version.h"
-#include "output_file.h"
-#include "record_capture.h"
-#include "run_sinks.h"
-#include "simulation.h"
-#include "timeline_writers.h"
-#include "text.h"
+#include "engine/builtin_example.h"
+#include "engine/csv_reader.h"
+#include "engine/cycle.h"
+#include "engine/error.h"
+#include "engine/text.h"
+#include "engine/timed_rows.h"
+#include "engine/workbench.h"
+#include "host/input_files.h"
+#include "host/library_version.h"
+#include "host/loaded_library.h"
+#include "host/output_file.h"
+#include "host/run_watch.h"
+#include "host/standard_output.h"
 
 namespace su55if::host {
+
+using engine::Error;
+using engine::printable;
+using engine::readable;
+using engine::readNumber;
 namespace {
 
 struct Options {
@@ -67,103 +70,22 @@ void note(const Options &options, const std::string &message) {
     }
 }
 
-// The library stopped a run: its records on standard error, then what the
-// host makes of them, as `check` explains them.
-int reportStop(const Library &library, const Cycle &cycle, const Simulator &simulator, const char *when) {
-    const std::vector<std::string> records = library.records();
-    for (const std::string &record : records) {
-        fmt::print(stderr, "{}\n", record);
-    }
-    fmt::print(stderr, "su55if-host: the library stopped the run of {} (status 4){}; its records are above\n",
-               printable(cycle.name), when);
-    for (const std::string &line : explainRecords(cycle, simulator.schedule(), records)) {
-        fmt::print(stderr, "su55if-host: {}\n", line);
-    }
-    return kExitRejected;
+engine::Streams streams(const Options &options) { return {dataOutput(), stderr, callLog(options)}; }
+
+int check(const LoadedLibrary &library, const engine::Cycle &cycle, const Options &options) {
+    return engine::check(library, cycle, {options.twin, options.format == "json", options.timeUnit}, streams(options));
 }
 
-// A cycle the library takes but that no run can step through.
-std::string cycleFault(const Schedule &schedule) {
-    if (std::isinf(schedule.cycleDuration)) {
-        return "the stage durations add up to more than the largest number, so the cycle duration overflows to "
-               "infinity";
-    }
-    if (!(schedule.cycleDuration > 0.0)) {
-        return fmt::format("the cycle duration is {}: a run needs a cycle longer than 0",
-                           readable(schedule.cycleDuration));
-    }
-    return {};
-}
-
-int check(const Library &library, const Cycle &cycle, const Options &options) {
-    Simulator simulator(library, cycle, RunInputs{}, options.twin, callLog(options));
-    CheckResult result;
-    result.timingName = simulator.timingName();
-    result.defined = simulator.define();
-    result.accepted = result.defined && simulator.checkInteractions();
-    result.records = library.records();
-    if (!result.accepted) {
-        result.explanation = explainRecords(cycle, simulator.schedule(), result.records);
-    } else {
-        result.cycleFault = cycleFault(simulator.schedule());
-    }
-    if (options.format == "json") {
-        printCheckJson(dataOutput(), cycle, simulator.schedule(), result, options.timeUnit);
-    } else {
-        printCheckText(dataOutput(), cycle, simulator.schedule(), result, options.timeUnit);
-    }
-    if (!result.accepted) {
-        return kExitRejected;
-    }
-    if (!result.cycleFault.empty()) {
-        fmt::print(stderr, "su55if-host: {}: {}\n", printable(cycle.name), result.cycleFault);
-        return kExitError;
-    }
-    return kExitOk;
-}
-
-// The stop time and output interval of a run: as given, else the defaults,
-// with a message naming what was given when they cannot be used.
-RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Options &options) {
-    const std::string fault = cycleFault(simulator.schedule());
-    if (!fault.empty()) {
-        throw HostError(fmt::format("{}: {}", printable(cycle.name), fault));
-    }
-    const std::optional<double> stopTime = options.stopTime ? options.stopTime : simulator.defaultStopTime();
-    if (!stopTime) {
-        throw HostError(
-            fmt::format("{}: two cycles, the default stop time, overflow to infinity: give --stop-time", printable(cycle.name)));
-    }
-    const std::optional<double> interval =
-        options.outputInterval ? options.outputInterval : simulator.defaultOutputInterval();
-    if (!interval) {
-        throw HostError(fmt::format("{}: the default output interval, 1/20 of the shortest stage, is not a "
-                                    "usable number: give --output-interval",
-                                    printable(cycle.name)));
-    }
-    if (!(*stopTime / simulator.schedule().cycleDuration < kMaxCycles)) {
-        throw HostError(fmt::format("{}: the run would pass more than {} cycles, where stage starts can no longer be "
-                                    "told apart: lower the stop time",
-                                    printable(cycle.name), kMaxCycles));
-    }
-    const std::string stopText = options.stopTime
-                                     ? fmt::format("--stop-time {}", readable(*stopTime))
-                                     : fmt::format("the default stop time {} (two cycles)", readable(*stopTime));
-    const std::string intervalText =
-        options.outputInterval
-            ? fmt::format("--output-interval {}", readable(*interval))
-            : fmt::format("the default output interval {} (1/20 of the shortest stage)", readable(*interval));
-    return sampling(*stopTime, *interval, stopText + " and " + intervalText);
-}
-
-int run(const Library &library, const Cycle &cycle, const Options &options) {
+int run(const LoadedLibrary &library, const engine::Cycle &cycle, const Options &options) {
     // Only the headers now: the run reads each row when its time comes.
-    RunInputs inputs;
+    engine::RunInputs inputs;
     if (!options.inputFile.empty()) {
-        inputs.inputs = openInputFile(options.inputFile, cycle.stageCount());
+        inputs.inputs = engine::openInputFile(openFile(options.inputFile, engine::kInputFileLimits.kind),
+                                              options.inputFile, cycle.stageCount());
     }
     if (!options.eventsFile.empty()) {
-        inputs.events = openEventsFile(options.eventsFile, cycle.stageCount());
+        inputs.events = engine::openEventsFile(openFile(options.eventsFile, engine::kEventsFileLimits.kind),
+                                               options.eventsFile, cycle.stageCount());
     }
     // Outputs are checked and opened before anything is computed, and put in
     // place together at the end, only if everything succeeded.
@@ -171,68 +93,28 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     OutputFile *dataFile = options.outputFile.empty() ? nullptr : &outputs.add(options.outputFile);
     OutputFile *chartFile = options.chartFile.empty() ? nullptr : &outputs.add(options.chartFile);
 
-    Simulator simulator(library, cycle, std::move(inputs), options.twin, callLog(options));
-    if (!simulator.define()) {
-        return reportStop(library, cycle, simulator, " at its definition");
-    }
-    const RunSettings settings = runSettings(simulator, cycle, options);
-    // The chart's window is checked before anything is written.
-    std::optional<ChartRecorder> chart;
-    if (chartFile != nullptr) {
-        chart.emplace(cycle, simulator, settings, options.timeUnit, options.chartFrom, options.chartTo);
-    }
-
+    engine::RunOptions settings;
+    settings.twin = options.twin;
+    settings.timeline = options.format == "json"                  ? engine::TimelineFormat::jsonLines
+                        : dataFile != nullptr || !options.table ? engine::TimelineFormat::csv
+                                                                  : engine::TimelineFormat::none;
+    settings.table = options.table;
+    settings.stopTime = options.stopTime;
+    settings.outputInterval = options.outputInterval;
+    settings.timeUnit = options.timeUnit;
+    settings.chartFrom = options.chartFrom;
+    settings.chartTo = options.chartTo;
     // Progress on a terminal, unless the timeline itself is shown there.
     const bool timelineOnTerminal = options.outputFile.empty() && isatty(fileno(dataOutput())) != 0;
-    Sinks sinks(settings.stopTime, !options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
-    DriftWarnings warnings(cycle);
-    sinks.add(warnings);
-    std::FILE *dataStream = dataFile != nullptr ? dataFile->stream() : dataOutput();
-    std::unique_ptr<SampleSink> data;
-    if (options.format == "json") {
-        data = jsonLinesWriter(dataStream, cycle, simulator);
-    } else if (dataFile != nullptr || !options.table) {
-        data = csvWriter(dataStream, simulator);
-    }
-    if (data) {
-        sinks.add(*data);
-    }
+    RunWatch watch(!options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
     if (dataFile != nullptr) {
-        sinks.watch(*dataFile);
+        watch.watch(*dataFile);
     }
-    std::optional<TableWriter> table;
-    if (options.table) {
-        printSummary(dataOutput(), cycle, simulator.schedule(), options.timeUnit);
-        table.emplace(dataOutput(), cycle, simulator, settings, options.timeUnit);
-        sinks.add(*table);
-    }
-    if (chart) {
-        sinks.add(*chart);
-    }
-
-    bool completed = false;
-    try {
-        completed = simulator.run(settings, sinks);
-    } catch (const HostError &) {
-        // A fault in a row read on the way, or in the durations a row set:
-        // the progress line is cleared before the message, which a fault of
-        // standard output found meanwhile does not replace.
-        try {
-            sinks.finish();
-        } catch (...) {
-        }
-        throw;
-    }
-    sinks.finish();
-    if (!completed) {
-        return reportStop(library, cycle, simulator, "");
-    }
-    if (table) {
-        table->finish();
-    }
-    if (chart) {
-        const std::string svg = renderChart(chart->input());
-        std::fwrite(svg.data(), 1, svg.size(), chartFile->stream());
+    const int exitCode = engine::run(library, cycle, std::move(inputs), settings, streams(options),
+                                     {dataFile != nullptr ? dataFile->stream() : nullptr,
+                                      chartFile != nullptr ? chartFile->stream() : nullptr, &watch});
+    if (exitCode != engine::kExitOk) {
+        return exitCode;
     }
     // Files are put in place only once standard output has taken its part.
     if (std::fflush(dataOutput()) != 0 && errno == EPIPE) {
@@ -241,12 +123,12 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     finishStandardOutput();
     outputs.commit();
     if (dataFile != nullptr) {
-        note(options, fmt::format("wrote {} samples to {}", sinks.samples(), printable(options.outputFile)));
+        note(options, fmt::format("wrote {} samples to {}", watch.samples(), printable(options.outputFile)));
     }
     if (chartFile != nullptr) {
         note(options, fmt::format("wrote the chart to {}", printable(options.chartFile)));
     }
-    return kExitOk;
+    return engine::kExitOk;
 }
 
 // The value of a numeric option that was given, read as numbers in files
@@ -257,7 +139,7 @@ std::optional<double> positiveTime(const CLI::Option *option, const std::string 
     }
     const double value = readNumber(option->get_name(), text);
     if (!(value > 0.0 && std::isfinite(value))) {
-        throw HostError(fmt::format("{} must be a finite number greater than 0", option->get_name()));
+        throw Error(fmt::format("{} must be a finite number greater than 0", option->get_name()));
     }
     return value;
 }
@@ -427,22 +309,22 @@ int hostMain(int argc, char **argv) {
         for (const CLI::App *command : std::initializer_list<const CLI::App *>{&app, checkCommand, runCommand}) {
             const std::string message = unknownOption(*command);
             if (!message.empty()) {
-                throw HostError(message);
+                throw Error(message);
             }
         }
-        return app.exit(error) == 0 ? kExitOk : kExitError;
+        return app.exit(error) == 0 ? engine::kExitOk : engine::kExitError;
     } catch (const CLI::ParseError &error) {
-        return app.exit(error) == 0 ? kExitOk : kExitError;
+        return app.exit(error) == 0 ? engine::kExitOk : engine::kExitError;
     }
     if (versionFlag->count() > 0) {
         printHostVersion(dataOutput());
-        printLibraryVersion(dataOutput(), Library(chooseLibraryPath(options.library)).path());
-        return kExitOk;
+        printLibraryVersion(dataOutput(), LoadedLibrary(chooseLibraryPath(options.library)).path());
+        return engine::kExitOk;
     }
     options.stopTime = positiveTime(stopTimeOption, stopTime);
     options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
     if (options.table && options.format == "json") {
-        throw HostError("--table and --format json do not go together: the table is for reading");
+        throw Error("--table and --format json do not go together: the table is for reading");
     }
 
     if (runCommand->parsed()) {
@@ -453,9 +335,10 @@ int hostMain(int argc, char **argv) {
     // the library; with no command, the built-in example as a readable
     // timeline.
     const bool example = !checkCommand->parsed() && !runCommand->parsed();
-    const Cycle cycle =
-        example ? parseCycle(kBuiltinExampleText, kBuiltinExampleName) : readCycleFile(options.cyclePath);
-    const Library library(chooseLibraryPath(options.library));
+    const engine::Cycle cycle =
+        example ? engine::parseCycle(engine::kBuiltinExampleText, engine::kBuiltinExampleName)
+                : engine::readCycle(openFile(options.cyclePath, engine::kCycleFileLimits.kind), options.cyclePath);
+    const LoadedLibrary library(chooseLibraryPath(options.library));
     if (options.logCalls) {
         fmt::print(stderr, "su55if-host: loaded {}\n", library.path());
     }
@@ -482,17 +365,17 @@ int main(int argc, char **argv) {
         su55if::host::finishStandardOutput();
         return exitCode;
     } catch (const su55if::host::ClosedPipe &) {
-        return su55if::host::kExitOk;
-    } catch (const su55if::host::HostError &error) {
+        return su55if::engine::kExitOk;
+    } catch (const su55if::engine::Error &error) {
         std::fflush(su55if::host::dataOutput());
         fmt::print(stderr, "su55if-host: {}\n", error.what());
         return error.exitCode();
     } catch (const std::exception &error) {
         if (std::ferror(su55if::host::dataOutput()) != 0 && errno == EPIPE) {
-            return su55if::host::kExitOk;
+            return su55if::engine::kExitOk;
         }
         std::fflush(su55if::host::dataOutput());
         fmt::print(stderr, "su55if-host: {}\n", su55if::host::describeFailure(error));
-        return su55if::host::kExitError;
+        return su55if::engine::kExitError;
     }
 }

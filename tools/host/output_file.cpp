@@ -1,11 +1,14 @@
-#include "output_file.h"
+#include "host/output_file.h"
 
 #include <fmt/format.h>
 
-#include "host_error.h"
-#include "text.h"
+#include "engine/error.h"
+#include "engine/text.h"
 
 namespace su55if::host {
+
+using engine::Error;
+using engine::printable;
 
 void refuseClashingPaths(const std::vector<std::string> &inputs, const std::vector<std::string> &outputs) {
     std::vector<std::string> seen;  // the inputs, then the outputs checked so far
@@ -18,7 +21,7 @@ void refuseClashingPaths(const std::vector<std::string> &inputs, const std::vect
             if (id.empty() || id != seen[j] || (j < inputs.size() && id.starts_with("name:"))) {
                 continue;  // an input that does not exist fails on its own
             }
-            throw HostError(j < inputs.size() ? fmt::format("will not write {}: it is the input file {}",
+            throw Error(j < inputs.size() ? fmt::format("will not write {}: it is the input file {}",
                                                             printable(outputs[i]), printable(inputs[j]))
                                               : fmt::format("will not write {} and {}: they are the same file",
                                                             printable(outputs[j - inputs.size()]),

@@ -18,14 +18,14 @@ namespace su55if::host {
 
 class OutputFile {
 public:
-    // Opens the output before anything is computed (HostError naming it, exit 2).
+    // Opens the output before anything is computed (Error naming it, exit 2).
     explicit OutputFile(const std::string &path);
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
     ~OutputFile() { discard(); }  // unless published, the target stays as it was
 
     std::FILE *stream() { return stream_; }  // where the run writes, as it goes
-    // Throws HostError once a write to stream() has failed: a long run stops soon.
+    // Throws Error once a write to stream() has failed: a long run stops soon.
     void checkWrites();
 
 private:
@@ -44,7 +44,7 @@ private:
 };
 
 // Every output of one run, all or nothing: none is renamed into place before
-// all were written and closed. commit() throws HostError naming the path.
+// all were written and closed. commit() throws Error naming the path.
 class OutputSet {
 public:
     OutputFile &add(const std::string &path) { return *files_.emplace_back(std::make_unique<OutputFile>(path)); }
@@ -61,7 +61,7 @@ private:
     std::vector<std::unique_ptr<OutputFile>> files_;
 };
 
-// Refuses (HostError, exit 2) an output that is the same file as an input or
+// Refuses (Error, exit 2) an output that is the same file as an input or
 // another output: links followed, also two names for one file not made yet.
 void refuseClashingPaths(const std::vector<std::string> &inputs, const std::vector<std::string> &outputs);
 

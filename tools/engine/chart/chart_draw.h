@@ -1,0 +1,99 @@
+// The chart's drawing toolkit, shared by the picture of the cycle
+// (chart_cycle.cpp) and the picture of the run (chart.cpp): the margins and
+// colours, text metrics, and the Builder that places shapes and texts so
+// that no two texts overlap.
+#pragma once
+
+#include <fmt/format.h>
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/chart/chart.h"
+#include "engine/text.h"
+
+namespace su55if::engine::chart {
+
+constexpr double kLeft = 100.0;  // room for the names of rows and the values of ticks
+constexpr double kRight = 60.0;
+
+constexpr std::size_t kMaxBars = 6;     // schedules drawn as bars: the first ones and the last
+
+constexpr std::array<const char *, 8> kPalette{"#8dd3c7", "#ffffb3", "#bebada", "#fb8072",
+                                               "#80b1d3", "#fdb462", "#b3de69", "#fccde5"};
+
+// The colour of stage `stage` (from 1) in the bars and in the stage strip.
+inline const char *stageColour(int stage) {
+    return kPalette[stage > 0 ? static_cast<std::size_t>(stage - 1) % kPalette.size() : 0];
+}
+
+// The width of `text` (valid UTF-8) at `size`, estimated generously from its
+// characters, so that a box of this width holds the drawn text.
+double textWidth(const std::string &text, double size, bool bold);
+
+// `text` cut at a character boundary, with an ellipsis, to fit `width`.
+std::string truncated(const std::string &text, double size, bool bold, double width);
+
+// A tick spacing of 1, 2 or 5 times a power of ten giving about `target` ticks.
+double niceStep(double span, double target);
+
+bool overlap(const ChartBox &a, const ChartBox &b);
+
+struct Segment {
+    double x1, y1, x2, y2;
+};
+
+// Whether a line segment passes through a box.
+bool crosses(const Segment &s, const ChartBox &box);
+
+using Anchor = ChartText::Anchor;
+
+// The layout being built: shapes, texts, and what a new text may not cover
+// (the texts placed so far, and lines that must stay readable).
+class Builder {
+public:
+    ChartLayout layout;
+
+    template <typename... Args>
+    void shape(fmt::format_string<Args...> format, Args &&...args) {
+        layout.shapes.push_back(fmt::format(format, std::forward<Args>(args)...));
+    }
+
+    // A text from raw bytes, shown as printable() shows them, its box
+    // estimated: the ascent above the baseline, the descent under it.
+    static ChartText text(const std::string &raw, double x, double y, Anchor anchor = Anchor::start,
+                          double size = 12.0, bool bold = false, const char *colour = "#000");
+
+    // Whether a box lies within the chart's width and keeps a small gap to
+    // every text placed and, unless `overLines`, to the lines blocked.
+    bool fits(const ChartBox &box, bool overLines = false) const;
+
+    // Whether a line keeps clear of every text placed.
+    bool fits(const Segment &line) const;
+
+    // Places a text only where it comes near nothing placed before; a text
+    // with a halo may cross lines, which it interrupts.
+    bool tryPlace(const ChartText &t);
+
+    // Places a text whose room the layout has set aside.
+    void place(const ChartText &t);
+
+    // A line that texts placed later keep clear of.
+    void block(const Segment &line) { lines_.push_back(line); }
+
+private:
+    static constexpr double kGap = 3.0;
+    std::vector<ChartBox> obstacles_;
+    std::vector<Segment> lines_;
+};
+
+// The picture of the cycle across `plotWidth`, from the top of the chart:
+// the title and notes, then a bar per schedule drawn (the links over the
+// first), then the legend of the stages the bars could not label in full.
+// Returns its bottom, where the picture of the run begins.
+double layoutCycle(Builder &out, const ChartInput &input, double plotWidth);
+
+}  // namespace su55if::engine::chart

@@ -1,0 +1,123 @@
+#include "engine/chart/chart_recorder.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+
+#include "engine/text.h"
+#include "engine/timeline_writers.h"
+
+namespace su55if::engine {
+
+namespace {
+
+// A count as a person reads it: 250,000.
+std::string grouped(double count) {
+    std::string digits = fmt::format("{:.0f}", count);
+    for (std::size_t i = digits.size(); i > 3; i -= 3) {
+        digits.insert(i - 3, ",");
+    }
+    return digits;
+}
+
+}  // namespace
+
+ChartWindow chartWindow(std::optional<double> from, std::optional<double> to, const RunSettings &settings,
+                        double cycleDuration, const std::string &timeUnit) {
+    const double lastSample = static_cast<double>(settings.lastStep) * settings.outputInterval;
+    for (const auto &[name, time] : {std::pair{"--chart-from", from}, std::pair{"--chart-to", to}}) {
+        if (time && !(*time >= 0.0 && *time <= settings.stopTime)) {
+            throw Error(fmt::format("{} {} lies outside the run, which goes from 0 to {}", name, *time,
+                                        settings.stopTime));
+        }
+    }
+    if (from || to) {
+        ChartWindow window{from.value_or(0.0), to.value_or(lastSample), {}};
+        if (!(window.from < window.to)) {
+            throw Error(from && to ? fmt::format("--chart-from {} must be before --chart-to {}", *from, *to)
+                            : from     ? fmt::format("--chart-from {} must be before the run's last sample, at {}",
+                                                     *from, lastSample)
+                                       : fmt::format("--chart-to {} must be after the run's start, 0", *to));
+        }
+        // To a hundredth of the window, so that its ends differ however far from 0.
+        const double resolution = (window.to - window.from) / 100.0;
+        window.note = fmt::format("Charted from time {} to {}{} of a run to {}.", readableTo(window.from, resolution),
+                                  readableTo(window.to, resolution), timeUnit.empty() ? "" : " " + timeUnit,
+                                  withUnit(settings.stopTime, timeUnit));
+        return window;
+    }
+    const double cycles = std::floor(settings.stopTime / cycleDuration);
+    if (!(cycles > kLongRunCycles)) {
+        return {0.0, lastSample, {}};
+    }
+    const double end = kChartedCycles * cycleDuration;
+    return {0.0, end,
+            fmt::format("Charted: the first {} of the run's {} cycles, to time {}; --chart-from and --chart-to "
+                        "chart another part.",
+                        kChartedCycles, grouped(cycles), withUnit(end, timeUnit))};
+}
+
+ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
+                             const std::string &timeUnit, std::optional<double> from, std::optional<double> to)
+    : ChartRecorder(cycle, simulator, settings, timeUnit,
+                    chartWindow(from, to, settings, simulator.schedule().cycleDuration, timeUnit)) {}
+
+ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
+                             const std::string &timeUnit, const ChartWindow &window)
+    : axis_(window.from, window.to, chartPlotWidth(cycle.durations.size())) {
+    input_.title = cycle.name;
+    input_.notes = {fmt::format("{} and {} for the stage in force, every {}", simulator.timingName(),
+                                simulator.decodingName(), withUnit(settings.outputInterval, timeUnit))};
+    if (!window.note.empty()) {
+        input_.notes.push_back(window.note);
+    }
+    input_.timeUnit = timeUnit;
+    input_.stageNames = cycle.stageNames;
+    input_.partners = cycle.partners;
+    input_.schedules = ChartSchedules(window.from, window.to);
+    input_.stages.name = "stage";
+    input_.lanes.push_back({{{"delayForCode1", {}}, {"delayForCode2", {}}}, true, {}});
+    ChartLane codes{{{"actionCode", {}}}, false, {}};
+    for (const auto &[values, meaning] : kActionCodeMeanings) {
+        codes.key.emplace_back(values, meaning);
+    }
+    input_.lanes.push_back(codes);
+    // The inputs that drive the procedures, then the outputs they drive but
+    // the stage duration (the schedules show it): causes above effects.
+    for (std::size_t input : simulator.drivingInputs()) {
+        input_.lanes.push_back({{{fmt::format("{} (input)", kDrivingInputs[input]), {}}}, false, {}});
+        sources_.push_back({nullptr, input});
+    }
+    for (const ExtraOutput &extra : simulator.extraOutputs()) {
+        if (extra.value != &TimelineRow::stageDuration) {
+            input_.lanes.push_back({{{extra.name, {}}}, false, {}});
+            sources_.push_back({extra.value, 0});
+        }
+    }
+    input_.startTime = window.from;
+    input_.stopTime = window.to;
+}
+
+void ChartRecorder::write(const TimelineRow &row) {
+    addSample(input_.stages, axis_, row.time, row.stage);
+    addSample(input_.lanes[0].series[0], axis_, row.time, row.delayForCode1);
+    addSample(input_.lanes[0].series[1], axis_, row.time, row.delayForCode2);
+    addSample(input_.lanes[1].series[0], axis_, row.time, row.actionCode);
+    for (std::size_t k = 0; k < sources_.size(); ++k) {
+        const LaneSource &source = sources_[k];
+        addSample(input_.lanes[k + 2].series[0], axis_, row.time,
+                  source.output != nullptr ? row.*source.output : row.inputs[source.input]);
+    }
+}
+
+void ChartRecorder::linkDrifted(const LinkDrift &drift) {
+    if (input_.drifts.size() < kMaxMarks && drift.time >= input_.startTime && drift.time <= input_.stopTime) {
+        input_.drifts.push_back({drift.time, drift.stage, drift.partner});
+    }
+}
+
+void ChartRecorder::scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) {
+    input_.schedules.add({time, durations, cycleDuration});
+}
+
+}  // namespace su55if::engine

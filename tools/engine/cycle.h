@@ -1,0 +1,58 @@
+// Cycle files: one row per stage.
+//
+//   # comment lines start with '#'
+//   stage,duration,partner,name
+//   1,10,3,main street
+//   2,20,0,side road
+//
+// Header names in any case and any order; `stage` and `duration` are
+// required, `partner` (absent: 0 for every stage) and `name` optional.
+// Stages are numbered 1, 2, 3, ... in order; partner is the signed
+// interaction-table entry of the stage (0 for none), passed to the library
+// as it stands, so the library judges the links. A name may hold any bytes:
+// whoever writes it out escapes it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/csv_reader.h"
+
+namespace su55if::engine {
+
+inline constexpr int kMaxCycleStages = 100;  // what the library's stage table holds
+
+// What a cycle file may hold: 4 KiB per line, 10,000 lines (100 stages and
+// plenty of comments).
+inline constexpr ReadLimits kCycleFileLimits{"cycle file", 4 * 1024, 10'000};
+
+struct Cycle {
+    std::string name;                     // as the user named the file
+    std::vector<double> durations;        // stage k in element k - 1
+    std::vector<double> partners;         // interaction-table entries, stage k in element k - 1
+    std::vector<std::string> stageNames;  // stage k in element k - 1; empty when not named
+
+    int stageCount() const { return static_cast<int>(durations.size()); }
+    // The name of stage k + 1; empty when it has none.
+    std::string stageName(std::size_t k) const { return k < stageNames.size() ? stageNames[k] : std::string(); }
+};
+
+// Two stages whose durations the library requires to be equal: stage
+// `stage`'s entry names `partner`, and the partner's entry names it back or
+// is 0. Each pair once, in the order of the table.
+struct LinkedPair {
+    int stage;
+    int partner;
+};
+std::vector<LinkedPair> linkedPairs(const Cycle &cycle);
+
+// Reads and checks a cycle file; throws Error naming the file, line and
+// column of the first fault.
+Cycle readCycle(std::unique_ptr<ByteSource> source, const std::string &name);
+
+// The same for text already in memory; `name` is used in messages.
+Cycle parseCycle(std::string_view text, const std::string &name);
+
+}  // namespace su55if::engine

@@ -1,0 +1,46 @@
+// What `check` reports: the cycle with its stages and interaction links,
+// the library's verdict and records, and the host's reading of them (the
+// pair at fault and a remedy), as text or JSON. The summary of the cycle is
+// also the head of a run's readable table.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/cycle.h"
+#include "engine/simulation.h"
+
+namespace su55if::engine {
+
+// Stages with their start and end within the cycle, the interaction links
+// and the cycle duration, as SU55IF_DEFST reported them.
+void printSummary(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const std::string &timeUnit);
+
+// What `check` found: the library's verdict and records, and what the host
+// adds to them.
+struct CheckResult {
+    std::string timingName;            // the interaction timing procedure used
+    bool defined = false;              // SU55IF_DEFST accepted the schedule
+    bool accepted = false;             // the library accepted the cycle
+    std::vector<std::string> records;  // the library's diagnostic records, as it wrote them
+    std::vector<std::string> explanation;  // what the host reads from them: the pair at fault and a remedy
+    std::string cycleFault;            // a cycle the library accepts but that cannot be run; empty if none
+};
+
+// The host's reading of the library's records: the offending stage and its
+// partner with their entries or durations, and what would make the entry
+// valid. Empty when the records name no interaction entry.
+std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &schedule,
+                                        const std::vector<std::string> &records);
+
+// What a drifting link means, in a sentence: the time, both stages with
+// their names and durations, and what the library does at the next start.
+std::string explainDrift(const Cycle &cycle, const LinkDrift &drift);
+
+void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
+                    const std::string &timeUnit);
+void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
+                    const std::string &timeUnit);
+
+}  // namespace su55if::engine

@@ -1,0 +1,44 @@
+#include "engine/sinks.h"
+
+#include <fmt/format.h>
+
+#include "engine/reports.h"
+
+namespace su55if::engine {
+
+void Sinks::started(const RunSettings &settings) {
+    for (SampleSink *sink : sinks_) {
+        sink->started(settings);
+    }
+}
+
+void Sinks::write(const TimelineRow &row) {
+    for (SampleSink *sink : sinks_) {
+        sink->write(row);
+    }
+}
+
+void Sinks::scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) {
+    for (SampleSink *sink : sinks_) {
+        sink->scheduleChanged(time, durations, cycleDuration);
+    }
+}
+
+void Sinks::linkDrifted(const LinkDrift &drift) {
+    for (SampleSink *sink : sinks_) {
+        sink->linkDrifted(drift);
+    }
+}
+
+void Sinks::ended() {
+    for (SampleSink *sink : sinks_) {
+        sink->ended();
+    }
+}
+
+void DriftWarnings::linkDrifted(const LinkDrift &drift) {
+    std::fflush(data_);
+    fmt::print(messages_, "su55if-host: warning: {}\n", explainDrift(cycle_, drift));
+}
+
+}  // namespace su55if::engine

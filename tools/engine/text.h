@@ -1,0 +1,48 @@
+// Text for people: text from files and command lines made safe to show in a
+// message, and numbers and table cells as a person reads them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include <fmt/format.h>
+
+namespace su55if::engine {
+
+// The text as a terminal may show it: control characters and bytes that are
+// not UTF-8 escaped (\n, \t, \0, \xNN; C1 controls and the non-characters
+// U+FFFE and U+FFFF as the \xNN of their bytes), cut after `limit`
+// characters with "...". The result is valid UTF-8 that XML admits.
+std::string printable(std::string_view text, std::size_t limit = std::string_view::npos);
+
+// A bad value for a message: printable() in double quotes, with `"` and `\`
+// escaped too, and at most 40 characters of it.
+std::string quoted(std::string_view text, std::size_t limit = 40);
+
+// The length of the valid UTF-8 sequence of two or more bytes at the start of
+// `text`, or 0 when it is not one (a stray byte, a cut sequence, an overlong
+// form, a surrogate or a value above U+10FFFF).
+std::size_t utf8Length(std::string_view text);
+
+// The longest start of `text` of at most `bytes` bytes that does not end
+// inside a UTF-8 character (a file name cut to fit a limit).
+std::string_view utf8Prefix(std::string_view text, std::size_t bytes);
+
+// A number as a person reads it, in tables and messages: at most 6
+// significant digits (0.07, not 0.06999999999999999). Files (CSV, JSON) and
+// the call trace keep every digit.
+inline std::string readable(double value) { return fmt::format("{:.6g}", value); }
+
+// A time or duration, readable, with its unit when there is one.
+inline std::string withUnit(double value, const std::string &unit) {
+    return unit.empty() ? readable(value) : fmt::format("{} {}", readable(value), unit);
+}
+
+// A cell of a readable table: the text right-aligned in `width` characters,
+// and at least one space before it however wide the text is.
+inline std::string column(std::string_view text, std::size_t width) {
+    return fmt::format(" {:>{}}", text, width > 0 ? width - 1 : 0);
+}
+
+}  // namespace su55if::engine

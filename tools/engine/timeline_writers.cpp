@@ -1,0 +1,274 @@
+#include "engine/timeline_writers.h"
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "engine/reports.h"
+#include "engine/text.h"
+
+namespace su55if::engine {
+
+namespace {
+
+// The readable timeline's column widths.
+std::size_t columnWidth(const std::string &name) {
+    return name == "time" ? 9 : name == "stage" ? 7 : std::max<std::size_t>(name.size() + 2, 12);
+}
+
+// The CSV's numbers: %.17g, a text that reads back as the same double for
+// every value. fmt gives exactly printf's text, faster; a value like the
+// last one in its column is not formatted again.
+class NumberText {
+public:
+    std::string_view operator()(double value) {
+        if (std::memcmp(&value, &last_, sizeof value) != 0 || length_ == 0) {
+            last_ = value;
+            // A whole number below 2^53 prints as the integer it is; the
+            // sign of -0 needs the general case.
+            const bool whole = std::fabs(value) < 9007199254740992.0 && value == std::trunc(value) &&
+                               !(value == 0.0 && std::signbit(value));
+            const auto end = whole ? fmt::format_to_n(text_, sizeof text_, "{}", static_cast<long long>(value))
+                                   : fmt::format_to_n(text_, sizeof text_, "{:.17g}", value);
+            length_ = end.size;
+        }
+        return {text_, length_};
+    }
+
+private:
+    double last_ = 0.0;
+    char text_[32] = {};
+    std::size_t length_ = 0;
+};
+
+// The values of one sample, in the order of timelineColumns().
+class RowValues {
+public:
+    explicit RowValues(const Simulator &simulator)
+        : extras_(simulator.extraOutputs()), flagCount_(simulator.flagCount()) {}
+
+    template <typename Visit>
+    void forEach(const TimelineRow &row, Visit &&visit) const {
+        visit(row.time);
+        visit(static_cast<double>(row.stage));
+        visit(row.elapsed);
+        visit(row.delayForCode2);
+        visit(row.delayForCode1);
+        visit(row.actionCode);
+        for (int k = 0; k < flagCount_; ++k) {
+            visit(row.flags[static_cast<std::size_t>(k)]);
+        }
+        for (const ExtraOutput &extra : extras_) {
+            visit(row.*extra.value);
+        }
+    }
+
+private:
+    std::vector<ExtraOutput> extras_;
+    int flagCount_;
+};
+
+class CsvWriter : public SampleSink {
+public:
+    CsvWriter(std::FILE *out, const Simulator &simulator)
+        : out_(out), values_(simulator), texts_(timelineColumns(simulator).size()) {
+        const std::vector<std::string> columns = timelineColumns(simulator);
+        std::string header;
+        for (const std::string &column : columns) {
+            header += (header.empty() ? "" : ",") + column;
+        }
+        header += '\n';
+        std::fwrite(header.data(), 1, header.size(), out_);
+    }
+
+    void write(const TimelineRow &row) override {
+        std::size_t column = 0;
+        char *end = line_;
+        values_.forEach(row, [&](double value) {
+            if (column > 0) {
+                *end++ = ',';
+            }
+            const std::string_view text = texts_[column++](value);
+            std::memcpy(end, text.data(), text.size());
+            end += text.size();
+        });
+        *end++ = '\n';
+        std::fwrite(line_, 1, static_cast<std::size_t>(end - line_), out_);
+    }
+
+private:
+    std::FILE *out_;
+    RowValues values_;
+    std::vector<NumberText> texts_;
+    char line_[32 * 32] = {};  // at most 16 columns of at most 32 characters and a comma
+};
+
+class JsonLinesWriter : public SampleSink {
+public:
+    JsonLinesWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator)
+        : out_(out), cycle_(cycle), values_(simulator), columns_(timelineColumns(simulator)), texts_(columns_.size()) {}
+
+    void write(const TimelineRow &row) override {
+        std::size_t column = 0;
+        line_.clear();
+        values_.forEach(row, [&](double value) {
+            line_ += column == 0 ? "{\"" : ",\"";
+            line_ += columns_[column];
+            line_ += "\":";
+            if (std::isfinite(value)) {
+                line_ += texts_[column](value);
+            } else {
+                line_ += "null";
+            }
+            ++column;
+        });
+        line_ += "}\n";
+        std::fwrite(line_.data(), 1, line_.size(), out_);
+    }
+
+    // A line of its own among the samples, told from them by its "warning".
+    void linkDrifted(const LinkDrift &drift) override {
+        const nlohmann::ordered_json warning{
+            {"warning", "linkDrift"},
+            {"time", drift.time},
+            {"stage", drift.stage},
+            {"stageName", cycle_.stageName(static_cast<std::size_t>(drift.stage - 1))},
+            {"duration", drift.stageDuration},
+            {"partner", drift.partner},
+            {"partnerName", cycle_.stageName(static_cast<std::size_t>(drift.partner - 1))},
+            {"partnerDuration", drift.partnerDuration},
+            {"message", explainDrift(cycle_, drift)},
+        };
+        fmt::print(out_, "{}\n", warning.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+
+private:
+    std::FILE *out_;
+    const Cycle &cycle_;
+    RowValues values_;
+    std::vector<std::string> columns_;
+    std::vector<NumberText> texts_;
+    std::string line_;
+};
+
+}  // namespace
+
+std::vector<std::string> flagNames(bool twin) {
+    std::vector<std::string> names{"flagForCode1", "flagForCode2", "flagForCodeMinus2"};
+    if (!twin) {
+        names.emplace_back("flagForCodeMinus1");
+    }
+    return names;
+}
+
+std::vector<std::string> timelineColumns(const Simulator &simulator) {
+    std::vector<std::string> columns{"time", "stage", "elapsed", "delayForCode2", "delayForCode1", "actionCode"};
+    for (const std::string &name : flagNames(simulator.twin())) {
+        columns.push_back(name);
+    }
+    for (const ExtraOutput &extra : simulator.extraOutputs()) {
+        columns.emplace_back(extra.name);
+    }
+    return columns;
+}
+
+std::unique_ptr<SampleSink> csvWriter(std::FILE *out, const Simulator &simulator) {
+    return std::make_unique<CsvWriter>(out, simulator);
+}
+
+std::unique_ptr<SampleSink> jsonLinesWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator) {
+    return std::make_unique<JsonLinesWriter>(out, cycle, simulator);
+}
+
+TableWriter::TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
+                         const std::string &timeUnit)
+    : out_(out), cycle_(cycle), simulator_(simulator) {
+    // The elapsed time is left out: at the rows shown, where a stage begins,
+    // it is mostly 0. The CSV has it for every sample.
+    names_ = {"time", "stage", "delayForCode2", "delayForCode1", "actionCode"};
+    for (const ExtraOutput &extra : simulator.extraOutputs()) {
+        names_.emplace_back(extra.name);
+    }
+    fmt::print(out_, "\nTimeline from 0 to {} every {}: {} and {} for the stage in force.\n",
+               withUnit(settings.stopTime, timeUnit), withUnit(settings.outputInterval, timeUnit),
+               simulator.timingName(), simulator.decodingName());
+    fmt::print(out_, "Shown: the first sample, each sample at which {} changes, and the last sample.\n\n",
+               simulator.extraOutputs().empty() ? "the stage or a timing output"
+                                                : "the stage, a timing output or another output");
+    std::string header;
+    for (const std::string &name : names_) {
+        header += column(name, columnWidth(name));
+    }
+    fmt::print(out_, "{}  indicator set\n", header);
+}
+
+void TableWriter::show(const TimelineRow &row) {
+    std::string indicator = "-";
+    const std::vector<std::string> flags = flagNames(simulator_.twin());
+    for (int k = 0; k < row.flagCount; ++k) {
+        if (row.flags[static_cast<std::size_t>(k)] == 1.0) {
+            indicator = flags[static_cast<std::size_t>(k)];
+        }
+    }
+    std::vector<double> values{row.delayForCode2, row.delayForCode1, row.actionCode};
+    for (const ExtraOutput &extra : simulator_.extraOutputs()) {
+        values.push_back(row.*extra.value);
+    }
+    std::string line = column(readable(row.time), columnWidth("time")) +
+                       column(std::to_string(row.stage), columnWidth("stage"));
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        line += column(readable(values[k]), columnWidth(names_[k + 2]));
+    }
+    const std::string name = cycle_.stageName(static_cast<std::size_t>(row.stage - 1));
+    fmt::print(out_, "{}  {}{}\n", line, indicator, name.empty() ? "" : "  (" + name + ")");
+    ++shown_;
+}
+
+void TableWriter::write(const TimelineRow &row) {
+    ++samples_;
+    const TimelineRow *before = previous_ ? &*previous_ : nullptr;
+    bool changed = before == nullptr || row.stage != before->stage || row.delayForCode2 != before->delayForCode2 ||
+                   row.delayForCode1 != before->delayForCode1 || row.actionCode != before->actionCode;
+    for (const ExtraOutput &extra : simulator_.extraOutputs()) {
+        changed = changed || row.*extra.value != before->*extra.value;
+    }
+    if (changed) {
+        show(row);
+    }
+    previous_ = row;
+    previousShown_ = changed;
+}
+
+void TableWriter::scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) {
+    if (samples_ == 0) {
+        return;  // the schedule at time 0 is in the summary
+    }
+    std::vector<std::string> shown;
+    for (double duration : durations) {
+        shown.push_back(readable(duration));
+    }
+    fmt::print(out_, "{:>16}  from time {} the durations are {} (cycle {}):\n", "", readable(time),
+               fmt::join(shown, ", "), readable(cycleDuration));
+}
+
+void TableWriter::finish() {
+    if (previous_ && !previousShown_) {
+        show(*previous_);
+    }
+    std::string label = "actionCode";  // then the codes lined up under its end
+    fmt::print(out_, "\n");
+    for (const auto &[codes, meaning] : kActionCodeMeanings) {
+        fmt::print(out_, "{}{:>{}}: {}\n", label, codes, 13 - label.size(), meaning);
+        label.clear();
+    }
+    fmt::print(out_, "\n{} of {} samples shown; `su55if-host run CYCLE.csv` writes each of them as CSV.\n", shown_,
+               samples_);
+}
+
+}  // namespace su55if::engine

@@ -1,0 +1,69 @@
+// The timeline of a run as it is computed, sample by sample: CSV, JSON
+// lines, or a readable table of the samples at which something changes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/cycle.h"
+#include "engine/simulation.h"
+
+namespace su55if::engine {
+
+// What each action code says, as the table's legend and the chart's key
+// give it: (codes, meaning).
+inline constexpr std::array<std::pair<const char *, const char *>, 4> kActionCodeMeanings{{
+    {"2", "the partner last began delayForCode2 before the start of this stage"},
+    {"1", "the partner last began delayForCode1 before the start of this stage"},
+    {"-1, -2", "the partner last began a wrap-around span back, and time has not yet passed that span"},
+    {"0", "the stage has no partner"},
+}};
+
+// The indicator outputs' names, in output order.
+std::vector<std::string> flagNames(bool twin);
+
+// The columns of a timeline, in order: time, stage, elapsed, the timing
+// outputs, the indicators, then the extra outputs that the run's inputs
+// drive.
+std::vector<std::string> timelineColumns(const Simulator &simulator);
+
+// Every sample as one CSV row (values as %.17g, so that each reads back as
+// the exact double the library returned) after a header row.
+std::unique_ptr<SampleSink> csvWriter(std::FILE *out, const Simulator &simulator);
+
+// Every sample as one JSON object per line, keyed by the CSV's column names;
+// a value that is not finite is null. A linked pair whose durations came to
+// differ is a line of its own: {"warning": "linkDrift", "time": ..., ...}.
+std::unique_ptr<SampleSink> jsonLinesWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator);
+
+// The readable timeline: the samples at which the stage, a timing output or
+// an output that the inputs drive changes, and the last one, aligned for
+// reading; a legend and the count of rows shown at the end (finish()).
+class TableWriter : public SampleSink {
+public:
+    TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
+                const std::string &timeUnit);
+    void write(const TimelineRow &row) override;
+    void scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) override;
+    void finish();
+
+private:
+    std::FILE *out_;
+    const Cycle &cycle_;
+    const Simulator &simulator_;
+    std::vector<std::string> names_;
+    std::optional<TimelineRow> previous_;
+    bool previousShown_ = false;
+    std::uint64_t samples_ = 0;
+    std::uint64_t shown_ = 0;
+
+    void show(const TimelineRow &row);
+};
+
+}  // namespace su55if::engine

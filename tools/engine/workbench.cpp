@@ -1,0 +1,184 @@
+#include "engine/workbench.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "engine/chart/chart_recorder.h"
+#include "engine/error.h"
+#include "engine/reports.h"
+#include "engine/sinks.h"
+#include "engine/text.h"
+#include "engine/timeline_writers.h"
+
+namespace su55if::engine {
+
+namespace {
+
+// The library stopped a run: its records on `messages`, then what the
+// workbench makes of them, as `check` explains them.
+int reportStop(const callkit::Binding &library, const Cycle &cycle, const Simulator &simulator, const char *when,
+               std::FILE *messages) {
+    const std::vector<std::string> records = library.records();
+    for (const std::string &record : records) {
+        fmt::print(messages, "{}\n", record);
+    }
+    printMessage(messages, fmt::format("the library stopped the run of {} (status 4){}; its records are above",
+                                       printable(cycle.name), when));
+    for (const std::string &line : explainRecords(cycle, simulator.schedule(), records)) {
+        printMessage(messages, line);
+    }
+    return kExitRejected;
+}
+
+// A cycle the library takes but that no run can step through.
+std::string cycleFault(const Schedule &schedule) {
+    if (std::isinf(schedule.cycleDuration)) {
+        return "the stage durations add up to more than the largest number, so the cycle duration overflows to "
+               "infinity";
+    }
+    if (!(schedule.cycleDuration > 0.0)) {
+        return fmt::format("the cycle duration is {}: a run needs a cycle longer than 0",
+                           readable(schedule.cycleDuration));
+    }
+    return {};
+}
+
+// The stop time and output interval of a run: as given, else the defaults,
+// with a message naming what was given when they cannot be used.
+RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const RunOptions &options) {
+    const std::string fault = cycleFault(simulator.schedule());
+    if (!fault.empty()) {
+        throw Error(fmt::format("{}: {}", printable(cycle.name), fault));
+    }
+    const std::optional<double> stopTime = options.stopTime ? options.stopTime : simulator.defaultStopTime();
+    if (!stopTime) {
+        throw Error(fmt::format("{}: two cycles, the default stop time, overflow to infinity: give --stop-time",
+                                printable(cycle.name)));
+    }
+    const std::optional<double> interval =
+        options.outputInterval ? options.outputInterval : simulator.defaultOutputInterval();
+    if (!interval) {
+        throw Error(fmt::format("{}: the default output interval, 1/20 of the shortest stage, is not a "
+                                "usable number: give --output-interval",
+                                printable(cycle.name)));
+    }
+    if (!(*stopTime / simulator.schedule().cycleDuration < kMaxCycles)) {
+        throw Error(fmt::format("{}: the run would pass more than {} cycles, where stage starts can no longer be "
+                                "told apart: lower the stop time",
+                                printable(cycle.name), kMaxCycles));
+    }
+    const std::string stopText = options.stopTime
+                                     ? fmt::format("--stop-time {}", readable(*stopTime))
+                                     : fmt::format("the default stop time {} (two cycles)", readable(*stopTime));
+    const std::string intervalText =
+        options.outputInterval
+            ? fmt::format("--output-interval {}", readable(*interval))
+            : fmt::format("the default output interval {} (1/20 of the shortest stage)", readable(*interval));
+    return sampling(*stopTime, *interval, stopText + " and " + intervalText);
+}
+
+}  // namespace
+
+void printMessage(std::FILE *messages, const std::string &text) { fmt::print(messages, "su55if-host: {}\n", text); }
+
+int check(const callkit::Binding &library, const Cycle &cycle, const CheckOptions &options,
+          const Streams &streams) {
+    Simulator simulator(library, cycle, RunInputs{}, options.twin, streams.callLog);
+    CheckResult result;
+    result.timingName = simulator.timingName();
+    result.defined = simulator.define();
+    result.accepted = result.defined && simulator.checkInteractions();
+    result.records = library.records();
+    if (!result.accepted) {
+        result.explanation = explainRecords(cycle, simulator.schedule(), result.records);
+    } else {
+        result.cycleFault = cycleFault(simulator.schedule());
+    }
+    if (options.json) {
+        printCheckJson(streams.data, cycle, simulator.schedule(), result, options.timeUnit);
+    } else {
+        printCheckText(streams.data, cycle, simulator.schedule(), result, options.timeUnit);
+    }
+    if (!result.accepted) {
+        return kExitRejected;
+    }
+    if (!result.cycleFault.empty()) {
+        std::fflush(streams.data);
+        printMessage(streams.messages, fmt::format("{}: {}", printable(cycle.name), result.cycleFault));
+        return kExitError;
+    }
+    return kExitOk;
+}
+
+int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, const RunOptions &options,
+        const Streams &streams, const RunOutputs &outputs) {
+    Simulator simulator(library, cycle, std::move(inputs), options.twin, streams.callLog);
+    if (!simulator.define()) {
+        return reportStop(library, cycle, simulator, " at its definition", streams.messages);
+    }
+    const RunSettings settings = runSettings(simulator, cycle, options);
+    // The chart's window is checked before anything is written.
+    std::optional<ChartRecorder> chart;
+    if (outputs.chart != nullptr) {
+        chart.emplace(cycle, simulator, settings, options.timeUnit, options.chartFrom, options.chartTo);
+    }
+
+    Sinks sinks;
+    DriftWarnings warnings(cycle, streams.messages, streams.data);
+    sinks.add(warnings);
+    std::FILE *timeline = outputs.timeline != nullptr ? outputs.timeline : streams.data;
+    std::unique_ptr<SampleSink> data;
+    if (options.timeline == TimelineFormat::jsonLines) {
+        data = jsonLinesWriter(timeline, cycle, simulator);
+    } else if (options.timeline == TimelineFormat::csv) {
+        data = csvWriter(timeline, simulator);
+    }
+    if (data) {
+        sinks.add(*data);
+    }
+    std::optional<TableWriter> table;
+    if (options.table) {
+        printSummary(streams.data, cycle, simulator.schedule(), options.timeUnit);
+        table.emplace(streams.data, cycle, simulator, settings, options.timeUnit);
+        sinks.add(*table);
+    }
+    if (chart) {
+        sinks.add(*chart);
+    }
+    if (outputs.watch != nullptr) {
+        sinks.add(*outputs.watch);
+    }
+
+    sinks.started(settings);
+    bool completed = false;
+    try {
+        completed = simulator.run(settings, sinks);
+    } catch (const Error &) {
+        // A fault in a row read on the way, or in the durations a row set:
+        // the sinks end before the message, which a fault they find
+        // meanwhile does not replace.
+        try {
+            sinks.ended();
+        } catch (...) {
+        }
+        throw;
+    }
+    sinks.ended();
+    if (!completed) {
+        return reportStop(library, cycle, simulator, "", streams.messages);
+    }
+    if (table) {
+        table->finish();
+    }
+    if (chart) {
+        const std::string svg = renderChart(chart->input());
+        std::fwrite(svg.data(), 1, svg.size(), outputs.chart);
+    }
+    return kExitOk;
+}
+
+}  // namespace su55if::engine

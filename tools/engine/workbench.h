@@ -1,0 +1,72 @@
+// The workbench's two commands as every front end gives them: `check` (the
+// library's verdict on a cycle, with the reading of its records) and `run`
+// (the timeline, table and chart of a cycle stepped through time). The
+// caller gives the library binding, the cycle, the files and the streams;
+// the workbench writes data and messages to those streams alone, and reports
+// what stops it as an Error with its exit code.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "callkit/binding.h"
+#include "engine/cycle.h"
+#include "engine/simulation.h"
+
+namespace su55if::engine {
+
+// Where a command writes: `data` the report or the timeline, `messages`
+// warnings and explanations (what goes to standard error), `callLog` every
+// library call (--log-calls) or null.
+struct Streams {
+    std::FILE *data = nullptr;
+    std::FILE *messages = nullptr;
+    std::FILE *callLog = nullptr;
+};
+
+// A message as front ends print it on `messages`: "su55if-host: TEXT".
+void printMessage(std::FILE *messages, const std::string &text);
+
+struct CheckOptions {
+    bool twin = false;   // SU55IF_IINTTIM instead of SU55IF_INTTIM
+    bool json = false;   // the report as JSON instead of text
+    std::string timeUnit;
+};
+
+// The check report on streams.data; the exit code: kExitOk, kExitRejected
+// (the library refused the cycle) or kExitError (a cycle that cannot run,
+// said on streams.messages).
+int check(const callkit::Binding &library, const Cycle &cycle, const CheckOptions &options,
+          const Streams &streams);
+
+enum class TimelineFormat { csv, jsonLines, none };
+
+struct RunOptions {
+    bool twin = false;
+    TimelineFormat timeline = TimelineFormat::csv;
+    bool table = false;                    // the readable table on streams.data
+    std::optional<double> stopTime;        // default: two cycles
+    std::optional<double> outputInterval;  // default: 1/20 of the shortest stage
+    std::string timeUnit;
+    std::optional<double> chartFrom;  // default: from 0
+    std::optional<double> chartTo;    // default: the whole run, or its first cycles when it is long
+};
+
+// Where a run's outputs go: the timeline (streams.data unless `timeline` is
+// given), the chart (none unless `chart` is given) and a sink of the
+// caller's that sees every sample (progress, checks of its files).
+struct RunOutputs {
+    std::FILE *timeline = nullptr;
+    std::FILE *chart = nullptr;
+    SampleSink *watch = nullptr;
+};
+
+// Runs the cycle with its input and events files; kExitOk when the run
+// completed, kExitRejected when the library stopped it (its records and the
+// reading of them on streams.messages). Throws Error for a run that cannot
+// be made or a fault in a file read on the way.
+int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, const RunOptions &options,
+        const Streams &streams, const RunOutputs &outputs);
+
+}  // namespace su55if::engine
