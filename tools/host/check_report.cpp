@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "chart_style.h"
 #include "library.h"
 #include "text.h"
 
@@ -276,6 +277,7 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
         {"explanation", result.explanation},
         {"runnable", result.accepted && result.cycleFault.empty()},
         {"cycleFault", result.cycleFault},
+        {"chart", chartStyle()},
     };
     // Stage names and file names may hold any bytes: invalid UTF-8 becomes
     // U+FFFD rather than failing the report.

@@ -33,6 +33,7 @@
 #include "output_file.h"
 #include "record_capture.h"
 #include "run_sinks.h"
+#include "sample_stream.h"
 #include "simulation.h"
 #include "timeline_writers.h"
 #include "text.h"
@@ -191,6 +192,8 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
     std::unique_ptr<SampleSink> data;
     if (options.format == "json") {
         data = jsonLinesWriter(dataStream, cycle, simulator);
+    } else if (options.format == "binary") {
+        data = sampleStreamWriter(dataStream, simulator, settings, options.timeUnit);
     } else if (dataFile != nullptr || !options.table) {
         data = csvWriter(dataStream, simulator);
     }
@@ -406,8 +409,10 @@ int hostMain(int argc, char **argv) {
         ->needs(chartOption);
     runCommand->add_flag("--table", options.table,
                          "print a readable summary and timeline instead of the CSV on standard output");
-    runCommand->add_option("--format", options.format, "text (CSV, default) or json (one JSON object per sample)")
-        ->check(CLI::IsMember({"text", "json"}));
+    runCommand->add_option("--format", options.format,
+                           "text (CSV, default), json (one JSON object per sample) or binary (a JSON header line, "
+                           "then each sample's values as little-endian doubles)")
+        ->check(CLI::IsMember({"text", "json", "binary"}));
 
     for (CLI::App *command : {checkCommand, runCommand}) {
         addCommonOptions(*command, options);
@@ -441,8 +446,13 @@ int hostMain(int argc, char **argv) {
     }
     options.stopTime = positiveTime(stopTimeOption, stopTime);
     options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
-    if (options.table && options.format == "json") {
-        throw HostError("--table and --format json do not go together: the table is for reading");
+    if (options.table && options.format != "text") {
+        throw HostError(fmt::format("--table and --format {} do not go together: the table is for reading",
+                                    options.format));
+    }
+    if (runCommand->parsed() && options.format == "binary" && options.outputFile.empty() &&
+        isatty(fileno(dataOutput())) != 0) {
+        throw HostError("--format binary writes binary data: redirect standard output or give --output-file");
     }
 
     if (runCommand->parsed()) {
