@@ -8,21 +8,29 @@ called through ctypes, and cycles read and run by su55if-host.
 docs/python.md describes the package.
 """
 
-from ._cycle import Cycle, CycleFileError, LinkDriftWarning, Timeline, find_host, host_candidates, parse_cycle, read_cycle
+from ._cycle import Cycle, parse_cycle, read_cycle
 from ._description import DescriptionError, Procedure
+from ._errors import CycleFileError, LinkDriftWarning, SimulationTerminated
 from ._files import find_library, library_candidates
-from ._library import Library, SimulationTerminated, StepRecorder, load
+from ._host import find_host, host_candidates
+from ._library import ActionFlags, Call, Library, Schedule, StepRecorder, Timing, TwinActionFlags, load
+from ._timeline import Timeline
 
 __all__ = [
+    "ActionFlags",
+    "Call",
     "Cycle",
     "CycleFileError",
     "DescriptionError",
     "Library",
     "LinkDriftWarning",
     "Procedure",
+    "Schedule",
     "SimulationTerminated",
     "StepRecorder",
     "Timeline",
+    "Timing",
+    "TwinActionFlags",
     "find_host",
     "find_library",
     "host_candidates",

@@ -10,13 +10,20 @@ import tempfile
 import threading
 import weakref
 
-FATAL = 4  # the status a procedure leaves after a diagnostic that stops the run
+from ._errors import FATAL
 
 # The library prints its diagnostics to C's stdout, one fwrite and fflush
 # each. A captured call points them somewhere of its own for the length of
 # the call, so that the records are known to belong to it; what it points
 # is the process's, so captured calls are serialised.
+#
+# A fork waits for the captured call in progress, if any, to end: the child
+# then has C's stdout as it should be and a lock that nobody holds (the
+# thread that held it does not exist in the child).
 _CALL_LOCK = threading.Lock()
+if hasattr(os, "register_at_fork"):
+    os.register_at_fork(before=_CALL_LOCK.acquire, after_in_parent=_CALL_LOCK.release,
+                        after_in_child=_CALL_LOCK.release)
 
 
 def _flush_python_stdout() -> None:

@@ -263,3 +263,14 @@ def _open_library(path: Path, private: bool) -> ctypes.PyDLL:
             ) from None
     finally:
         os.unlink(copy)
+
+
+def _install_hint(package: str) -> str:
+    """How to install the Python package `package` (numpy, matplotlib) for
+    the interpreter that runs this: apt-get for Debian's own, pip otherwise."""
+    import shlex
+
+    executable = sys.executable
+    if executable and sys.prefix == "/usr" and os.path.dirname(os.path.realpath(executable)) == "/usr/bin":
+        return f"Debian: apt-get install python3-{package}"
+    return f"{shlex.quote(executable or 'python3')} -m pip install {package}"

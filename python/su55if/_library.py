@@ -1,299 +1,123 @@
-"""Loading libsu55if.so and calling its procedures through ctypes.
+"""Loading libsu55if.so and calling its nine procedures through ctypes.
 
-Every call goes through a prepared frame (_Frame): the fourteen arguments of
-one procedure laid out once for given vector lengths and kept, as a simulator
-keeps a block's arguments, so a repeated call only writes its inputs, calls
-and reads its outputs.
+Each procedure has a method of its own, written out here with its inputs in
+the order of the procedure description (include/su55if_procedures.json), its
+defaults and its result; a test checks them against the description, which
+lays out the call frames (_frame.py). Every method goes through
+Library._call.
 """
 
 from __future__ import annotations
 
 import ctypes
-import functools
-import keyword
-import math
 import numbers
-import operator
-import os
-from collections import namedtuple
-from collections.abc import Mapping
+from collections.abc import Mapping, Sequence
 from pathlib import Path
-from typing import Optional
+from typing import Any, NamedTuple, Optional, Union
 
 from . import _description
-from ._arguments import (
-    _MAX_LENGTH,
-    _NOT_VECTORS,
-    _Buffer,
-    _check_mode,
-    _Double,
-    _explain,
-    _is_array,
-    _vector_length,
-    numpy,
-)
-from ._capture import FATAL, _new_capture, _records
-from ._description import REQUIRED, Procedure
-from ._files import LIBRARY_FILE, _find_library, _open_library
+from ._arguments import _MAX_LENGTH, _Buffer, _check_mode, _vector_length, numpy
+from ._capture import _new_capture
+from ._description import Procedure
+from ._errors import FATAL, SimulationTerminated
+from ._files import LIBRARY_FILE, _find_library, _install_hint, _open_library
+from ._frame import _Frame
 
-_OPTIONS = ("mode", "derivatives", "workspace", "lengths", "twin")
-_OPTION_NAMES = frozenset(_OPTIONS)
-
-_Int = ctypes.c_int
+# A vector input: any sequence of numbers (a list, a tuple, array('d'), a
+# NumPy array).
+Vector = Sequence[float]
+# A vector output: a tuple, or a NumPy array with load(numpy=True).
+VectorOut = Any
+# A block the library writes (derivatives=, workspace=): a list of reals, a
+# writable NumPy array of floats, array('d') or a ctypes double array.
+Block = Any
 
 
-class SimulationTerminated(RuntimeError):
-    """The library stopped the run: it printed a diagnostic and left status 4.
+class _Required:
+    """The default of an input that must be given (shown as <required>)."""
 
-    ``records`` holds the lines the library printed, in order, ``Simulation
-    Terminated`` among them; ``procedure`` names the procedure, or
-    ``su55if-host`` for a cycle run; ``explanation`` holds what the host
-    added about the fault (empty for a call from Python).
-    """
-
-    def __init__(self, procedure: str, records: list, explanation=()):
-        self.procedure = procedure
-        self.records = records
-        self.explanation = list(explanation)
-        self.status = FATAL
-        lines = "".join("\n  " + line for line in [*records, *self.explanation])
-        super().__init__(f"{procedure} stopped the run (status {FATAL}):{lines}")
-
-    def __reduce__(self):
-        return type(self), (self.procedure, self.records, self.explanation)
+    def __repr__(self) -> str:
+        return "<required>"
 
 
-# --- the prepared frame --------------------------------------------------------------------
+REQUIRED: Any = _Required()
 
 
-def _packed(lengths: list) -> tuple:
-    """1-based offsets of arguments placed one after another, and the total."""
-    offsets, next_cell = [], 1
-    for length in lengths:
-        offsets.append(next_cell)
-        next_cell += length
-    return offsets, next_cell - 1
+class Schedule(NamedTuple):
+    """SU55IF_DEFST's outputs."""
+
+    durations: VectorOut
+    stage_duration: float
+    next_duration: float
+    elapsed: float
+    cycle_duration: float
 
 
-class _Frame:
-    """One procedure's fourteen arguments for given vector lengths, inputs and
-    outputs packed one after another as a simulator lays them out, kept
-    between calls."""
+class Timing(NamedTuple):
+    """SU55IF_INTTIM's and SU55IF_IINTTIM's outputs."""
 
-    def __init__(self, library: "Library", procedure: Procedure, input_lengths: list, output_lengths: list):
-        self.library = library
-        self.procedure = procedure
-        self.function = library._functions[procedure.name]
-        self.result_type = library._result_types[procedure.name]
-        self.capture = library._capture if procedure.reads_stage_table else None
-        in_offsets, in_total = _packed(input_lengths)
-        out_offsets, out_total = _packed(output_lengths)
-        self.inputs = (_Double * max(in_total, 1))()
-        self.outputs = (_Double * max(out_total, 1))()
-        self.status = _Int(0)
-        self.mode = _Double(0.0)
-        self.workspace = (_Double * max(procedure.workspace, 1))()
-        self.arguments = (
-            self.inputs,
-            (_Int * len(input_lengths))(*input_lengths),
-            self.outputs,
-            (_Int * len(output_lengths))(*output_lengths),
-            (_Int * len(in_offsets))(*in_offsets),
-            (_Int * len(out_offsets))(*out_offsets),
-            ctypes.byref(self.status),
-            None,
-            self.workspace,
-            ctypes.byref(_Int(procedure.workspace)),
-            (_Double * 1)(),
-            ctypes.byref(_Int(0)),
-            ctypes.byref(_Int(0)),
-            ctypes.byref(self.mode),
-        )
-        self.output_lengths = output_lengths
-        # invoke(): the call with these arguments, returning what it printed
-        # (a procedure that cannot stop a run is not captured: None).
-        if self.capture is None:
-            self.invoke = functools.partial(self.function, *self.arguments)
-        else:
-            self.invoke = functools.partial(self.capture.call, self.function, self.arguments, self.status)
-        # Inputs are written run by run: each vector alone, consecutive
-        # scalars together, so that the scalars of a call are one slice
-        # assignment: (first position, cells, positions of a scalar run or
-        # None for a vector).
-        runs = []
-        for argument, offset, length in zip(procedure.inputs, in_offsets, input_lengths):
-            start = offset - 1
-            if argument.is_vector or not runs or runs[-1][2]:
-                runs.append([argument.position, argument.position + 1, argument.is_vector, start, start + length])
-            else:
-                runs[-1][1] += 1
-                runs[-1][4] += 1
-        self.plan = tuple(
-            (first, slice(start, stop), None if is_vector else slice(first, last))
-            for first, last, is_vector, start, stop in runs
-        )
-        if len(self.plan) == 1 and self.plan[0][2] is not None:
-            self.load = self._load_scalars
-        self.output_slices = [
-            (offset - 1, offset - 1 + length if argument.is_vector else None)
-            for argument, offset, length in zip(procedure.outputs, out_offsets, output_lengths)
-        ]
-        self.unwritten = [math.nan] * out_total
-        self._view = None
-        self.result = self._result_reader()
-
-    def _load_scalars(self, values) -> None:
-        """load() for a procedure whose inputs are all scalars: one assignment."""
-        self.inputs[:] = values
-
-    def load(self, values) -> None:
-        """Writes the inputs, taking lists and tuples as they come: a value of
-        another kind is checked, and a vector of another length than the
-        frame's, or anything that is not a number, raises TypeError or
-        ValueError without saying which (fill() does)."""
-        inputs = self.inputs
-        for position, cells, scalars in self.plan:
-            if scalars is not None:
-                inputs[cells] = values[scalars]
-                continue
-            value = values[position]
-            if value.__class__ is list or value.__class__ is tuple:
-                inputs[cells] = value
-            elif _is_array(value):
-                if value.ndim != 1 or value.dtype.kind not in "biuf" or len(value) != cells.stop - cells.start:
-                    raise ValueError
-                if self._view is None:
-                    self._view = numpy.frombuffer(self.inputs, dtype=numpy.float64)
-                self._view[cells] = value
-            elif isinstance(value, _NOT_VECTORS) or not hasattr(value, "__getitem__"):
-                raise TypeError
-            else:
-                inputs[cells] = value
-
-    def fill(self, values, where: str) -> None:
-        """load(), whose TypeError or ValueError names the input at fault."""
-        try:
-            self.load(values)
-        except (TypeError, ValueError, OverflowError):
-            for argument in self.procedure.inputs:
-                value = values[argument.position]
-                if argument.is_vector:
-                    _vector_length(value, f"{where}: {argument.keyword}")
-                _explain(f"{where}: {argument.keyword}", value, argument.is_vector)
-            raise
-
-    def call_scalars(self, values, where: str) -> None:
-        """fill() and call() written out in one, for a frame of scalar inputs
-        that cannot stop a run: the speed path (see Library._method)."""
-        try:
-            self.inputs[:] = values
-        except (TypeError, ValueError, OverflowError):
-            self.fill(values, where)
-            raise
-        self.status.value = 0
-        self.function(*self.arguments)
-
-    def settle(self, output) -> None:
-        """After a call that printed or stopped the run: raises
-        SimulationTerminated on status 4 with the records, else passes the
-        output on."""
-        if self.status.value == FATAL:
-            raise SimulationTerminated(self.procedure.name, _records(output or b""))
-        self.capture.pass_on(output)
-
-    def call_with(self, mode: float, derivatives: Optional[_Buffer], workspace: Optional[_Buffer]) -> int:
-        """call() with a call mode, a caller's derivative block or workspace."""
-        arguments = list(self.arguments)
-        if workspace is not None:
-            arguments[8] = workspace.cells
-        if derivatives is not None:
-            arguments[10] = derivatives.cells
-            arguments[11] = ctypes.byref(_Int(derivatives.shape[0]))
-            arguments[12] = ctypes.byref(_Int(derivatives.shape[1]))
-        arguments[13] = ctypes.byref(_Double(mode))
-        if mode != 0.0:
-            # Outputs that this call mode does not write read as NaN.
-            self.outputs[: len(self.unwritten)] = self.unwritten
-        self.status.value = 0
-        try:
-            if self.capture is None:
-                self.function(*arguments)
-            else:
-                output = self.capture.call(self.function, arguments, self.status)
-                if output or self.status.value == FATAL:
-                    self.settle(output)
-        finally:
-            for buffer in (derivatives, workspace):
-                if buffer is not None:
-                    buffer.write_back()
-        return self.status.value
-
-    def output(self, k: int):
-        start, stop = self.output_slices[k]
-        if stop is None:
-            return self.outputs[start]
-        if self.library.numpy:
-            return numpy.frombuffer(self.outputs, dtype=numpy.float64)[start:stop].copy()
-        return tuple(self.outputs[start:stop])
-
-    def _result_reader(self):
-        """result(): the outputs as the method returns them, the value of a
-        single output, else the procedure's result type; read in one slice
-        where the outputs are all scalars."""
-        outputs, result_type, new = self.outputs, self.result_type, tuple.__new__
-        if result_type is None:
-            start, stop = self.output_slices[0]
-            return functools.partial(outputs.__getitem__, start) if stop is None else lambda: self.output(0)
-        if all(stop is None for _, stop in self.output_slices):
-            count = len(self.output_slices)
-            return lambda: new(result_type, outputs[:count])
-        if not self.library.numpy:
-            # Vectors as tuples: picked from a tuple of all the outputs at once.
-            pick = operator.itemgetter(*[start if stop is None else slice(start, stop) for start, stop in self.output_slices])
-            total = len(self.unwritten)
-            return lambda: new(result_type, pick(tuple(outputs[:total])))
-        slices = self.output_slices
-        return lambda: new(result_type, [outputs[start] if stop is None else self.output(k) for k, (start, stop) in enumerate(slices)])
+    delay_for_code2: float
+    delay_for_code1: float
+    action_code: float
 
 
-# --- the library ---------------------------------------------------------------------------
+class ActionFlags(NamedTuple):
+    """SU55IF_ACTYP's outputs: 1.0 for the code given, else 0.0."""
+
+    code1: float
+    code2: float
+    code_minus2: float
+    code_minus1: float
 
 
-# Speed: argument binding made from source (_quick_binder) instead of bind()
-# below, which does the same in plain Python at about twice the cost of a
-# keyword call (python/bench/overhead.py). SU55IF_PLAIN_BINDING=1 turns it off;
-# the tests run both ways.
-_PLAIN_BINDING = os.environ.get("SU55IF_PLAIN_BINDING") == "1"
+class TwinActionFlags(NamedTuple):
+    """SU55IF_IACTYP's outputs: as ActionFlags, without code_minus1."""
+
+    code1: float
+    code2: float
+    code_minus2: float
 
 
-def _quick_binder(procedure: Procedure):
-    """A function that takes the procedure's inputs as Python takes
-    arguments, in order or by keyword, and returns them in order with the
-    defaults filled in; or None when the call is for bind() (the manual's
-    names, options, an input missing). Python binds arguments far quicker
-    than code written in Python can, so the function is made from source, as
-    namedtuple makes its classes: source of fixed text and the inputs'
-    keywords alone, each checked to be a plain name."""
-    names = [argument.keyword for argument in procedure.inputs]
-    for name in names:
-        if not name.isidentifier() or keyword.iskeyword(name) or name.startswith("_") or names.count(name) > 1:
-            raise _description.DescriptionError(f"{procedure.name}: {name!r} cannot be a keyword argument")
-    namespace = {"_UNSET": REQUIRED}
-    lines = [f"def bind({', '.join(name + '=_UNSET' for name in names)}, **_more):", "    if _more:", "        return None"]
-    unset = []  # inputs that may still be unset after the defaults
-    for argument in procedure.inputs:
-        default = argument.default
-        if default is REQUIRED or isinstance(default, tuple):
-            unset.append(argument.keyword)
-        if default is not REQUIRED:
-            source = names[default[0]] if isinstance(default, tuple) else f"_default_{argument.position}"
-            namespace[source] = default
-            lines += [f"    if {argument.keyword} is _UNSET:", f"        {argument.keyword} = {source}"]
-    if unset:
-        lines += [f"    if {' or '.join(name + ' is _UNSET' for name in unset)}:", "        return None"]
-    lines.append(f"    return ({', '.join(names)},)")
-    exec("\n".join(lines), namespace)  # noqa: S102
-    return namespace["bind"]
+class Call(NamedTuple):
+    """Library.call()'s result: the outputs by the manual's names, and the status."""
+
+    outputs: dict[str, Any]
+    status: int
+
+
+# Each method's procedure and result type; a test checks the methods'
+# inputs and results against the description.
+METHODS: dict[str, tuple[str, Optional[type]]] = {
+    "define_stages": ("SU55IF_DEFST", Schedule),
+    "check_stages": ("SU55IF_CHKST", None),
+    "update_stage_duration": ("SU55IF_UPSTGTIM", None),
+    "interaction_timing": ("SU55IF_INTTIM", Timing),
+    "interaction_timing_twin": ("SU55IF_IINTTIM", Timing),
+    "decode_action": ("SU55IF_ACTYP", ActionFlags),
+    "decode_action_twin": ("SU55IF_IACTYP", TwinActionFlags),
+    "record_step_duration": ("SU55IF_REPTIM", None),
+    "switch_signal": ("SU55IF_PFNRSWTCH", None),
+}
+
+
+def _check_description(procedures: dict[str, Procedure], description: Path) -> None:
+    """The description must describe the methods of this package: the same
+    procedures, method names and input keywords in the same order."""
+    for method, (name, _) in METHODS.items():
+        procedure = procedures.get(name)
+        wanted = [p.name for p in _signature_inputs(method)]
+        if procedure is None or procedure.method != method or [a.keyword for a in procedure.inputs] != wanted:
+            raise _description.DescriptionError(
+                f"{description}: {name} is not as this package's {method}() takes it "
+                f"(inputs {', '.join(wanted)}); the description and the package are of different versions"
+            )
+
+
+def _signature_inputs(method: str) -> list:
+    import inspect
+
+    parameters = inspect.signature(getattr(Library, method)).parameters.values()
+    return [p for p in parameters if p.kind is p.POSITIONAL_OR_KEYWORD and p.name != "self"]
 
 
 class Library:
@@ -311,56 +135,44 @@ class Library:
     use its stage table).
     """
 
-    def __init__(self, path: Path, private: bool = True, arrays: bool = False, description=None):
+    def __init__(self, path: Union[str, Path], private: bool = True, arrays: bool = False) -> None:
         if arrays and numpy is None:
-            from ._cycle import _install_hint  # here: _cycle imports this module
-
             raise ImportError(f"results as NumPy arrays need NumPy ({_install_hint('numpy')})")
         self.path = Path(path)
         self.private = private
         self.numpy = arrays
-        self.description = Path(description) if description else _description.find_description(str(self.path))
+        self.description = _description.find_description(str(self.path))
         self.procedures = _description.read_description(self.description)
+        _check_description(self.procedures, self.description)
         self._closed = True
         self._dll = _open_library(self.path, private)
-        self._functions = {}
-        self._result_types = {}
-        for procedure in self.procedures.values():
+        self._functions: dict[str, Any] = {}
+        self._result_types: dict[str, Optional[type]] = {}
+        for method, (name, result_type) in METHODS.items():
             try:
-                function = getattr(self._dll, procedure.name)
+                function = getattr(self._dll, name)
             except AttributeError:
                 self._unload()
                 raise OSError(
-                    f"load(): {self.path} does not export {procedure.name}: it is not {LIBRARY_FILE}, "
+                    f"load(): {self.path} does not export {name}: it is not {LIBRARY_FILE}, "
                     f"or not one that {self.description} describes"
                 ) from None
             function.restype = None
-            self._functions[procedure.name] = function
-            fields = [argument.keyword for argument in procedure.outputs]
-            self._result_types[procedure.name] = namedtuple(procedure.result, fields) if procedure.result else None
+            self._functions[name] = function
+            self._result_types[name] = result_type
         self._capture = _new_capture()
-        self._frames = {}  # by procedure and lengths
-        self._last = {}  # each procedure's frame with the default output lengths, latest used
+        self._frames: dict[tuple[Any, ...], _Frame] = {}  # by procedure and lengths
+        self._last: dict[str, _Frame] = {}  # each procedure's frame with the default output lengths, latest used
         self._closed = False
-        methods = {procedure.method: procedure for procedure in self.procedures.values()}
-        try:
-            for procedure in self.procedures.values():
-                keywords = {argument.keyword for argument in procedure.inputs}
-                if keywords.intersection(_OPTIONS) or hasattr(Library, procedure.method):
-                    raise _description.DescriptionError(f"{procedure.name}: names that clash with the package's own")
-                setattr(self, procedure.method, self._method(procedure, methods.get(procedure.method + "_twin")))
-        except _description.DescriptionError:
-            self.close()
-            raise
 
     def __repr__(self) -> str:
         kind = "private copy of" if self.private else "shared"
         return f"<su55if.Library {kind} {self.path}>"
 
-    def __enter__(self) -> "Library":
+    def __enter__(self) -> Library:
         return self
 
-    def __exit__(self, *exc) -> None:
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
     def close(self) -> None:
@@ -387,7 +199,7 @@ class Library:
                 return procedure
         raise ValueError(f"no procedure named {name!r}")
 
-    def _prepare(self, procedure: Procedure, values, output_lengths: Mapping, where: str) -> _Frame:
+    def _prepare(self, procedure: Procedure, values: Sequence[Any], output_lengths: Mapping[str, int], where: str) -> _Frame:
         """The frame for these inputs: checks the vectors (vectors that share
         a size must have the same length) and finds or lays out the frame."""
         if self._closed:
@@ -422,114 +234,194 @@ class Library:
             frame = self._frames[key] = _Frame(self, procedure, input_lengths, lengths)
         return frame
 
-    def _method(self, procedure: Procedure, twin: Optional[Procedure]):
-        """The method that calls `procedure`: inputs in order or by keyword
-        (or by the manual's name), defaults from the description, and the
-        options mode=, derivatives=, workspace=, lengths=, twin=."""
-        count = len(procedure.inputs)
-        where = procedure.method + "()"
-        positions = {}
-        for argument in procedure.inputs:
-            positions[argument.keyword] = positions[argument.name] = argument.position
-        library, last, name = self, self._last, procedure.name
-        quick_bind = (lambda *args, **kwargs: None) if _PLAIN_BINDING else _quick_binder(procedure)
+    # --- the nine procedures ------------------------------------------------------------
 
-        def bind(args, kwargs) -> list:
-            if len(args) > count:
-                raise TypeError(f"{where} takes at most {count} inputs ({len(args)} given)")
-            values = list(args) + [REQUIRED] * (count - len(args))
-            for key, value in kwargs.items():
-                position = positions.get(key)
-                if position is None:
-                    raise TypeError(f"{where} got an unexpected keyword argument {key!r}")
-                if values[position] is not REQUIRED:
-                    raise TypeError(f"{where} got several values for {procedure.inputs[position].keyword}")
-                values[position] = value
-            for argument in procedure.inputs:
-                if values[argument.position] is REQUIRED:
-                    default = argument.default
-                    if default is REQUIRED:
-                        raise TypeError(f"{where} is missing its input {argument.keyword!r}")
-                    values[argument.position] = values[default[0]] if isinstance(default, tuple) else default
-            return values
+    def define_stages(
+        self,
+        requested: Vector,
+        current: Optional[Vector] = None,
+        hold: float = 0.0,
+        time: float = REQUIRED,
+        stage: float = 1.0,
+        reference: float = 0.0,
+        *,
+        lengths: Optional[Mapping[str, int]] = None,
+        mode: float = 0.0,
+        derivatives: Optional[Block] = None,
+    ) -> Schedule:
+        """SU55IF_DEFST: defines the stage schedule, keeps it up to date and reports it.
 
-        def frame_for(values, lengths=None) -> _Frame:
-            # The procedure's latest frame with these inputs written; when
-            # their vectors do not fit it, or load() refuses them, a frame
-            # laid out for them, the inputs checked as they are written.
-            frame = None if lengths else last.get(name)
+        requested: the requested stage durations; current: the durations in
+        force (default: requested); hold: the hold switch; time: the current
+        time (required); stage: the stage in force; reference: the time the
+        stage began. lengths={"durations": n}: the number of durations to
+        report (default: as many as requested). Returns Schedule(durations,
+        stage_duration, next_duration, elapsed, cycle_duration). Raises
+        SimulationTerminated on status 4.
+        """
+        values = (requested, requested if current is None else current, hold, time, stage, reference)
+        return self._call("SU55IF_DEFST", values, mode, derivatives, None, lengths)  # type: ignore[no-any-return]
+
+    def check_stages(
+        self, current: Vector, check: float = 1.0, *, mode: float = 0.0, derivatives: Optional[Block] = None
+    ) -> float:
+        """SU55IF_CHKST: takes the durations in force into the schedule, reports a change.
+
+        current: the durations in force; check: the check switch. Returns
+        durationsChanged, 1.0 or 0.0. Raises SimulationTerminated on status 4.
+        """
+        return self._call("SU55IF_CHKST", (current, check), mode, derivatives)  # type: ignore[no-any-return]
+
+    def update_stage_duration(
+        self,
+        update: float = 1.0,
+        stage: float = REQUIRED,
+        duration: float = REQUIRED,
+        table: Vector = REQUIRED,
+        *,
+        mode: float = 0.0,
+        derivatives: Optional[Block] = None,
+    ) -> float:
+        """SU55IF_UPSTGTIM: sets the duration of a stage and of its partner.
+
+        update: the update switch; stage: the stage; duration: its new
+        duration; table: the interaction table. Returns updateResult (0.0,
+        1.0 or 2.0). Raises SimulationTerminated on status 4.
+        """
+        values = (update, stage, duration, table)
+        return self._call("SU55IF_UPSTGTIM", values, mode, derivatives)  # type: ignore[no-any-return]
+
+    def interaction_timing(
+        self,
+        table: Vector,
+        stage: float,
+        time: float,
+        *,
+        twin: bool = False,
+        mode: float = 0.0,
+        derivatives: Optional[Block] = None,
+    ) -> Timing:
+        """SU55IF_INTTIM: checks the interaction table; times a stage against its partner.
+
+        table: the interaction table; stage: the stage in force; time: the
+        current time. twin=True calls SU55IF_IINTTIM. Returns
+        Timing(delay_for_code2, delay_for_code1, action_code). Raises
+        SimulationTerminated on status 4.
+        """
+        name = "SU55IF_IINTTIM" if twin else "SU55IF_INTTIM"
+        return self._call(name, (table, stage, time), mode, derivatives)  # type: ignore[no-any-return]
+
+    def interaction_timing_twin(
+        self, table: Vector, stage: float, time: float, *, mode: float = 0.0, derivatives: Optional[Block] = None
+    ) -> Timing:
+        """SU55IF_IINTTIM: as interaction_timing (SU55IF_INTTIM), but never reports action code -1."""
+        return self._call("SU55IF_IINTTIM", (table, stage, time), mode, derivatives)  # type: ignore[no-any-return]
+
+    def decode_action(
+        self, code: float, *, twin: bool = False, mode: float = 0.0, derivatives: Optional[Block] = None
+    ) -> Union[ActionFlags, TwinActionFlags]:
+        """SU55IF_ACTYP: decodes an action code into indicator outputs.
+
+        code: the action code. twin=True calls SU55IF_IACTYP. Returns
+        ActionFlags(code1, code2, code_minus2, code_minus1) (TwinActionFlags,
+        without code_minus1, with twin=True).
+        """
+        if twin:
+            return self.decode_action_twin(code, mode=mode, derivatives=derivatives)
+        if mode == 0.0 and derivatives is None:
+            frame = self._last.get("SU55IF_ACTYP")
             if frame is not None:
-                try:
-                    frame.load(values)
-                    return frame
-                except (TypeError, ValueError, OverflowError):
-                    pass
-            frame = library._prepare(procedure, values, lengths or {}, where)
+                frame.call_scalars((code,), "decode_action()")
+                return frame.result()  # type: ignore[no-any-return]
+        return self._call("SU55IF_ACTYP", (code,), mode, derivatives)  # type: ignore[no-any-return]
+
+    def decode_action_twin(
+        self, code: float, *, mode: float = 0.0, derivatives: Optional[Block] = None
+    ) -> TwinActionFlags:
+        """SU55IF_IACTYP: as decode_action (SU55IF_ACTYP) without the output for code -1."""
+        if mode == 0.0 and derivatives is None:
+            frame = self._last.get("SU55IF_IACTYP")
+            if frame is not None:
+                frame.call_scalars((code,), "decode_action_twin()")
+                return frame.result()  # type: ignore[no-any-return]
+        return self._call("SU55IF_IACTYP", (code,), mode, derivatives)  # type: ignore[no-any-return]
+
+    def record_step_duration(
+        self, signal: float, time: float, *, workspace: Block, mode: float = 0.0, derivatives: Optional[Block] = None
+    ) -> float:
+        """SU55IF_REPTIM: measures the first period in which a signal is positive.
+
+        signal: the signal; time: the current time; workspace: the 5 reals
+        kept between calls, in one column (Library.step_recorder() keeps
+        one). Returns recordedDuration (0.0 until the period has ended).
+        """
+        return self._call("SU55IF_REPTIM", (signal, time), mode, derivatives, workspace)  # type: ignore[no-any-return]
+
+    def switch_signal(
+        self, limit: float, value: float, enable: float = 1.0, *, mode: float = 0.0, derivatives: Optional[Block] = None
+    ) -> float:
+        """SU55IF_PFNRSWTCH: on/off signal from a value, its limit and an enable input.
+
+        Returns switchSignal, 1.0 or 0.0.
+        """
+        if mode == 0.0 and derivatives is None:
+            frame = self._last.get("SU55IF_PFNRSWTCH")
+            if frame is not None:
+                frame.call_scalars((limit, value, enable), "switch_signal()")
+                return frame.result()  # type: ignore[no-any-return]
+        return self._call("SU55IF_PFNRSWTCH", (limit, value, enable), mode, derivatives)  # type: ignore[no-any-return]
+
+    # --- the one call path -------------------------------------------------------------
+
+    def _call(
+        self,
+        name: str,
+        values: tuple[Any, ...],
+        mode: float = 0.0,
+        derivatives: Optional[Block] = None,
+        workspace: Optional[Block] = None,
+        lengths: Optional[Mapping[str, int]] = None,
+    ) -> Any:
+        """Calls procedure `name` with its inputs in order: on the frame the
+        last call of it used when the inputs fit it, else on one laid out for
+        them, the inputs checked as they are written."""
+        frame = None if lengths else self._last.get(name)
+        if frame is not None:
+            try:
+                frame.load(values)
+            except (TypeError, ValueError, OverflowError):
+                frame = None
+        if frame is None:
+            procedure = self.procedures[name]
+            where = procedure.method + "()"
+            for value, argument in zip(values, procedure.inputs):
+                if value is REQUIRED:
+                    raise TypeError(f"{where} is missing its input {argument.keyword!r}")
+            frame = self._prepare(procedure, values, lengths or {}, where)
             frame.fill(values, where)
             if not lengths:
-                last[name] = frame
-            return frame
-
-        def call_with_options(args, kwargs):
-            options = {key: kwargs.pop(key) for key in _OPTIONS if key in kwargs}
-            if options.pop("twin", False):
-                if twin is None:
-                    raise TypeError(f"{where} has no twin")
-                return getattr(library, twin.method)(*args, **kwargs, **options)
-            try:
-                values = quick_bind(*args, **kwargs)
-            except TypeError:  # bind() says what is wrong
-                values = None
-            if values is None:
-                values = bind(args, kwargs)
-            frame = frame_for(values, options.pop("lengths", None))
-            _call_with_options(frame, options, where)
-            return frame.result()
-
-        def call(*args, **kwargs):
-            if kwargs or len(args) != count:
-                try:
-                    values = quick_bind(*args, **kwargs)
-                except TypeError:  # bind() says what is wrong
-                    values = None
-                if values is None:
-                    if not _OPTION_NAMES.isdisjoint(kwargs):
-                        return call_with_options(args, kwargs)
-                    values = bind(args, kwargs)
-                args = values
-            frame = frame_for(args)
+                self._last[name] = frame
+        if mode == 0.0 and derivatives is None and workspace is None and not frame.procedure.workspace:
             status = frame.status
             status.value = 0
             output = frame.invoke()
             if output or status.value == FATAL:
                 frame.settle(output)
-            return frame.result()
+        else:
+            where = frame.procedure.method + "()"
+            _call_with_options(frame, {"mode": mode, "derivatives": derivatives, "workspace": workspace}, where)
+        return frame.result()
 
-        def call_scalars(*args, **kwargs):
-            # The speed path: call() for a procedure of scalars alone that
-            # cannot stop a run, on the one frame it ever needs, in as few
-            # steps as Python allows; call() is the plain version, which
-            # the first call and calls with keywords or options take.
-            frame = last.get(name)
-            if kwargs or len(args) != count or frame is None:
-                return call(*args, **kwargs)
-            frame.call_scalars(args, where)
-            return frame.result()
-
-        def call_with_workspace(*args, **kwargs):
-            return call_with_options(args, kwargs)
-
-        method = call
-        if procedure.workspace:
-            method = call_with_workspace
-        elif not any(a.is_vector for a in procedure.inputs) and not procedure.reads_stage_table:
-            method = call_scalars
-        method.__name__ = procedure.method
-        method.__qualname__ = "Library." + procedure.method
-        method.__doc__ = _method_doc(procedure, twin)
-        return method
-
-    def call(self, name: str, inputs, outputs: Optional[Mapping] = None, *, mode=0.0, derivatives=None, workspace=None):
+    def call(
+        self,
+        name: str,
+        inputs: Union[Mapping[str, Any], Sequence[Any]],
+        outputs: Optional[Mapping[str, int]] = None,
+        *,
+        mode: float = 0.0,
+        derivatives: Optional[Block] = None,
+        workspace: Optional[Block] = None,
+    ) -> Call:
         """Calls any procedure by name, with every input given by the
         manual's name (a mapping) or in order (a sequence). `outputs` gives
         the number of values of each output vector with a size of its own, by
@@ -557,15 +449,14 @@ class Library:
         status = _call_with_options(frame, {"mode": mode, "derivatives": derivatives, "workspace": workspace}, where)
         return Call({argument.name: frame.output(argument.position) for argument in procedure.outputs}, status)
 
-    def step_recorder(self) -> "StepRecorder":
+    def step_recorder(self) -> StepRecorder:
         """A StepRecorder on this library, with a zeroed workspace."""
         return StepRecorder(self)
 
 
-Call = namedtuple("Call", ["outputs", "status"])
 
 
-def _call_with_options(frame: _Frame, options: dict, where: str) -> int:
+def _call_with_options(frame: _Frame, options: dict[str, Any], where: str) -> int:
     procedure = frame.procedure
     mode = _check_mode(options.get("mode", 0.0), where)
     derivatives = options.get("derivatives")
@@ -590,37 +481,6 @@ def _call_with_options(frame: _Frame, options: dict, where: str) -> int:
                 f"(shape ({needed},) or ({needed}, 1)), not {workspace.given}"
             )
     return frame.call_with(mode, derivatives, workspace)
-
-
-def _method_doc(procedure: Procedure, twin: Optional[Procedure]) -> str:
-    def describe(argument):
-        text = argument.keyword + (" (vector)" if argument.is_vector else "")
-        default = argument.default
-        if default is REQUIRED:
-            return text
-        if isinstance(default, tuple):
-            return f"{text}, default: {procedure.inputs[default[0]].keyword}"
-        return f"{text}, default {default}"
-
-    outputs = ", ".join(argument.keyword for argument in procedure.outputs)
-    returns = f"{procedure.result}({outputs})" if procedure.result else outputs
-    options = ["mode= (call mode, default 0)", "derivatives= (a block the library zeroes in modes 3 and 4)"]
-    if procedure.workspace:
-        options.append(f"workspace= ({procedure.workspace} reals kept between calls; required)")
-    if any(argument.is_vector for argument in procedure.outputs):
-        options.append("lengths= (number of values of an output vector, by keyword)")
-    if twin:
-        options.append(f"twin=True (calls {twin.name})")
-    return "\n".join(
-        [
-            f"{procedure.name}: {procedure.summary}.",
-            "",
-            "Inputs, in order: " + "; ".join(describe(argument) for argument in procedure.inputs) + ".",
-            f"Returns {returns}.",
-            "Options: " + ", ".join(options) + ".",
-            "Raises SimulationTerminated on status 4.",
-        ]
-    )
 
 
 class StepRecorder:
@@ -655,7 +515,7 @@ class StepRecorder:
         ctypes.memset(self._frame.workspace, 0, ctypes.sizeof(self._frame.workspace))
 
 
-def load(path=None, *, private: bool = True, numpy: bool = False, description=None) -> Library:
+def load(path: Union[None, str, Path] = None, *, private: bool = True, numpy: bool = False) -> Library:
     """Loads libsu55if.so and returns a Library.
 
     path: the file to load; without one, SU55IF_LIBRARY, then the installed
@@ -668,12 +528,9 @@ def load(path=None, *, private: bool = True, numpy: bool = False, description=No
     everything else in the process that loaded that path.
 
     numpy: return vector outputs as NumPy arrays instead of tuples.
-
-    description: the procedure description file to use instead of the one
-    the package finds (see su55if._description).
     """
-    return Library(_find_library(path, "load()"), private=private, arrays=numpy, description=description)
+    return Library(_find_library(path, "load()"), private=private, arrays=numpy)
 
 
-for _public in (SimulationTerminated, Library, StepRecorder):
+for _public in (Library, StepRecorder, Schedule, Timing, ActionFlags, TwinActionFlags, Call):
     _public.__module__ = "su55if"

@@ -3,6 +3,7 @@ options reach it, its failures become the documented exceptions."""
 
 import dataclasses
 import pickle
+import shutil
 import subprocess
 import sys
 
@@ -52,7 +53,7 @@ def hundred_stages(tmp_path):
     path = tmp_path / "hundred.csv"
     rows = (f'{k},{d!r},{p},"""s{k}"", no. {k}"' for k, (d, p) in enumerate(zip(durations, partners), 1))
     path.write_text("stage,duration,partner,name\n" + "\n".join(rows) + "\n")
-    return su55if.Cycle("hundred.csv", tuple(durations), tuple(float(p) for p in partners), tuple(names)), path
+    return su55if.Cycle("hundred.csv", tuple(durations), tuple(partners), tuple(names)), path
 
 
 WHAT_IF = {"input_file": EXAMPLES_DIR / "what-if-inputs.csv", "events": EXAMPLES_DIR / "what-if-events.csv",
@@ -98,14 +99,18 @@ def test_runs_are_the_hosts(host, tmp_path, name, options, host_options):
 def test_row_fields_and_chart(tmp_path, monkeypatch):
     timeline = su55if.read_cycle(EXAMPLES_DIR / "what-if.csv").run(**WHAT_IF)
     assert timeline.Row._fields == ("time", "stage", "elapsed", "delay_for_code2", "delay_for_code1", "action_code",
-                                    "code1", "code2", "code_minus2", "code_minus1", "stage_duration", "result",
-                                    "duration", "signal")
+                                    "flag_for_code1", "flag_for_code2", "flag_for_code_minus2", "flag_for_code_minus1",
+                                    "stage_duration", "update_result", "recorded_duration", "switch_signal")
+    with pytest.warns(DeprecationWarning, match="Row.duration is deprecated: it is Row.recorded_duration"):
+        assert timeline[-1].duration == timeline[-1].recorded_duration
+    # Every schedule in force, from the time it took effect.
+    assert [(s.time, s.cycle_duration) for s in timeline.schedules] == [(0.0, 80.0), (100.0, 90.0), (260.0, 80.0)]
     # A cycle not read from a file runs in a folder of its own; a relative chart path is still the caller's.
     monkeypatch.chdir(tmp_path)
     cycle = su55if.parse_cycle('stage,duration,partner,name\n1,10,0,"a, ""b"""\n2,5,0,c\n', "text.csv")
     assert (cycle.names, cycle.cycle_duration) == (('a, "b"', "c"), 15.0)
     timeline = cycle.run(10, 2, chart="run.svg", twin=True, time_unit="-s")
-    assert [row.time for row in timeline] == [0, 2, 4, 6, 8, 10] and "code_minus1" not in timeline.Row._fields
+    assert [row.time for row in timeline] == [0, 2, 4, 6, 8, 10] and "flag_for_code_minus1" not in timeline.Row._fields
     chart = (tmp_path / "run.svg").read_text()
     assert chart.lstrip().startswith(("<svg", "<?xml")) and ">time (-s)<" in chart
 
@@ -190,10 +195,26 @@ def test_missing_host(tmp_path, monkeypatch):
         su55if.read_cycle(FOUR)
     monkeypatch.delenv("SU55IF_HOST")
     places = [tmp_path / "bin" / "su55if-host", tmp_path / "build" / "su55if-host"]
-    monkeypatch.setattr(su55if._cycle, "host_candidates", lambda: places)
+    monkeypatch.setattr(su55if._host, "host_candidates", lambda library=None: places)
     with pytest.raises(FileNotFoundError) as raised:
         su55if.find_host()
     assert all(str(place) in str(raised.value) for place in places) and "SU55IF_HOST" in str(raised.value)
+
+
+def test_host_found_beside_the_library_then_on_path(host, tmp_path, monkeypatch):
+    (tmp_path / "lib").mkdir()
+    (tmp_path / "path").mkdir()
+    library = su55if.find_library()
+    shutil.copy(library, tmp_path / "lib" / library.name)
+    monkeypatch.delenv("SU55IF_HOST")
+    monkeypatch.setenv("SU55IF_LIBRARY", str(tmp_path / "lib" / library.name))
+    monkeypatch.setenv("PATH", str(tmp_path / "path"))
+    shutil.copy(host, tmp_path / "path" / "su55if-host")  # on PATH alone
+    assert su55if.find_host() == tmp_path / "path" / "su55if-host"
+    assert len(su55if.read_cycle(FOUR).run()) == 321
+    (tmp_path / "tools").mkdir()
+    shutil.copy(host, tmp_path / "tools" / "su55if-host")  # a build tree's, beside the library
+    assert su55if.find_host() == tmp_path / "tools" / "su55if-host"
 
 
 def test_long_run_streams():
@@ -206,8 +227,8 @@ def test_timeline_as_array_and_plot(tmp_path):
     numpy = pytest.importorskip("numpy")
     cycle = dataclasses.replace(su55if.read_cycle(FOUR))  # no cycle duration: plot() asks the host
     timeline = cycle.run(stop_time=160, output_interval=0.5)
-    table = timeline.to_numpy()
-    assert table.dtype.names == timeline.Row._fields and table["stage"].dtype == numpy.int32
+    table = timeline.to_numpy()  # a view of the timeline's columns
+    assert table.dtype.names == timeline.Row._fields and numpy.shares_memory(table, timeline.column("time"))
     assert table["action_code"][numpy.searchsorted(table["time"], 30.0)] == 2
     pytest.importorskip("matplotlib")
     chart = tmp_path / "run.png"
@@ -247,7 +268,7 @@ def test_install_hints_name_the_interpreter(monkeypatch, executable, prefix, hin
     monkeypatch.setattr(sys, "executable", executable)
     monkeypatch.setattr(sys, "prefix", prefix)
     monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
-    monkeypatch.setattr(su55if._cycle, "numpy", None)
+    monkeypatch.setattr(su55if._timeline, "numpy", None)
     monkeypatch.setattr(su55if._library, "numpy", None)
     timeline = su55if.Timeline(su55if.Cycle("c", (1.0,), (0.0,)), None, None, False, None, None)
     for action, package in ((timeline.plot, "matplotlib"), (timeline.to_numpy, "numpy"),

@@ -11,6 +11,7 @@
 
 #include "callkit/table_entry.h"
 #include "engine/block.h"
+#include "engine/chart/chart_style.h"
 #include "engine/text.h"
 
 namespace su55if::engine {
@@ -277,6 +278,7 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
         {"explanation", result.explanation},
         {"runnable", result.accepted && result.cycleFault.empty()},
         {"cycleFault", result.cycleFault},
+        {"chart", chartStyle()},
     };
     // Stage names and file names may hold any bytes: invalid UTF-8 becomes
     // U+FFFD rather than failing the report.

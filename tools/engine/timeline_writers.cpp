@@ -178,6 +178,12 @@ std::vector<std::string> timelineColumns(const Simulator &simulator) {
     return columns;
 }
 
+std::function<void(const TimelineRow &, double *)> rowValuesOf(const Simulator &simulator) {
+    return [values = RowValues(simulator)](const TimelineRow &row, double *out) {
+        values.forEach(row, [&out](double value) { *out++ = value; });
+    };
+}
+
 std::unique_ptr<SampleSink> csvWriter(std::FILE *out, const Simulator &simulator) {
     return std::make_unique<CsvWriter>(out, simulator);
 }

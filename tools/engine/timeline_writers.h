@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,10 @@ std::vector<std::string> flagNames(bool twin);
 // outputs, the indicators, then the extra outputs that the run's inputs
 // drive.
 std::vector<std::string> timelineColumns(const Simulator &simulator);
+
+// The values of a sample in the order of timelineColumns(), written to
+// as many doubles as there are columns.
+std::function<void(const TimelineRow &, double *)> rowValuesOf(const Simulator &simulator);
 
 // Every sample as one CSV row (values as %.17g, so that each reads back as
 // the exact double the library returned) after a header row.

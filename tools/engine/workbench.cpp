@@ -10,6 +10,7 @@
 #include "engine/chart/chart_recorder.h"
 #include "engine/error.h"
 #include "engine/reports.h"
+#include "engine/sample_stream.h"
 #include "engine/sinks.h"
 #include "engine/text.h"
 #include "engine/timeline_writers.h"
@@ -134,6 +135,8 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
     std::unique_ptr<SampleSink> data;
     if (options.timeline == TimelineFormat::jsonLines) {
         data = jsonLinesWriter(timeline, cycle, simulator);
+    } else if (options.timeline == TimelineFormat::sampleStream) {
+        data = sampleStreamWriter(timeline, simulator, settings, options.timeUnit);
     } else if (options.timeline == TimelineFormat::csv) {
         data = csvWriter(timeline, simulator);
     }

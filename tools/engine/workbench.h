@@ -40,7 +40,9 @@ struct CheckOptions {
 int check(const callkit::Binding &library, const Cycle &cycle, const CheckOptions &options,
           const Streams &streams);
 
-enum class TimelineFormat { csv, jsonLines, none };
+// How the timeline is written: CSV, JSON lines, the binary sample stream
+// for programs (sample_stream.h), or not at all.
+enum class TimelineFormat { csv, jsonLines, sampleStream, none };
 
 struct RunOptions {
     bool twin = false;

@@ -96,6 +96,7 @@ int run(const LoadedLibrary &library, const engine::Cycle &cycle, const Options 
     engine::RunOptions settings;
     settings.twin = options.twin;
     settings.timeline = options.format == "json"                  ? engine::TimelineFormat::jsonLines
+                        : options.format == "binary"              ? engine::TimelineFormat::sampleStream
                         : dataFile != nullptr || !options.table ? engine::TimelineFormat::csv
                                                                   : engine::TimelineFormat::none;
     settings.table = options.table;
@@ -288,8 +289,10 @@ int hostMain(int argc, char **argv) {
         ->needs(chartOption);
     runCommand->add_flag("--table", options.table,
                          "print a readable summary and timeline instead of the CSV on standard output");
-    runCommand->add_option("--format", options.format, "text (CSV, default) or json (one JSON object per sample)")
-        ->check(CLI::IsMember({"text", "json"}));
+    runCommand->add_option("--format", options.format,
+                           "text (CSV, default), json (one JSON object per sample) or binary (a JSON header line, "
+                           "then each sample's values as little-endian doubles)")
+        ->check(CLI::IsMember({"text", "json", "binary"}));
 
     for (CLI::App *command : {checkCommand, runCommand}) {
         addCommonOptions(*command, options);
@@ -323,8 +326,13 @@ int hostMain(int argc, char **argv) {
     }
     options.stopTime = positiveTime(stopTimeOption, stopTime);
     options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
-    if (options.table && options.format == "json") {
-        throw Error("--table and --format json do not go together: the table is for reading");
+    if (options.table && options.format != "text") {
+        throw Error(fmt::format("--table and --format {} do not go together: the table is for reading",
+                                    options.format));
+    }
+    if (runCommand->parsed() && options.format == "binary" && options.outputFile.empty() &&
+        isatty(fileno(dataOutput())) != 0) {
+        throw Error("--format binary writes binary data: redirect standard output or give --output-file");
     }
 
     if (runCommand->parsed()) {

@@ -116,6 +116,7 @@ Range rangeOf(const std::vector<ChartSeries> &series, bool withZero) {
 }
 
 // The dash pattern of the i-th series of a lane: every second one dashed.
+constexpr const char *kDash = "6,3";
 const char *dashOf(std::size_t i) { return i % 2 == 1 ? R"svg( stroke-dasharray="6,3")svg" : ""; }
 
 // One lane over the run: grid lines at its ticks, their values in the left
@@ -467,5 +468,16 @@ std::string renderSvg(const ChartLayout &layout) {
 }
 
 std::string renderChart(const ChartInput &input) { return renderSvg(layoutChart(input)); }
+
+std::vector<SeriesStyle> seriesStyles(const std::vector<ChartLane> &lanes) {
+    std::vector<SeriesStyle> styles;
+    for (const ChartLane &lane : lanes) {  // colours run on across the lanes, as drawLane takes them
+        for (std::size_t i = 0; i < lane.series.size(); ++i) {
+            styles.push_back({lane.series[i].name, kLineColours[styles.size() % kLineColours.size()],
+                              *dashOf(i) != '\0' ? kDash : ""});
+        }
+    }
+    return styles;
+}
 
 }  // namespace su55if::engine

@@ -99,6 +99,15 @@ struct ChartInput {
 // escaped for XML.
 std::string renderChart(const ChartInput &input);
 
+// How renderChart draws each series of `lanes`: its colour, and its dash
+// pattern as SVG's stroke-dasharray ("" for a solid line).
+struct SeriesStyle {
+    std::string name;
+    const char *colour;
+    const char *dash;
+};
+std::vector<SeriesStyle> seriesStyles(const std::vector<ChartLane> &lanes);
+
 // `value` as readable() shows it, with more digits where a `resolution` that
 // small needs them: so that the ticks of a narrow window far from 0 differ.
 std::string readableTo(double value, double resolution);

@@ -57,6 +57,14 @@ ChartWindow chartWindow(std::optional<double> from, std::optional<double> to, co
                         kChartedCycles, grouped(cycles), withUnit(end, timeUnit))};
 }
 
+std::vector<ChartLane> firstLanes() {
+    ChartLane codes{{{"actionCode", {}}}, false, {}};
+    for (const auto &[values, meaning] : kActionCodeMeanings) {
+        codes.key.emplace_back(values, meaning);
+    }
+    return {{{{"delayForCode1", {}}, {"delayForCode2", {}}}, true, {}}, codes};
+}
+
 ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
                              const std::string &timeUnit, std::optional<double> from, std::optional<double> to)
     : ChartRecorder(cycle, simulator, settings, timeUnit,
@@ -76,12 +84,7 @@ ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, con
     input_.partners = cycle.partners;
     input_.schedules = ChartSchedules(window.from, window.to);
     input_.stages.name = "stage";
-    input_.lanes.push_back({{{"delayForCode1", {}}, {"delayForCode2", {}}}, true, {}});
-    ChartLane codes{{{"actionCode", {}}}, false, {}};
-    for (const auto &[values, meaning] : kActionCodeMeanings) {
-        codes.key.emplace_back(values, meaning);
-    }
-    input_.lanes.push_back(codes);
+    input_.lanes = firstLanes();
     // The inputs that drive the procedures, then the outputs they drive but
     // the stage duration (the schedules show it): causes above effects.
     for (std::size_t input : simulator.drivingInputs()) {

@@ -35,6 +35,10 @@ inline constexpr int kChartedCycles = 10;
 ChartWindow chartWindow(std::optional<double> from, std::optional<double> to, const RunSettings &settings,
                         double cycleDuration, const std::string &timeUnit);
 
+// The lanes every chart begins with: the two spans, then the action code
+// with what its values mean.
+std::vector<ChartLane> firstLanes();
+
 class ChartRecorder : public SampleSink {
 public:
     // `from` and `to`: --chart-from and --chart-to, as chartWindow takes them.

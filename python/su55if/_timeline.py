@@ -1,0 +1,250 @@
+"""The samples of a cycle run, as su55if-host gives them in its sample
+stream (run --format binary, docs/host.md): kept by column, 8 bytes a value."""
+
+from __future__ import annotations
+
+import json
+import re
+import sys
+import warnings
+from array import array
+from collections import namedtuple
+from collections.abc import Iterator
+from functools import lru_cache
+from pathlib import Path
+from typing import IO, TYPE_CHECKING, Any, NamedTuple, Optional, Union, overload
+
+from . import _description
+from ._arguments import numpy
+from ._files import _install_hint
+
+if TYPE_CHECKING:
+    from ._cycle import Cycle
+
+_READ_SIZE = 1 << 20
+_HEADER_LIMIT = 1 << 20
+
+
+class Schedule(NamedTuple):
+    """A schedule in force during a run: from `time` on, the stage
+    durations `durations` and the cycle duration `cycle_duration`."""
+
+    time: float
+    cycle_duration: float
+    durations: tuple[float, ...]
+
+
+def _snake_case(name: str) -> str:
+    return re.sub(r"(?<=[a-z0-9])(?=[A-Z])", "_", name).lower()
+
+
+@lru_cache(maxsize=None)
+def _old_names(library_path: Optional[str]) -> dict[str, str]:
+    """The earlier Row field names (the procedure description's keyword of
+    each output) by the CSV column they name, where they differ."""
+    try:
+        procedures = _description.read_description(_description.find_description(library_path))
+    except _description.DescriptionError:
+        return {}
+    return {a.name: a.keyword for p in procedures.values() for a in p.outputs if a.keyword != _snake_case(a.name)}
+
+
+def _row_type(columns: tuple[str, ...], old_names: dict[str, str]) -> type:
+    """A named tuple of the columns in snake case (recordedDuration is
+    recorded_duration), the earlier names kept as aliases that warn."""
+    fields = tuple(_snake_case(name) for name in columns)
+    aliases = {old_names[name]: field for name, field in zip(columns, fields)
+               if name in old_names and old_names[name] not in fields}
+    base = namedtuple("Row", fields, rename=True)  # type: ignore[misc]
+
+    def __getattr__(self: Any, name: str) -> Any:
+        if name in aliases:
+            warnings.warn(f"Row.{name} is deprecated: it is Row.{aliases[name]}, after the CSV column",
+                          DeprecationWarning, stacklevel=2)
+            return getattr(self, aliases[name])
+        raise AttributeError(f"'Row' object has no attribute {name!r}")
+
+    return type("Row", (base,), {"__slots__": (), "__getattr__": __getattr__, "__module__": "su55if"})
+
+
+class Timeline:
+    """The samples of a cycle run, as su55if-host computed them: one row
+    per time, with the columns of its CSV timeline (`columns`). A sequence
+    of named tuples (`Row`: a field per column, in snake case); column()
+    gives one column without a copy, to_csv() the host's CSV text,
+    to_numpy() a structured array over the same memory, plot() a Matplotlib
+    figure. `schedules` lists each schedule in force and the time it took
+    effect. stop_time, output_interval and time_unit are the settings given
+    to run() (None for the host's defaults)."""
+
+    def __init__(self, cycle: Cycle, stop_time: Optional[float], output_interval: Optional[float], twin: bool,
+                 library: Any, host: Path, time_unit: Optional[str] = None) -> None:
+        self.cycle = cycle
+        self.stop_time = stop_time
+        self.output_interval = output_interval
+        self.twin = twin
+        self.time_unit = time_unit
+        self._library = library
+        self._host = host
+        self.columns: tuple[str, ...] = ()
+        self.Row: type = tuple
+        self.schedules: list[Schedule] = []
+        self.chart_window: dict[str, Any] = {}  # the part the host's chart shows by default
+        self._values = array("d")  # column k in [k * capacity, k * capacity + count)
+        self._capacity = 0
+        self._count = 0
+        self._number = "%.17g"
+
+    # --- reading the sample stream ---------------------------------------------------------
+
+    def _read(self, stream: IO[bytes]) -> Optional[str]:
+        """Reads the host's sample stream; what is wrong with it, or None."""
+        line = stream.readline(_HEADER_LIMIT)
+        try:
+            header = json.loads(line)
+            columns = tuple(str(name) for name in header["columns"])
+            capacity = header["samples"]
+            if header["format"] != "su55if-samples" or header["value"] != "float64-le" or len(columns) < 4:
+                raise ValueError("not a stream this package reads")
+            if not isinstance(capacity, int) or capacity < 0:
+                raise ValueError(f"samples is {capacity!r}")
+            self._number = str(header["csvNumber"])
+            self._number % 0.0
+            self.chart_window = dict(header.get("chart") or {})
+        except (ValueError, KeyError, TypeError) as error:
+            return f"wrote no usable sample-stream header ({error}): {line[:200]!r}"
+        self.columns = columns
+        library = getattr(self._library, "path", self._library)
+        self.Row = _row_type(columns, _old_names(None if library is None else str(library)))
+        self._capacity = capacity
+        self._values = array("d", [0.0]) * (len(columns) * capacity)
+        pending = bytearray()
+        read = getattr(stream, "read1", stream.read)
+        while True:
+            chunk = read(_READ_SIZE)
+            if not chunk:
+                break
+            pending += chunk
+            try:
+                used = self._take(pending)
+            except ValueError as error:
+                return str(error)
+            del pending[:used]
+        if pending:
+            return f"its sample stream ends within a row ({len(pending)} bytes left over)"
+        return None
+
+    def _take(self, data: bytearray) -> int:
+        """Takes the whole rows at the start of `data` into the columns;
+        returns the bytes used. A row whose time is NaN announces a
+        schedule, its durations in the rows after it: all of them or none."""
+        width = len(self.columns)
+        row_size = 8 * width
+        values = array("d")
+        values.frombytes(memoryview(data)[: len(data) - len(data) % row_size])
+        if sys.byteorder == "big":
+            values.byteswap()
+        rows, row = len(values) // width, 0
+        while row < rows:
+            times = values[row * width :: width]
+            total = sum(times)
+            if total == total:  # no NaN among them: all samples
+                self._store(values, row, rows)
+                return rows * row_size
+            marker = row + next(k for k, time in enumerate(times) if time != time)
+            self._store(values, row, marker)
+            start = marker * width
+            count = values[start + 3]
+            if not 0 <= count <= 1 << 20 or count != int(count):
+                raise ValueError(f"its sample stream announces a schedule of {count} stages")
+            after = marker + 1 + -(-int(count) // width)
+            if after > rows:
+                return marker * row_size  # the rest when it comes
+            self.schedules.append(Schedule(values[start + 1], values[start + 2],
+                                           tuple(values[start + width : start + width + int(count)])))
+            row = after
+        return rows * row_size
+
+    def _store(self, values: array[float], first: int, stop: int) -> None:
+        """Rows first..stop-1 of `values` into the columns."""
+        count = stop - first
+        if count <= 0:
+            return
+        width, capacity, at = len(self.columns), self._capacity, self._count
+        if at + count > capacity:
+            raise ValueError(f"its sample stream holds more than the {capacity} samples its header announced")
+        for k in range(width):
+            base = k * capacity + at
+            self._values[base : base + count] = values[first * width + k : stop * width : width]
+        self._count = at + count
+
+    # --- the samples -----------------------------------------------------------------------
+
+    def __len__(self) -> int:
+        return self._count
+
+    @overload
+    def __getitem__(self, index: int) -> Any: ...
+
+    @overload
+    def __getitem__(self, index: slice) -> list[Any]: ...
+
+    def __getitem__(self, index: Union[int, slice]) -> Any:
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(len(self)))]
+        count = self._count
+        if index < 0:
+            index += count
+        if not 0 <= index < count:
+            raise IndexError("Timeline index out of range")
+        capacity, values = self._capacity, self._values
+        row = [values[k * capacity + index] for k in range(len(self.columns))]
+        row[1] = int(row[1])
+        return self.Row(*row)
+
+    def __iter__(self) -> Iterator[Any]:
+        return (self[i] for i in range(len(self)))
+
+    def __repr__(self) -> str:
+        return f"<su55if.Timeline of {self.cycle.name}: {len(self)} samples>"
+
+    def column(self, name: str) -> memoryview:
+        """The values of one column (by the host's name or the Row field), in
+        order: a view of doubles, without a copy."""
+        fields = self.Row._fields if hasattr(self.Row, "_fields") else ()
+        position = self.columns.index(name) if name in self.columns else list(fields).index(name)
+        start = position * self._capacity
+        return memoryview(self._values)[start : start + self._count]
+
+    def to_csv(self) -> str:
+        """The CSV text su55if-host writes for this run (run --format text),
+        byte for byte: each value as the header of its sample stream says the
+        CSV writes it (printf's %.17g)."""
+        line = ",".join([self._number] * len(self.columns)) + "\n"
+        columns = [self.column(name) for name in self.columns]
+        return ",".join(self.columns) + "\n" + "".join(line % row for row in zip(*columns))
+
+    def to_numpy(self) -> Any:
+        """The rows as a NumPy structured array, one float64 field per Row
+        field: a view of the timeline's memory, not a copy."""
+        if numpy is None:
+            raise ImportError(f"Timeline.to_numpy needs NumPy ({_install_hint('numpy')})")
+        width, capacity = len(self.columns), max(self._capacity, 1)
+        dtype = numpy.dtype({"names": list(self.Row._fields), "formats": [numpy.float64] * width,
+                             "offsets": [8 * capacity * k for k in range(width)],
+                             "itemsize": 8 * capacity * (width - 1) + 8})
+        if not self._values:
+            return numpy.empty(0, dtype=dtype)
+        return numpy.ndarray((self._count,), dtype=dtype, buffer=self._values, strides=(8,))
+
+    def plot(self, path: Any = None, *, start: Optional[float] = None, stop: Optional[float] = None,
+             cycles: Optional[float] = None, time_unit: Optional[str] = None) -> Any:
+        """Draws the run with Matplotlib as the host's chart (run --chart)
+        draws it; see su55if._plot.plot_timeline. Saves it to `path` when
+        given; returns the Figure."""
+        from ._plot import plot_timeline
+
+        return plot_timeline(self, path, start=start, stop=stop, cycles=cycles, time_unit=time_unit)
+
+
+Timeline.__module__ = "su55if"

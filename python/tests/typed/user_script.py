@@ -1,0 +1,18 @@
+"""A user's script: mypy --strict checks it against the package's types."""
+
+import su55if
+
+lib = su55if.load()
+schedule: su55if.Schedule = lib.define_stages([10.0, 20.0, 10.0, 40.0], time=0.0)
+changed: float = lib.check_stages([10.0, 20.0, 10.0, 40.0])
+result: float = lib.update_stage_duration(1.0, 1.0, 10.0, [3.0, 0.0, 1.0, 0.0])
+timing: su55if.Timing = lib.interaction_timing([3.0, 0.0, 1.0, 0.0], stage=1.0, time=85.0)
+twin: su55if.Timing = lib.interaction_timing_twin([3.0, 0.0, 1.0, 0.0], 1.0, 85.0)
+flags = lib.decode_action(1.5)
+twin_flags: su55if.TwinActionFlags = lib.decode_action_twin(1.5)
+workspace = [0.0] * 5
+recorded: float = lib.record_step_duration(1.0, 2.0, workspace=workspace)
+switched: float = lib.switch_signal(5.0, 4.0, 1.0)
+timeline: su55if.Timeline = su55if.read_cycle("examples/four-stage.csv").run(stop_time=160.0, output_interval=0.5)
+print(schedule.cycle_duration + changed + result + timing.action_code + twin.action_code + flags.code1
+      + twin_flags.code2 + recorded + switched, len(timeline), timeline.to_csv()[:4])

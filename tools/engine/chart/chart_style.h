@@ -1,0 +1,13 @@
+// The chart's colours and dash patterns as data, for programs that draw a
+// run as the chart does (check --format json gives them as "chart").
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+namespace su55if::engine {
+
+// {"stageColours": [stage 1's, stage 2's, ... repeating], "series": [{"name",
+// "colour", "dash"}, ...] for the series every chart draws}.
+nlohmann::ordered_json chartStyle();
+
+}  // namespace su55if::engine
