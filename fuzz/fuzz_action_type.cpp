@@ -1,5 +1,5 @@
 // Fuzz target: action code decoding, SU55IF_ACTYP and SU55IF_IACTYP.
-#include "fuzz_host.h"
+#include "library_model.h"
 
 using namespace su55if::fuzz;
 

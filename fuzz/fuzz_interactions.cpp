@@ -1,6 +1,6 @@
 // Fuzz target: interaction checks and timing, SU55IF_INTTIM and SU55IF_IINTTIM,
 // against the schedule that the input may define first.
-#include "fuzz_host.h"
+#include "library_model.h"
 
 using namespace su55if::fuzz;
 

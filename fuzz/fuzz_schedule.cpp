@@ -1,6 +1,6 @@
 // Fuzz target: the stage schedule, SU55IF_DEFST, SU55IF_CHKST and
 // SU55IF_UPSTGTIM on one stage table.
-#include "fuzz_host.h"
+#include "library_model.h"
 
 using namespace su55if::fuzz;
 

@@ -1,7 +1,7 @@
 // Fuzz target: all nine procedures interleaved on one library instance, so
 // that schedules defined by one meet the checks and updates of the others and
 // action codes from the timing procedures reach the decoders.
-#include "fuzz_host.h"
+#include "library_model.h"
 
 using namespace su55if::fuzz;
 

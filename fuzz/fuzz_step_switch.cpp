@@ -1,6 +1,6 @@
 // Fuzz target: the procedures without shared state, SU55IF_REPTIM (two
 // instances with their workspaces) and SU55IF_PFNRSWTCH.
-#include "fuzz_host.h"
+#include "library_model.h"
 
 using namespace su55if::fuzz;
 

@@ -29,6 +29,7 @@
 
 #include "harness/guarded_call.h"
 #include "callkit/procedures.h"
+#include "callkit/record_capture.h"
 
 namespace su55if::test {
 
@@ -60,10 +61,6 @@ std::string copyLibrary() {
     }
     return path;
 }
-
-// Opened in binary mode, so that the captured text keeps its bare newlines;
-// "D" removes the file when it is closed.
-std::FILE *scratchFile() { return std::fopen(temporaryFile().c_str(), "w+bD"); }
 #else
 std::string copyLibrary() {
     char path[] = "/tmp/su55if-test-XXXXXX.so";
@@ -83,41 +80,7 @@ std::string copyLibrary() {
     }
     return path;
 }
-
-std::FILE *scratchFile() { return std::tmpfile(); }
 #endif
-
-// Captures what the process writes to file descriptor 1.
-class StdoutCapture {
-public:
-    StdoutCapture() {
-        std::fflush(stdout);
-        file_ = scratchFile();
-        if (file_ == nullptr) {
-            throw std::runtime_error("cannot create a file to capture standard output");
-        }
-        saved_ = dup(1);
-        dup2(fileno(file_), 1);
-    }
-    std::string finish() {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-        std::rewind(file_);
-        std::string text;
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) {
-            text.append(buffer, n);
-        }
-        std::fclose(file_);
-        return text;
-    }
-
-private:
-    std::FILE *file_;
-    int saved_;
-};
 
 }  // namespace
 
@@ -296,10 +259,12 @@ Result Call::run(const char *name, double callMode) {
     frame.derivatives.resize(block ? frame.derivatives.size() : 0);
 
     su55if_procedure *function = library_.procedure(name);
-    StdoutCapture capture;
+    callkit::RecordCapture capture;
     Result result;
+    capture.begin();
     result.guardFaults = guarded.run(frame, function, callMode);
-    result.printed = capture.finish();
+    capture.end();
+    result.printed = capture.take();
     result.status = frame.status;
     for (std::size_t k = 0; k < outputCounts_.size(); ++k) {
         const auto first = frame.realOutputs.begin() + frame.outputOffsets[k] - 1;

@@ -1,7 +1,5 @@
-#include "fuzz_host.h"
+#include "library_model.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +12,7 @@
 #include "harness/guarded_call.h"
 #include "harness/helpers.h"
 #include "callkit/procedures.h"
+#include "callkit/record_capture.h"
 #include "schedule/stage_table.h"
 #include "su55if.h"
 
@@ -238,43 +237,11 @@ su55if_procedure *entryOf(Procedure procedure) {
 }
 
 // ---------------------------------------------------------------------------
-// Standard output: the whole process writes file descriptor 1 into a
-// temporary file, read and emptied after every call (the fuzzer itself
-// reports on standard error).
+// The library's records, captured call by call (the fuzzer itself reports on
+// standard error).
 
-class OutputCapture {
-public:
-    OutputCapture() {
-        std::fflush(stdout);
-        std::FILE *file = std::tmpfile();
-        if (file == nullptr || dup2(fileno(file), 1) < 0) {
-            std::perror("su55if fuzz: cannot capture standard output");
-            std::abort();
-        }
-        file_ = file;
-    }
-
-    std::string take() {
-        std::fflush(stdout);
-        const off_t end = lseek(1, 0, SEEK_END);
-        std::string text(static_cast<std::size_t>(end > 0 ? end : 0), '\0');
-        if (!text.empty() && pread(1, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
-            std::perror("su55if fuzz: cannot read captured output");
-            std::abort();
-        }
-        if (ftruncate(1, 0) != 0 || lseek(1, 0, SEEK_SET) != 0) {
-            std::perror("su55if fuzz: cannot empty captured output");
-            std::abort();
-        }
-        return text;
-    }
-
-private:
-    std::FILE *file_ = nullptr;
-};
-
-OutputCapture &capture() {
-    static OutputCapture instance;
+su55if::callkit::RecordCapture &capture() {
+    static su55if::callkit::RecordCapture instance;
     return instance;
 }
 
@@ -428,7 +395,9 @@ Outcome perform(const Call &call) {
 
     Outcome outcome;
     outcome.before = su55if::stageTable;
+    capture().begin();
     const std::vector<std::string> faults = guarded.run(frame, entryOf(call.procedure), call.callMode);
+    capture().end();
     outcome.after = su55if::stageTable;
     outcome.records = splitRecords(capture().take());
     outcome.status = frame.status;

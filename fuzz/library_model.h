@@ -1,8 +1,9 @@
-// The fuzzing host: turns fuzzer bytes into calls of the nine procedures the
-// way a simulator makes them (every offset and size within the vectors it
-// passes), runs them on the library's objects linked into this program, and
-// checks after every call what must always hold. A failed check prints what
-// was wrong and aborts, which libFuzzer and the replay tests report.
+// The library's model for fuzzing: turns fuzzer bytes into calls of the nine
+// procedures the way a simulator makes them (every offset and size within
+// the vectors it passes), runs them on the library's objects linked into this
+// program, and checks after every call, against an independent model of
+// what each procedure computes, what must always hold. A failed check prints
+// what was wrong and aborts, which libFuzzer and the replay tests report.
 #pragma once
 
 #include <cstddef>
