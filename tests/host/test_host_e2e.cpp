@@ -83,30 +83,6 @@ TEST_F(Host, TwinAndOptionsChangeTheTimeline) {
     EXPECT_EQ(rows.at("77.5"), (std::vector<std::string>{"1", "2.5", "30", "0", "2", "0", "1", "0", "0"}));
 }
 
-// The committed outputs of the examples are what the host prints for them.
-TEST_F(Host, ExamplesGiveTheirCommittedOutput) {
-    struct Example {
-        std::vector<std::string> args;
-        const char *output;
-        int exitCode;
-    };
-    const Example examples[] = {
-        {{}, "four-stage.txt", 0},
-        {{"run", "negative-links.csv", "--table"}, "negative-links.txt", 0},
-        {{"check", "faulty.csv"}, "faulty.txt", 1},
-        {{"run", "what-if.csv", "--input-file", "what-if-inputs.csv", "--events", "what-if-events.csv", "--stop-time",
-          "400", "--output-interval", "2.5", "--table"},
-         "what-if.txt",
-         0},
-    };
-    for (const Example &example : examples) {
-        const Outcome outcome = host(example.args, kExamples);
-        EXPECT_EQ(outcome.exitCode, example.exitCode) << example.output << ": " << outcome.err;
-        EXPECT_EQ(outcome.out, readFile(kExamples / example.output))
-            << example.output << " differs; tools/update-examples regenerates it";
-    }
-}
-
 TEST_F(Host, CheckShowsTheLibrarysDiagnosticAndExitsOneOnAFaultyCycle) {
     Outcome outcome = host({"check", (kExamples / "faulty.csv").string()});
     EXPECT_EQ(outcome.exitCode, 1);
