@@ -72,7 +72,7 @@ void note(const Options &options, const std::string &message) {
 int reportStop(const Library &library, const Cycle &cycle, const Simulator &simulator, const char *when) {
     const std::vector<std::string> records = library.records();
     for (const std::string &record : records) {
-        fmt::print(stderr, "{}\n", record);
+        fmt::print(stderr, "{}\n", printable(record));
     }
     fmt::print(stderr, "su55if-host: the library stopped the run of {} (status 4){}; its records are above\n",
                printable(cycle.name), when);
@@ -457,7 +457,7 @@ int hostMain(int argc, char **argv) {
         example ? parseCycle(kBuiltinExampleText, kBuiltinExampleName) : readCycleFile(options.cyclePath);
     const Library library(chooseLibraryPath(options.library));
     if (options.logCalls) {
-        fmt::print(stderr, "su55if-host: loaded {}\n", library.path());
+        fmt::print(stderr, "su55if-host: loaded {}\n", printable(library.path()));
     }
     if (checkCommand->parsed()) {
         return check(library, cycle, options);
@@ -485,14 +485,14 @@ int main(int argc, char **argv) {
         return su55if::host::kExitOk;
     } catch (const su55if::host::HostError &error) {
         std::fflush(su55if::host::dataOutput());
-        fmt::print(stderr, "su55if-host: {}\n", error.what());
+        fmt::print(stderr, "su55if-host: {}\n", su55if::host::printable(error.what()));
         return error.exitCode();
     } catch (const std::exception &error) {
         if (std::ferror(su55if::host::dataOutput()) != 0 && errno == EPIPE) {
             return su55if::host::kExitOk;
         }
         std::fflush(su55if::host::dataOutput());
-        fmt::print(stderr, "su55if-host: {}\n", su55if::host::describeFailure(error));
+        fmt::print(stderr, "su55if-host: {}\n", su55if::host::printable(su55if::host::describeFailure(error)));
         return su55if::host::kExitError;
     }
 }
