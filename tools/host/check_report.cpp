@@ -215,6 +215,11 @@ std::string explainDrift(const Cycle &cycle, const LinkDrift &drift) {
                        label(drift.partner, drift.partnerDuration), drift.stage);
 }
 
+std::string driftsNotShown(const Cycle &cycle, int stage, int partner, std::uint64_t more, std::uint64_t shown) {
+    return fmt::format("the linked {} and {} parted {} more time{}, not shown: only the first {} of each pair are.",
+                       stageLabel(cycle, stage), stageLabel(cycle, partner), more, more == 1 ? "" : "s", shown);
+}
+
 void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit) {
     fmt::print(out, "Checking {} with SU55IF_DEFST and {} at time 0.\n", printable(cycle.name), result.timingName);

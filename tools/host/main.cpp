@@ -224,6 +224,7 @@ int run(const Library &library, const Cycle &cycle, const Options &options) {
         throw;
     }
     sinks.finish();
+    warnings.finish();
     if (!completed) {
         return reportStop(library, cycle, simulator, "");
     }

@@ -69,8 +69,19 @@ void Sinks::linkDrifted(const LinkDrift &drift) {
 }
 
 void DriftWarnings::linkDrifted(const LinkDrift &drift) {
-    std::fflush(dataOutput());
-    fmt::print(stderr, "su55if-host: warning: {}\n", explainDrift(cycle_, drift));
+    if (++partings_[{drift.stage, drift.partner}] <= kShownPerPair) {
+        std::fflush(dataOutput());
+        fmt::print(stderr, "su55if-host: warning: {}\n", explainDrift(cycle_, drift));
+    }
+}
+
+void DriftWarnings::finish() {
+    for (const auto &[pair, count] : partings_) {
+        if (count > kShownPerPair) {
+            fmt::print(stderr, "su55if-host: warning: {}\n",
+                       driftsNotShown(cycle_, pair.first, pair.second, count - kShownPerPair, kShownPerPair));
+        }
+    }
 }
 
 void Sinks::finish() {

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "cycle_file.h"
@@ -21,15 +23,23 @@ struct ClosedPipe {};
 void checkStandardOutput();
 
 // Linked stages that came to last differently, as warnings on standard
-// error when they happen (also with --quiet: they are about the cycle).
+// error when they happen (also with --quiet: they are about the cycle): the
+// first kShownPerPair times each pair parts, then, from finish(), how many
+// more times it did. Inputs that part a pair at every sample would otherwise
+// write without bound.
 class DriftWarnings : public SampleSink {
 public:
+    static constexpr std::uint64_t kShownPerPair = 3;
+
     explicit DriftWarnings(const Cycle &cycle) : cycle_(cycle) {}
     void write(const TimelineRow & /*row*/) override {}
     void linkDrifted(const LinkDrift &drift) override;
+    // One line per pair that parted more often than was shown.
+    void finish();
 
 private:
     const Cycle &cycle_;
+    std::map<std::pair<int, int>, std::uint64_t> partings_;  // per pair (stage, partner)
 };
 
 class Sinks : public SampleSink {
