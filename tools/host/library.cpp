@@ -4,9 +4,13 @@
 #include <fmt/ranges.h>
 
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 
 #include "host_error.h"
 #include "library_file.h"
+#include "output_file.h"
+#include "text.h"
 
 namespace su55if::host {
 
@@ -19,6 +23,31 @@ std::string argumentText(std::span<const double> values) {
         return fmt::format("{}", values[0]);
     }
     return fmt::format("[{}]", fmt::join(values, ", "));
+}
+
+// The call under way, if any: the library is a guest in the host's process,
+// and a procedure that calls exit() ends the host in the middle of it.
+std::string_view procedureInCall;
+RecordCapture *recordsInCall = nullptr;
+
+// Registered with atexit: an exit during a call is the library's, and a
+// failure. The records it wrote and a message go to standard error, the
+// temporary output files are removed, and the host ends with exit code 3.
+extern "C" void reportExitDuringCall() {
+    if (recordsInCall == nullptr) {
+        return;
+    }
+    removeTemporaryOutputs();
+    recordsInCall->end();
+    std::fflush(dataOutput());
+    for (const std::string &record : recordsInCall->records()) {
+        std::fprintf(stderr, "%s\n", printable(record).c_str());
+    }
+    std::fprintf(stderr, "su55if-host: the library ended the process during a call of %.*s: the host's work is "
+                         "cut short, and no output file is written\n",
+                 static_cast<int>(procedureInCall.size()), procedureInCall.data());
+    std::fflush(stderr);
+    std::_Exit(kExitLibraryEnded);
 }
 
 }  // namespace
@@ -68,14 +97,19 @@ Block::Block(const Library &library, std::string_view procedure,
     : library_(library),
       frame_(procedure, lengths),
       function_(library.resolve(procedure)),
-      callLog_(callLog) {}
+      callLog_(callLog) {
+    [[maybe_unused]] static const bool watched = std::atexit(reportExitDuringCall) == 0;
+}
 
 int Block::call() {
     // The library prints its records with the C library's stdout; they go to
     // the record capture, so that the host's standard output holds data alone.
     RecordCapture &records = library_.recordCapture();
     records.begin();
+    procedureInCall = name();
+    recordsInCall = &records;
     const int status = frame_.call(function_, SU55IF_MODE_OUTPUTS);
+    recordsInCall = nullptr;
     records.end();
     if (callLog_ != nullptr) {
         logCall();

@@ -419,8 +419,9 @@ int hostMain(int argc, char **argv) {
                "timeline.\nData goes to standard output, every message to standard error.\nExit codes: 0 done "
                "(also when the reader of standard output closed it early); 1 the library stopped the run "
                "(status 4); 2 bad usage, bad cycle or input file, library not loadable, a run that cannot be "
-               "made, or an output that cannot be written.\nManual: man su55if-host, and docs/host.md in the "
-               "documentation (share/doc/su55if/ under the install prefix, or the sources).");
+               "made, or an output that cannot be written; 3 the library ended the process during a call."
+               "\nManual: man su55if-host, and docs/host.md in the documentation (share/doc/su55if/ under the "
+               "install prefix, or the sources).");
 
     try {
         app.parse(argc, argv);
