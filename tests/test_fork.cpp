@@ -67,8 +67,9 @@ TEST(Fork, AChildForkedDuringCallsFindsTheTableFreeAndWhole) {
             reading.call(define);
             const std::span<const double> slots = reading.output("stageDurations");
             const std::vector<double> durations(slots.begin(), slots.end());
+            const double sum = durations[0] + durations[1] + durations[2] + durations[3];
             const bool whole = (durations == kSchedules[0] || durations == kSchedules[1]) &&
-                               reading.value("cycleDuration") == durations[0] + durations[1] + durations[2] + durations[3];
+                               reading.value("cycleDuration") == sum;
             _exit(whole ? 0 : 1);
         }
         ASSERT_GT(child, 0);

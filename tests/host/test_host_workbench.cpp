@@ -145,7 +145,8 @@ TEST_F(Host, DriftWarningsAreBoundedPerPair) {
     // turn part both pairs at 1, 3, 5, 7 and 9.
     std::string inputs = "time,duration1,duration3\n";
     for (int time = 0; time < 10; ++time) {
-        inputs += std::to_string(time) + "," + std::to_string(10 + time % 2) + "," + std::to_string(10 + time % 2) + "\n";
+        const std::string duration = std::to_string(10 + time % 2);
+        inputs += std::to_string(time) + "," + duration + "," + duration + "\n";
     }
     file("pairs.csv", "stage,duration,partner\n1,10,2\n2,10,1\n3,10,4\n4,10,3\n");
     file("flap.csv", inputs);
