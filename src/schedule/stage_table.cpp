@@ -3,12 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
-#include <sched.h>
-#endif
+#include "platform/platform.h"
 
 namespace su55if {
 
@@ -19,31 +14,59 @@ namespace {
 // Set while a call holds the stage table; clear at load.
 constinit std::atomic_flag tableHeld;
 
-// Lets another thread run, the holder of the table perhaps.
-void yieldProcessor() {
-#if defined(_WIN32)
-    SwitchToThread();
-#else
-    sched_yield();
-#endif
-}
-
-}  // namespace
-
-TableLock::TableLock() {
-    while (tableHeld.test_and_set(std::memory_order_acquire)) {
+// Waits until the table is released, then takes it.
+[[gnu::noinline]] void waitForTable() {
+    do {
         // Wait by reading, which leaves the flag's cache line shared, and give
         // the processor away once the holder is taking longer than a call
         // usually takes (it may have been descheduled).
         for (int spins = 0; tableHeld.test(std::memory_order_relaxed); ++spins) {
             if (spins >= 64) {
-                yieldProcessor();
+                platform::yieldProcessor();
             }
         }
+    } while (tableHeld.test_and_set(std::memory_order_acquire));
+}
+
+void takeTable() {
+    if (tableHeld.test_and_set(std::memory_order_acquire)) [[unlikely]] {
+        waitForTable();
     }
 }
 
-TableLock::~TableLock() { tableHeld.clear(std::memory_order_release); }
+void releaseTable() { tableHeld.clear(std::memory_order_release); }
+
+// A child process gets a copy of the table and of its flag as they are at
+// the fork: taken by another thread, the flag would never clear in the
+// child, and the table might be half written. So the thread that forks takes
+// the table first and both processes release it after. The handlers are
+// registered by the first call (the library runs no code at load), and no
+// call takes the table before they are: a fork before that finds it free.
+enum : int { kUnguarded, kGuarding, kGuarded };
+constinit std::atomic<int> forkGuard{kUnguarded};
+
+[[gnu::noinline]] void guardForks() {
+    int state = kUnguarded;
+    if (forkGuard.compare_exchange_strong(state, kGuarding, std::memory_order_acquire)) {
+        platform::aroundFork(takeTable, releaseTable);
+        forkGuard.store(kGuarded, std::memory_order_release);
+        return;
+    }
+    while (forkGuard.load(std::memory_order_acquire) != kGuarded) {
+        platform::yieldProcessor();
+    }
+}
+
+}  // namespace
+
+TableLock::TableLock() {
+    if (forkGuard.load(std::memory_order_acquire) != kGuarded) [[unlikely]] {
+        guardForks();
+    }
+    takeTable();
+}
+
+TableLock::~TableLock() { releaseTable(); }
 
 double sumOfDurations(std::int32_t first, std::int32_t last) {
     const std::int64_t from = first < 1 ? 1 : first;

@@ -28,7 +28,8 @@ extern StageTable stageTable;
 // not run in a library built without exceptions. So nothing that can block or
 // stop the thread (output, waiting, any cancellation point) may happen while
 // it is held: a diagnostic is gathered in a Diagnostic and printed after the
-// release. Not reentrant: a procedure takes it once, in its export.
+// release. Not reentrant: a procedure takes it once, in its export. A fork
+// waits until no call holds it, and the child gets it free.
 class TableLock {
 public:
     TableLock();

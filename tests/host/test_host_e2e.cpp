@@ -236,6 +236,19 @@ TEST_F(Host, RefusesLibraryFilesThatAreNotWhole) {
     EXPECT_NE(folder.err.find(": not a regular file"), std::string::npos) << folder.err;
 }
 
+// A library that ends the process during a call (exit() in a procedure) has
+// failed: exit code 3, and no output file or temporary file left.
+TEST_F(Host, ALibraryThatEndsTheProcessDuringACallHasFailed) {
+    file("o.csv", "old\n");
+    const Outcome outcome = host({"-q", "--library", SU55IF_EXITING_LIBRARY, "run",
+                                  (kExamples / "four-stage.csv").string(), "--output-file", "o.csv"});
+    EXPECT_EQ(outcome.exitCode, 3);
+    EXPECT_EQ(outcome.err, "su55if-host: the library ended the process during a call of SU55IF_DEFST: the host's "
+                           "work is cut short, and no output file is written\n");
+    EXPECT_EQ(leftInDirectory(), std::vector<std::string>{"o.csv"});
+    EXPECT_EQ(readFile(dir_ / "o.csv"), "old\n");
+}
+
 TEST_F(Host, LogCallsTracesEveryCallOnStandardError) {
     const Outcome outcome = host({"run", (kExamples / "four-stage.csv").string(), "--stop-time", "10",
                                   "--output-interval", "10", "--log-calls"});

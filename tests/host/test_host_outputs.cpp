@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -232,6 +233,36 @@ TEST_F(HostOutputs, BadValuesAreShownShortAndEscaped) {
     const Outcome outcome = host({"check", "\x1B]0;title\x07.csv"});
     EXPECT_EQ(outcome.exitCode, 2);
     EXPECT_NE(outcome.err.find(R"(\x1B]0;title\x07.csv: cannot open)"), std::string::npos) << outcome.err;
+}
+
+// A name from a file or a unit from the command line reaches a terminal
+// escaped in every text the host writes: the explanation of a stopped run,
+// check's table and explanation, the rows of run --table.
+TEST_F(HostOutputs, NamesAndUnitsAreShownEscapedEverywhere) {
+    const std::string name = "a\x1B]0;PWNED\x07" "b\x1B[2J\xC2\x9B";
+    const std::string shown = R"(a\x1B]0;PWNED\x07b\x1B[2J\xC2\x9B)";
+    file("parted.csv", "stage,duration,partner,name\n1,10,2,\"" + name + "\"\n2,11,1,z\n");
+    file("linked.csv", "stage,duration,partner,name\n1,10,2,\"" + name + "\"\n2,10,1,z\n");
+    const Outcome stopped = host({"-q", "run", "parted.csv"});
+    EXPECT_EQ(stopped.exitCode, 1);
+    EXPECT_EQ(stopped.err, "Interaction stage 1 invalid time match.\nSimulation Terminated\n"
+                           "su55if-host: the library stopped the run of parted.csv (status 4); its records are above\n"
+                           "su55if-host: Stage 1 (" + shown + ", duration 10) and its partner stage 2 (z, duration 11) "
+                           "are linked but their durations differ.\n"
+                           "su55if-host: To fix it: give both the same duration, 10 or 11, or unlink them (entry 0).\n");
+    const std::string unit = "s\x1B[2J";
+    for (const auto &args : {std::vector<std::string>{"check", "parted.csv", "--time-unit", unit},
+                             std::vector<std::string>{"run", "linked.csv", "--table", "--time-unit", unit}}) {
+        const Outcome outcome = host(args);
+        EXPECT_NE(outcome.out.find(shown), std::string::npos) << outcome.out;
+        EXPECT_NE(outcome.out.find(R"(s\x1B[2J)"), std::string::npos) << outcome.out;
+        for (const std::string &text : {outcome.out, outcome.err}) {
+            const bool control = std::any_of(text.begin(), text.end(), [](char c) {
+                return (static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == '\x7F';
+            });
+            EXPECT_FALSE(control || text.find("\xC2\x9B") != std::string::npos) << args[0] << ": " << text;
+        }
+    }
 }
 
 }  // namespace

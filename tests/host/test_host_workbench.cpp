@@ -138,6 +138,32 @@ TEST_F(Host, DriftingLinksAreWarnedOfWhenTheyHappen) {
     EXPECT_EQ(drifts[1]["duration"], 13);
 }
 
+// Inputs that part linked stages again and again: the first warnings about
+// each pair, then one count per pair at the end.
+TEST_F(Host, DriftWarningsAreBoundedPerPair) {
+    // Stages 1 and 2, 3 and 4 linked; stages 1 and 3 set to 10 and 11 in
+    // turn part both pairs at 1, 3, 5, 7 and 9.
+    std::string inputs = "time,duration1,duration3\n";
+    for (int time = 0; time < 10; ++time) {
+        const std::string duration = std::to_string(10 + time % 2);
+        inputs += std::to_string(time) + "," + duration + "," + duration + "\n";
+    }
+    file("pairs.csv", "stage,duration,partner\n1,10,2\n2,10,1\n3,10,4\n4,10,3\n");
+    file("flap.csv", inputs);
+    const Outcome outcome =
+        host({"-q", "run", "pairs.csv", "--input-file", "flap.csv", "--stop-time", "9", "--output-interval", "1"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    const std::vector<std::string> lines = split(outcome.err, '\n');
+    ASSERT_EQ(lines.size(), 8U) << outcome.err;
+    for (std::size_t k = 0; k < 6; ++k) {
+        EXPECT_EQ(lines[k].rfind("su55if-host: warning: at time " + std::to_string(1 + k / 2 * 2) + ", ", 0), 0U)
+            << lines[k];
+    }
+    EXPECT_EQ(lines[6], "su55if-host: warning: the linked stage 1 and stage 2 parted 2 more times, not shown: only "
+                        "the first 3 of each pair are.");
+    EXPECT_EQ(lines[7].rfind("su55if-host: warning: the linked stage 3 and stage 4 parted 2 more times", 0), 0U);
+}
+
 TEST_F(Host, DataOnStandardOutputMessagesOnStandardError) {
     Outcome outcome = host({"run", kFourStage, "--chart", "c.svg"});
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;

@@ -23,6 +23,12 @@ public:
     // The export `name`; throws std::runtime_error when there is none.
     virtual su55if_procedure *resolve(std::string_view name) const = 0;
 
+    // Told of each call as it starts and once it has returned: a caller that
+    // loaded the library into its own process watches for one that ends the
+    // process during a call.
+    virtual void callStarting(std::string_view /*procedure*/) const {}
+    virtual void callReturned() const {}
+
     // Where a call's records go while it runs (begin() before the call,
     // end() after), and everything captured so far, one record per line.
     RecordCapture &recordCapture() const { return capture_; }

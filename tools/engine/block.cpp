@@ -33,7 +33,9 @@ int Block::call() {
     // alone.
     callkit::RecordCapture &records = library_.recordCapture();
     records.begin();
+    library_.callStarting(name());
     const int status = frame_.call(function_, SU55IF_MODE_OUTPUTS);
+    library_.callReturned();
     records.end();
     if (callLog_ != nullptr) {
         logCall();

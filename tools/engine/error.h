@@ -11,6 +11,7 @@ namespace su55if::engine {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitRejected = 1;  // the library returned status 4
 inline constexpr int kExitError = 2;     // usage, cycle file, library loading, output files
+inline constexpr int kExitLibraryEnded = 3;  // the library ended the process during a call
 
 class Error : public std::runtime_error {
 public:

@@ -21,9 +21,10 @@ namespace {
 std::string partnerText(double entry) { return entry == 0.0 ? "-" : fmt::format("{:+}", entry); }
 
 // A stage as messages name it: its number, then in one pair of parentheses
-// its name when it has one and any detail ("stage 1 (feed, duration 12)").
+// its name (printable) when it has one and any detail ("stage 1 (feed,
+// duration 12)").
 std::string stageLabel(const Cycle &cycle, int stage, const char *word = "stage", const std::string &detail = "") {
-    std::string name = cycle.stageName(static_cast<std::size_t>(stage - 1));
+    std::string name = printable(cycle.stageName(static_cast<std::size_t>(stage - 1)));
     if (!detail.empty()) {
         name += (name.empty() ? "" : ", ") + detail;
     }
@@ -149,10 +150,10 @@ void printSummary(std::FILE *out, const Cycle &cycle, const Schedule &schedule, 
     const std::vector<Span> spans = stageSpans(schedule.durations, schedule.cycleDuration);
     for (std::size_t k = 0; k < spans.size(); ++k) {
         row(std::to_string(k + 1), readable(schedule.durations[k]), readable(spans[k].start), readable(spans[k].end),
-            partnerText(cycle.partners[k]), cycle.stageName(k));
+            partnerText(cycle.partners[k]), printable(cycle.stageName(k)));
     }
     if (!timeUnit.empty()) {
-        fmt::print(out, "(durations and times in {})\n", timeUnit);
+        fmt::print(out, "(durations and times in {})\n", printable(timeUnit));
     }
     fmt::print(out, "\nInteraction links:\n");
     printLinks(out, cycle);
@@ -207,7 +208,7 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
 
 std::string explainDrift(const Cycle &cycle, const LinkDrift &drift) {
     const auto label = [&](int stage, double duration) {
-        return printable(stageLabel(cycle, stage, "stage", fmt::format("duration {}", duration)));
+        return stageLabel(cycle, stage, "stage", fmt::format("duration {}", duration));
     };
     return fmt::format("at time {}, the linked {} and {} no longer last the same. The library checks linked "
                        "durations only when a run starts: this run goes on, but one that starts with these "
@@ -216,13 +217,18 @@ std::string explainDrift(const Cycle &cycle, const LinkDrift &drift) {
                        label(drift.partner, drift.partnerDuration), drift.stage);
 }
 
+std::string driftsNotShown(const Cycle &cycle, int stage, int partner, std::uint64_t more, std::uint64_t shown) {
+    return fmt::format("the linked {} and {} parted {} more time{}, not shown: only the first {} of each pair are.",
+                       stageLabel(cycle, stage), stageLabel(cycle, partner), more, more == 1 ? "" : "s", shown);
+}
+
 void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit) {
     fmt::print(out, "Checking {} with SU55IF_DEFST and {} at time 0.\n", printable(cycle.name), result.timingName);
     if (!result.records.empty()) {
         fmt::print(out, "\nThe library's records:\n");
         for (const std::string &record : result.records) {
-            fmt::print(out, "  {}\n", record);
+            fmt::print(out, "  {}\n", printable(record));
         }
     }
     if (result.defined) {

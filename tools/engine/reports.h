@@ -4,6 +4,7 @@
 // also the head of a run's readable table.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
 // What a drifting link means, in a sentence: the time, both stages with
 // their names and durations, and what the library does at the next start.
 std::string explainDrift(const Cycle &cycle, const LinkDrift &drift);
+
+// That a linked pair parted `more` times after the `shown` warnings about it.
+std::string driftsNotShown(const Cycle &cycle, int stage, int partner, std::uint64_t more, std::uint64_t shown);
 
 void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit);

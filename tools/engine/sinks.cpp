@@ -37,8 +37,19 @@ void Sinks::ended() {
 }
 
 void DriftWarnings::linkDrifted(const LinkDrift &drift) {
-    std::fflush(data_);
-    fmt::print(messages_, "su55if-host: warning: {}\n", explainDrift(cycle_, drift));
+    if (++partings_[{drift.stage, drift.partner}] <= kShownPerPair) {
+        std::fflush(data_);
+        fmt::print(messages_, "su55if-host: warning: {}\n", explainDrift(cycle_, drift));
+    }
+}
+
+void DriftWarnings::finish() {
+    for (const auto &[pair, count] : partings_) {
+        if (count > kShownPerPair) {
+            fmt::print(messages_, "su55if-host: warning: {}\n",
+                       driftsNotShown(cycle_, pair.first, pair.second, count - kShownPerPair, kShownPerPair));
+        }
+    }
 }
 
 }  // namespace su55if::engine

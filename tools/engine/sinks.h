@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "engine/cycle.h"
@@ -13,18 +15,25 @@ namespace su55if::engine {
 
 // Linked stages that came to last differently, as warnings on `messages`
 // when they happen (also with --quiet: they are about the cycle), after
-// what `data` holds so far.
+// what `data` holds so far: the first kShownPerPair times each pair parts,
+// then, from finish(), how many more times it did. Inputs that part a pair
+// at every sample would otherwise write without bound.
 class DriftWarnings : public SampleSink {
 public:
+    static constexpr std::uint64_t kShownPerPair = 3;
+
     DriftWarnings(const Cycle &cycle, std::FILE *messages, std::FILE *data)
         : cycle_(cycle), messages_(messages), data_(data) {}
     void write(const TimelineRow & /*row*/) override {}
     void linkDrifted(const LinkDrift &drift) override;
+    // One line per pair that parted more often than was shown.
+    void finish();
 
 private:
     const Cycle &cycle_;
     std::FILE *messages_;
     std::FILE *data_;
+    std::map<std::pair<int, int>, std::uint64_t> partings_;  // per pair (stage, partner)
 };
 
 class Sinks : public SampleSink {

@@ -13,7 +13,10 @@ namespace su55if::engine {
 // The text as a terminal may show it: control characters and bytes that are
 // not UTF-8 escaped (\n, \t, \0, \xNN; C1 controls and the non-characters
 // U+FFFE and U+FFFF as the \xNN of their bytes), cut after `limit`
-// characters with "...". The result is valid UTF-8 that XML admits.
+// characters with "...". The result is valid UTF-8 that XML admits, and
+// printable() leaves it as it is. Every text from a file, the command line or
+// the library that a message, a table or a chart shows passes through it;
+// only JSON fields that hold a name as such (escaped as JSON) keep it as it is.
 std::string printable(std::string_view text, std::size_t limit = std::string_view::npos);
 
 // A bad value for a message: printable() in double quotes, with `"` and `\`
@@ -34,9 +37,9 @@ std::string_view utf8Prefix(std::string_view text, std::size_t bytes);
 // the call trace keep every digit.
 inline std::string readable(double value) { return fmt::format("{:.6g}", value); }
 
-// A time or duration, readable, with its unit when there is one.
+// A time or duration, readable, with its unit (printable) when there is one.
 inline std::string withUnit(double value, const std::string &unit) {
-    return unit.empty() ? readable(value) : fmt::format("{} {}", readable(value), unit);
+    return unit.empty() ? readable(value) : fmt::format("{} {}", readable(value), printable(unit));
 }
 
 // A cell of a readable table: the text right-aligned in `width` characters,

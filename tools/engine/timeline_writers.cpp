@@ -231,7 +231,7 @@ void TableWriter::show(const TimelineRow &row) {
     for (std::size_t k = 0; k < values.size(); ++k) {
         line += column(readable(values[k]), columnWidth(names_[k + 2]));
     }
-    const std::string name = cycle_.stageName(static_cast<std::size_t>(row.stage - 1));
+    const std::string name = printable(cycle_.stageName(static_cast<std::size_t>(row.stage - 1)));
     fmt::print(out_, "{}  {}{}\n", line, indicator, name.empty() ? "" : "  (" + name + ")");
     ++shown_;
 }

@@ -25,7 +25,7 @@ int reportStop(const callkit::Binding &library, const Cycle &cycle, const Simula
                std::FILE *messages) {
     const std::vector<std::string> records = library.records();
     for (const std::string &record : records) {
-        fmt::print(messages, "{}\n", record);
+        fmt::print(messages, "{}\n", printable(record));
     }
     printMessage(messages, fmt::format("the library stopped the run of {} (status 4){}; its records are above",
                                        printable(cycle.name), when));
@@ -171,6 +171,7 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
         throw;
     }
     sinks.ended();
+    warnings.finish();
     if (!completed) {
         return reportStop(library, cycle, simulator, "", streams.messages);
     }

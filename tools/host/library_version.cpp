@@ -9,10 +9,12 @@
 
 #include "engine/error.h"
 #include "su55if.h"
+#include "engine/text.h"
 
 namespace su55if::host {
 
 using engine::Error;
+using engine::printable;
 
 namespace {
 
@@ -85,9 +87,10 @@ void printHostVersion(std::FILE *out) {
 void printLibraryVersion(std::FILE *out, const std::string &libraryPath) {
     const std::optional<std::string> version = libraryFileVersion(libraryPath);
     if (version) {
-        fmt::print(out, "su55if library {} ({})\n", *version, libraryPath);
+        fmt::print(out, "su55if library {} ({})\n", *version, printable(libraryPath));
     } else {
-        fmt::print(out, "su55if library of unknown version ({}: no version text in the file)\n", libraryPath);
+        fmt::print(out, "su55if library of unknown version ({}: no version text in the file)\n",
+                   printable(libraryPath));
     }
 }
 

@@ -3,14 +3,57 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "engine/error.h"
+#include "engine/text.h"
 #include "host/library_file.h"
+#include "host/output_file.h"
 
 namespace su55if::host {
 
 using engine::Error;
+using engine::printable;
 
-LoadedLibrary::LoadedLibrary(const std::string &path) : path_((checkLibraryFile(path), path)), library_(path) {}
+namespace {
+
+// The call under way, if any.
+std::string_view procedureInCall;
+callkit::RecordCapture *recordsInCall = nullptr;
+
+// Registered with atexit: an exit during a call is the library's, and a
+// failure. The records it wrote and a message go to standard error, the
+// temporary output files are removed, and the host ends with exit code 3.
+extern "C" void reportExitDuringCall() {
+    if (recordsInCall == nullptr) {
+        return;
+    }
+    removeTemporaryOutputs();
+    recordsInCall->end();
+    std::fflush(callkit::dataOutput());
+    for (const std::string &record : recordsInCall->records()) {
+        std::fprintf(stderr, "%s\n", printable(record).c_str());
+    }
+    std::fprintf(stderr, "su55if-host: the library ended the process during a call of %.*s: the host's work is "
+                         "cut short, and no output file is written\n",
+                 static_cast<int>(procedureInCall.size()), procedureInCall.data());
+    std::fflush(stderr);
+    std::_Exit(engine::kExitLibraryEnded);
+}
+
+}  // namespace
+
+LoadedLibrary::LoadedLibrary(const std::string &path) : path_((checkLibraryFile(path), path)), library_(path) {
+    [[maybe_unused]] static const bool watched = std::atexit(reportExitDuringCall) == 0;
+}
+
+void LoadedLibrary::callStarting(std::string_view procedure) const {
+    procedureInCall = procedure;
+    recordsInCall = &recordCapture();
+}
+
+void LoadedLibrary::callReturned() const { recordsInCall = nullptr; }
 
 su55if_procedure *LoadedLibrary::resolve(std::string_view procedureName) const {
     const std::string name(procedureName);

@@ -22,6 +22,13 @@ public:
     su55if_procedure *resolve(std::string_view name) const override;
     const std::string &path() const { return path_; }
 
+    // The library is a guest in the host's process: a procedure that calls
+    // exit() ends the host in the middle of a call. Between these two, such
+    // an exit is reported as the library's failure (exit code 3), with its
+    // records, and the temporary output files are removed.
+    void callStarting(std::string_view procedure) const override;
+    void callReturned() const override;
+
 private:
     std::string path_;
     DynamicLibrary library_;

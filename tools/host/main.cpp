@@ -303,8 +303,9 @@ int hostMain(int argc, char **argv) {
                "timeline.\nData goes to standard output, every message to standard error.\nExit codes: 0 done "
                "(also when the reader of standard output closed it early); 1 the library stopped the run "
                "(status 4); 2 bad usage, bad cycle or input file, library not loadable, a run that cannot be "
-               "made, or an output that cannot be written.\nManual: man su55if-host, and docs/host.md in the "
-               "documentation (share/doc/su55if/ under the install prefix, or the sources).");
+               "made, or an output that cannot be written; 3 the library ended the process during a call."
+               "\nManual: man su55if-host, and docs/host.md in the documentation (share/doc/su55if/ under the "
+               "install prefix, or the sources).");
 
     try {
         app.parse(argc, argv);
@@ -348,7 +349,7 @@ int hostMain(int argc, char **argv) {
                 : engine::readCycle(openFile(options.cyclePath, engine::kCycleFileLimits.kind), options.cyclePath);
     const LoadedLibrary library(chooseLibraryPath(options.library));
     if (options.logCalls) {
-        fmt::print(stderr, "su55if-host: loaded {}\n", library.path());
+        fmt::print(stderr, "su55if-host: loaded {}\n", printable(library.path()));
     }
     if (checkCommand->parsed()) {
         return check(library, cycle, options);
@@ -376,14 +377,14 @@ int main(int argc, char **argv) {
         return su55if::engine::kExitOk;
     } catch (const su55if::engine::Error &error) {
         std::fflush(su55if::host::dataOutput());
-        fmt::print(stderr, "su55if-host: {}\n", error.what());
+        fmt::print(stderr, "su55if-host: {}\n", su55if::engine::printable(error.what()));
         return error.exitCode();
     } catch (const std::exception &error) {
         if (std::ferror(su55if::host::dataOutput()) != 0 && errno == EPIPE) {
             return su55if::engine::kExitOk;
         }
         std::fflush(su55if::host::dataOutput());
-        fmt::print(stderr, "su55if-host: {}\n", su55if::host::describeFailure(error));
+        fmt::print(stderr, "su55if-host: {}\n", su55if::engine::printable(su55if::host::describeFailure(error)));
         return su55if::engine::kExitError;
     }
 }

@@ -61,6 +61,10 @@ private:
     std::vector<std::unique_ptr<OutputFile>> files_;
 };
 
+// Removes every temporary file not yet renamed into place, for a process
+// that ends without unwinding (the library ended it during a call).
+void removeTemporaryOutputs();
+
 // Refuses (Error, exit 2) an output that is the same file as an input or
 // another output: links followed, also two names for one file not made yet.
 void refuseClashingPaths(const std::vector<std::string> &inputs, const std::vector<std::string> &outputs);

@@ -32,11 +32,7 @@ volatile sig_atomic_t temporaryUsed[4];
 constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGTERM, SIGXFSZ};
 
 extern "C" void removeTemporariesAndDie(int signal) {
-    for (std::size_t slot = 0; slot < std::size(temporaryUsed); ++slot) {
-        if (temporaryUsed[slot] != 0) {
-            unlink(temporaryNames[slot]);
-        }
-    }
+    removeTemporaryOutputs();
     ::signal(signal, SIG_DFL);  // die of it, as without the handler
     raise(signal);
 }
@@ -93,6 +89,14 @@ int createTemporary(const std::string &target, int &slot) {
 }
 
 }  // namespace
+
+void removeTemporaryOutputs() {
+    for (std::size_t slot = 0; slot < std::size(temporaryUsed); ++slot) {
+        if (temporaryUsed[slot] != 0) {
+            unlink(temporaryNames[slot]);
+        }
+    }
+}
 
 std::string fileIdentity(const std::string &path) {
     struct stat status {};

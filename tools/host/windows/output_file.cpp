@@ -32,11 +32,7 @@ wchar_t temporaryNames[4][kNameCapacity];
 volatile LONG temporaryUsed[4];
 
 BOOL WINAPI removeTemporaries(DWORD) {
-    for (std::size_t slot = 0; slot < std::size(temporaryUsed); ++slot) {
-        if (temporaryUsed[slot] != 0) {
-            DeleteFileW(temporaryNames[slot]);
-        }
-    }
+    removeTemporaryOutputs();
     return FALSE;  // and on to the default handler, which ends the process
 }
 
@@ -119,6 +115,14 @@ HANDLE createTemporary(const std::string &target, int &slot) {
 }
 
 }  // namespace
+
+void removeTemporaryOutputs() {
+    for (std::size_t slot = 0; slot < std::size(temporaryUsed); ++slot) {
+        if (temporaryUsed[slot] != 0) {
+            DeleteFileW(temporaryNames[slot]);
+        }
+    }
+}
 
 OutputFile::OutputFile(const std::string &path) : path_(path), target_(path) {
     const std::wstring name = wide(path);
