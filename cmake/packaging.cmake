@@ -1,6 +1,8 @@
 # What `cmake --install` puts under a prefix, how other projects find the
 # library there (su55ifConfig.cmake, su55if.pc), and the packages CPack makes
-# of it (.tar.gz and .deb on Linux, .zip from the Windows build).
+# of it (.tar.gz on Linux, .zip from the Windows build). Debian's packages are
+# built from debian/ instead (tests/packages/debian.sh), with the library in
+# the multiarch folder that debhelper gives as CMAKE_INSTALL_LIBDIR.
 #
 #   lib/libsu55if.so.X.Y.Z, .so.X, .so         (Windows: bin/su55if.dll,
 #                                                lib/su55if.lib, lib/su55if.dll.a, lib/su55if.def)
@@ -61,7 +63,6 @@ endif()
 # --preset windows` (build/windows/packages/).
 set(CPACK_PACKAGE_NAME su55if)
 set(CPACK_PACKAGE_VENDOR "the su55if developers")
-set(CPACK_PACKAGE_CONTACT "the su55if developers <su55if@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
     "A shared library of nine C procedures that a dynamic process simulator loads to define and time a cyclic stage schedule, with the command-line host su55if-host that drives it offline.")
@@ -72,13 +73,6 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
 else()
-  set(CPACK_GENERATOR TGZ DEB)
+  set(CPACK_GENERATOR TGZ)
 endif()
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION science)
-# Dependencies from what the programs link (libc for the library; the C++
-# runtime and fmt for su55if-host), and the library registered with ldconfig.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 include(CPack)

@@ -29,6 +29,10 @@ class _Layout(NamedTuple):
     host_file: str
     system_prefixes: tuple
     build: str
+    # The library's own file (its SONAME, of the ABI this package calls),
+    # looked for after library_file in each folder: a runtime-only install
+    # (Debian's libsu55if0) has no libsu55if.so link.
+    soname_file: Optional[str] = None
 
 
 def _layout() -> _Layout:
@@ -42,7 +46,9 @@ def _layout() -> _Layout:
     if multiarch:
         library_dirs.append("lib/" + multiarch)
     library_dirs.append("lib64")
-    return _Layout("libsu55if.so", tuple(library_dirs), "su55if-host", ("/usr/local", "/usr"), "default")
+    return _Layout(
+        "libsu55if.so", tuple(library_dirs), "su55if-host", ("/usr/local", "/usr"), "default", "libsu55if.so.0"
+    )
 
 
 LIBRARY_FILE = _layout().library_file
@@ -63,7 +69,8 @@ def _prefixes() -> list:
 
 def _installed_locations() -> list:
     layout = _layout()
-    return [Path(prefix, directory, layout.library_file) for prefix in _prefixes() for directory in layout.library_dirs]
+    names = [name for name in (layout.library_file, layout.soname_file) if name]
+    return [Path(prefix, directory, name) for prefix in _prefixes() for directory in layout.library_dirs for name in names]
 
 
 def _checkout() -> Path:

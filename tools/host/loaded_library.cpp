@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -71,6 +72,10 @@ std::vector<std::string> defaultLibraryPaths() {
     if (!directory.empty()) {
         for (const char *folder : kInstalledLibraryFolders) {
             paths.push_back(fmt::format("{}{}/{}", directory, folder, kLibraryFileName));
+        }
+        const std::string installed = fmt::format("{}/{}", directory, SU55IF_INSTALLED_LIBRARY);
+        if (std::find(paths.begin(), paths.end(), installed) == paths.end()) {
+            paths.push_back(installed);
         }
     }
     paths.emplace_back(SU55IF_BUILT_LIBRARY);

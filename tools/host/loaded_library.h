@@ -36,7 +36,9 @@ private:
 
 // Where the host looks for the library when no --library is given: beside
 // the executable, in ../lib from it (not on Windows, where the DLL is
-// installed beside the executable in bin/), and where the build put it.
+// installed beside the executable in bin/), the library's own file where
+// this build installs it (../lib/libsu55if.so.0, or in the multiarch folder),
+// and where the build put it.
 std::vector<std::string> defaultLibraryPaths();
 
 // Loads `requested` if it is not empty, else the first default path that
