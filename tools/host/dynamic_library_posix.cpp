@@ -9,6 +9,7 @@
 namespace su55if::host {
 
 const char *const kLibraryFileName = "libsu55if.so";
+const char *const kLibraryFormat = "ELF";
 
 namespace {
 
