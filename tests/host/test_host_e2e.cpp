@@ -236,6 +236,25 @@ TEST_F(Host, RefusesLibraryFilesThatAreNotWhole) {
     EXPECT_NE(folder.err.find(": not a regular file"), std::string::npos) << folder.err;
 }
 
+// A whole library built for another system is named as such, not left to
+// the loader (whose message on Windows keeps a "%1" where the name goes).
+TEST_F(Host, ALibraryForAnotherSystemIsNamedAsSuch) {
+    // The headers of a DLL without sections, or this build's ELF library.
+    std::string dll(64 + 24, '\0');
+    dll.replace(0, 2, "MZ");
+    dll[0x3C] = 64;
+    dll.replace(64, 6, std::string("PE\0\0\x64\x86", 6));
+    dll.replace(64 + 22, 2, "\x22\x20");  // an executable DLL
+    const bool windowsHost = kLibraryFile.extension() == ".dll";
+    file("su55if.dll", windowsHost ? readFile(SU55IF_LIBRARY_FILE) : dll);
+    const Outcome outcome = host({"--library", "su55if.dll", "check", (kExamples / "four-stage.csv").string()});
+    EXPECT_EQ(outcome.exitCode, 2);
+    const std::string elf = "an ELF shared library (as Linux loads)";
+    EXPECT_EQ(outcome.err, "su55if-host: cannot load the library: su55if.dll: " +
+                               (windowsHost ? elf + ", not a Windows DLL" : "a Windows DLL, not " + elf) +
+                               ": a library for another system\n");
+}
+
 // A library that ends the process during a call (exit() in a procedure) has
 // failed: exit code 3, and no output file or temporary file left.
 TEST_F(Host, ALibraryThatEndsTheProcessDuringACallHasFailed) {

@@ -265,6 +265,16 @@ TEST_F(HostOutputs, NamesAndUnitsAreShownEscapedEverywhere) {
     }
 }
 
+// A replaced read-only file stays read-only, also on Windows.
+TEST_F(HostOutputs, AReplacedReadOnlyFileStaysReadOnly) {
+    file("o.csv", "old\n");
+    fs::permissions(dir_ / "o.csv", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const Outcome outcome = run({"--output-file", "o.csv"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(readFile(dir_ / "o.csv").rfind(kHeader, 0), 0U);
+    EXPECT_EQ(statusOf(dir_ / "o.csv").st_mode & 0222, 0U);
+}
+
 }  // namespace
 
 // An empty file name is a mistake, not "no file"; a name is shown escaped

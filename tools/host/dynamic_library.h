@@ -10,6 +10,8 @@ namespace su55if::host {
 
 // The library's file name on this system: libsu55if.so or su55if.dll.
 extern const char *const kLibraryFileName;
+// The file format this system's loader takes: "ELF" or "PE".
+extern const char *const kLibraryFormat;
 // Where an installed host finds it, from the folder of the executable: "" is
 // that folder itself, "/../lib" the lib/ beside it.
 extern const std::span<const char *const> kInstalledLibraryFolders;

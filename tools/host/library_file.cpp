@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "engine/error.h"
 #include "engine/text.h"
+#include "host/dynamic_library.h"
 
 namespace su55if::host {
 
@@ -142,12 +144,18 @@ std::string peFault(FileBytes &file) {
     return {};
 }
 
+// A library file of the format given, as messages name it.
+std::string_view formatName(std::string_view format) {
+    return format == "ELF" ? "an ELF shared library (as Linux loads)" : "a Windows DLL";
+}
+
 }  // namespace
 
 void checkLibraryFile(const std::string &path) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     std::string fault;
+    std::string_view format;
     if (error) {
         fault = error.message();
     } else if (!std::filesystem::is_regular_file(status)) {
@@ -159,11 +167,18 @@ void checkLibraryFile(const std::string &path) {
             fault = error.message();
         } else if (magic && (*magic)[0] == 0x7F && (*magic)[1] == 'E' && (*magic)[2] == 'L' && (*magic)[3] == 'F') {
             fault = elfFault(file, *magic);
+            format = "ELF";
         } else if (magic && (*magic)[0] == 'M' && (*magic)[1] == 'Z') {
             fault = peFault(file);
+            format = "PE";
         } else {
             fault = "not a shared library";
         }
+    }
+    // Whole, but for another system: its loader's message would not say so.
+    if (fault.empty() && format != kLibraryFormat) {
+        fault = fmt::format("{}, not {}: a library for another system", formatName(format),
+                            formatName(kLibraryFormat));
     }
     if (!fault.empty()) {
         throw Error(fmt::format("cannot load the library: {}: {}", printable(path), fault));

@@ -11,6 +11,7 @@ namespace su55if::host {
 using engine::Error;
 
 const char *const kLibraryFileName = "libsu55if.so";
+const char *const kLibraryFormat = "ELF";
 
 namespace {
 

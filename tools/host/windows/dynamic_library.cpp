@@ -14,12 +14,14 @@ using engine::Error;
 using engine::printable;
 
 const char *const kLibraryFileName = "su55if.dll";
+const char *const kLibraryFormat = "PE";
 
 namespace {
 
 constexpr const char *kFolders[] = {""};
 
-// The system's text for an error code, without the line break it ends with.
+// The system's text for an error code, without the line break it ends with,
+// and with "the file" where it has a place for a name ("%1").
 std::string systemMessage(DWORD error) {
     wchar_t *buffer = nullptr;
     const DWORD length = FormatMessageW(
@@ -29,6 +31,9 @@ std::string systemMessage(DWORD error) {
     LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
         text.pop_back();
+    }
+    for (std::size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at)) {
+        text.replace(at, 2, "the file");
     }
     return text;
 }

@@ -209,11 +209,29 @@ void OutputFile::close() {
 
 void OutputFile::publish() {
     if (slot_ >= 0) {
-        if (MoveFileExW(temporaryNames[slot_], wide(target_).c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-            fail(errnoOf(GetLastError()));
+        // The replaced file's attributes (read-only, hidden, ...) pass to the
+        // new one, as its permission bits do on POSIX systems. A read-only
+        // file is made writable for the replacement, which it refuses else.
+        const std::wstring target = wide(target_);
+        constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        const DWORD old = GetFileAttributesW(target.c_str());
+        const bool readOnly = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) != 0;
+        if (readOnly) {
+            SetFileAttributesW(target.c_str(), old & ~DWORD{FILE_ATTRIBUTE_READONLY});
+        }
+        if (MoveFileExW(temporaryNames[slot_], target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
+            0) {
+            const DWORD error = GetLastError();
+            if (readOnly) {
+                SetFileAttributesW(target.c_str(), old);
+            }
+            fail(errnoOf(error));
         }
         InterlockedExchange(&temporaryUsed[std::exchange(slot_, -1)], 0);
+        if (old != INVALID_FILE_ATTRIBUTES) {
+            SetFileAttributesW(target.c_str(), (old & kKept) != 0 ? old & kKept : FILE_ATTRIBUTE_NORMAL);
+        }
     }
 }
 
