@@ -89,6 +89,7 @@ class Timeline:
         self.columns: tuple[str, ...] = ()
         self.Row: type = tuple
         self.schedules: list[Schedule] = []
+        self._durations: dict[tuple[float, ...], tuple[float, ...]] = {}
         self.chart_window: dict[str, Any] = {}  # the part the host's chart shows by default
         self._values = array("d")  # column k in [k * capacity, k * capacity + count)
         self._capacity = 0
@@ -160,8 +161,11 @@ class Timeline:
             after = marker + 1 + -(-int(count) // width)
             if after > rows:
                 return marker * row_size  # the rest when it comes
-            self.schedules.append(Schedule(values[start + 1], values[start + 2],
-                                           tuple(values[start + width : start + width + int(count)])))
+            # Inputs that switch between the same durations again and again
+            # share one tuple of them, not a copy per change.
+            durations = tuple(values[start + width : start + width + int(count)])
+            durations = self._durations.setdefault(durations, durations)
+            self.schedules.append(Schedule(values[start + 1], values[start + 2], durations))
             row = after
         return rows * row_size
 

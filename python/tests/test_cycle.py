@@ -173,6 +173,17 @@ def test_drifting_links_are_warnings(tmp_path):
         su55if.read_cycle(EXAMPLES_DIR / "four-stage.csv").run(100, 10, input_file=inputs)
 
 
+@pytest.mark.filterwarnings("ignore::su55if.LinkDriftWarning")
+def test_flapping_durations_share_their_schedules(tmp_path):
+    # Inputs that set the same durations again and again keep one copy of
+    # them, not one per change (a long run would otherwise hold gigabytes).
+    inputs = tmp_path / "inputs.csv"
+    inputs.write_text("time,duration2\n" + "".join(f"{t},{12 + t % 2}\n" for t in range(1, 40)))
+    schedules = su55if.read_cycle(EXAMPLES_DIR / "four-stage.csv").run(40, 1, input_file=inputs).schedules
+    assert len(schedules) > 30
+    assert schedules[2].durations is schedules[4].durations
+
+
 FAKE_HOSTS = {
     "too old": ("echo 'su55if-host 0.0.1'", r"su55if-host 0\.0\.1 is too old: version 0\.1\.0 or later"),
     "not a host": ("echo hello", r"not a usable su55if-host: `--version` printed 'hello'"),
