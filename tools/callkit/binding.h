@@ -39,7 +39,7 @@ private:
 };
 
 // The library linked into this program: its nine exports by name.
-class LinkedLibrary final : public Binding {
+class LinkedLibrary : public Binding {
 public:
     su55if_procedure *resolve(std::string_view name) const override;
 };

@@ -3,12 +3,15 @@
 // to dataOutput() alone, and makes the library's calls between begin() and
 // end() of a RecordCapture, which keeps what the library writes.
 //
-// On POSIX systems (record_capture_posix.cpp) dataOutput() is `stdout`, and
+// On POSIX systems (posix/record_capture.cpp) dataOutput() is `stdout`, and
 // begin() puts a memory stream in its place for the length of a call. On
-// Windows (record_capture_windows.cpp) the DLL shares the host's C runtime,
+// Windows (windows/record_capture.cpp) the DLL shares the host's C runtime,
 // whose `stdout` cannot be replaced: dataOutput() is a stream on a copy of
 // descriptor 1 made before the capture, which points descriptor 1 at a
-// temporary file for as long as it lasts.
+// temporary file for as long as it lasts. Under Emscripten
+// (wasm/record_capture.cpp) `stdout` cannot be replaced either: the capture
+// points descriptor 1 at a file in the in-memory file system for as long as
+// it lasts.
 #pragma once
 
 #include <cstdio>

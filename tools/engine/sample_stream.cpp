@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <bit>
 #include <limits>
 #include <optional>
 #include <cstdint>
@@ -74,7 +73,8 @@ private:
     void writeRow() {
         unsigned char *cell = bytes_.data();
         for (double value : values_) {
-            std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &value, sizeof bits);  // not std::bit_cast: libc++ 14 (Emscripten) lacks it
             for (int k = 0; k < 8; ++k, bits >>= 8) {
                 *cell++ = static_cast<unsigned char>(bits & 0xFF);  // little-endian on any machine
             }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/builtin_example.h"
+#include "engine/command_options.h"
 #include "engine/csv_reader.h"
 #include "engine/cycle.h"
 #include "engine/error.h"
@@ -95,10 +96,7 @@ int run(const LoadedLibrary &library, const engine::Cycle &cycle, const Options 
 
     engine::RunOptions settings;
     settings.twin = options.twin;
-    settings.timeline = options.format == "json"                  ? engine::TimelineFormat::jsonLines
-                        : options.format == "binary"              ? engine::TimelineFormat::sampleStream
-                        : dataFile != nullptr || !options.table ? engine::TimelineFormat::csv
-                                                                  : engine::TimelineFormat::none;
+    settings.timeline = engine::timelineFormat(options.format, dataFile != nullptr, options.table);
     settings.table = options.table;
     settings.stopTime = options.stopTime;
     settings.outputInterval = options.outputInterval;
@@ -138,11 +136,7 @@ std::optional<double> positiveTime(const CLI::Option *option, const std::string 
     if (option->count() == 0) {
         return std::nullopt;
     }
-    const double value = readNumber(option->get_name(), text);
-    if (!(value > 0.0 && std::isfinite(value))) {
-        throw Error(fmt::format("{} must be a finite number greater than 0", option->get_name()));
-    }
-    return value;
+    return engine::positiveTime(option->get_name(), text);
 }
 
 // A file name must name something: an empty one is refused, not taken as
@@ -327,10 +321,7 @@ int hostMain(int argc, char **argv) {
     }
     options.stopTime = positiveTime(stopTimeOption, stopTime);
     options.outputInterval = positiveTime(outputIntervalOption, outputInterval);
-    if (options.table && options.format != "text") {
-        throw Error(fmt::format("--table and --format {} do not go together: the table is for reading",
-                                    options.format));
-    }
+    engine::checkTableFormat(options.table, options.format);
     if (runCommand->parsed() && options.format == "binary" && options.outputFile.empty() &&
         isatty(fileno(dataOutput())) != 0) {
         throw Error("--format binary writes binary data: redirect standard output or give --output-file");

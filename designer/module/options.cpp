@@ -1,0 +1,201 @@
+#include "module/options.h"
+
+#include <emscripten/val.h>
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "engine/command_options.h"
+#include "engine/error.h"
+#include "engine/text.h"
+
+namespace su55if::designer {
+namespace {
+
+using emscripten::val;
+using engine::Error;
+
+// The options a command takes, as scripts name them.
+constexpr std::array<std::string_view, 3> kCheckOptions{"format", "twin", "timeUnit"};
+constexpr std::array<std::string_view, 11> kRunOptions{"format",    "twin",   "timeUnit", "stopTime",
+                                                      "outputInterval", "inputFile", "events", "chart",
+                                                      "chartFrom", "chartTo", "table"};
+
+std::string typeOf(const val &value) { return value.typeOf().as<std::string>(); }
+
+bool given(const val &value) { return !value.isUndefined() && !value.isNull(); }
+
+// The options object's own names, each one the command takes.
+template <std::size_t N>
+void refuseUnknown(const val &options, std::string_view command, const std::array<std::string_view, N> &known) {
+    if (!given(options)) {
+        return;
+    }
+    if (typeOf(options) != "object") {
+        throw Error(fmt::format("the options of {} must be an object", command));
+    }
+    const std::vector<std::string> names =
+        emscripten::vecFromJSArray<std::string>(val::global("Object").call<val>("keys", options));
+    for (const std::string &name : names) {
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            throw Error(fmt::format("unknown option {} for {}: the options are {}", engine::quoted(name), command,
+                                    engine::listNames(known)));
+        }
+    }
+}
+
+bool flag(const val &options, const char *name) {
+    const val value = options[name];
+    if (!given(value)) {
+        return false;
+    }
+    if (typeOf(value) != "boolean") {
+        throw Error(fmt::format("{} must be true or false", name));
+    }
+    return value.as<bool>();
+}
+
+std::optional<std::string> text(const val &options, const char *name) {
+    const val value = options[name];
+    if (!given(value)) {
+        return std::nullopt;
+    }
+    if (typeOf(value) != "string") {
+        throw Error(fmt::format("{} must be a text", name));
+    }
+    return value.as<std::string>();
+}
+
+// A number option, given as a number or as a text that reads as one on the
+// command line; the text it stands for, none when not given.
+std::optional<std::string> numberText(const val &options, const char *name) {
+    const val value = options[name];
+    if (!given(value)) {
+        return std::nullopt;
+    }
+    if (typeOf(value) == "number") {
+        // The shortest text that reads back as the same number.
+        return fmt::format("{}", value.as<double>());
+    }
+    if (typeOf(value) == "string") {
+        return value.as<std::string>();
+    }
+    throw Error(fmt::format("{} must be a number", name));
+}
+
+std::string format(const val &options) {
+    const std::string value = text(options, "format").value_or("text");
+    if (value != "text" && value != "json") {
+        throw Error(fmt::format("format {} is not one of text and json", engine::quoted(value)));
+    }
+    return value;
+}
+
+GivenFile file(const val &value, const char *defaultName) {
+    GivenFile result{defaultName, {}};
+    val content = value;
+    if (typeOf(value) == "object" && !value.instanceof(val::global("Uint8Array"))) {
+        const val name = value["name"];
+        if (given(name)) {
+            if (typeOf(name) != "string") {
+                throw Error("a file's name must be a text");
+            }
+            result.name = name.as<std::string>();
+        }
+        content = value["text"];
+    }
+    if (typeOf(content) == "string") {
+        result.text = content.as<std::string>();
+    } else if (content.instanceof(val::global("Uint8Array"))) {
+        const std::vector<std::uint8_t> bytes = emscripten::convertJSArrayToNumberVector<std::uint8_t>(content);
+        result.text.assign(bytes.begin(), bytes.end());
+    } else {
+        throw Error(fmt::format("{}: a file is a text, bytes (Uint8Array) or {{name, text}}",
+                                engine::printable(result.name)));
+    }
+    return result;
+}
+
+std::optional<GivenFile> optionalFile(const val &options, const char *name, const char *defaultName) {
+    const val value = options[name];
+    if (!given(value)) {
+        return std::nullopt;
+    }
+    return file(value, defaultName);
+}
+
+class TextSource final : public engine::ByteSource {
+public:
+    explicit TextSource(std::string text) : text_(std::move(text)) {}
+    std::size_t read(char *buffer, std::size_t size) override {
+        const std::size_t n = std::min(size, text_.size() - offset_);
+        std::copy_n(text_.data() + offset_, n, buffer);
+        offset_ += n;
+        return n;
+    }
+
+private:
+    std::string text_;
+    std::size_t offset_ = 0;
+};
+
+}  // namespace
+
+CheckCommand checkOptions(const val &given_) {
+    refuseUnknown(given_, "check", kCheckOptions);
+    const val options = given(given_) ? given_ : val::object();
+    CheckCommand command;
+    command.settings.json = format(options) == "json";
+    command.settings.twin = flag(options, "twin");
+    command.settings.timeUnit = text(options, "timeUnit").value_or("");
+    return command;
+}
+
+RunCommand runOptions(const val &given_) {
+    refuseUnknown(given_, "run", kRunOptions);
+    const val options = given(given_) ? given_ : val::object();
+    RunCommand command;
+    const std::string timelineFormat = format(options);
+    engine::RunOptions &settings = command.settings;
+    settings.twin = flag(options, "twin");
+    settings.table = flag(options, "table");
+    settings.timeUnit = text(options, "timeUnit").value_or("");
+    command.chart = flag(options, "chart");
+    for (const auto &[name, option, bound] : {std::tuple{"chartFrom", "--chart-from", &settings.chartFrom},
+                                              std::tuple{"chartTo", "--chart-to", &settings.chartTo}}) {
+        const std::optional<std::string> value = numberText(options, name);
+        if (value) {
+            if (!command.chart) {
+                throw Error(fmt::format("{} needs chart: true", name));
+            }
+            *bound = engine::readNumber(option, *value);
+        }
+    }
+    command.inputFile = optionalFile(options, "inputFile", "inputs.csv");
+    command.events = optionalFile(options, "events", "events.csv");
+    if (const std::optional<std::string> value = numberText(options, "stopTime")) {
+        settings.stopTime = engine::positiveTime("--stop-time", *value);
+    }
+    if (const std::optional<std::string> value = numberText(options, "outputInterval")) {
+        settings.outputInterval = engine::positiveTime("--output-interval", *value);
+    }
+    engine::checkTableFormat(settings.table, timelineFormat);
+    settings.timeline = engine::timelineFormat(timelineFormat, false, settings.table);
+    return command;
+}
+
+engine::Cycle readCycle(const val &given_) {
+    const GivenFile cycle = file(given_, "cycle.csv");
+    return engine::readCycle(textSource(cycle.text), cycle.name);
+}
+
+std::unique_ptr<engine::ByteSource> textSource(std::string text) {
+    return std::make_unique<TextSource>(std::move(text));
+}
+
+}  // namespace su55if::designer

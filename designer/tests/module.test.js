@@ -1,0 +1,146 @@
+// The designer's module against su55if-host: the same files and options give
+// the same bytes and exit code. Run by ctest (designer.module) with
+// SU55IF_MODULE, the built module, and SU55IF_HOST, a native su55if-host;
+// the comparisons with the host are skipped when it is not built.
+'use strict';
+const assert = require('node:assert/strict');
+const { execFileSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { test, before } = require('node:test');
+
+const root = path.resolve(__dirname, '../..');
+const examples = path.join(root, 'examples');
+const host = process.env.SU55IF_HOST;
+const haveHost = Boolean(host) && fs.existsSync(host);
+let su55if;
+
+before(async () => {
+  su55if = await require(process.env.SU55IF_MODULE)();
+});
+
+const file = (name, folder = examples) => ({ name, text: fs.readFileSync(path.join(folder, name), 'utf8') });
+
+// su55if-host's arguments as the module's call: the command, the cycle and
+// the options in camelCase, files read from `folder`; no command, the
+// built-in example as a table.
+function call(args, folder = examples) {
+  if (args.length === 0) return su55if.run(su55if.example(), { table: true }, null);
+  const [command, cycle, ...rest] = args;
+  const options = {};
+  for (let k = 0; k < rest.length; ++k) {
+    const name = rest[k].slice(2).replace(/-([a-z])/g, (_, c) => c.toUpperCase());
+    if (['table', 'twin'].includes(name)) options[name] = true;
+    else if (name === 'chart') { options.chart = true; ++k; }
+    else if (['inputFile', 'events'].includes(name)) options[name] = file(rest[++k], folder);
+    else options[name] = rest[++k];
+  }
+  const cycleFile = file(cycle, folder);
+  return command === 'check' ? su55if.check(cycleFile, options) : su55if.run(cycleFile, options, null);
+}
+
+function runHost(args, folder = examples) {
+  try {
+    return { exitCode: 0, stdout: execFileSync(host, ['-q', ...args], { cwd: folder, encoding: 'utf8', stdio: 'pipe', maxBuffer: 1 << 30 }), stderr: '' };
+  } catch (error) {
+    if (error.status === null) throw error;
+    return { exitCode: error.status, stdout: error.stdout, stderr: error.stderr };
+  }
+}
+
+// The command-line golden cases (tests/cli/*.case) give their files' bytes.
+const caseFolder = path.join(root, 'tests/cli');
+for (const name of fs.readdirSync(caseFolder).filter((n) => n.endsWith('.case'))) {
+  test(`golden case ${name}`, () => {
+    const expected = { exitCode: 0, stdout: '', stderr: '' };
+    let args = [];
+    for (const line of fs.readFileSync(path.join(caseFolder, name), 'utf8').split('\n')) {
+      const [, key, value] = line.match(/^(\w+):\s*(.*)$/) || [];
+      if (key === 'args') args = value.split(/\s+/).filter((a) => a !== '-q');
+      else if (key === 'exit') expected.exitCode = Number(value);
+      else if (key === 'stdout' || key === 'stderr') expected[key] = fs.readFileSync(path.join(root, value), 'utf8');
+    }
+    const result = call(args);
+    assert.deepEqual({ exitCode: result.exitCode, stdout: result.stdout, stderr: result.stderr }, expected);
+  });
+}
+
+// Files that fault, each in its own way, and a 100-stage cycle.
+const made = fs.mkdtempSync(path.join(os.tmpdir(), 'su55if-module-'));
+const hundred = ['stage,duration,partner,name'];
+for (let k = 1; k <= 100; ++k) hundred.push(`${k},${k % 2 ? k : k - 1},${k % 2 ? k + 1 : -(k - 1)},stage ${k}`);
+const madeFiles = {
+  'hundred.csv': hundred.join('\n') + '\n',
+  'hostile.csv': 'stage,duration,partner,name\n1,10,2,"<img src=x onerror=alert(1)>"\n2,12,0,\x1b[31mred\n',
+  'bad-number.csv': 'stage,duration\n1,10\n2,ten\n',
+  'semicolons.csv': 'stage;duration\n1;10\n',
+  'bad-events.csv': 'time,stage,duration\n5,9,10\n',
+  'back-inputs.csv': 'time,hold\n5,0\n4,1\n',
+  'zero.csv': 'stage,duration\n1,0\n',
+};
+for (const [name, text] of Object.entries(madeFiles)) fs.writeFileSync(path.join(made, name), text);
+for (const name of ['four-stage.csv', 'negative-links.csv', 'faulty.csv', 'what-if.csv', 'what-if-inputs.csv', 'what-if-events.csv']) {
+  fs.copyFileSync(path.join(examples, name), path.join(made, name));
+}
+
+const whatIf = ['what-if.csv', '--input-file', 'what-if-inputs.csv', '--events', 'what-if-events.csv', '--stop-time', '400', '--output-interval', '2.5'];
+const comparisons = [
+  ...['four-stage.csv', 'negative-links.csv', 'faulty.csv', 'what-if.csv', 'hundred.csv', 'hostile.csv'].flatMap((cycle) => [
+    ['check', cycle], ['check', cycle, '--format', 'json'], ['check', cycle, '--twin'],
+    ['run', cycle], ['run', cycle, '--format', 'json'], ['run', cycle, '--table', '--time-unit', 's'],
+  ]),
+  ['run', ...whatIf], ['run', ...whatIf, '--format', 'json'], ['run', ...whatIf, '--twin'],
+  ['run', 'four-stage.csv', '--stop-time', '1e5', '--output-interval', '0.5'],
+  ['run', 'four-stage.csv', '--stop-time', '0'], ['run', 'four-stage.csv', '--output-interval', '1e-400'],
+  ['run', 'four-stage.csv', '--table', '--format', 'json'],
+  ['check', 'bad-number.csv'], ['check', 'semicolons.csv'], ['run', 'zero.csv'],
+  ['run', 'four-stage.csv', '--events', 'bad-events.csv'], ['run', 'four-stage.csv', '--input-file', 'back-inputs.csv'],
+];
+for (const args of comparisons) {
+  test(`as su55if-host -q ${args.join(' ')}`, { skip: !haveHost && 'no native su55if-host (SU55IF_HOST)' }, () => {
+    assert.deepEqual(call(args, made), { ...runHost(args, made), chart: null });
+  });
+}
+
+test('the chart is the host\'s SVG, and none when the run fails', { skip: !haveHost && 'no native su55if-host (SU55IF_HOST)' }, () => {
+  for (const window of [[], ['--chart-from', '100', '--chart-to', '250']]) {
+    const args = ['run', ...whatIf, '--chart', 'chart.svg', ...window];
+    const expected = runHost(args, made);
+    const result = call(args, made);
+    assert.equal(result.exitCode, expected.exitCode);
+    assert.equal(result.chart, fs.readFileSync(path.join(made, 'chart.svg'), 'utf8'));
+  }
+  assert.equal(call(['run', 'faulty.csv', '--chart', 'x.svg'], made).chart, null);
+});
+
+test('options the host would not take are refused with exit code 2', () => {
+  const cycle = file('four-stage.csv');
+  for (const [command, options, message] of [
+    ['check', { stopTime: 10 }, 'unknown option "stopTime" for check'],
+    ['run', { format: 'xml' }, 'format "xml" is not one of text and json'],
+    ['run', { twin: 'yes' }, 'twin must be true or false'],
+    ['run', { chartTo: 5 }, 'chartTo needs chart: true'],
+    ['run', { stopTime: 'ten' }, '--stop-time "ten" is not a number'],
+    ['run', { outputInterval: -1 }, '--output-interval must be a finite number greater than 0'],
+  ]) {
+    const result = command === 'check' ? su55if.check(cycle, options) : su55if.run(cycle, options, null);
+    assert.equal(result.exitCode, 2);
+    assert.equal(result.stdout, '');
+    assert.match(result.stderr, new RegExp(`^su55if-host: ${message.replace(/[.*+?()]/g, '\\$&')}`));
+  }
+});
+
+test('a bare text is a file named cycle.csv; bytes are read as they are', () => {
+  assert.match(su55if.check('stage,duration\n1,x\n', {}).stderr, /^su55if-host: cycle\.csv:2:3: /);
+  const bytes = new TextEncoder().encode('stage,duration,partner,name\n1,10,0,caf\xe9\n');
+  bytes[bytes.length - 3] = 0xff;  // not UTF-8
+  assert.match(su55if.check({ name: 'b.csv', text: bytes }, {}).stdout, /caf\\xFF/);
+});
+
+test('progress is reported on a long run', () => {
+  const seen = [];
+  const result = su55if.run(file('four-stage.csv'), { stopTime: 2e5, outputInterval: 0.5 }, (time, stop) => seen.push([time, stop]));
+  assert.equal(result.exitCode, 0);
+  assert.ok(seen.every(([time, stop]) => stop === 2e5 && time > 0 && time <= stop));
+});

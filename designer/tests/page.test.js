@@ -1,0 +1,85 @@
+// The designer's page in headless Chromium (Debian's chromium, driven by
+// puppeteer-core), opened from its file as a user opens it. Run by ctest
+// (designer.page) with SU55IF_PAGE, the built index.html, and SU55IF_HOST
+// as for module.test.js; SU55IF_SCREENSHOTS, when set, names the folder
+// for the documentation's screenshots.
+'use strict';
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { test, before, after } = require('node:test');
+const puppeteer = require('puppeteer-core');
+
+const pageUrl = 'file://' + process.env.SU55IF_PAGE;
+let browser;
+let page;
+const problems = [];  // console errors, page errors and dialogs (a script that ran)
+
+before(async () => {
+  browser = await puppeteer.launch({
+    executablePath: process.env.SU55IF_CHROMIUM || '/usr/bin/chromium',
+    headless: 'new',
+    args: ['--no-sandbox', '--disable-gpu'],
+  });
+  page = await browser.newPage();
+  await page.setViewport({ width: 1280, height: 800 });
+  page.on('console', (message) => { if (message.type() === 'error') problems.push(message.text()); });
+  page.on('pageerror', (error) => problems.push(String(error)));
+  page.on('dialog', async (dialog) => { problems.push(`dialog: ${dialog.message()}`); await dialog.dismiss(); });
+});
+after(async () => { if (browser) await browser.close(); });
+
+async function open(hash = '') {
+  await page.goto('about:blank');
+  await page.goto(pageUrl + hash);
+  await page.waitForSelector('body[data-ready="true"]', { timeout: 20000 });
+}
+const text = (selector) => page.$eval(selector, (e) => e.textContent);
+
+test('opens from its file with the built-in example and its verdict', async () => {
+  await open();
+  assert.equal(await page.$$eval('#stages tbody tr', (r) => r.length), 4);
+  assert.equal(await text('#verdict'), 'The library accepts the cycle.');
+  assert.deepEqual(problems, []);
+  if (process.env.SU55IF_SCREENSHOTS) {
+    await page.click('#run');
+    await page.waitForSelector('#chart:not([hidden])');
+    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer.png'), fullPage: true });
+  }
+});
+
+test('breaking a link gives the host\'s explanation', async () => {
+  await open();
+  const duration = await page.$('#stages tbody tr:nth-child(3) td:nth-child(3) input');
+  await duration.click({ clickCount: 3 });
+  await duration.type('15');
+  await page.waitForFunction(() => document.getElementById('verdict').className === 'rejected');
+  assert.match(await text('#messages'), /Stage 1 \(duration 10\) and its partner stage 3 \(duration 15\) are linked but their durations differ\./);
+});
+
+test('the address brings a hostile cycle back as text, running no script', async () => {
+  const cycle = 'stage,duration,partner,name\n1,10,0,"<img src=x onerror=alert(1)>"\n';
+  await open('#' + encodeURIComponent(cycle));
+  assert.equal(await page.$eval('#stages tbody tr td:nth-child(2) input', (i) => i.value), '<img src=x onerror=alert(1)>');
+  assert.equal(await page.$$eval('img:not(#chart)', (i) => i.length), 0);
+  assert.deepEqual(problems, []);
+});
+
+test('window.su55if gives the host\'s bytes, and the page a CSV to download', async () => {
+  const host = process.env.SU55IF_HOST;
+  await open();
+  await page.click('#run');
+  await page.waitForSelector('#download-csv:not([hidden])');
+  const examples = path.resolve(__dirname, '../../examples');
+  const read = (name) => ({ name, text: fs.readFileSync(path.join(examples, name), 'utf8') });
+  const result = await page.evaluate((cycle, inputFile, events) => window.su55if.run(cycle, {
+    inputFile, events, stopTime: 400, outputInterval: 2.5,
+  }), read('what-if.csv'), read('what-if-inputs.csv'), read('what-if-events.csv'));
+  if (host && fs.existsSync(host)) {
+    const { execFileSync } = require('node:child_process');
+    assert.equal(result.stdout, execFileSync(host, ['-q', 'run', 'what-if.csv', '--input-file', 'what-if-inputs.csv',
+      '--events', 'what-if-events.csv', '--stop-time', '400', '--output-interval', '2.5'], { cwd: examples, encoding: 'utf8' }));
+  }
+  assert.equal(result.exitCode, 0);
+  assert.match(result.stdout, /^time,/);
+});
