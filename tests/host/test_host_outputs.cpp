@@ -66,18 +66,19 @@ TEST_F(HostOutputs, DevicesFifosAndStandardOutputAreWrittenInPlace) {
 }
 
 TEST_F(HostOutputs, OutputsThatAreAnInputOrAnotherOutputAreRefusedBeforeTheRun) {
-    fs::create_hard_link(dir_ / "cycle.csv", dir_ / "hard.csv");
+    fs::create_hard_link(dir_ / "cycle.csv", dir_ / "hard.svg");
     fs::create_symlink("cycle.csv", dir_ / "soft.csv");
-    fs::create_symlink("x.csv", dir_ / "dangling.csv");
+    fs::create_symlink("x.svg", dir_ / "dangling.csv");
     fs::create_directory(dir_ / "sub");
+    // A chart's name ends in .svg; an output file of another name is CSV.
     const std::vector<std::string> cases[] = {
         {"--output-file", "cycle.csv"},
-        {"--chart", "hard.csv"},
+        {"--chart", "hard.svg"},
         {"--output-file", "soft.csv"},
-        {"--output-file", "x.csv", "--chart", "x.csv"},
-        {"--output-file", "x.csv", "--chart", "sub/../x.csv"},
-        {"--output-file", "dangling.csv", "--chart", "x.csv"},
-        {"--output-file", "soft.csv", "--chart", "hard.csv"},
+        {"--output-file", "x.svg", "--chart", "x.svg"},
+        {"--output-file", "x.svg", "--chart", "sub/../x.svg"},
+        {"--output-file", "dangling.csv", "--chart", "x.svg"},
+        {"--output-file", "soft.csv", "--chart", "hard.svg"},
     };
     const std::vector<std::string> before = leftInDirectory();
     for (const std::vector<std::string> &options : cases) {
@@ -131,7 +132,7 @@ TEST_F(HostOutputs, AFailedWriteIsExitTwoAndLeavesEveryOutputAsItWas) {
     const Case cases[] = {
         {{"run", "cycle.csv", "--output-file", "ok.csv", "--chart", "/nonexistent/c.svg"}, {},
          "cannot write /nonexistent/c.svg: No such file"},
-        {{"run", "cycle.csv", "--output-file", "ok.csv", "--chart", "/dev/full"}, {}, "cannot write /dev/full: No space"},
+        {{"run", "cycle.csv", "--output-file", "/dev/full", "--chart", "c.svg"}, {}, "cannot write /dev/full: No space"},
         {{"run", "cycle.csv", "--output-file", "ok.csv", "--table"}, "/dev/full", "standard output: No space"},
         {{"run", "cycle.csv"}, "/dev/full", "cannot write to standard output: No space"},
         {{"check", "cycle.csv"}, "/dev/full", "cannot write to standard output: No space"},
