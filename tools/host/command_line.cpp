@@ -363,6 +363,9 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
     std::string helpTopic;
     helpCommandApp->add_option("COMMAND", helpTopic, "check or run")->type_name("COMMAND");
 
+    for (CLI::App *command : {checkCommand, runCommand, helpCommandApp}) {
+        command->group("Commands");
+    }
     for (CLI::App *command : {checkCommand, runCommand}) {
         addCommonOptions(*command, options);
         command->footer("`su55if-host --help` gives the exit codes and where the manual is.");
