@@ -88,7 +88,9 @@ std::optional<std::string> numberText(const val &options, const char *name) {
     throw Error(fmt::format("{} must be a number", name));
 }
 
-std::string format(const val &options) {
+
+// check's format: text or json.
+std::string checkFormat(const val &options) {
     const std::string value = text(options, "format").value_or("text");
     if (value != "text" && value != "json") {
         throw Error(fmt::format("format {} is not one of text and json", engine::quoted(value)));
@@ -150,7 +152,7 @@ CheckCommand checkOptions(const val &given_) {
     refuseUnknown(given_, "check", kCheckOptions);
     const val options = given(given_) ? given_ : val::object();
     CheckCommand command;
-    command.settings.json = format(options) == "json";
+    command.settings.json = checkFormat(options) == "json";
     command.settings.twin = flag(options, "twin");
     command.settings.timeUnit = text(options, "timeUnit").value_or("");
     return command;
@@ -160,7 +162,6 @@ RunCommand runOptions(const val &given_) {
     refuseUnknown(given_, "run", kRunOptions);
     const val options = given(given_) ? given_ : val::object();
     RunCommand command;
-    const std::string timelineFormat = format(options);
     engine::RunOptions &settings = command.settings;
     settings.twin = flag(options, "twin");
     settings.table = flag(options, "table");
@@ -184,8 +185,7 @@ RunCommand runOptions(const val &given_) {
     if (const std::optional<std::string> value = numberText(options, "outputInterval")) {
         settings.outputInterval = engine::positiveTime("--output-interval", *value);
     }
-    engine::checkTableFormat(settings.table, timelineFormat);
-    settings.timeline = engine::timelineFormat(timelineFormat, false, settings.table);
+    settings.timeline = engine::runTimelineFormat(text(options, "format"), "", settings.table);
     return command;
 }
 

@@ -66,18 +66,19 @@ TEST_F(HostOutputs, DevicesFifosAndStandardOutputAreWrittenInPlace) {
 }
 
 TEST_F(HostOutputs, OutputsThatAreAnInputOrAnotherOutputAreRefusedBeforeTheRun) {
-    fs::create_hard_link(dir_ / "cycle.csv", dir_ / "hard.csv");
+    fs::create_hard_link(dir_ / "cycle.csv", dir_ / "hard.svg");
     fs::create_symlink("cycle.csv", dir_ / "soft.csv");
-    fs::create_symlink("x.csv", dir_ / "dangling.csv");
+    fs::create_symlink("x.svg", dir_ / "dangling.csv");
     fs::create_directory(dir_ / "sub");
+    // A chart's name ends in .svg; an output file of another name is CSV.
     const std::vector<std::string> cases[] = {
         {"--output-file", "cycle.csv"},
-        {"--chart", "hard.csv"},
+        {"--chart", "hard.svg"},
         {"--output-file", "soft.csv"},
-        {"--output-file", "x.csv", "--chart", "x.csv"},
-        {"--output-file", "x.csv", "--chart", "sub/../x.csv"},
-        {"--output-file", "dangling.csv", "--chart", "x.csv"},
-        {"--output-file", "soft.csv", "--chart", "hard.csv"},
+        {"--output-file", "x.svg", "--chart", "x.svg"},
+        {"--output-file", "x.svg", "--chart", "sub/../x.svg"},
+        {"--output-file", "dangling.csv", "--chart", "x.svg"},
+        {"--output-file", "soft.csv", "--chart", "hard.svg"},
     };
     const std::vector<std::string> before = leftInDirectory();
     for (const std::vector<std::string> &options : cases) {
@@ -131,7 +132,7 @@ TEST_F(HostOutputs, AFailedWriteIsExitTwoAndLeavesEveryOutputAsItWas) {
     const Case cases[] = {
         {{"run", "cycle.csv", "--output-file", "ok.csv", "--chart", "/nonexistent/c.svg"}, {},
          "cannot write /nonexistent/c.svg: No such file"},
-        {{"run", "cycle.csv", "--output-file", "ok.csv", "--chart", "/dev/full"}, {}, "cannot write /dev/full: No space"},
+        {{"run", "cycle.csv", "--output-file", "/dev/full", "--chart", "c.svg"}, {}, "cannot write /dev/full: No space"},
         {{"run", "cycle.csv", "--output-file", "ok.csv", "--table"}, "/dev/full", "standard output: No space"},
         {{"run", "cycle.csv"}, "/dev/full", "cannot write to standard output: No space"},
         {{"check", "cycle.csv"}, "/dev/full", "cannot write to standard output: No space"},
@@ -249,7 +250,7 @@ TEST_F(HostOutputs, NamesAndUnitsAreShownEscapedEverywhere) {
                            "su55if-host: the library stopped the run of parted.csv (status 4); its records are above\n"
                            "su55if-host: Stage 1 (" + shown + ", duration 10) and its partner stage 2 (z, duration 11) "
                            "are linked but their durations differ.\n"
-                           "su55if-host: To fix it: give both the same duration, 10 or 11, or unlink them (entry 0).\n");
+                           "su55if-host: To fix it: give both the same duration, 10 or 11, or unlink them (partner 0 in the cycle file).\n");
     const std::string unit = "s\x1B[2J";
     for (const auto &args : {std::vector<std::string>{"check", "parted.csv", "--time-unit", unit},
                              std::vector<std::string>{"run", "linked.csv", "--table", "--time-unit", unit}}) {

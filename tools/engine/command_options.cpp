@@ -6,6 +6,7 @@
 
 #include "engine/csv_reader.h"
 #include "engine/error.h"
+#include "engine/text.h"
 
 namespace su55if::engine {
 
@@ -17,20 +18,60 @@ double positiveTime(std::string_view option, std::string_view text) {
     return value;
 }
 
-void checkTableFormat(bool table, std::string_view format) {
-    if (table && format != "text") {
-        throw Error(fmt::format("--table and --format {} do not go together: the table is for reading", format));
+namespace {
+
+const char *formatName(TimelineFormat format) {
+    switch (format) {
+    case TimelineFormat::csv: return "CSV";
+    case TimelineFormat::jsonLines: return "JSON lines";
+    case TimelineFormat::sampleStream: return "the binary sample stream";
+    case TimelineFormat::table: return "the readable table";
+    case TimelineFormat::none: break;
     }
+    return "";
 }
 
-TimelineFormat timelineFormat(std::string_view format, bool toFile, bool table) {
-    if (format == "json") {
-        return TimelineFormat::jsonLines;
+}  // namespace
+
+TimelineFormat runTimelineFormat(const std::optional<std::string> &given, const std::string &file, bool table) {
+    std::optional<TimelineFormat> chosen;
+    if (given) {
+        if (*given == "csv" || *given == "text") {
+            chosen = TimelineFormat::csv;
+        } else if (*given == "json") {
+            chosen = TimelineFormat::jsonLines;
+        } else if (*given == "binary") {
+            chosen = TimelineFormat::sampleStream;
+        } else {
+            throw Error(fmt::format("--format {}: run writes csv (also called text), json or binary", printable(*given)));
+        }
     }
-    if (format == "binary") {
-        return TimelineFormat::sampleStream;
+    std::optional<TimelineFormat> named;
+    if (endsWithIgnoringCase(file, ".csv")) {
+        named = TimelineFormat::csv;
+    } else if (endsWithIgnoringCase(file, ".json") || endsWithIgnoringCase(file, ".jsonl")) {
+        named = TimelineFormat::jsonLines;
+    } else if (endsWithIgnoringCase(file, ".txt")) {
+        named = TimelineFormat::table;
     }
-    return toFile || !table ? TimelineFormat::csv : TimelineFormat::none;
+    if (chosen && named && *chosen != *named) {
+        throw Error(fmt::format("--output-file {} names a file of {}, but --format {} asks for {}: give a name that "
+                                "agrees, or leave out --format",
+                                printable(file), formatName(*named), printable(*given), formatName(*chosen)));
+    }
+    if (named == TimelineFormat::table && table) {
+        throw Error(fmt::format("--table prints the table on standard output and --output-file {} writes it to the "
+                                "file: give one of them",
+                                printable(file)));
+    }
+    const TimelineFormat format = chosen ? *chosen : named ? *named : TimelineFormat::csv;
+    if (table && file.empty() && format != TimelineFormat::csv) {
+        throw Error(fmt::format("--table and --format {} do not go together on standard output: the table is for "
+                                "reading; give --output-file for the {}",
+                                printable(*given), formatName(format)));
+    }
+    return format == TimelineFormat::csv && file.empty() && table ? TimelineFormat::none : format;
 }
+
 
 }  // namespace su55if::engine

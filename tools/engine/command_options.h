@@ -2,6 +2,8 @@
 // command line, so that the host and the designer's module judge them alike.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "engine/workbench.h"
@@ -13,11 +15,13 @@ namespace su55if::engine {
 // greater than 0; else an Error naming the option.
 double positiveTime(std::string_view option, std::string_view text);
 
-// Refuses --table with a --format other than text.
-void checkTableFormat(bool table, std::string_view format);
-
-// How a run writes its timeline for --format `format` (text, json or
-// binary), to a file of its own or not, with --table or not.
-TimelineFormat timelineFormat(std::string_view format, bool toFile, bool table);
+// How a run writes its timeline: --format `given` if given (csv, also
+// called text; json; binary), else the output file's name (.csv, .json or
+// .jsonl, .txt for the readable table; `outputFile` empty: standard output);
+// the two must agree. With --table on standard output the table takes the
+// place of the CSV (TimelineFormat::none). Throws Error for a format that is
+// none of these or that contradicts the file's name or --table.
+TimelineFormat runTimelineFormat(const std::optional<std::string> &given, const std::string &outputFile,
+                                 bool table);
 
 }  // namespace su55if::engine

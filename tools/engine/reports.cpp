@@ -192,8 +192,14 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
     const double back = cycle.partners[static_cast<std::size_t>(p - 1)];
     const std::string partnerWho = stageLabel(cycle, p);
     if (fault->kind == " has invalid match.") {
-        return {fmt::format("{} names {} as its partner (entry {}), but {}'s entry {} names stage {}, not stage {}.",
-                            who, partnerWho, entry, partnerWho, back, callkit::entryNumber(back), stage),
+        const double backStage = callkit::entryNumber(back);
+        const std::string missing =
+            backStage < 1.0 || backStage > count
+                ? fmt::format(", which the cycle does not have (its stages are 1 to {}),", count)
+                : "";
+        return {fmt::format("{} names {} as its partner (entry {}), but {}'s entry {} names stage {}{} not stage {}.",
+                            who, partnerWho, entry, partnerWho, back, backStage, missing.empty() ? "," : missing,
+                            stage),
                 fmt::format("To fix it: make {}'s entry {} or -{} (linked back) or 0 (no link of its own), or give "
                             "{} another partner.",
                             partnerWho, stage, stage, whoInSentence)};
@@ -203,7 +209,7 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
     return {fmt::format("{} and its partner {} are linked but their durations differ.",
                         stageLabel(cycle, stage, "Stage", fmt::format("duration {}", own)),
                         stageLabel(cycle, p, "stage", fmt::format("duration {}", other))),
-            fmt::format("To fix it: give both the same duration, {} or {}, or unlink them (entry 0).", own, other)};
+            fmt::format("To fix it: give both the same duration, {} or {}, or unlink them (partner 0 in the cycle file).", own, other)};
 }
 
 std::string explainDrift(const Cycle &cycle, const LinkDrift &drift) {
@@ -212,9 +218,11 @@ std::string explainDrift(const Cycle &cycle, const LinkDrift &drift) {
     };
     return fmt::format("at time {}, the linked {} and {} no longer last the same. The library checks linked "
                        "durations only when a run starts: this run goes on, but one that starts with these "
-                       "durations is stopped (\"Interaction stage {} invalid time match.\").",
+                       "durations is stopped (\"Interaction stage {} invalid time match.\"). To keep them linked, "
+                       "set duration{} and duration{} in the same row of the input file, or change the duration "
+                       "with an event (--events), which sets the partner too.",
                        drift.time, label(drift.stage, drift.stageDuration),
-                       label(drift.partner, drift.partnerDuration), drift.stage);
+                       label(drift.partner, drift.partnerDuration), drift.stage, drift.stage, drift.partner);
 }
 
 std::string driftsNotShown(const Cycle &cycle, int stage, int partner, std::uint64_t more, std::uint64_t shown) {

@@ -310,7 +310,7 @@ bool Simulator::stageInForce(double time, SampleSink &sink) {
     scheduled_.assign(durations, durations + scheduled_.size());
     table_ = scheduled_;
     try {
-        clock_.reset(scheduled_, stage, start);
+        clock_.reset(scheduled_, stage, start, clock_.cyclesBegun());
         clock_.advanceTo(time);
     } catch (const Error &error) {
         clockFault(time, error);
@@ -410,14 +410,43 @@ bool Simulator::run(const RunSettings &settings, SampleSink &sink) {
     TimelineRow row;
     for (std::uint64_t step = 0;; ++step) {
         const double time = static_cast<double>(step) * settings.outputInterval;
+        if (settings.cycles == 0) {
+            if (!this->step(time, row, sink)) {
+                return false;
+            }
+            sink.write(row);
+            if (step == settings.lastStep) {
+                return true;
+            }
+            continue;
+        }
+        // By cycles: the end is where the durations in force place it, both
+        // before the sample and after the durations it brought.
+        if (cycleEndComparedTo(settings.cycles, time) < 0) {
+            return true;
+        }
         if (!this->step(time, row, sink)) {
             return false;
         }
-        sink.write(row);
-        if (step == settings.lastStep) {
+        const int end = cycleEndComparedTo(settings.cycles, time);
+        if (end < 0) {
             return true;
         }
+        sink.write(row);
+        if (end == 0) {
+            return true;
+        }
+        if (step == kMaxLastStep) {
+            throw Error(fmt::format("at time {}, cycle {} has not yet ended after {} samples, the most a run takes: "
+                                    "raise the output interval",
+                                    readable(time), settings.cycles, kMaxLastStep + 1));
+        }
     }
+}
+
+int Simulator::cycleEndComparedTo(std::uint64_t cycles, double time) const {
+    const std::optional<ExactTime> end = clock_.cycleEnd(static_cast<double>(cycles));
+    return end ? compare(*end, time) : -1;
 }
 
 }  // namespace su55if::engine

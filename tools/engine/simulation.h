@@ -83,6 +83,11 @@ struct RunSettings {
     double stopTime = 0.0;
     double outputInterval = 0.0;
     std::uint64_t lastStep = 0;  // the samples are at step * outputInterval, step = 0 .. lastStep
+    // When not 0, the run ends instead with the last sample not after the
+    // end of this cycle, as the durations in force place it when the run
+    // gets there; stopTime and lastStep are then where the durations of
+    // time 0 place that end.
+    std::uint64_t cycles = 0;
 };
 
 // Where a run's samples go, as they are computed.
@@ -138,8 +143,8 @@ public:
     std::optional<double> defaultStopTime() const;
     std::optional<double> defaultOutputInterval() const;
 
-    // Steps time from 0 to settings.lastStep * outputInterval, once, after
-    // define(). Returns false when the library stopped the run. Throws
+    // Steps time from 0 to settings.lastStep * outputInterval (with
+    // settings.cycles, to the end of that cycle), once, after define(). Returns false when the library stopped the run. Throws
     // Error for a fault in a row read on the way (naming its file, line
     // and column) and for durations in force that no cycle can be made of
     // (naming the input row or event that set them, and the time).
@@ -231,6 +236,9 @@ private:
     void takeInputRow();
     bool applyEvents(double time, TimelineRow &row);
     bool step(double time, TimelineRow &row, SampleSink &sink);
+    // Compares the end of cycle `cycles` with `time`, as the stage clock
+    // places it now: below 0 when it ends before.
+    int cycleEndComparedTo(std::uint64_t cycles, double time) const;
 };
 
 }  // namespace su55if::engine

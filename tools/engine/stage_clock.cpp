@@ -36,15 +36,35 @@ ExactTime times(double k, ExactTime c) {
 }
 
 // x <= t, with x's low part taken into account.
-bool notAfter(ExactTime x, double t) {
-    const ExactTime difference = twoSum(x.hi, -t);
-    return difference.hi + (difference.lo + x.lo) <= 0.0;
-}
+bool notAfter(ExactTime x, double t) { return compare(x, t) <= 0; }
 
 }  // namespace
 
-void StageClock::reset(const std::vector<double> &durations, int anchorStage, ExactTime anchorTime) {
+int compare(ExactTime x, double t) {
+    const ExactTime difference = twoSum(x.hi, -t);
+    const double sign = difference.hi + (difference.lo + x.lo);
+    return sign < 0.0 ? -1 : sign > 0.0 ? 1 : 0;
+}
+
+double StageClock::cyclesBegun() const {
+    return begun_ + cycle_ + (firstPosition_ != 0 && position_ >= firstPosition_ ? 1.0 : 0.0);
+}
+
+std::optional<ExactTime> StageClock::cycleEnd(double n) const {
+    // Cycle n + 1 begins with the m-th start of stage 1 after the anchor's
+    // (the 0th: the anchor itself, when it is stage 1).
+    const double m = n + 1.0 - begun_;
+    if (firstPosition_ == 0) {
+        return m >= 0.0 ? std::optional(startOf(m, 0)) : std::nullopt;
+    }
+    return m >= 1.0 ? std::optional(startOf(m - 1.0, firstPosition_)) : std::nullopt;
+}
+
+void StageClock::reset(const std::vector<double> &durations, int anchorStage, ExactTime anchorTime,
+                       double cyclesBegun) {
     const int count = static_cast<int>(durations.size());
+    firstPosition_ = count > 0 ? static_cast<std::size_t>((count - anchorStage + 1) % count) : 0;
+    begun_ = cyclesBegun;
     order_.clear();
     sums_.assign(1, ExactTime{});
     for (int j = 0; j < count; ++j) {

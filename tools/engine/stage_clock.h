@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 namespace su55if::engine {
@@ -18,6 +19,9 @@ struct ExactTime {
     double lo = 0.0;
 };
 
+// The sign of x - t: below 0 when x is before t, 0 when it is t.
+int compare(ExactTime x, double t);
+
 // Stage j of the k-th cycle after an anchor (a stage and the time it began)
 // begins at anchor + k * cycle + (the durations of the stages before it in
 // the cycle), each start computed afresh from k and the running sums within
@@ -25,18 +29,28 @@ struct ExactTime {
 // duration 0 are never in force.
 class StageClock {
 public:
+    // cyclesBegun: the cycles begun by the anchor's start, the anchor's own
+    // included when it is stage 1 (a run begins with stage 1 of cycle 1).
     // Throws Error when the durations add up to 0, to infinity or to NaN.
-    void reset(const std::vector<double> &durations, int anchorStage, ExactTime anchorTime);
+    void reset(const std::vector<double> &durations, int anchorStage, ExactTime anchorTime, double cyclesBegun = 1.0);
     // Moves to the stage in force at `time`, which never decreases. Throws
     // Error when `time` lies more than kMaxCycles cycles on.
     void advanceTo(double time);
     int stage() const { return order_[position_]; }
     ExactTime start() const { return start_; }
+    // The cycles begun by the start of the stage in force, counted from the
+    // run's start across resets: a cycle begins where its stage 1 begins.
+    double cyclesBegun() const;
+    // Where cycle n ends (cycle n + 1 begins) as the durations place it;
+    // none when it ended before the anchor.
+    std::optional<ExactTime> cycleEnd(double n) const;
 
 private:
     std::vector<int> order_;       // stage numbers from the anchor stage on
     std::vector<ExactTime> sums_;  // sums_[j]: durations of order_[0 .. j-1]; sums_.back(): the cycle
     ExactTime anchor_;
+    double begun_ = 1.0;            // cycles begun by the anchor's start
+    std::size_t firstPosition_ = 0;  // where stage 1 is in order_
     double cycle_ = 0.0;           // the cycle index k
     std::size_t position_ = 0;     // j
     ExactTime start_;              // where stage j of cycle k begins

@@ -32,6 +32,21 @@ std::size_t utf8Length(std::string_view text);
 // inside a UTF-8 character (a file name cut to fit a limit).
 std::string_view utf8Prefix(std::string_view text, std::size_t bytes);
 
+// Whether `text` ends in `end` (lower case), in any case: a file name's
+// extension.
+inline bool endsWithIgnoringCase(std::string_view text, std::string_view end) {
+    if (text.size() < end.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < end.size(); ++i) {
+        const char c = text[text.size() - end.size() + i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != end[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A number as a person reads it, in tables and messages: at most 6
 // significant digits (0.07, not 0.06999999999999999). Files (CSV, JSON) and
 // the call trace keep every digit.

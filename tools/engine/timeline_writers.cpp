@@ -218,7 +218,9 @@ TableWriter::TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &si
         names_.emplace_back(extra.name);
     }
     fmt::print(out_, "\nTimeline from 0 to {} every {}: {} and {} for the stage in force.\n",
-               withUnit(settings.stopTime, timeUnit), withUnit(settings.outputInterval, timeUnit),
+               settings.cycles != 0 ? fmt::format("the end of cycle {}", settings.cycles)
+                                    : withUnit(settings.stopTime, timeUnit),
+               withUnit(settings.outputInterval, timeUnit),
                simulator.timingName(), simulator.decodingName());
     fmt::print(out_, "Shown: the first sample, each sample at which {} changes, and the last sample.\n\n",
                simulator.extraOutputs().empty() ? "the stage or a timing output"

@@ -22,7 +22,7 @@ namespace su55if::engine {
 inline constexpr std::array<std::pair<const char *, const char *>, 4> kActionCodeMeanings{{
     {"2", "the partner last began delayForCode2 before the start of this stage"},
     {"1", "the partner last began delayForCode1 before the start of this stage"},
-    {"-1, -2", "the partner last began a wrap-around span back, and time has not yet passed that span"},
+    {"-1, -2", "the partner comes later in the cycle and has not run before this stage yet, early in the run: no span"},
     {"0", "the stage has no partner"},
 }};
 

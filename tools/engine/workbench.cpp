@@ -55,7 +55,19 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Ru
     if (!fault.empty()) {
         throw Error(fmt::format("{}: {}", printable(cycle.name), fault));
     }
-    const std::optional<double> stopTime = options.stopTime ? options.stopTime : simulator.defaultStopTime();
+    if (options.cycles && options.timeline == TimelineFormat::sampleStream) {
+        throw Error("--cycles and --format binary do not go together: the sample stream begins with the number of "
+                    "samples, which a run to the end of a cycle knows only at its end; give --stop-time");
+    }
+    const double cycleDuration = simulator.schedule().cycleDuration;
+    const std::optional<double> stopTime =
+        options.stopTime  ? options.stopTime
+        : options.cycles  ? std::optional(static_cast<double>(*options.cycles) * cycleDuration)
+                          : simulator.defaultStopTime();
+    if (options.cycles && !std::isfinite(*stopTime)) {
+        throw Error(fmt::format("{}: {} cycles of {} overflow to infinity: give fewer cycles", printable(cycle.name),
+                                *options.cycles, readable(cycleDuration)));
+    }
     if (!stopTime) {
         throw Error(fmt::format("{}: two cycles, the default stop time, overflow to infinity: give --stop-time",
                                 printable(cycle.name)));
@@ -72,14 +84,18 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Ru
                                 "told apart: lower the stop time",
                                 printable(cycle.name), kMaxCycles));
     }
-    const std::string stopText = options.stopTime
-                                     ? fmt::format("--stop-time {}", readable(*stopTime))
-                                     : fmt::format("the default stop time {} (two cycles)", readable(*stopTime));
+    const std::string stopText =
+        options.stopTime ? fmt::format("--stop-time {}", readable(*stopTime))
+        : options.cycles ? fmt::format("--cycles {} (to time {} at the durations the run starts with)",
+                                       *options.cycles, readable(*stopTime))
+                         : fmt::format("the default stop time {} (two cycles)", readable(*stopTime));
     const std::string intervalText =
         options.outputInterval
             ? fmt::format("--output-interval {}", readable(*interval))
             : fmt::format("the default output interval {} (1/20 of the shortest stage)", readable(*interval));
-    return sampling(*stopTime, *interval, stopText + " and " + intervalText);
+    RunSettings settings = sampling(*stopTime, *interval, stopText + " and " + intervalText);
+    settings.cycles = options.cycles.value_or(0);
+    return settings;
 }
 
 }  // namespace
@@ -143,10 +159,15 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
     if (data) {
         sinks.add(*data);
     }
+    // The table is the timeline, or shown on streams.data besides it.
     std::optional<TableWriter> table;
-    if (options.table) {
-        printSummary(streams.data, cycle, simulator.schedule(), options.timeUnit);
-        table.emplace(streams.data, cycle, simulator, settings, options.timeUnit);
+    if (options.timeline == TimelineFormat::table && options.table) {
+        throw Error("the table goes either to the timeline's file or to standard output, not to both");
+    }
+    std::FILE *tableOut = options.timeline == TimelineFormat::table ? timeline : options.table ? streams.data : nullptr;
+    if (tableOut != nullptr) {
+        printSummary(tableOut, cycle, simulator.schedule(), options.timeUnit);
+        table.emplace(tableOut, cycle, simulator, settings, options.timeUnit);
         sinks.add(*table);
     }
     if (chart) {

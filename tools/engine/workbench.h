@@ -6,6 +6,7 @@
 // what stops it as an Error with its exit code.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -41,14 +42,16 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
           const Streams &streams);
 
 // How the timeline is written: CSV, JSON lines, the binary sample stream
-// for programs (sample_stream.h), or not at all.
-enum class TimelineFormat { csv, jsonLines, sampleStream, none };
+// for programs (sample_stream.h), the readable summary and table, or not at
+// all.
+enum class TimelineFormat { csv, jsonLines, sampleStream, table, none };
 
 struct RunOptions {
     bool twin = false;
     TimelineFormat timeline = TimelineFormat::csv;
     bool table = false;                    // the readable table on streams.data
     std::optional<double> stopTime;        // default: two cycles
+    std::optional<std::uint64_t> cycles;   // instead of stopTime: to the end of this cycle, however long
     std::optional<double> outputInterval;  // default: 1/20 of the shortest stage
     std::string timeUnit;
     std::optional<double> chartFrom;  // default: from 0

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "host/standard_output.h"
@@ -9,9 +10,13 @@
 namespace su55if::host {
 
 void RunWatch::write(const engine::TimelineRow &row) {
+    // The progress line from the first sample on, so that it shows at once.
+    if (++samples_ == 1 && progress_) {
+        showProgress(row.time);
+    }
     // Checked every few thousand samples: stdio keeps the error once a write
     // failed.
-    if ((++samples_ & 0xFFF) == 0) {
+    if ((samples_ & 0xFFF) == 0) {
         checkStandardOutput();
         for (OutputFile *file : files_) {
             file->checkWrites();
@@ -36,7 +41,10 @@ void RunWatch::showProgress(double time) {
     }
     lastShown_ = now;
     shown_ = true;
-    fmt::print(stderr, "\rsu55if-host: time {:.6g} of {:.6g} ({:.0f}%)", time, stopTime_, 100.0 * time / stopTime_);
+    // A run by cycles knows its end only as the durations of time 0 place it.
+    const double percent = std::min(100.0 * time / stopTime_, cycles_ != 0 ? 99.0 : 100.0);
+    fmt::print(stderr, "\rsu55if-host: time {:.6g} of {}{:.6g} ({:.0f}%)", time, cycles_ != 0 ? "about " : "",
+               stopTime_, percent);
 }
 
 }  // namespace su55if::host

@@ -14,13 +14,16 @@ namespace su55if::host {
 
 class RunWatch : public engine::SampleSink {
 public:
-    // progress: show how far the run is on standard error, at most twice a
-    // second.
+    // progress: show how far the run is on standard error, at the first
+    // sample, then at most twice a second.
     explicit RunWatch(bool progress) : progress_(progress) {}
 
     void watch(OutputFile &file) { files_.push_back(&file); }
 
-    void started(const engine::RunSettings &settings) override { stopTime_ = settings.stopTime; }
+    void started(const engine::RunSettings &settings) override {
+        stopTime_ = settings.stopTime;
+        cycles_ = settings.cycles;
+    }
     void write(const engine::TimelineRow &row) override;
     // Clears the progress line and checks standard output.
     void ended() override;
@@ -29,11 +32,12 @@ public:
 
 private:
     double stopTime_ = 0.0;
+    std::uint64_t cycles_ = 0;
     bool progress_;
     bool shown_ = false;
     std::vector<OutputFile *> files_;
     std::uint64_t samples_ = 0;
-    std::chrono::steady_clock::time_point lastShown_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point lastShown_{};  // long ago: the first shows at once
 
     void showProgress(double time);
 };

@@ -160,6 +160,11 @@ void drawLinks(Builder &out, const std::vector<Link> &links, double barTop) {
         const double y = barTop - kArcBase - kLevelStep * link.level;
         ChartText label = Builder::text(link.label, (link.fromX + link.toX) / 2.0, y + 4.0, Anchor::middle, kLabelSize);
         label.halo = true;
+        // A white ground under the whole label: an outline round each
+        // character leaves gaps between them, where the arc shows through.
+        const ChartBox &box = label.box;
+        out.shape(R"svg(<rect x="{:.2f}" y="{:.2f}" width="{:.2f}" height="{:.2f}" fill="white"/>)svg", box.left,
+                  box.top, box.right - box.left, box.bottom - box.top);
         out.place(label);
     }
 }

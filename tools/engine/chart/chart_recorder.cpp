@@ -68,14 +68,21 @@ std::vector<ChartLane> firstLanes() {
 ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
                              const std::string &timeUnit, std::optional<double> from, std::optional<double> to)
     : ChartRecorder(cycle, simulator, settings, timeUnit,
-                    chartWindow(from, to, settings, simulator.schedule().cycleDuration, timeUnit)) {}
+                    chartWindow(from, to, settings, simulator.schedule().cycleDuration, timeUnit)) {
+    const ChartWindow whole = chartWindow(std::nullopt, std::nullopt, settings, simulator.schedule().cycleDuration,
+                                          timeUnit);
+    byCycles_ = settings.cycles != 0 && !to && whole.note.empty();
+    cycles_ = settings.cycles;
+}
 
 ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, const RunSettings &settings,
                              const std::string &timeUnit, const ChartWindow &window)
     : axis_(window.from, window.to, chartPlotWidth(cycle.durations.size())) {
     input_.title = cycle.name;
-    input_.notes = {fmt::format("{} and {} for the stage in force, every {}", simulator.timingName(),
-                                simulator.decodingName(), withUnit(settings.outputInterval, timeUnit))};
+    input_.notes = {fmt::format("How each stage in turn is timed against its partner stage, sampled every {} ({} "
+                                "and {})",
+                                withUnit(settings.outputInterval, timeUnit), simulator.timingName(),
+                                simulator.decodingName())};
     if (!window.note.empty()) {
         input_.notes.push_back(window.note);
     }
@@ -101,7 +108,21 @@ ChartRecorder::ChartRecorder(const Cycle &cycle, const Simulator &simulator, con
     input_.stopTime = window.to;
 }
 
+void ChartRecorder::ended() {
+    if (!byCycles_) {
+        return;
+    }
+    if (lastTime_ < input_.stopTime && lastTime_ > input_.startTime) {
+        input_.stopTime = lastTime_;
+    } else if (lastTime_ > input_.stopTime) {
+        input_.notes.push_back(fmt::format("Charted to time {}, where the durations the run began with end cycle {}; "
+                                           "the run went on to {}: --chart-to charts further.",
+                                           readable(input_.stopTime), cycles_, readable(lastTime_)));
+    }
+}
+
 void ChartRecorder::write(const TimelineRow &row) {
+    lastTime_ = row.time;
     addSample(input_.stages, axis_, row.time, row.stage);
     addSample(input_.lanes[0].series[0], axis_, row.time, row.delayForCode1);
     addSample(input_.lanes[0].series[1], axis_, row.time, row.delayForCode2);

@@ -4,6 +4,7 @@
 // the memory it takes is the same however long the run.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ public:
     void write(const TimelineRow &row) override;
     void scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) override;
     void linkDrifted(const LinkDrift &drift) override;
+    // A run by cycles ends where the durations in force place the end: the
+    // chart ends with it, or says where it went on.
+    void ended() override;
 
     const ChartInput &input() const { return input_; }
 
@@ -65,6 +69,9 @@ private:
         std::size_t input = 0;  // into TimelineRow::inputs
     };
     std::vector<LaneSource> sources_;
+    bool byCycles_ = false;  // a run by cycles, charted to its end
+    std::uint64_t cycles_ = 0;
+    double lastTime_ = 0.0;
 };
 
 }  // namespace su55if::engine
