@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -20,6 +21,47 @@ namespace {
 // The readable timeline's column widths.
 std::size_t columnWidth(const std::string &name) {
     return name == "time" ? 9 : name == "stage" ? 7 : std::max<std::size_t>(name.size() + 2, 12);
+}
+
+// Without std::to_chars, %.17g of a number that is a whole number of halves,
+// quarters... up to 1/1024ths (times and durations at such steps), by hand:
+// such a number from 1e-4 to 1e12 is n / 2^j = n * 5^j / 10^j, and when
+// n * 5^j has at most 17 digits, %.17g writes exactly that decimal (n is
+// odd, so it ends in 5, not in a 0 that %g would drop). fmt's exact %.17g
+// takes several times as long. 0 for any other number.
+[[maybe_unused]] std::size_t formatHalves(char *text, double value) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude >= 1e-4 && magnitude < 1e12)) {
+        return 0;
+    }
+    std::uint64_t fives = 1;
+    std::uint64_t tens = 1;
+    for (int j = 1; j <= 10; ++j) {
+        fives *= 5;
+        tens *= 10;
+        const double scaled = std::ldexp(magnitude, j);
+        if (scaled != std::trunc(scaled)) {
+            continue;
+        }
+        const auto n = static_cast<std::uint64_t>(scaled);
+        if (n >= 100000000000000000ULL / fives) {
+            return 0;
+        }
+        const std::uint64_t digits = n * fives;
+        char *out = text;
+        if (value < 0.0) {
+            *out++ = '-';
+        }
+        out = std::to_chars(out, text + 32, digits / tens).ptr;
+        *out++ = '.';
+        std::uint64_t fraction = digits % tens;
+        for (std::uint64_t unit = tens / 10; unit != 0; unit /= 10) {
+            *out++ = static_cast<char>('0' + fraction / unit);
+            fraction %= unit;
+        }
+        return static_cast<std::size_t>(out - text);
+    }
+    return 0;
 }
 
 // The text of a number, into `text` (32 bytes): a whole number below 2^53 as
@@ -40,8 +82,11 @@ std::size_t formatNumber(char *text, double value) {
                            : std::to_chars(text, text + 32, value, std::chars_format::general, 17);
     return static_cast<std::size_t>(end.ptr - text);
 #else
-    return whole ? fmt::format_to_n(text, 32, "{}", static_cast<long long>(value)).size
-                 : fmt::format_to_n(text, 32, "{:.17g}", value).size;
+    if (whole) {
+        return fmt::format_to_n(text, 32, "{}", static_cast<long long>(value)).size;
+    }
+    const std::size_t length = formatHalves(text, value);
+    return length != 0 ? length : fmt::format_to_n(text, 32, "{:.17g}", value).size;
 #endif
 }
 
