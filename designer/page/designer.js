@@ -43,8 +43,13 @@ let quickRun;
     };
   }
   const checker = client();
-  // The page's own short runs (the cycle's chart) beside its checks.
-  quickRun = (cycle, options) => checker.call('run', cycle, options);
+  // The page's own short runs (the cycle's chart), in a worker of their
+  // own so that no check waits for one.
+  let charter = null;
+  quickRun = (cycle, options) => {
+    charter = charter || client();
+    return charter.call('run', cycle, options);
+  };
   let runner = null;
   window.su55if = {
     ready: checker.call('example').then(() => undefined),
@@ -98,18 +103,26 @@ async function changed() {
   history.replaceState(null, '', '#' + encodeURIComponent(text));
   const mine = ++checking;
   const cycle = { name: cycleName, text };
-  const [json, textReport] = await Promise.all([su55if.check(cycle, { format: 'json' }), su55if.check(cycle)]);
+  const json = await su55if.check(cycle, { format: 'json' });
   if (mine !== checking) return;  // a later edit's check will show
-  showCheck(json, textReport);
+  showCheck(json);
+  showReport();
   document.body.dataset.checked = String(mine);
   if (!report || !report.runnable) $('cycle-chart').hidden = true;
   clearTimeout(chartTimer);
   chartTimer = setTimeout(() => showCycleChart(cycle, mine), 250);
 }
 
-function showCheck(json, textReport) {
+// The text report, while it is open.
+async function showReport() {
+  if (!$('report').parentElement.open) return;
+  const mine = checking;
+  const result = await su55if.check({ name: cycleName, text: cycleText() });
+  if (mine === checking) $('report').textContent = result.stdout;
+}
+
+function showCheck(json) {
   const verdict = $('verdict');
-  $('report').textContent = textReport.stdout;
   if (json.exitCode === 2 && json.stdout === '') {
     // The table as typed is no cycle file the engine reads: its message at
     // the row it names (line 1 is the heading).
@@ -277,6 +290,7 @@ async function start() {
     });
   }
   $('save').addEventListener('click', () => download(cycleText(), cycleName, 'text/csv'));
+  $('report').parentElement.addEventListener('toggle', showReport);
   $('run').addEventListener('click', run);
   $('cancel').addEventListener('click', () => su55if.cancel());
   $('download-csv').addEventListener('click', () => download(lastRun.result.stdout, 'timeline.csv', 'text/csv'));
