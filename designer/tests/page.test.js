@@ -44,7 +44,11 @@ test('opens from its file with the built-in example and its verdict', async () =
   if (process.env.SU55IF_SCREENSHOTS) {
     await page.click('#run');
     await page.waitForSelector('#chart:not([hidden])');
-    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer.png'), fullPage: true });
+    await page.waitForSelector('#cycle-chart:not([hidden])');
+    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer.png') });
+    await page.setViewport({ width: 390, height: 844 });
+    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer-phone.png') });
+    await page.setViewport({ width: 1280, height: 800 });
   }
 });
 
