@@ -108,6 +108,7 @@ const stageTable = (() => {
       paste(k, key, text);
     });
     input.addEventListener('keydown', (event) => keydown(event, k, key));
+    input.addEventListener('blur', () => { typing = null; });
     td.append(input);
     return td;
   }
