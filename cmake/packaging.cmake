@@ -12,6 +12,10 @@
 #   share/su55if/procedures.json                the nine procedures' arguments
 #   bin/su55if-host, share/man/man1/su55if-host.1   (tools/CMakeLists.txt; the
 #                                                manual page when it was built)
+#   share/su55if/designer/                      the cycle designer: from the
+#                                                wasm build (designer/CMakeLists.txt);
+#                                                in the Windows .zip when one
+#                                                was built (below)
 #   share/doc/su55if/                           README, CHANGELOG, LICENSE,
 #                                                docs/*.md, examples/: laid out
 #                                                as in the sources, so that the
@@ -37,6 +41,18 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/su55if_procedures.json
 install(FILES README.md CHANGELOG.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
 install(DIRECTORY examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The Windows .zip carries the cycle designer that a wasm build made
+# (`cmake --workflow --preset wasm` first): its files are taken as they are
+# when the package is made, and left out when there are none. The page is
+# the same for every system, so it is not built again for Windows.
+if(WIN32)
+  include(${PROJECT_SOURCE_DIR}/designer/page_files.cmake)
+  set(SU55IF_DESIGNER_BUILT ${PROJECT_SOURCE_DIR}/build/wasm/designer
+      CACHE PATH "A wasm build's designer folder, whose page the Windows package carries when it is there")
+  list(TRANSFORM SU55IF_DESIGNER_FILES PREPEND ${SU55IF_DESIGNER_BUILT}/ OUTPUT_VARIABLE designer_files)
+  install(FILES ${designer_files} OPTIONAL DESTINATION ${CMAKE_INSTALL_DATADIR}/su55if/designer)
+endif()
 
 # find_package(su55if): the imported target su55if::su55if.
 install(EXPORT su55ifTargets NAMESPACE su55if:: DESTINATION ${SU55IF_INSTALL_CMAKEDIR})

@@ -5,6 +5,7 @@
 // (textContent, value), never as markup.
 'use strict';
 
+let quickRun;
 // window.su55if: check and run in workers started from the bundled source.
 (function () {
   const url = URL.createObjectURL(new Blob([self.su55ifWorkerSource], { type: 'text/javascript' }));
@@ -42,6 +43,13 @@
     };
   }
   const checker = client();
+  // The page's own short runs (the cycle's chart), in a worker of their
+  // own so that no check waits for one.
+  let charter = null;
+  quickRun = (cycle, options) => {
+    charter = charter || client();
+    return charter.call('run', cycle, options);
+  };
   let runner = null;
   window.su55if = {
     ready: checker.call('example').then(() => undefined),
@@ -59,93 +67,98 @@
   };
 })();
 
+
 const $ = (id) => document.getElementById(id);
-let rows = [];  // {name, duration, partner} as typed
 let cycleName = 'cycle.csv';
+let report = null;  // the engine's reading of the table (check --format json), when it could read it
 
 function csvField(text) {
   return /[",\r\n]|^\s|\s$|^#/.test(text) ? '"' + text.replace(/"/g, '""') + '"' : text;
 }
 
-// The table as the host's cycle file.
+// The table as the host's cycle file: stage k on line k + 1.
 function cycleText() {
   const lines = ['stage,duration,partner,name'];
-  rows.forEach((row, k) => lines.push([k + 1, row.duration, row.partner, csvField(row.name)].join(',')));
+  stageTable.rows().forEach((row, k) => lines.push([k + 1, row.duration, row.partner, csvField(row.name)].join(',')));
   return lines.join('\n') + '\n';
 }
 
-function cell(row, key, label) {
-  const td = document.createElement('td');
-  const input = document.createElement('input');
-  input.value = row[key];
-  input.setAttribute('aria-label', label);
-  input.addEventListener('input', () => {
-    row[key] = input.value;
-    changed();
-  });
-  td.append(input);
-  return td;
-}
-
-function button(text, label, action) {
-  const b = document.createElement('button');
-  b.type = 'button';
-  b.textContent = text;
-  b.setAttribute('aria-label', label);
-  b.addEventListener('click', action);
-  return b;
-}
-
-function renderTable() {
-  const body = $('stages').tBodies[0];
-  body.replaceChildren();
-  rows.forEach((row, k) => {
-    const tr = document.createElement('tr');
-    const number = document.createElement('td');
-    number.className = 'number';
-    number.textContent = String(k + 1);
-    const tools = document.createElement('td');
-    tools.append(
-      button('↑', `move stage ${k + 1} up`, () => { if (k > 0) { rows.splice(k - 1, 0, rows.splice(k, 1)[0]); renderTable(); changed(); } }),
-      button('+', `insert a stage before stage ${k + 1}`, () => { rows.splice(k, 0, { name: '', duration: '10', partner: '0' }); renderTable(); changed(); }),
-      button('×', `delete stage ${k + 1}`, () => { rows.splice(k, 1); renderTable(); changed(); }));
-    tr.append(number, cell(row, 'name', `name of stage ${k + 1}`), cell(row, 'duration', `duration of stage ${k + 1}`),
-      cell(row, 'partner', `partner of stage ${k + 1}`), tools);
-    body.append(tr);
-  });
-}
-
 // Rows from the engine's reading of a cycle file (check --format json).
-function rowsOf(report) {
-  return report.stages.map((s) => ({ name: s.name, duration: String(s.duration), partner: String(s.partner) }));
+function rowsOf(json) {
+  return json.stages.map((s) => ({ name: s.name, duration: String(s.duration), partner: String(s.partner) }));
+}
+
+// The line and column a message of the engine's about `name` starts with.
+function placeOf(message, name) {
+  const prefix = `su55if-host: ${name}:`;
+  if (!message.startsWith(prefix)) return null;
+  const match = /^(\d+):(\d+):/.exec(message.slice(prefix.length));
+  return match ? { line: Number(match[1]), column: Number(match[2]) } : null;
 }
 
 let checking = 0;
+let chartTimer = 0;
 async function changed() {
   const text = cycleText();
   history.replaceState(null, '', '#' + encodeURIComponent(text));
   const mine = ++checking;
   const cycle = { name: cycleName, text };
-  const [json, report] = await Promise.all([su55if.check(cycle, { format: 'json' }), su55if.check(cycle)]);
+  const json = await su55if.check(cycle, { format: 'json' });
   if (mine !== checking) return;  // a later edit's check will show
-  showCheck(json, report);
+  showCheck(json);
+  showReport();
+  document.body.dataset.checked = String(mine);
+  if (!report || !report.runnable) $('cycle-chart').hidden = true;
+  clearTimeout(chartTimer);
+  chartTimer = setTimeout(() => showCycleChart(cycle, mine), 250);
 }
 
-function showCheck(json, report) {
+// The text report, while it is open.
+async function showReport() {
+  if (!$('report').parentElement.open) return;
+  const mine = checking;
+  const result = await su55if.check({ name: cycleName, text: cycleText() });
+  if (mine === checking) $('report').textContent = result.stdout;
+}
+
+function showCheck(json) {
   const verdict = $('verdict');
-  $('report').textContent = report.stdout;
   if (json.exitCode === 2 && json.stdout === '') {
+    // The table as typed is no cycle file the engine reads: its message at
+    // the row it names (line 1 is the heading).
+    report = null;
     verdict.className = 'error';
-    verdict.textContent = 'The cycle file has a fault.';
-    $('messages').textContent = json.stderr;
+    verdict.textContent = 'The table has a fault.';
+    const place = placeOf(json.stderr, cycleName);
+    const atRow = place && stageTable.mark([place.line - 1], [json.stderr.trim()]);
+    $('messages').textContent = atRow ? '' : json.stderr;
     return;
   }
-  const result = JSON.parse(json.stdout);
-  verdict.className = result.verdict;
-  verdict.textContent = result.verdict === 'accepted'
-    ? (result.runnable ? 'The library accepts the cycle.' : 'The library accepts the cycle, but it cannot be run.')
-    : `The library rejected the cycle (status ${result.status}).`;
-  $('messages').textContent = [...result.records, ...result.explanation].join('\n') + (json.stderr ? '\n' + json.stderr : '');
+  report = JSON.parse(json.stdout);
+  verdict.className = report.verdict;
+  verdict.textContent = report.verdict === 'accepted'
+    ? (report.runnable ? 'The library accepts the cycle.' : 'The library accepts the cycle, but it cannot be run.')
+    : `The library rejected the cycle (status ${report.status}).`;
+  const atRows = stageTable.mark(report.explained, report.explanation);
+  $('messages').textContent = [...report.records, ...(atRows ? [] : report.explanation)].join('\n') +
+    (json.stderr ? '\n' + json.stderr : '');
+}
+
+// The cycle's bar with its links over it: the chart of a one-cycle run.
+let cycleChartUrl = null;
+async function showCycleChart(cycle, mine) {
+  const image = $('cycle-chart');
+  let svg = null;
+  if (report && report.runnable) {
+    const d = report.cycleDuration;
+    const result = await quickRun(cycle, { chart: true, stopTime: d, outputInterval: d / 400 });
+    svg = result.chart;
+  }
+  if (mine !== checking) return;
+  if (cycleChartUrl) URL.revokeObjectURL(cycleChartUrl);
+  cycleChartUrl = svg ? URL.createObjectURL(new Blob([svg], { type: 'image/svg+xml' })) : null;
+  image.hidden = !svg;
+  if (svg) image.src = cycleChartUrl;
 }
 
 // A cycle file's text into the table, through the engine's reading of it;
@@ -159,36 +172,73 @@ async function load(name, text) {
     return false;
   }
   cycleName = name;
-  rows = rowsOf(JSON.parse(json.stdout));
-  renderTable();
-  await changed();
+  await stageTable.set(rowsOf(JSON.parse(json.stdout)));
   return true;
 }
 
-let lastDownloads = [];
-async function run() {
+function download(text, name, type) {
+  const a = document.createElement('a');
+  a.href = URL.createObjectURL(new Blob([text], { type }));
+  a.download = name;
+  a.click();
+  setTimeout(() => URL.revokeObjectURL(a.href), 0);
+}
+
+// An input or events table: its text, edited in the page or opened.
+function tableFile(id) {
+  const text = $(id).value;
+  return text.trim() === '' ? undefined : { name: $(id).dataset.name || `${id}.csv`, text };
+}
+
+// The run's options from the what-if fields; empty fields take the host's
+// defaults. A stop time in cycles is a number of the checked cycle's
+// durations; any other text goes to the engine as typed, for its message.
+function runOptions() {
   const options = { chart: true };
-  if ($('stop-time').value.trim()) options.stopTime = $('stop-time').value.trim();
-  if ($('output-interval').value.trim()) options.outputInterval = $('output-interval').value.trim();
+  const field = (id) => $(id).value.trim();
+  const stop = field('stop-time');
+  if (stop) {
+    const cycles = Number(stop);
+    options.stopTime = $('stop-unit').value === 'cycles' && report && Number.isFinite(cycles)
+      ? cycles * report.cycleDuration : stop;
+  }
+  for (const [id, name] of [['output-interval', 'outputInterval'], ['chart-from', 'chartFrom'], ['chart-to', 'chartTo']]) {
+    if (field(id)) options[name] = field(id);
+  }
+  const inputFile = tableFile('inputs');
+  const events = tableFile('events');
+  if (inputFile) options.inputFile = inputFile;
+  if (events) options.events = events;
+  return options;
+}
+
+let lastRun = null;
+let chartUrl = null;
+async function run() {
+  const options = runOptions();
+  const cycle = { name: cycleName, text: cycleText() };
   $('run').disabled = true;
   $('cancel').disabled = false;
   $('progress').value = 0;
   $('run-messages').textContent = 'Running…';
   try {
-    const result = await su55if.run({ name: cycleName, text: cycleText() }, options,
-      (time, stopTime) => { $('progress').value = time / stopTime; });
-    $('progress').value = result.exitCode === 0 ? 1 : 0;
-    $('run-messages').textContent = result.stderr || (result.exitCode === 0 ? 'Done.' : '');
-    lastDownloads.forEach((u) => URL.revokeObjectURL(u));
-    lastDownloads = [];
-    const csv = $('download-csv');
-    const svg = $('download-svg');
-    csv.hidden = svg.hidden = $('chart').hidden = result.exitCode !== 0;
-    if (result.exitCode === 0) {
-      csv.href = URL.createObjectURL(new Blob([result.stdout], { type: 'text/csv' }));
-      svg.href = $('chart').src = URL.createObjectURL(new Blob([result.chart], { type: 'image/svg+xml' }));
-      lastDownloads = [csv.href, svg.href];
-    }
+    const result = await su55if.run(cycle, options, (time, stopTime) => { $('progress').value = time / stopTime; });
+    const ok = result.exitCode === 0;
+    $('progress').value = ok ? 1 : 0;
+    // What the run said on standard error, a line each: the drift warnings,
+    // or why it stopped.
+    const lines = result.stderr.split('\n').filter((line) => line !== '');
+    $('run-messages').textContent = ok ? `Done: ${lines.length} warning${lines.length === 1 ? '' : 's'}.` : '';
+    $('warnings').replaceChildren(...lines.map((line) => {
+      const li = document.createElement('li');
+      li.textContent = line;
+      return li;
+    }));
+    lastRun = ok ? { cycle, options, result } : null;
+    $('downloads').hidden = $('chart').hidden = !ok;
+    if (chartUrl) URL.revokeObjectURL(chartUrl);
+    chartUrl = ok ? URL.createObjectURL(new Blob([result.chart], { type: 'image/svg+xml' })) : null;
+    if (ok) $('chart').src = chartUrl;
   } catch (error) {
     $('run-messages').textContent = error.message === 'cancelled' ? 'Cancelled.' : String(error);
   } finally {
@@ -197,25 +247,55 @@ async function run() {
   }
 }
 
-function save() {
-  const a = document.createElement('a');
-  a.href = URL.createObjectURL(new Blob([cycleText()], { type: 'text/csv' }));
-  a.download = cycleName;
-  a.click();
-  setTimeout(() => URL.revokeObjectURL(a.href), 0);
+// The last run's timeline as JSON lines: the same run again in that format.
+async function downloadJsonLines() {
+  const { cycle, options } = lastRun;
+  const { chart, chartFrom, chartTo, ...rest } = options;
+  const result = await su55if.run(cycle, { ...rest, format: 'json' });
+  if (result.exitCode === 0) download(result.stdout, 'timeline.jsonl', 'application/jsonl');
+  else $('run-messages').textContent = result.stderr;
+}
+
+function opener(id, action) {
+  $(id).addEventListener('change', async (event) => {
+    const file = event.target.files[0];
+    if (file) await action(file);
+    event.target.value = '';
+  });
 }
 
 async function start() {
-  $('add').addEventListener('click', () => { rows.push({ name: '', duration: '10', partner: '0' }); renderTable(); changed(); });
-  $('example').addEventListener('click', async () => { const e = await su55if.example(); load(e.name, e.text); });
-  $('open').addEventListener('change', async (event) => {
-    const file = event.target.files[0];
-    if (file) await load(file.name, new Uint8Array(await file.arrayBuffer()));
-    event.target.value = '';
+  stageTable.onChange = changed;
+  $('add').addEventListener('click', () => stageTable.add());
+  $('undo').addEventListener('click', () => stageTable.undo());
+  $('redo').addEventListener('click', () => stageTable.redo());
+  document.addEventListener('keydown', (event) => {
+    if (!(event.ctrlKey || event.metaKey) || !event.target.closest || event.target.closest('#what-if')) return;
+    const key = event.key.toLowerCase();
+    if (key === 'z' || key === 'y') {
+      event.preventDefault();
+      if (key === 'y' || event.shiftKey) stageTable.redo(); else stageTable.undo();
+    }
   });
-  $('save').addEventListener('click', save);
+  $('example').addEventListener('click', async () => { const e = await su55if.example(); load(e.name, e.text); });
+  opener('open', async (file) => load(file.name, new Uint8Array(await file.arrayBuffer())));
+  for (const id of ['inputs', 'events']) {
+    opener(`open-${id}`, async (file) => { $(id).value = await file.text(); $(id).dataset.name = file.name; });
+    $(id).addEventListener('input', () => { if ($(id).value === '') delete $(id).dataset.name; });
+  }
+  // The file buttons answer Enter and Space, as buttons do.
+  for (const label of document.querySelectorAll('label.button')) {
+    label.addEventListener('keydown', (event) => {
+      if (event.key === 'Enter' || event.key === ' ') { event.preventDefault(); label.querySelector('input').click(); }
+    });
+  }
+  $('save').addEventListener('click', () => download(cycleText(), cycleName, 'text/csv'));
+  $('report').parentElement.addEventListener('toggle', showReport);
   $('run').addEventListener('click', run);
   $('cancel').addEventListener('click', () => su55if.cancel());
+  $('download-csv').addEventListener('click', () => download(lastRun.result.stdout, 'timeline.csv', 'text/csv'));
+  $('download-json').addEventListener('click', downloadJsonLines);
+  $('download-svg').addEventListener('click', () => download(lastRun.result.chart, 'chart.svg', 'image/svg+xml'));
   // A link followed while the page is open.
   window.addEventListener('hashchange', () => {
     if (location.hash.length > 1 && decodeURIComponent(location.hash.slice(1)) !== cycleText()) {
@@ -230,6 +310,5 @@ async function start() {
   }
   const example = await su55if.example();
   await load(example.name, example.text);
-  document.body.dataset.ready = 'true';
 }
 start().finally(() => { document.body.dataset.ready = 'true'; });

@@ -44,24 +44,57 @@ test('opens from its file with the built-in example and its verdict', async () =
   if (process.env.SU55IF_SCREENSHOTS) {
     await page.click('#run');
     await page.waitForSelector('#chart:not([hidden])');
-    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer.png'), fullPage: true });
+    await page.waitForSelector('#cycle-chart:not([hidden])');
+    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer.png') });
+    await page.setViewport({ width: 390, height: 844 });
+    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer-phone.png') });
+    await page.setViewport({ width: 1280, height: 800 });
   }
 });
 
-test('breaking a link gives the host\'s explanation', async () => {
+const rowTexts = () => page.$$eval('#stages tbody tr', (rows) => rows.map((r) => `${r.className}|${r.textContent}`));
+const values = () => page.$$eval('#stages tbody input', (inputs) => inputs.map((i) => i.value));
+
+test('breaking a link puts the explanation at the linked rows; undo restores', async () => {
   await open();
   const duration = await page.$('#stages tbody tr:nth-child(3) td:nth-child(3) input');
   await duration.click({ clickCount: 3 });
   await duration.type('15');
   await page.waitForFunction(() => document.getElementById('verdict').className === 'rejected');
-  assert.match(await text('#messages'), /Stage 1 \(duration 10\) and its partner stage 3 \(duration 15\) are linked but their durations differ\./);
+  const rows = await rowTexts();
+  assert.deepEqual(rows.map((r) => r.split('|')[0]), ['at-fault', 'note', '', 'at-fault', '']);
+  assert.match(rows[1], /Stage 1 \(duration 10\) and its partner stage 3 \(duration 15\) are linked but their durations differ\./);
+  await page.keyboard.down('Control');
+  await page.keyboard.press('z');
+  await page.keyboard.up('Control');
+  await page.waitForFunction(() => document.getElementById('verdict').className === 'accepted');
+  assert.equal((await values())[7], '10');
+});
+
+test('rows pasted from a spreadsheet keep their text; a malformed one gets the engine\'s message', async () => {
+  await open();
+  const before = await values();
+  await page.focus('#stages tbody tr:nth-child(4) td:nth-child(2) input');
+  await page.evaluate(() => {
+    const data = new DataTransfer();
+    data.setData('text/plain', 'mix\t10\t0\r\nhold\tten\t0\textra\r\n');
+    document.activeElement.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
+  });
+  await page.waitForFunction(() => document.getElementById('verdict').className === 'error');
+  const rows = await rowTexts();
+  assert.equal(rows.length, 6);
+  assert.match(rows[5], /^note\|su55if-host: examples\/four-stage\.csv:6:3: duration "ten" is not a number/);
+  assert.deepEqual((await values()).slice(12), ['hold', 'ten', '0\textra']);
+  await page.click('#undo');
+  await page.waitForFunction(() => document.getElementById('verdict').className === 'accepted');
+  assert.deepEqual(await values(), before);
 });
 
 test('the address brings a hostile cycle back as text, running no script', async () => {
   const cycle = 'stage,duration,partner,name\n1,10,0,"<img src=x onerror=alert(1)>"\n';
   await open('#' + encodeURIComponent(cycle));
   assert.equal(await page.$eval('#stages tbody tr td:nth-child(2) input', (i) => i.value), '<img src=x onerror=alert(1)>');
-  assert.equal(await page.$$eval('img:not(#chart)', (i) => i.length), 0);
+  assert.equal(await page.$$eval('img:not(#chart):not(#cycle-chart)', (i) => i.length), 0);
   assert.deepEqual(problems, []);
 });
 

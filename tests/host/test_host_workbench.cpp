@@ -194,6 +194,7 @@ TEST_F(Host, CheckReportsAsJson) {
     EXPECT_EQ(report.at("stages").at(2).at("duration"), 15);
     EXPECT_EQ(report.at("links").at(0).at("partner"), 3);
     EXPECT_NE(report.at("explanation").at(1).get<std::string>().find("same duration, 10 or 15"), std::string::npos);
+    EXPECT_EQ(report.at("explained"), (nlohmann::json{1, 3}));
 
     outcome = host({"check", kFourStage, "--format", "json"});
     EXPECT_EQ(outcome.exitCode, 0);

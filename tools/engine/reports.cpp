@@ -212,6 +212,20 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
             fmt::format("To fix it: give both the same duration, {} or {}, or unlink them (partner 0 in the cycle file).", own, other)};
 }
 
+std::vector<int> explainedStages(const Cycle &cycle, const std::vector<std::string> &records) {
+    const std::optional<EntryFault> fault = entryFault(records);
+    const int count = cycle.stageCount();
+    if (!fault || fault->stage < 1 || fault->stage > count) {
+        return {};
+    }
+    std::vector<int> stages{fault->stage};
+    const int partner = callkit::partnerStage(cycle.partners[static_cast<std::size_t>(fault->stage - 1)], count);
+    if (partner != 0 && partner != fault->stage) {
+        stages.push_back(partner);
+    }
+    return stages;
+}
+
 std::string explainDrift(const Cycle &cycle, const LinkDrift &drift) {
     const auto label = [&](int stage, double duration) {
         return stageLabel(cycle, stage, "stage", fmt::format("duration {}", duration));
@@ -290,6 +304,7 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
         {"status", result.accepted ? 0 : kStatusFatal},
         {"records", result.records},
         {"explanation", result.explanation},
+        {"explained", result.explained},
         {"runnable", result.accepted && result.cycleFault.empty()},
         {"cycleFault", result.cycleFault},
         {"chart", chartStyle()},

@@ -26,6 +26,7 @@ struct CheckResult {
     bool accepted = false;             // the library accepted the cycle
     std::vector<std::string> records;  // the library's diagnostic records, as it wrote them
     std::vector<std::string> explanation;  // what the host reads from them: the pair at fault and a remedy
+    std::vector<int> explained;        // the stages the explanation is about, the one at fault first
     std::string cycleFault;            // a cycle the library accepts but that cannot be run; empty if none
 };
 
@@ -34,6 +35,11 @@ struct CheckResult {
 // valid. Empty when the records name no interaction entry.
 std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &schedule,
                                         const std::vector<std::string> &records);
+
+// The stages explainRecords() speaks of: the stage whose entry is at fault,
+// then its partner when that is another stage of the cycle. Empty when the
+// explanation is.
+std::vector<int> explainedStages(const Cycle &cycle, const std::vector<std::string> &records);
 
 // What a drifting link means, in a sentence: the time, both stages with
 // their names and durations, and what the library does at the next start.

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -24,24 +25,79 @@ std::size_t columnWidth(const std::string &name) {
 
 // The text of a number, into `text` (32 bytes): a whole number below 2^53 as
 // the integer it is (the sign of -0 needs the general case), any other as
-// %.17g, a text that reads back as the same double for every value.
-//
-// Speed: the one place the engine formats numbers by hand. std::to_chars
-// gives exactly fmt's text, but a run of 1,000,000 samples to a CSV file
-// took 1.35 times the CPU time with fmt (its exact %.17g falls back to big
-// integers). Where the C++ library has it for doubles, it is used; the
-// WebAssembly build's library has not, and SU55IF_PLAIN_NUMBERS builds the
-// plain version everywhere (the asan preset, in CI).
-std::size_t formatNumber(char *text, double value) {
+// %.17g, a text that reads back as the same double for every value. This is
+// the plain version: fmt, whose exact %.17g falls back to big integers.
+[[maybe_unused]] std::size_t formatNumberPlainly(char *text, double value) {
     const bool whole = std::fabs(value) < 9007199254740992.0 && value == std::trunc(value) &&
                        !(value == 0.0 && std::signbit(value));
-#if SU55IF_FAST_NUMBERS
+    return whole ? fmt::format_to_n(text, 32, "{}", static_cast<long long>(value)).size
+                 : fmt::format_to_n(text, 32, "{:.17g}", value).size;
+}
+
+// Speed: the one place the engine formats numbers by other means than fmt,
+// chosen by SU55IF_NUMBERS when the engine is built (CMakeLists.txt):
+//   1  std::to_chars, where the C++ library has it for doubles: the same
+//      text; a run of 1,000,000 samples to a CSV file took 1.35 times the
+//      CPU time with fmt alone.
+//   2  elsewhere (the WebAssembly build's C++ library), a number that is a
+//      whole number of halves, quarters... up to 1/1024ths (times and
+//      durations at such steps) written by hand, fmt for the others: the
+//      same 1,000,000-sample run in the designer took 0.56 s instead of
+//      0.78 s. From 1e-4 to 1e12 such a number is n / 2^j = n * 5^j / 10^j,
+//      and when n * 5^j has at most 17 digits, %.17g writes exactly that
+//      decimal (n is odd, so it ends in 5, not in a 0 that %g would drop).
+//   0  the plain version alone (SU55IF_PLAIN_NUMBERS, the asan preset in CI).
+// The end-to-end tests compare every variant's CSV with the committed
+// outputs, and the designer's tests with the native host's.
+#if SU55IF_NUMBERS == 2
+std::size_t formatHalves(char *text, double value) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude >= 1e-4 && magnitude < 1e12)) {
+        return 0;
+    }
+    std::uint64_t fives = 1;
+    std::uint64_t tens = 1;
+    for (int j = 1; j <= 10; ++j) {
+        fives *= 5;
+        tens *= 10;
+        const double scaled = std::ldexp(magnitude, j);
+        if (scaled != std::trunc(scaled)) {
+            continue;
+        }
+        const auto n = static_cast<std::uint64_t>(scaled);
+        if (n >= 100000000000000000ULL / fives) {
+            return 0;
+        }
+        const std::uint64_t digits = n * fives;
+        char *out = text;
+        if (value < 0.0) {
+            *out++ = '-';
+        }
+        out = std::to_chars(out, text + 32, digits / tens).ptr;
+        *out++ = '.';
+        std::uint64_t fraction = digits % tens;
+        for (std::uint64_t unit = tens / 10; unit != 0; unit /= 10) {
+            *out++ = static_cast<char>('0' + fraction / unit);
+            fraction %= unit;
+        }
+        return static_cast<std::size_t>(out - text);
+    }
+    return 0;
+}
+#endif
+
+std::size_t formatNumber(char *text, double value) {
+#if SU55IF_NUMBERS == 1
+    const bool whole = std::fabs(value) < 9007199254740992.0 && value == std::trunc(value) &&
+                       !(value == 0.0 && std::signbit(value));
     const auto end = whole ? std::to_chars(text, text + 32, static_cast<long long>(value))
                            : std::to_chars(text, text + 32, value, std::chars_format::general, 17);
     return static_cast<std::size_t>(end.ptr - text);
+#elif SU55IF_NUMBERS == 2
+    const std::size_t length = value == std::trunc(value) ? 0 : formatHalves(text, value);
+    return length != 0 ? length : formatNumberPlainly(text, value);
 #else
-    return whole ? fmt::format_to_n(text, 32, "{}", static_cast<long long>(value)).size
-                 : fmt::format_to_n(text, 32, "{:.17g}", value).size;
+    return formatNumberPlainly(text, value);
 #endif
 }
 

@@ -112,6 +112,9 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
     result.records = library.records();
     if (!result.accepted) {
         result.explanation = explainRecords(cycle, simulator.schedule(), result.records);
+        if (!result.explanation.empty()) {
+            result.explained = explainedStages(cycle, result.records);
+        }
     } else {
         result.cycleFault = cycleFault(simulator.schedule());
     }
