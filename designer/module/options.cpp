@@ -22,9 +22,9 @@ using engine::Error;
 
 // The options a command takes, as scripts name them.
 constexpr std::array<std::string_view, 3> kCheckOptions{"format", "twin", "timeUnit"};
-constexpr std::array<std::string_view, 11> kRunOptions{"format",    "twin",   "timeUnit", "stopTime",
-                                                      "outputInterval", "inputFile", "events", "chart",
-                                                      "chartFrom", "chartTo", "table"};
+constexpr std::array<std::string_view, 12> kRunOptions{"format",    "twin",   "timeUnit", "stopTime",
+                                                      "cycles",    "outputInterval", "inputFile", "events",
+                                                      "chart",     "chartFrom", "chartTo", "table"};
 
 std::string typeOf(const val &value) { return value.typeOf().as<std::string>(); }
 
@@ -182,6 +182,10 @@ RunCommand runOptions(const val &given_) {
     if (const std::optional<std::string> value = numberText(options, "stopTime")) {
         settings.stopTime = engine::positiveTime("--stop-time", *value);
     }
+    if (const std::optional<std::string> value = numberText(options, "cycles")) {
+        settings.cycles = engine::cycleCount(*value);
+    }
+    engine::checkRunEnd(settings.stopTime.has_value(), settings.cycles.has_value());
     if (const std::optional<std::string> value = numberText(options, "outputInterval")) {
         settings.outputInterval = engine::positiveTime("--output-interval", *value);
     }

@@ -6,6 +6,7 @@
 
 #include "engine/csv_reader.h"
 #include "engine/error.h"
+#include "engine/stage_clock.h"
 #include "engine/text.h"
 
 namespace su55if::engine {
@@ -16,6 +17,20 @@ double positiveTime(std::string_view option, std::string_view text) {
         throw Error(fmt::format("{} must be a finite number greater than 0", option));
     }
     return value;
+}
+
+std::uint64_t cycleCount(std::string_view text) {
+    const double value = readNumber("--cycles", text);
+    if (!(value >= 1.0 && value < kMaxCycles && value == std::floor(value))) {
+        throw Error(fmt::format("--cycles {}: give a whole number of cycles, 1 or more", printable(text)));
+    }
+    return static_cast<std::uint64_t>(value);
+}
+
+void checkRunEnd(bool stopTime, bool cycles) {
+    if (stopTime && cycles) {
+        throw Error("--stop-time and --cycles both say where the run ends: give one of them");
+    }
 }
 
 namespace {

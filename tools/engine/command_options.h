@@ -2,6 +2,7 @@
 // command line, so that the host and the designer's module judge them alike.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,14 @@ namespace su55if::engine {
 // `option`): read as numbers in files are, and usable as a time, finite and
 // greater than 0; else an Error naming the option.
 double positiveTime(std::string_view option, std::string_view text);
+
+// A number of cycles given as `--cycles`: a whole number from 1 on; else an
+// Error.
+std::uint64_t cycleCount(std::string_view text);
+
+// Refuses a run given both where it stops (--stop-time) and how many cycles
+// it runs (--cycles).
+void checkRunEnd(bool stopTime, bool cycles);
 
 // How a run writes its timeline: --format `given` if given (csv, also
 // called text; json; binary), else the output file's name (.csv, .json or

@@ -184,11 +184,7 @@ std::optional<std::uint64_t> cycleCount(const std::optional<std::string> &text) 
     if (!text) {
         return std::nullopt;
     }
-    const double value = readNumber("--cycles", *text);
-    if (!(value >= 1.0 && value < engine::kMaxCycles && value == std::floor(value))) {
-        throw Error(fmt::format("--cycles {}: give a whole number of cycles, 1 or more", printable(*text)));
-    }
-    return static_cast<std::uint64_t>(value);
+    return engine::cycleCount(*text);
 }
 
 // CLI11's own words for a faulty command line, in the host's.
@@ -374,9 +370,7 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
     options.stopTime = positiveTime("--stop-time", stopTime);
     options.outputInterval = positiveTime("--output-interval", outputInterval);
     options.cycles = cycleCount(cycles);
-    if (stopTime && cycles) {
-        throw Error("--stop-time and --cycles both say where the run ends: give one of them");
-    }
+    engine::checkRunEnd(stopTime.has_value(), cycles.has_value());
     for (const auto &[name, text, value] : {std::tuple{"--chart-from", &chartFrom, &options.chartFrom},
                                             std::tuple{"--chart-to", &chartTo, &options.chartTo}}) {
         if (*text) {
