@@ -39,14 +39,14 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/su55if.h ${PROJECT_BINARY_DIR}/inclu
 install(FILES ${PROJECT_SOURCE_DIR}/include/su55if_procedures.json
   DESTINATION ${CMAKE_INSTALL_DATADIR}/su55if RENAME procedures.json)
 install(FILES README.md CHANGELOG.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY docs DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
+install(DIRECTORY docs DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 install(DIRECTORY examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The Windows .zip carries the cycle designer that a wasm build made
-# (`cmake --workflow --preset wasm` first): its files are taken as they are
-# when the package is made, and left out when there are none. The page is
-# the same for every system, so it is not built again for Windows.
-if(WIN32)
+# The install and the packages (the Windows .zip too) carry the cycle
+# designer that a wasm build made (`cmake --workflow --preset wasm` first):
+# its files are taken as they are when they are installed, and left out when
+# there are none. The page is the same for every system, so it is built once.
+if(NOT EMSCRIPTEN)
   include(${PROJECT_SOURCE_DIR}/designer/page_files.cmake)
   set(SU55IF_DESIGNER_BUILT ${PROJECT_SOURCE_DIR}/build/wasm/designer
       CACHE PATH "A wasm build's designer folder, whose page the Windows package carries when it is there")

@@ -18,7 +18,8 @@ echo "$zip_contents"
 for path in bin/su55if.dll bin/su55if-host.exe lib/su55if.lib lib/su55if.dll.a lib/su55if.def include/su55if.h \
             include/su55if_version.h share/su55if/procedures.json share/doc/su55if/README.md \
             share/doc/su55if/docs/procedures.md share/doc/su55if/docs/platforms.md \
-            share/doc/su55if/examples/four-stage.csv; do
+            share/doc/su55if/examples/four-stage.csv share/su55if/designer/index.html \
+            share/su55if/designer/worker-source.js; do
   grep -q "/$path\$" <<<"$zip_contents" || { echo "$zip lacks $path" >&2; exit 1; }
 done
 # su55if-host.exe: Windows' own DLLs only.
