@@ -13,7 +13,8 @@ from ._description import DescriptionError, Procedure
 from ._errors import CycleFileError, LinkDriftWarning, SimulationTerminated
 from ._files import find_library, library_candidates
 from ._host import find_host, host_candidates
-from ._library import ActionFlags, Call, Library, Schedule, StepRecorder, Timing, TwinActionFlags, load
+from ._library import Library, StepRecorder, load
+from ._results import ActionFlags, Call, Schedule, Timing, TwinActionFlags
 from ._timeline import Timeline
 
 __all__ = [

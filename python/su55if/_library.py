@@ -13,7 +13,7 @@ import ctypes
 import numbers
 from collections.abc import Mapping, Sequence
 from pathlib import Path
-from typing import Any, NamedTuple, Optional, Union
+from typing import Any, Optional, Union
 
 from . import _description
 from ._arguments import _MAX_LENGTH, _Buffer, _check_mode, _vector_length, numpy
@@ -22,12 +22,11 @@ from ._description import Procedure
 from ._errors import FATAL, SimulationTerminated
 from ._files import LIBRARY_FILE, _find_library, _install_hint, _open_library
 from ._frame import _Frame
+from ._results import ActionFlags, Call, Schedule, Timing, TwinActionFlags
 
 # A vector input: any sequence of numbers (a list, a tuple, array('d'), a
 # NumPy array).
 Vector = Sequence[float]
-# A vector output: a tuple, or a NumPy array with load(numpy=True).
-VectorOut = Any
 # A block the library writes (derivatives=, workspace=): a list of reals, a
 # writable NumPy array of floats, array('d') or a ctypes double array.
 Block = Any
@@ -41,48 +40,6 @@ class _Required:
 
 
 REQUIRED: Any = _Required()
-
-
-class Schedule(NamedTuple):
-    """SU55IF_DEFST's outputs."""
-
-    durations: VectorOut
-    stage_duration: float
-    next_duration: float
-    elapsed: float
-    cycle_duration: float
-
-
-class Timing(NamedTuple):
-    """SU55IF_INTTIM's and SU55IF_IINTTIM's outputs."""
-
-    delay_for_code2: float
-    delay_for_code1: float
-    action_code: float
-
-
-class ActionFlags(NamedTuple):
-    """SU55IF_ACTYP's outputs: 1.0 for the code given, else 0.0."""
-
-    code1: float
-    code2: float
-    code_minus2: float
-    code_minus1: float
-
-
-class TwinActionFlags(NamedTuple):
-    """SU55IF_IACTYP's outputs: as ActionFlags, without code_minus1."""
-
-    code1: float
-    code2: float
-    code_minus2: float
-
-
-class Call(NamedTuple):
-    """Library.call()'s result: the outputs by the manual's names, and the status."""
-
-    outputs: dict[str, Any]
-    status: int
 
 
 # Each method's procedure and result type; a test checks the methods'
