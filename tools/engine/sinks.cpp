@@ -1,8 +1,7 @@
 #include "engine/sinks.h"
 
-#include <fmt/format.h>
-
 #include "engine/reports.h"
+#include "engine/text.h"
 
 namespace su55if::engine {
 
@@ -39,15 +38,15 @@ void Sinks::ended() {
 void DriftWarnings::linkDrifted(const LinkDrift &drift) {
     if (++partings_[{drift.stage, drift.partner}] <= kShownPerPair) {
         std::fflush(data_);
-        fmt::print(messages_, "su55if-host: warning: {}\n", explainDrift(cycle_, drift));
+        printMessage(messages_, "warning: " + explainDrift(cycle_, drift));
     }
 }
 
 void DriftWarnings::finish() {
     for (const auto &[pair, count] : partings_) {
         if (count > kShownPerPair) {
-            fmt::print(messages_, "su55if-host: warning: {}\n",
-                       driftsNotShown(cycle_, pair.first, pair.second, count - kShownPerPair, kShownPerPair));
+            printMessage(messages_, "warning: " + driftsNotShown(cycle_, pair.first, pair.second,
+                                                                  count - kShownPerPair, kShownPerPair));
         }
     }
 }

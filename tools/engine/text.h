@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,12 @@ inline bool endsWithIgnoringCase(std::string_view text, std::string_view end) {
         }
     }
     return true;
+}
+
+// A message as every front end prints it on standard error (`messages`):
+// "su55if-host: TEXT".
+inline void printMessage(std::FILE *messages, std::string_view text) {
+    fmt::print(messages, "su55if-host: {}\n", text);
 }
 
 // A number as a person reads it, in tables and messages: at most 6

@@ -79,7 +79,7 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Ru
                                 "usable number: give --output-interval",
                                 printable(cycle.name)));
     }
-    if (!(*stopTime / simulator.schedule().cycleDuration < kMaxCycles)) {
+    if (!(*stopTime / cycleDuration < kMaxCycles)) {
         throw Error(fmt::format("{}: the run would pass more than {} cycles, where stage starts can no longer be "
                                 "told apart: lower the stop time",
                                 printable(cycle.name), kMaxCycles));
@@ -99,8 +99,6 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Ru
 }
 
 }  // namespace
-
-void printMessage(std::FILE *messages, const std::string &text) { fmt::print(messages, "su55if-host: {}\n", text); }
 
 int check(const callkit::Binding &library, const Cycle &cycle, const CheckOptions &options,
           const Streams &streams) {
@@ -164,9 +162,6 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
     }
     // The table is the timeline, or shown on streams.data besides it.
     std::optional<TableWriter> table;
-    if (options.timeline == TimelineFormat::table && options.table) {
-        throw Error("the table goes either to the timeline's file or to standard output, not to both");
-    }
     std::FILE *tableOut = options.timeline == TimelineFormat::table ? timeline : options.table ? streams.data : nullptr;
     if (tableOut != nullptr) {
         printSummary(tableOut, cycle, simulator.schedule(), options.timeUnit);

@@ -26,9 +26,6 @@ struct Streams {
     std::FILE *callLog = nullptr;
 };
 
-// A message as front ends print it on `messages`: "su55if-host: TEXT".
-void printMessage(std::FILE *messages, const std::string &text);
-
 struct CheckOptions {
     bool twin = false;   // SU55IF_IINTTIM instead of SU55IF_INTTIM
     bool json = false;   // the report as JSON instead of text

@@ -46,7 +46,7 @@ std::FILE *callLog(const Options &options) { return options.logCalls ? stderr : 
 
 void note(const Options &options, const std::string &message) {
     if (!options.quiet) {
-        fmt::print(stderr, "su55if-host: {}\n", message);
+        engine::printMessage(stderr, message);
     }
 }
 
@@ -138,7 +138,7 @@ int hostMain(int argc, char **argv) {
                 : engine::readCycle(openFile(options.cyclePath, engine::kCycleFileLimits.kind), options.cyclePath);
     const LoadedLibrary library(chooseLibraryPath(options.library));
     if (options.logCalls) {
-        fmt::print(stderr, "su55if-host: loaded {}\n", printable(library.path()));
+        engine::printMessage(stderr, "loaded " + printable(library.path()));
     }
     if (options.command == Command::check) {
         return check(library, cycle, options);
@@ -167,14 +167,14 @@ int main(int argc, char **argv) {
         return su55if::engine::kExitOk;
     } catch (const su55if::engine::Error &error) {
         std::fflush(su55if::host::dataOutput());
-        fmt::print(stderr, "su55if-host: {}\n", su55if::engine::printable(error.what()));
+        su55if::engine::printMessage(stderr, su55if::engine::printable(error.what()));
         return error.exitCode();
     } catch (const std::exception &error) {
         if (std::ferror(su55if::host::dataOutput()) != 0 && errno == EPIPE) {
             return su55if::engine::kExitOk;
         }
         std::fflush(su55if::host::dataOutput());
-        fmt::print(stderr, "su55if-host: {}\n", su55if::engine::printable(su55if::host::describeFailure(error)));
+        su55if::engine::printMessage(stderr, su55if::engine::printable(su55if::host::describeFailure(error)));
         return su55if::engine::kExitError;
     }
 }
