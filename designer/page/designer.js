@@ -191,16 +191,15 @@ function tableFile(id) {
 }
 
 // The run's options from the what-if fields; empty fields take the host's
-// defaults. A stop time in cycles is a number of the checked cycle's
-// durations; any other text goes to the engine as typed, for its message.
+// defaults. A stop in cycles is the engine's --cycles (the end of that
+// cycle, durations changed on the way included); every value goes to the
+// engine as typed, for its message.
 function runOptions() {
   const options = { chart: true };
   const field = (id) => $(id).value.trim();
   const stop = field('stop-time');
   if (stop) {
-    const cycles = Number(stop);
-    options.stopTime = $('stop-unit').value === 'cycles' && report && Number.isFinite(cycles)
-      ? cycles * report.cycleDuration : stop;
+    options[$('stop-unit').value === 'cycles' ? 'cycles' : 'stopTime'] = stop;
   }
   for (const [id, name] of [['output-interval', 'outputInterval'], ['chart-from', 'chartFrom'], ['chart-to', 'chartTo']]) {
     if (field(id)) options[name] = field(id);
