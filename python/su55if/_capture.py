@@ -9,6 +9,7 @@ import sys
 import tempfile
 import threading
 import weakref
+from typing import Optional
 
 from ._errors import FATAL
 
@@ -92,11 +93,13 @@ class _StreamCapture:
         c.fclose(stream)
         c.free(text.value)
 
-    def call(self, function, arguments, status) -> bytes:
-        """Calls function(*arguments); returns what it wrote to C's stdout."""
+    def call(self, function, arguments, status) -> Optional[bytes]:
+        """Calls function(*arguments); returns what it wrote to C's stdout,
+        or None when it wrote nothing and did not stop the run."""
         stdout = self._stdout
         _CALL_LOCK.acquire()
         try:
+            status.value = 0
             saved = stdout.value
             stdout.value = self._stream
             try:
@@ -105,7 +108,7 @@ class _StreamCapture:
                 stdout.value = saved
             if self._size.value or status.value == FATAL:
                 return self._take()
-            return b""
+            return None
         finally:
             _CALL_LOCK.release()
 
@@ -159,12 +162,14 @@ class _DescriptorCapture:
             self._release = weakref.finalize(self, os.close, fd)
         return self._fd
 
-    def call(self, function, arguments, status) -> bytes:
+    def call(self, function, arguments, status) -> Optional[bytes]:
+        """As _StreamCapture.call."""
         with _CALL_LOCK:
             capture = self._file()
             # Whatever Python and C have buffered belongs before the call.
             _flush_python_stdout()
             _flush_c_streams()
+            status.value = 0
             try:
                 saved = os.dup(1)
             except OSError:  # descriptor 1 is closed
@@ -181,7 +186,7 @@ class _DescriptorCapture:
                     os.close(saved)
             end = os.lseek(capture, 0, os.SEEK_CUR)
             if end == 0:
-                return b""
+                return b"" if status.value == FATAL else None
             os.lseek(capture, 0, os.SEEK_SET)
             chunks = []
             while end > 0:

@@ -9,6 +9,7 @@ import ctypes
 import functools
 import math
 import operator
+import struct
 from typing import TYPE_CHECKING, Any, Optional
 
 from ._arguments import _NOT_VECTORS, _Buffer, _Double, _explain, _is_array, _vector_length, numpy
@@ -20,6 +21,9 @@ if TYPE_CHECKING:
     from ._library import Library
 
 _Int = ctypes.c_int
+_new = tuple.__new__
+# Frame.run()'s answer to inputs that do not fit the frame.
+MISFIT = object()
 
 
 def _packed(lengths: list) -> tuple:
@@ -36,12 +40,17 @@ class _Frame:
     outputs packed one after another as a simulator lays them out, kept
     between calls."""
 
-    def __init__(self, library: "Library", procedure: Procedure, input_lengths: list, output_lengths: list):
+    def __init__(
+        self, library: "Library", procedure: Procedure, input_lengths: list, output_lengths: list, own_workspace: bool = False
+    ):
         self.library = library
         self.procedure = procedure
         self.function = library._functions[procedure.name]
         self.result_type = library._result_types[procedure.name]
         self.capture = library._capture if procedure.reads_stage_table else None
+        # run() needs nothing of the caller's but the inputs: a procedure
+        # with a workspace is run() only on a frame that keeps its own.
+        self.plain = not procedure.workspace or own_workspace
         in_offsets, in_total = _packed(input_lengths)
         out_offsets, out_total = _packed(output_lengths)
         self.inputs = (_Double * max(in_total, 1))()
@@ -49,33 +58,39 @@ class _Frame:
         self.status = _Int(0)
         self.mode = _Double(0.0)
         self.workspace = (_Double * max(procedure.workspace, 1))()
-        self.arguments = (
-            self.inputs,
-            (_Int * len(input_lengths))(*input_lengths),
-            self.outputs,
-            (_Int * len(output_lengths))(*output_lengths),
-            (_Int * len(in_offsets))(*in_offsets),
-            (_Int * len(out_offsets))(*out_offsets),
-            ctypes.byref(self.status),
+        # Every argument a reference made once: ctypes converts an array
+        # afresh at every call, a reference as it is.
+        self.arguments = tuple(
+            ctypes.byref(cells)
+            for cells in (
+                self.inputs,
+                (_Int * len(input_lengths))(*input_lengths),
+                self.outputs,
+                (_Int * len(output_lengths))(*output_lengths),
+                (_Int * len(in_offsets))(*in_offsets),
+                (_Int * len(out_offsets))(*out_offsets),
+                self.status,
+            )
+        ) + (
             None,
-            self.workspace,
+            ctypes.byref(self.workspace),
             ctypes.byref(_Int(procedure.workspace)),
-            (_Double * 1)(),
+            ctypes.byref((_Double * 1)()),
             ctypes.byref(_Int(0)),
             ctypes.byref(_Int(0)),
             ctypes.byref(self.mode),
         )
         self.output_lengths = output_lengths
-        # invoke(): the call with these arguments, returning what it printed
-        # (a procedure that cannot stop a run is not captured: None).
+        # invoke(): the call with these arguments; returns None, or what it
+        # printed when it printed or stopped the run, for settle().
         if self.capture is None:
             self.invoke = functools.partial(self.function, *self.arguments)
         else:
             self.invoke = functools.partial(self.capture.call, self.function, self.arguments, self.status)
-        # Inputs are written run by run: each vector alone, consecutive
-        # scalars together, so that the scalars of a call are one slice
-        # assignment: (first position, cells, positions of a scalar run or
-        # None for a vector).
+        # write() writes the inputs run by run, each run one slice
+        # assignment: a vector alone, consecutive scalars together.
+        # (cells, pick): the run's cells, and values[pick] its value (a
+        # slice of the values for scalars).
         runs = []
         for argument, offset, length in zip(procedure.inputs, in_offsets, input_lengths):
             start = offset - 1
@@ -85,69 +100,74 @@ class _Frame:
                 runs[-1][1] += 1
                 runs[-1][4] += 1
         self.plan = tuple(
-            (first, slice(start, stop), None if is_vector else slice(first, last))
+            (slice(start, stop), first if is_vector else slice(first, last))
             for first, last, is_vector, start, stop in runs
         )
-        if len(self.plan) == 1 and self.plan[0][2] is not None:
-            self.load = self._load_scalars
         self.output_slices = [
             (offset - 1, offset - 1 + length if argument.is_vector else None)
             for argument, offset, length in zip(procedure.outputs, out_offsets, output_lengths)
         ]
         self.unwritten = [math.nan] * out_total
         self._view = None
-        self.result = self._result_reader()
+        self.read = self._reader()
 
-    def _load_scalars(self, values) -> None:
-        """load() for a procedure whose inputs are all scalars: one assignment."""
-        self.inputs[:] = values
-
-    def load(self, values) -> None:
-        """Writes the inputs, taking lists and tuples as they come: a value of
-        another kind is checked, and a vector of another length than the
-        frame's, or anything that is not a number, raises TypeError or
-        ValueError without saying which (fill() does)."""
+    def write(self, values) -> bool:
+        """Writes the inputs when they fit this frame, taking lists and
+        tuples as they come and checking values of other kinds. False, with
+        the inputs partly written, for a vector of another length than the
+        frame's or anything that is not a number (fill() says which)."""
         inputs = self.inputs
-        for position, cells, scalars in self.plan:
-            if scalars is not None:
-                inputs[cells] = values[scalars]
-                continue
-            value = values[position]
-            if value.__class__ is list or value.__class__ is tuple:
-                inputs[cells] = value
-            elif _is_array(value):
-                if value.ndim != 1 or value.dtype.kind not in "biuf" or len(value) != cells.stop - cells.start:
-                    raise ValueError
-                if self._view is None:
-                    self._view = numpy.frombuffer(self.inputs, dtype=numpy.float64)
-                self._view[cells] = value
-            elif isinstance(value, _NOT_VECTORS) or not hasattr(value, "__getitem__"):
-                raise TypeError
-            else:
-                inputs[cells] = value
+        try:
+            for cells, pick in self.plan:
+                value = values[pick]
+                if value.__class__ is tuple or value.__class__ is list:
+                    inputs[cells] = value
+                else:
+                    self._load_vector(cells, value)
+        except (TypeError, ValueError, OverflowError):
+            return False
+        return True
+
+    def _load_vector(self, cells: slice, value) -> None:
+        """A vector input that is not a list or a tuple."""
+        if _is_array(value):
+            if value.ndim != 1 or value.dtype.kind not in "biuf" or len(value) != cells.stop - cells.start:
+                raise ValueError
+            if self._view is None:
+                self._view = numpy.frombuffer(self.inputs, dtype=numpy.float64)
+            self._view[cells] = value
+        elif isinstance(value, _NOT_VECTORS) or not hasattr(value, "__getitem__"):
+            raise TypeError
+        else:
+            self.inputs[cells] = value
 
     def fill(self, values, where: str) -> None:
-        """load(), whose TypeError or ValueError names the input at fault."""
-        try:
-            self.load(values)
-        except (TypeError, ValueError, OverflowError):
-            for argument in self.procedure.inputs:
-                value = values[argument.position]
-                if argument.is_vector:
-                    _vector_length(value, f"{where}: {argument.keyword}")
-                _explain(f"{where}: {argument.keyword}", value, argument.is_vector)
-            raise
+        """Writes the inputs, or raises the TypeError or ValueError that
+        names the input at fault."""
+        if self.write(values):
+            return
+        for argument in self.procedure.inputs:
+            value = values[argument.position]
+            if argument.is_vector:
+                _vector_length(value, f"{where}: {argument.keyword}")
+            _explain(f"{where}: {argument.keyword}", value, argument.is_vector)
+        raise ValueError(f"{where}: the inputs do not fit the call")
 
-    def call_scalars(self, values, where: str) -> None:
-        """fill() and call() written out in one, for a frame of scalar inputs
-        that cannot stop a run: the speed path (see Library._method)."""
-        try:
-            self.inputs[:] = values
-        except (TypeError, ValueError, OverflowError):
-            self.fill(values, where)
-            raise
-        self.status.value = 0
-        self.function(*self.arguments)
+    def run(self, values):
+        """The call with these inputs and no call mode, derivative block or
+        workspace of the caller's: result(), or MISFIT, before any call, for
+        inputs that do not fit this frame."""
+        if not self.write(values):
+            return MISFIT
+        output = self.invoke()
+        if output is not None:
+            self.settle(output)
+        return self.result()
+
+    def result(self):
+        """The outputs as the method returns them: the value of a single
+        output, else the procedure's result type."""
+        return self.read() if self.result_type is None else _new(self.result_type, self.read())
 
     def settle(self, output) -> None:
         """After a call that printed or stopped the run: raises
@@ -158,7 +178,8 @@ class _Frame:
         self.capture.pass_on(output)
 
     def call_with(self, mode: float, derivatives: Optional[_Buffer], workspace: Optional[_Buffer]) -> int:
-        """call() with a call mode, a caller's derivative block or workspace."""
+        """The call, on inputs fill() wrote, with a call mode, a caller's
+        derivative block or workspace; returns the status."""
         arguments = list(self.arguments)
         if workspace is not None:
             arguments[8] = workspace.cells
@@ -176,7 +197,7 @@ class _Frame:
                 self.function(*arguments)
             else:
                 output = self.capture.call(self.function, arguments, self.status)
-                if output or self.status.value == FATAL:
+                if output is not None:
                     self.settle(output)
         finally:
             for buffer in (derivatives, workspace):
@@ -192,21 +213,19 @@ class _Frame:
             return numpy.frombuffer(self.outputs, dtype=numpy.float64)[start:stop].copy()
         return tuple(self.outputs[start:stop])
 
-    def _result_reader(self):
-        """result(): the outputs as the method returns them, the value of a
-        single output, else the procedure's result type; read in one slice
-        where the outputs are all scalars."""
-        outputs, result_type, new = self.outputs, self.result_type, tuple.__new__
-        if result_type is None:
+    def _reader(self):
+        """read(): the value of a single output, else the values of the
+        result type's fields; C's own code where the outputs are scalars."""
+        outputs = self.outputs
+        if self.result_type is None:
             start, stop = self.output_slices[0]
             return functools.partial(outputs.__getitem__, start) if stop is None else lambda: self.output(0)
         if all(stop is None for _, stop in self.output_slices):
-            count = len(self.output_slices)
-            return lambda: new(result_type, outputs[:count])
+            return functools.partial(struct.Struct(f"{len(self.output_slices)}d").unpack_from, outputs)
         if not self.library.numpy:
             # Vectors as tuples: picked from a tuple of all the outputs at once.
             pick = operator.itemgetter(*[start if stop is None else slice(start, stop) for start, stop in self.output_slices])
             total = len(self.unwritten)
-            return lambda: new(result_type, pick(tuple(outputs[:total])))
+            return lambda: pick(tuple(outputs[:total]))
         slices = self.output_slices
-        return lambda: new(result_type, [outputs[start] if stop is None else self.output(k) for k, (start, stop) in enumerate(slices)])
+        return lambda: [outputs[start] if stop is None else self.output(k) for k, (start, stop) in enumerate(slices)]

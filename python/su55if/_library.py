@@ -21,7 +21,7 @@ from ._capture import _new_capture
 from ._description import Procedure
 from ._errors import FATAL, SimulationTerminated
 from ._files import LIBRARY_FILE, _find_library, _install_hint, _open_library
-from ._frame import _Frame
+from ._frame import MISFIT, _Frame
 from ._results import ActionFlags, Call, Schedule, Timing, TwinActionFlags
 
 # A vector input: any sequence of numbers (a list, a tuple, array('d'), a
@@ -283,24 +283,13 @@ class Library:
         ActionFlags(code1, code2, code_minus2, code_minus1) (TwinActionFlags,
         without code_minus1, with twin=True).
         """
-        if twin:
-            return self.decode_action_twin(code, mode=mode, derivatives=derivatives)
-        if mode == 0.0 and derivatives is None:
-            frame = self._last.get("SU55IF_ACTYP")
-            if frame is not None:
-                frame.call_scalars((code,), "decode_action()")
-                return frame.result()  # type: ignore[no-any-return]
-        return self._call("SU55IF_ACTYP", (code,), mode, derivatives)  # type: ignore[no-any-return]
+        name = "SU55IF_IACTYP" if twin else "SU55IF_ACTYP"
+        return self._call(name, (code,), mode, derivatives)  # type: ignore[no-any-return]
 
     def decode_action_twin(
         self, code: float, *, mode: float = 0.0, derivatives: Optional[Block] = None
     ) -> TwinActionFlags:
         """SU55IF_IACTYP: as decode_action (SU55IF_ACTYP) without the output for code -1."""
-        if mode == 0.0 and derivatives is None:
-            frame = self._last.get("SU55IF_IACTYP")
-            if frame is not None:
-                frame.call_scalars((code,), "decode_action_twin()")
-                return frame.result()  # type: ignore[no-any-return]
         return self._call("SU55IF_IACTYP", (code,), mode, derivatives)  # type: ignore[no-any-return]
 
     def record_step_duration(
@@ -321,11 +310,6 @@ class Library:
 
         Returns switchSignal, 1.0 or 0.0.
         """
-        if mode == 0.0 and derivatives is None:
-            frame = self._last.get("SU55IF_PFNRSWTCH")
-            if frame is not None:
-                frame.call_scalars((limit, value, enable), "switch_signal()")
-                return frame.result()  # type: ignore[no-any-return]
         return self._call("SU55IF_PFNRSWTCH", (limit, value, enable), mode, derivatives)  # type: ignore[no-any-return]
 
     # --- the one call path -------------------------------------------------------------
@@ -341,32 +325,27 @@ class Library:
     ) -> Any:
         """Calls procedure `name` with its inputs in order: on the frame the
         last call of it used when the inputs fit it, else on one laid out for
-        them, the inputs checked as they are written."""
+        them after the inputs are checked."""
+        plain = mode == 0.0 and derivatives is None and workspace is None
         frame = None if lengths else self._last.get(name)
-        if frame is not None:
-            try:
-                frame.load(values)
-            except (TypeError, ValueError, OverflowError):
-                frame = None
-        if frame is None:
-            procedure = self.procedures[name]
-            where = procedure.method + "()"
-            for value, argument in zip(values, procedure.inputs):
-                if value is REQUIRED:
-                    raise TypeError(f"{where} is missing its input {argument.keyword!r}")
-            frame = self._prepare(procedure, values, lengths or {}, where)
-            frame.fill(values, where)
-            if not lengths:
-                self._last[name] = frame
-        if mode == 0.0 and derivatives is None and workspace is None and not frame.procedure.workspace:
-            status = frame.status
-            status.value = 0
-            output = frame.invoke()
-            if output or status.value == FATAL:
-                frame.settle(output)
-        else:
-            where = frame.procedure.method + "()"
-            _call_with_options(frame, {"mode": mode, "derivatives": derivatives, "workspace": workspace}, where)
+        if frame is not None and plain and frame.plain:
+            result = frame.run(values)
+            if result is not MISFIT:
+                return result
+        # A first call, inputs of other lengths or not numbers, or options:
+        # the inputs are checked and the frame found or laid out for them.
+        procedure = self.procedures[name]
+        where = procedure.method + "()"
+        for value, argument in zip(values, procedure.inputs):
+            if value is REQUIRED:
+                raise TypeError(f"{where} is missing its input {argument.keyword!r}")
+        frame = self._prepare(procedure, values, lengths or {}, where)
+        frame.fill(values, where)
+        if not lengths:
+            self._last[name] = frame
+        if plain and frame.plain:
+            return frame.run(values)
+        _call_with_options(frame, {"mode": mode, "derivatives": derivatives, "workspace": workspace}, where)
         return frame.result()
 
     def call(
@@ -448,7 +427,7 @@ class StepRecorder:
     def __init__(self, library: Library):
         procedure = next(p for p in library.procedures.values() if p.workspace)
         self._library = library
-        self._frame = _Frame(library, procedure, [1] * len(procedure.inputs), [1] * len(procedure.outputs))
+        self._frame = _Frame(library, procedure, [1] * len(procedure.inputs), [1] * len(procedure.outputs), True)
         self._where = procedure.method + "()"
 
     def __call__(self, signal, time, *, mode=0.0):
@@ -456,11 +435,12 @@ class StepRecorder:
             raise ValueError(f"{self._library!r} is closed")
         frame = self._frame
         if mode == 0.0:
-            frame.call_scalars((signal, time), self._where)
-        else:
-            frame.fill((signal, time), self._where)
-            frame.call_with(_check_mode(mode, self._where), None, None)
-        return frame.outputs[0]
+            result = frame.run((signal, time))
+            if result is not MISFIT:
+                return result
+        frame.fill((signal, time), self._where)
+        frame.call_with(_check_mode(mode, self._where), None, None)
+        return frame.result()
 
     @property
     def workspace(self) -> tuple:

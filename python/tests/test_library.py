@@ -166,7 +166,7 @@ CALLERS_OUTPUT = {
         "",
         "3.0\n",
     ),
-    "another thread printing": (MEANWHILE, "printed meanwhile\n", "b''\n"),
+    "another thread printing": (MEANWHILE, "printed meanwhile\n", "None\n"),
 }
 
 
