@@ -110,7 +110,7 @@ def scenarios(lib, dll):
     i4[0:6] = table + [1.0, 60.0]
     capture = lib._capture
     yield "", f"(the `SU55IF_INTTIM` call alone, inside the capture: {capture.kind})", lambda: f4(*a4), (
-        lambda: capture.call(f4, a4, s4)
+        capture.invoker(f4, a4, s4)
     )
 
     for name, method, count in (("SU55IF_ACTYP", lib.decode_action, 4), ("SU55IF_IACTYP", lib.decode_action_twin, 3)):

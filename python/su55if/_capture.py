@@ -9,14 +9,14 @@ import sys
 import tempfile
 import threading
 import weakref
-from typing import Optional
 
 from ._errors import FATAL
 
 # The library prints its diagnostics to C's stdout, one fwrite and fflush
 # each. A captured call points them somewhere of its own for the length of
 # the call, so that the records are known to belong to it; what it points
-# is the process's, so captured calls are serialised.
+# is the process's, so captured calls are serialised: by the call helper's
+# lock where the helper makes them, else by this one.
 #
 # A fork waits for the captured call in progress, if any, to end: the child
 # then has C's stdout as it should be and a lock that nobody holds (the
@@ -93,9 +93,10 @@ class _StreamCapture:
         c.fclose(stream)
         c.free(text.value)
 
-    def call(self, function, arguments, status) -> Optional[bytes]:
-        """Calls function(*arguments); returns what it wrote to C's stdout,
-        or None when it wrote nothing and did not stop the run."""
+    def call(self, function, arguments, status) -> bool:
+        """Calls function(*arguments) with status set to 0 first; True when
+        it wrote to C's stdout or stopped the run (take() gives what it
+        wrote)."""
         stdout = self._stdout
         _CALL_LOCK.acquire()
         try:
@@ -106,13 +107,15 @@ class _StreamCapture:
                 function(*arguments)
             finally:
                 stdout.value = saved
-            if self._size.value or status.value == FATAL:
-                return self._take()
-            return None
+            return bool(self._size.value) or status.value == FATAL
         finally:
             _CALL_LOCK.release()
 
-    def _take(self) -> bytes:
+    def invoker(self, function, arguments, status):
+        """call() with these arguments, as a callable of none."""
+        return functools.partial(self.call, function, arguments, status)
+
+    def take(self) -> bytes:
         """What the stream holds; it is emptied for the next call."""
         c = self._c
         c.fflush(self._stream)  # anything not flushed yet, and the size
@@ -142,6 +145,7 @@ class _DescriptorCapture:
     def __init__(self):
         self._fd = None
         self._release = None
+        self._taken = b""
 
     def close(self) -> None:
         if self._release is not None:
@@ -162,7 +166,7 @@ class _DescriptorCapture:
             self._release = weakref.finalize(self, os.close, fd)
         return self._fd
 
-    def call(self, function, arguments, status) -> Optional[bytes]:
+    def call(self, function, arguments, status) -> bool:
         """As _StreamCapture.call."""
         with _CALL_LOCK:
             capture = self._file()
@@ -186,7 +190,7 @@ class _DescriptorCapture:
                     os.close(saved)
             end = os.lseek(capture, 0, os.SEEK_CUR)
             if end == 0:
-                return b"" if status.value == FATAL else None
+                return status.value == FATAL
             os.lseek(capture, 0, os.SEEK_SET)
             chunks = []
             while end > 0:
@@ -197,7 +201,15 @@ class _DescriptorCapture:
                 end -= len(chunk)
             os.ftruncate(capture, 0)
             os.lseek(capture, 0, os.SEEK_SET)
-            return b"".join(chunks)
+            self._taken = b"".join(chunks)
+            return True
+
+    invoker = _StreamCapture.invoker
+
+    def take(self) -> bytes:
+        """What the last call wrote."""
+        taken, self._taken = self._taken, b""
+        return taken
 
     @staticmethod
     def pass_on(output: bytes) -> None:
@@ -220,9 +232,66 @@ def _flush_c_streams() -> None:
     _c_runtime().fflush(None)
 
 
-def _new_capture():
+class _HelperCapture(_StreamCapture):
+    """_StreamCapture with the swap, the call and the lock in the call helper
+    (python/native/su55if_call.c), beside the library: ctypes then calls the
+    helper with five arguments prepared once, and no Python code runs
+    around the call. The helper's lock, not _CALL_LOCK, serialises the
+    captured calls of a process that has the helper."""
+
+    kind = "swap of C's stdout, in the call helper"
+
+    def __init__(self, helper):
+        super().__init__()
+        self._helper = helper
+
+    def call(self, function, arguments, status) -> bool:
+        return bool(self.invoker(function, arguments, status)())
+
+    def invoker(self, function, arguments, status):
+        return functools.partial(
+            self._helper.su55if_call_captured, _address(function), ctypes.byref(_pointers(arguments)),
+            ctypes.byref(status), ctypes.c_void_p(self._stream), ctypes.byref(self._size),
+        )
+
+
+def _address(function) -> ctypes.c_void_p:
+    return ctypes.cast(function, ctypes.c_void_p)
+
+
+def _pointers(arguments):
+    """The fourteen arguments (arrays, references or None) as the array of
+    pointers the call helper takes."""
+    return (ctypes.c_void_p * 14)(*[None if a is None else ctypes.cast(a, ctypes.c_void_p).value for a in arguments])
+
+
+@functools.lru_cache(maxsize=None)
+def _load_helper(path):
+    """The call helper at `path` (a str), or None where there is none or it
+    cannot be loaded: the calls then go through ctypes alone."""
+    if path is None or not _StreamCapture.available():
+        return None
+    try:
+        helper = ctypes.PyDLL(path)
+        helper.su55if_call.restype = None
+        helper.su55if_call_captured.restype = ctypes.c_int
+    except (OSError, AttributeError):
+        return None
+    return helper
+
+
+def _new_capture(helper):
     """The capture this C runtime allows, chosen here alone."""
+    if helper is not None:
+        return _HelperCapture(helper)
     return _StreamCapture() if _StreamCapture.available() else _DescriptorCapture()
+
+
+def _plain_invoker(helper, function, arguments):
+    """The call, as a callable of none, of a procedure whose output is not captured."""
+    if helper is not None:
+        return functools.partial(helper.su55if_call, _address(function), ctypes.byref(_pointers(arguments)))
+    return functools.partial(function, *arguments)
 
 
 def _records(output: bytes) -> list:

@@ -13,7 +13,7 @@ import struct
 from typing import TYPE_CHECKING, Any, Optional
 
 from ._arguments import _NOT_VECTORS, _Buffer, _Double, _explain, _is_array, _vector_length, numpy
-from ._capture import _records
+from ._capture import _plain_invoker, _records
 from ._description import Procedure
 from ._errors import FATAL, SimulationTerminated
 
@@ -81,12 +81,12 @@ class _Frame:
             ctypes.byref(self.mode),
         )
         self.output_lengths = output_lengths
-        # invoke(): the call with these arguments; returns None, or what it
-        # printed when it printed or stopped the run, for settle().
+        # invoke(): the call with these arguments; true when it printed or
+        # stopped the run, for settle().
         if self.capture is None:
-            self.invoke = functools.partial(self.function, *self.arguments)
+            self.invoke = _plain_invoker(library._helper, self.function, self.arguments)
         else:
-            self.invoke = functools.partial(self.capture.call, self.function, self.arguments, self.status)
+            self.invoke = self.capture.invoker(self.function, self.arguments, self.status)
         # write() writes the inputs run by run, each run one slice
         # assignment: a vector alone, consecutive scalars together.
         # (cells, pick): the run's cells, and values[pick] its value (a
@@ -159,9 +159,8 @@ class _Frame:
         inputs that do not fit this frame."""
         if not self.write(values):
             return MISFIT
-        output = self.invoke()
-        if output is not None:
-            self.settle(output)
+        if self.invoke():
+            self.settle()
         return self.result()
 
     def result(self):
@@ -169,12 +168,13 @@ class _Frame:
         output, else the procedure's result type."""
         return self.read() if self.result_type is None else _new(self.result_type, self.read())
 
-    def settle(self, output) -> None:
+    def settle(self) -> None:
         """After a call that printed or stopped the run: raises
-        SimulationTerminated on status 4 with the records, else passes the
-        output on."""
+        SimulationTerminated on status 4 with the records, else passes what
+        it printed on."""
+        output = self.capture.take()
         if self.status.value == FATAL:
-            raise SimulationTerminated(self.procedure.name, _records(output or b""))
+            raise SimulationTerminated(self.procedure.name, _records(output))
         self.capture.pass_on(output)
 
     def call_with(self, mode: float, derivatives: Optional[_Buffer], workspace: Optional[_Buffer]) -> int:
@@ -196,9 +196,8 @@ class _Frame:
             if self.capture is None:
                 self.function(*arguments)
             else:
-                output = self.capture.call(self.function, arguments, self.status)
-                if output is not None:
-                    self.settle(output)
+                if self.capture.call(self.function, arguments, self.status):
+                    self.settle()
         finally:
             for buffer in (derivatives, workspace):
                 if buffer is not None:

@@ -17,10 +17,10 @@ from typing import Any, Optional, Union
 
 from . import _description
 from ._arguments import _MAX_LENGTH, _Buffer, _check_mode, _vector_length, numpy
-from ._capture import _new_capture
+from ._capture import _load_helper, _new_capture
 from ._description import Procedure
 from ._errors import FATAL, SimulationTerminated
-from ._files import LIBRARY_FILE, _find_library, _install_hint, _open_library
+from ._files import LIBRARY_FILE, _find_call_helper, _find_library, _install_hint, _open_library
 from ._frame import MISFIT, _Frame
 from ._results import ActionFlags, Call, Schedule, Timing, TwinActionFlags
 
@@ -117,7 +117,8 @@ class Library:
             function.restype = None
             self._functions[name] = function
             self._result_types[name] = result_type
-        self._capture = _new_capture()
+        self._helper = _load_helper(_find_call_helper(self.path))
+        self._capture = _new_capture(self._helper)
         self._frames: dict[tuple[Any, ...], _Frame] = {}  # by procedure and lengths
         self._last: dict[str, _Frame] = {}  # each procedure's frame with the default output lengths, latest used
         self._closed = False

@@ -119,8 +119,23 @@ FATAL_CALLS = {
 }
 
 
+@pytest.fixture(params=["call helper", "ctypes alone"])
+def either_lib(request, lib, monkeypatch):
+    """The library called through the call helper, and without it (where
+    the helper is missing)."""
+    if request.param == "call helper":
+        assert lib._helper is not None, "the build has no call helper beside the library"
+        yield lib
+        return
+    monkeypatch.setattr(su55if._library, "_find_call_helper", lambda path: None)
+    with su55if.load(lib.path) as plain:
+        assert plain._helper is None
+        yield plain
+
+
 @pytest.mark.parametrize("call, records", FATAL_CALLS.values(), ids=FATAL_CALLS.keys())
-def test_fatal_call_raises_with_the_records_in_order(lib, capfd, call, records):
+def test_fatal_call_raises_with_the_records_in_order(either_lib, capfd, call, records):
+    lib = either_lib
     print("before")
     with pytest.raises(su55if.SimulationTerminated) as raised:
         call(lib)
@@ -130,28 +145,36 @@ def test_fatal_call_raises_with_the_records_in_order(lib, capfd, call, records):
     assert capfd.readouterr().out == "before\nafter\n"
 
 
-def test_captured_output_of_any_size_is_kept_in_order(lib, capfd):
+# A procedure of Python code, called as the library's are: fourteen pointers.
+PROCEDURE = ctypes.CFUNCTYPE(None, *[ctypes.c_void_p] * 14)
+
+
+def test_captured_output_of_any_size_is_kept_in_order(either_lib, capfd):
     # Far more than a pipe holds, written as the library writes: fwrite and
     # fflush on C's stdout as it stands during the call.
     c, size = ctypes.CDLL(None), 1 << 20
     block = b"x" * (size - 1) + b"\n"
 
-    def write():
+    @PROCEDURE
+    def write(*arguments):
         stream = ctypes.c_void_p(ctypes.c_void_p.in_dll(c, "stdout").value)
         c.fwrite(block, ctypes.c_size_t(1), ctypes.c_size_t(size), stream)
         c.fflush(stream)
 
     print("first")
-    assert lib._capture.call(write, (), ctypes.c_int(0)) == block and capfd.readouterr().out == "first\n"
+    capture = either_lib._capture
+    assert capture.call(write, (None,) * 14, ctypes.c_int(0)) and capture.take() == block
+    assert capfd.readouterr().out == "first\n"
 
 
 PRELUDE = "import ctypes, os, sys, threading; sys.path.insert(0, sys.argv[1]); import su55if; lib = su55if.load()\n"
 MEANWHILE = """
-def procedure():  # as the library would be, with another thread printing meanwhile
+@ctypes.CFUNCTYPE(None, *[ctypes.c_void_p] * 14)
+def procedure(*arguments):  # as the library would be, with another thread printing meanwhile
     thread = threading.Thread(target=print, args=("printed meanwhile",), kwargs={"flush": True})
     thread.start()
     thread.join()
-print(lib._capture.call(procedure, (), ctypes.c_int(0)), file=sys.stderr)
+print(lib._capture.call(procedure, (None,) * 14, ctypes.c_int(0)), file=sys.stderr)
 """
 # (script after PRELUDE, its standard output, its standard error)
 CALLERS_OUTPUT = {
@@ -166,7 +189,7 @@ CALLERS_OUTPUT = {
         "",
         "3.0\n",
     ),
-    "another thread printing": (MEANWHILE, "printed meanwhile\n", "None\n"),
+    "another thread printing": (MEANWHILE, "printed meanwhile\n", "False\n"),
 }
 
 
