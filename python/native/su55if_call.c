@@ -9,13 +9,11 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "su55if.h"
+
 #define SU55IF_CALL_EXPORT __attribute__((visibility("default")))
 
-/* A procedure's status when it stops the run. */
-enum { FATAL = 4 };
-
-typedef void (*Procedure)(void *, void *, void *, void *, void *, void *, void *, void *, void *, void *, void *,
-                          void *, void *, void *);
+typedef su55if_procedure *Procedure;
 
 static pthread_mutex_t capture_lock = PTHREAD_MUTEX_INITIALIZER;
 static pthread_once_t fork_handlers_registered = PTHREAD_ONCE_INIT;
@@ -49,7 +47,7 @@ SU55IF_CALL_EXPORT int su55if_call_captured(Procedure procedure, void *const *ar
     stdout = stream;
     call(procedure, arguments);
     stdout = saved;
-    int look = *written != 0 || *status == FATAL;
+    int look = *written != 0 || *status == SU55IF_STATUS_FATAL;
     pthread_mutex_unlock(&capture_lock);
     return look;
 }
