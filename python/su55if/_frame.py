@@ -80,7 +80,6 @@ class _Frame:
             ctypes.byref(_Int(0)),
             ctypes.byref(self.mode),
         )
-        self.output_lengths = output_lengths
         # invoke(): the call with these arguments; true when it printed or
         # stopped the run, for settle().
         if self.capture is None:
