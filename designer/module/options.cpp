@@ -88,16 +88,6 @@ std::optional<std::string> numberText(const val &options, const char *name) {
     throw Error(fmt::format("{} must be a number", name));
 }
 
-
-// check's format: text or json.
-std::string checkFormat(const val &options) {
-    const std::string value = text(options, "format").value_or("text");
-    if (value != "text" && value != "json") {
-        throw Error(fmt::format("format {} is not one of text and json", engine::quoted(value)));
-    }
-    return value;
-}
-
 GivenFile file(const val &value, const char *defaultName) {
     GivenFile result{defaultName, {}};
     val content = value;
@@ -152,7 +142,7 @@ CheckCommand checkOptions(const val &given_) {
     refuseUnknown(given_, "check", kCheckOptions);
     const val options = given(given_) ? given_ : val::object();
     CheckCommand command;
-    command.settings.json = checkFormat(options) == "json";
+    command.settings.json = engine::checkWritesJson(text(options, "format"));
     command.settings.twin = flag(options, "twin");
     command.settings.timeUnit = text(options, "timeUnit").value_or("");
     return command;

@@ -33,6 +33,13 @@ void checkRunEnd(bool stopTime, bool cycles) {
     }
 }
 
+bool checkWritesJson(const std::optional<std::string> &given) {
+    if (given && *given != "text" && *given != "json") {
+        throw Error(fmt::format("--format {}: check writes text or json", printable(*given)));
+    }
+    return given && *given == "json";
+}
+
 namespace {
 
 const char *formatName(TimelineFormat format) {

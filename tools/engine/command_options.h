@@ -24,6 +24,10 @@ std::uint64_t cycleCount(std::string_view text);
 // it runs (--cycles).
 void checkRunEnd(bool stopTime, bool cycles);
 
+// Whether check writes JSON: --format `given` if given (text or json), else
+// text; an Error for any other format.
+bool checkWritesJson(const std::optional<std::string> &given);
+
 // How a run writes its timeline: --format `given` if given (csv, also
 // called text; json; binary), else the output file's name (.csv, .json or
 // .jsonl, .txt for the readable table; `outputFile` empty: standard output);

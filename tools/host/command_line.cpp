@@ -358,12 +358,7 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
         return engine::kExitOk;
     }
     options.command = checkCommand->parsed() ? Command::check : runCommand->parsed() ? Command::run : Command::example;
-    if (checkFormat) {
-        if (*checkFormat != "text" && *checkFormat != "json") {
-            throw Error(fmt::format("--format {}: check writes text or json", printable(*checkFormat)));
-        }
-        options.json = *checkFormat == "json";
-    }
+    options.json = engine::checkWritesJson(checkFormat);
     if (options.command != Command::run) {
         return std::nullopt;
     }
