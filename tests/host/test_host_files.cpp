@@ -161,7 +161,7 @@ TEST(HostFileReaders, NumbersReadAlikeEverywhere) {
     const Case cases[] = {
         {"10", none, 10},          {"+3", none, 3},          {"-1", none, -1},          {".5", none, 0.5},
         {"1e3", none, 1000},       {"1e-310", none, 1e-310}, {"", empty, 0},            {"0x10", notNumber, 0},
-        {"1,5", notNumber, 0},     {"+-1", notNumber, 0},    {"1 ", notNumber, 0},      {"inf", notFinite, 0},
+        {"1,5", decimalComma, 0},  {"1,5,6", notNumber, 0},  {"+-1", notNumber, 0},    {"1 ", notNumber, 0},      {"inf", notFinite, 0},
         {"-NaN", notFinite, 0},    {"1e-400", outOfRange, 0}, {"2e308", outOfRange, 0},
     };
     for (const Case &c : cases) {

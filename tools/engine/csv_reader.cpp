@@ -34,7 +34,13 @@ ParsedNumber parseNumber(std::string_view text) {
     const char *end = digits.data() + digits.size();
     const auto [stop, error] = fast_float::from_chars(digits.data(), end, value, fast_float::chars_format::general);
     if (stop != end || error != std::errc()) {
-        return {0.0, NumberFault::notNumber};
+        // "4,5": a decimal comma, as some locales write numbers.
+        const std::size_t comma = digits.find(',');
+        const bool decimalComma = comma != std::string_view::npos && digits.find(',', comma + 1) == std::string_view::npos &&
+                                  parseNumber(std::string(digits.substr(0, comma)) + "." +
+                                              std::string(digits.substr(comma + 1)))
+                                          .fault == NumberFault::none;
+        return {0.0, decimalComma ? NumberFault::decimalComma : NumberFault::notNumber};
     }
     // The parser rounds what lies beyond the range of doubles to infinity
     // or 0; `inf` and `nan` written out are numbers that are not finite.
@@ -58,6 +64,8 @@ std::string numberFaultMessage(std::string_view what, std::string_view text, Num
         return fmt::format("missing value for {}", what);
     case NumberFault::notNumber:
         return fmt::format("{} {} is not a number", what, quoted(text));
+    case NumberFault::decimalComma:
+        return fmt::format("{} {} is not a number: write it with a decimal point", what, quoted(text));
     case NumberFault::notFinite:
         return fmt::format("{} {} is not a finite number", what, quoted(text));
     case NumberFault::outOfRange:
@@ -68,10 +76,43 @@ std::string numberFaultMessage(std::string_view what, std::string_view text, Num
     return {};
 }
 
+Diagnostic numberFault(std::string_view what, std::string_view text, NumberFault fault) {
+    Diagnostic d;
+    d.message = numberFaultMessage(what, text, fault);
+    d.value = std::string(text);
+    switch (fault) {
+    case NumberFault::none:
+        break;
+    case NumberFault::empty:
+        d.kind = DiagnosticKind::missingValue;
+        d.rule = "a number is needed";
+        break;
+    case NumberFault::notNumber:
+        d.kind = DiagnosticKind::notNumber;
+        d.rule = "not a number";
+        break;
+    case NumberFault::decimalComma:
+        d.kind = DiagnosticKind::decimalComma;
+        d.rule = "use a decimal point";
+        break;
+    case NumberFault::notFinite:
+        d.kind = DiagnosticKind::notFinite;
+        d.rule = "a finite number is needed";
+        break;
+    case NumberFault::outOfRange:
+        d.kind = DiagnosticKind::outOfRange;
+        d.rule = "a number other than 0 lies between 4.9e-324 and 1.8e308 in magnitude";
+        break;
+    }
+    return d;
+}
+
 double readNumber(std::string_view what, std::string_view text) {
     const ParsedNumber number = parseNumber(text);
     if (number.fault != NumberFault::none) {
-        throw Error(numberFaultMessage(what, text, number.fault));
+        Diagnostic d = numberFault(what, text, number.fault);
+        d.option = std::string(what);
+        throw Error(std::move(d));
     }
     return number.value;
 }
@@ -126,27 +167,37 @@ CsvReader::CsvReader(std::string_view text, const std::string &name, const ReadL
 
 CsvReader::~CsvReader() = default;
 
-void CsvReader::fail(std::size_t column, std::string_view message) const { fail(line_, column, message); }
+void CsvReader::fail(std::size_t column, std::string_view message, DiagnosticKind kind) const {
+    fail(line_, column, message, kind);
+}
 
-void CsvReader::fail(std::uint64_t line, std::size_t column, std::string_view message) const {
-    if (column > 0) {
-        throw Error(fmt::format("{}:{}:{}: {}", printable(name_), line, column, message));
-    }
-    throw Error(fmt::format("{}:{}: {}", printable(name_), line, message));
+void CsvReader::fail(std::uint64_t line, std::size_t column, std::string_view message, DiagnosticKind kind) const {
+    Diagnostic d = diagnostic(kind, std::string(message));
+    d.file = name_;
+    d.line = line;
+    d.column = column;
+    throw Error(std::move(d));
+}
+
+void CsvReader::fail(Diagnostic diagnostic, std::size_t column) const {
+    diagnostic.file = name_;
+    diagnostic.line = line_;
+    diagnostic.column = column;
+    throw Error(std::move(diagnostic));
 }
 
 void CsvReader::outOfMemory() const {
     const std::string message = fmt::format("out of memory while reading the {}", limits_.kind);
-    if (line_ == 0) {
-        throw Error(fmt::format("{}: {}", printable(name_), message));
-    }
-    fail(0, message);
+    fail(line_, 0, message, DiagnosticKind::outOfMemory);
 }
 
-double CsvReader::number(const Field &field, std::string_view what) const {
+double CsvReader::number(const Field &field, std::string_view what, int stage, StageField stageField) const {
     const ParsedNumber parsed = parseNumber(field.text);
     if (parsed.fault != NumberFault::none) {
-        fail(field.column, numberFaultMessage(what, field.text, parsed.fault));
+        Diagnostic d = numberFault(what, field.text, parsed.fault);
+        d.stage = stage;
+        d.field = stageField;
+        fail(std::move(d), field.column);
     }
     return parsed.value;
 }
@@ -170,7 +221,8 @@ bool CsvReader::nextLine(std::string &line) {
     }
     const auto tooLong = [&] {
         fail(0, fmt::format("the line is longer than {} bytes ({} lines hold at most {}); stopped reading",
-                            limits_.maxLineBytes, limits_.kind, limits_.maxLineBytes));
+                            limits_.maxLineBytes, limits_.kind, limits_.maxLineBytes),
+             DiagnosticKind::lineTooLong);
     };
     bool started = false;
     for (;;) {
@@ -186,7 +238,8 @@ bool CsvReader::nextLine(std::string &line) {
             ++line_;
             if (line_ > limits_.maxLines) {
                 fail(0, fmt::format("more than {} lines ({}s hold at most {}); stopped reading", limits_.maxLines,
-                                    limits_.kind, limits_.maxLines));
+                                    limits_.kind, limits_.maxLines),
+                     DiagnosticKind::tooManyLines);
             }
         }
         const std::size_t newline = pending_.find('\n');
@@ -247,7 +300,8 @@ bool CsvReader::nextRecord(std::vector<Field> &fields) {
             std::size_t i = pos + 1;
             for (;;) {
                 if (i >= line.size()) {
-                    fail(field.column, "the quote that begins here is not closed on this line");
+                    fail(field.column, "the quote that begins here is not closed on this line",
+                         DiagnosticKind::unclosedQuote);
                 }
                 if (line[i] == '"') {
                     if (i + 1 < line.size() && line[i + 1] == '"') {
@@ -264,7 +318,7 @@ bool CsvReader::nextRecord(std::vector<Field> &fields) {
                 ++i;
             }
             if (i < line.size() && line[i] != ',') {
-                fail(i + 1, "a comma must follow the closing quote");
+                fail(i + 1, "a comma must follow the closing quote", DiagnosticKind::textAfterQuote);
             }
             pos = i;
         } else {
@@ -293,7 +347,8 @@ std::vector<std::size_t> matchHeader(const CsvReader &reader, const std::vector<
     for (const Field &field : header) {
         if (field.text.empty()) {
             reader.fail(field.column, fmt::format("empty column name in the header (the columns are {})",
-                                                  listNames(known)));
+                                                  listNames(known)),
+                        DiagnosticKind::emptyColumnName);
         }
         std::string lower = field.text;
         std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -301,11 +356,13 @@ std::vector<std::size_t> matchHeader(const CsvReader &reader, const std::vector<
         const auto found = std::find(known.begin(), known.end(), lower);
         if (found == known.end()) {
             reader.fail(field.column, fmt::format("unknown column {} (the columns are {}){}", quoted(field.text),
-                                                  listNames(known), separatorHint(field.text)));
+                                                  listNames(known), separatorHint(field.text)),
+                        DiagnosticKind::unknownColumn);
         }
         const auto index = static_cast<std::size_t>(found - known.begin());
         if (std::find(indices.begin(), indices.end(), index) != indices.end()) {
-            reader.fail(field.column, fmt::format("column {} appears twice", quoted(field.text)));
+            reader.fail(field.column, fmt::format("column {} appears twice", quoted(field.text)),
+                        DiagnosticKind::repeatedColumn);
         }
         indices.push_back(index);
     }
@@ -326,7 +383,8 @@ void checkFieldCount(const CsvReader &reader, const std::vector<Field> &fields, 
                      std::uint64_t headerLine) {
     if (fields.size() > expected) {
         reader.fail(fields[expected].column,
-                    fmt::format("too many values: expected {}, as the header on line {} names", expected, headerLine));
+                    fmt::format("too many values: expected {}, as the header on line {} names", expected, headerLine),
+                    DiagnosticKind::tooManyValues);
     }
     if (fields.size() < expected) {
         std::string hint;
@@ -334,7 +392,8 @@ void checkFieldCount(const CsvReader &reader, const std::vector<Field> &fields, 
             hint = hint.empty() ? separatorHint(field.text) : hint;
         }
         reader.fail(reader.endColumn(), fmt::format("too few values: expected {}, as the header on line {} names{}",
-                                                    expected, headerLine, hint));
+                                                    expected, headerLine, hint),
+                    DiagnosticKind::tooFewValues);
     }
 }
 

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/diagnostic.h"
+
 namespace su55if::engine {
 
 // What one kind of file may hold; `kind` names it in messages ("cycle file").
@@ -30,7 +32,7 @@ struct ReadLimits {
 // How a text reads as a number: the same syntax in files and on the command
 // line. Decimal as C writes it (`10`, `+3`, `-1`, `2.5`, `.5`, `1e3`); no hex,
 // no blanks inside, no digit separators.
-enum class NumberFault { none, empty, notNumber, notFinite, outOfRange };
+enum class NumberFault { none, empty, notNumber, decimalComma, notFinite, outOfRange };
 
 struct ParsedNumber {
     double value = 0.0;  // 0 unless fault is none
@@ -42,6 +44,10 @@ ParsedNumber parseNumber(std::string_view text);
 // The message for a fault: `what "text" is not a number` and the like, the
 // text quoted by quoted() (text.h).
 std::string numberFaultMessage(std::string_view what, std::string_view text, NumberFault fault);
+
+// The diagnostic for a fault: its kind, the host's message and the rule in
+// neutral words; the caller says where.
+Diagnostic numberFault(std::string_view what, std::string_view text, NumberFault fault);
 
 // A finite number, or a Error with numberFaultMessage: for command-line
 // options, e.g. readNumber("--stop-time", "0x10").
@@ -90,17 +96,23 @@ public:
     const std::string &name() const { return name_; }
     const ReadLimits &limits() const { return limits_; }
 
-    // A Error "FILE:LINE:COLUMN: message" for the current line
-    // ("FILE:LINE: message" with column 0).
-    [[noreturn]] void fail(std::size_t column, std::string_view message) const;
-    [[noreturn]] void fail(std::uint64_t line, std::size_t column, std::string_view message) const;
+    // An Error "FILE:LINE:COLUMN: message" for the current line
+    // ("FILE:LINE: message" with column 0), of the kind given.
+    [[noreturn]] void fail(std::size_t column, std::string_view message,
+                           DiagnosticKind kind = DiagnosticKind::other) const;
+    [[noreturn]] void fail(std::uint64_t line, std::size_t column, std::string_view message,
+                           DiagnosticKind kind = DiagnosticKind::other) const;
+    // An Error with `diagnostic`, placed at `column` of the current line.
+    [[noreturn]] void fail(Diagnostic diagnostic, std::size_t column) const;
     // The Error for an allocation that failed while reading the current
     // line: for whoever reads the file through this reader to throw on
     // std::bad_alloc.
     [[noreturn]] void outOfMemory() const;
 
-    // Reads `field` as a finite number, or fails with numberFaultMessage.
-    double number(const Field &field, std::string_view what) const;
+    // Reads `field` as a finite number, or fails with numberFault(), which
+    // `stage` and `field` place in the cycle when given.
+    double number(const Field &field, std::string_view what, int stage = 0,
+                  StageField stageField = StageField::none) const;
 
 private:
     bool nextRecord(std::vector<Field> &fields);

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "callkit/table_entry.h"
+#include "engine/diagnostic.h"
 #include "engine/error.h"
 #include "engine/text.h"
 
@@ -19,12 +21,48 @@ enum Column : std::size_t { kStage, kDuration, kPartner, kName, kColumnCount };
 constexpr std::array<std::string_view, kColumnCount> kColumnNames{"stage", "duration", "partner", "name"};
 
 // A number that must be whole, such as a stage number.
-double wholeNumber(const CsvReader &reader, const Field &field, std::string_view what, std::string_view meaning) {
-    const double value = reader.number(field, what);
-    if (value != std::trunc(value)) {
-        reader.fail(field.column, fmt::format("{} {} is not a whole number{}", what, quoted(field.text), meaning));
+std::optional<Diagnostic> wholeNumber(std::string_view text, std::string_view what, std::string_view meaning,
+                                      double &value) {
+    const ParsedNumber parsed = parseNumber(text);
+    if (parsed.fault != NumberFault::none) {
+        return numberFault(what, text, parsed.fault);
     }
-    return value;
+    if (parsed.value != std::trunc(parsed.value)) {
+        Diagnostic d = diagnostic(DiagnosticKind::notWhole, fmt::format("{} {} is not a whole number{}", what, quoted(text), meaning), "a whole number is needed");
+        d.value = std::string(text);
+        return d;
+    }
+    value = parsed.value;
+    return std::nullopt;
+}
+
+// Stage `stage`'s duration and partner from their texts: the first fault of
+// each, placed at the stage's field.
+std::vector<Diagnostic> readStage(int stage, std::string_view durationText, const std::string_view *partnerText,
+                                  double &duration, double &partner) {
+    std::vector<Diagnostic> faults;
+    const auto at = [&](Diagnostic d, StageField field) {
+        d.stage = stage;
+        d.field = field;
+        faults.push_back(std::move(d));
+    };
+    const ParsedNumber parsed = parseNumber(durationText);
+    if (parsed.fault != NumberFault::none) {
+        at(numberFault("duration", durationText, parsed.fault), StageField::duration);
+    } else if (parsed.value < 0.0) {
+        Diagnostic d = diagnostic(DiagnosticKind::negativeDuration, fmt::format("duration {} is negative", quoted(durationText)), "a duration is 0 or more");
+        d.value = std::string(durationText);
+        at(std::move(d), StageField::duration);
+    }
+    duration = parsed.value;
+    partner = 0.0;
+    if (partnerText != nullptr) {
+        if (std::optional<Diagnostic> fault =
+                wholeNumber(*partnerText, "partner", " (a stage number, signed, or 0)", partner)) {
+            at(std::move(*fault), StageField::partner);
+        }
+    }
+    return faults;
 }
 
 Cycle read(CsvReader &reader) {
@@ -34,15 +72,18 @@ Cycle read(CsvReader &reader) {
     if (!reader.next(fields)) {
         reader.fail(1, 0,
                     "the file is empty: the first line must be the header stage,duration (then, if wanted, "
-                    "partner and name)");
+                    "partner and name)",
+                    DiagnosticKind::emptyFile);
     }
     const std::uint64_t headerLine = reader.line();
     const std::vector<std::size_t> columns = matchHeader(reader, fields, kColumnNames);
     for (const Column required : {kStage, kDuration}) {
         if (std::find(columns.begin(), columns.end(), required) == columns.end()) {
-            reader.fail(reader.endColumn(), fmt::format("missing column \"{}\" (the header needs stage and "
-                                                        "duration; partner and name may follow)",
-                                                        kColumnNames[required]));
+            reader.fail(reader.endColumn(),
+                        fmt::format("missing column \"{}\" (the header needs stage and "
+                                    "duration; partner and name may follow)",
+                                    kColumnNames[required]),
+                        DiagnosticKind::missingColumn);
         }
     }
 
@@ -53,33 +94,45 @@ Cycle read(CsvReader &reader) {
             field[columns[i]] = &fields[i];
         }
 
-        const double stage = wholeNumber(reader, *field[kStage], "stage", "");
         const int expected = cycle.stageCount() + 1;
+        double stage = 0.0;
+        if (std::optional<Diagnostic> fault = wholeNumber(field[kStage]->text, "stage", "", stage)) {
+            fault->stage = expected;
+            fault->field = StageField::stage;
+            reader.fail(std::move(*fault), field[kStage]->column);
+        }
         if (stage != expected) {
-            reader.fail(field[kStage]->column,
-                        fmt::format("stage {} is out of order: expected stage {} (stages are numbered 1, 2, 3, ... "
-                                    "in order)",
-                                    quoted(field[kStage]->text), expected));
+            Diagnostic d = diagnostic(DiagnosticKind::stageOutOfOrder, fmt::format("stage {} is out of order: expected stage {} (stages are numbered 1, "
+                                                "2, 3, ... in order)",
+                                                quoted(field[kStage]->text), expected), "stages are numbered 1, 2, 3, ... in order");
+            d.stage = expected;
+            d.field = StageField::stage;
+            d.value = field[kStage]->text;
+            reader.fail(std::move(d), field[kStage]->column);
         }
         if (expected > kMaxCycleStages) {
-            reader.fail(field[kStage]->column, fmt::format("more than {} stages: the library holds at most {}",
-                                                           kMaxCycleStages, kMaxCycleStages));
+            Diagnostic d = diagnostic(DiagnosticKind::tooManyStages, fmt::format("more than {} stages: the library holds at most {}", kMaxCycleStages,
+                                                kMaxCycleStages));
+            d.stage = expected;
+            reader.fail(std::move(d), field[kStage]->column);
         }
-        const double duration = reader.number(*field[kDuration], "duration");
-        if (duration < 0.0) {
-            reader.fail(field[kDuration]->column,
-                        fmt::format("duration {} is negative", quoted(field[kDuration]->text)));
+        const std::string_view partnerText = field[kPartner] != nullptr ? field[kPartner]->text : "";
+        double duration = 0.0;
+        double partner = 0.0;
+        std::vector<Diagnostic> faults = readStage(expected, field[kDuration]->text,
+                                                   field[kPartner] != nullptr ? &partnerText : nullptr, duration,
+                                                   partner);
+        if (!faults.empty()) {
+            const bool inDuration = faults.front().field == StageField::duration;
+            reader.fail(std::move(faults.front()), field[inDuration ? kDuration : kPartner]->column);
         }
-        const double partner = field[kPartner] == nullptr
-                                   ? 0.0
-                                   : wholeNumber(reader, *field[kPartner], "partner",
-                                                 " (a stage number, signed, or 0)");
         cycle.durations.push_back(duration);
         cycle.partners.push_back(partner);
         cycle.stageNames.push_back(field[kName] == nullptr ? std::string() : field[kName]->text);
     }
     if (cycle.durations.empty()) {
-        reader.fail(headerLine, 0, "no stages: the header must be followed by one row per stage");
+        reader.fail(headerLine, 0, "no stages: the header must be followed by one row per stage",
+                    DiagnosticKind::noStages);
     }
     return cycle;
 }
@@ -94,6 +147,36 @@ Cycle parseCycle(std::string_view text, const std::string &name) {
 Cycle readCycle(std::unique_ptr<ByteSource> source, const std::string &name) {
     CsvReader reader(std::move(source), name, kCycleFileLimits);
     return read(reader);
+}
+
+Cycle cycleFromRows(std::span<const StageRow> rows, const std::string &name) {
+    if (rows.empty()) {
+        throw Error(diagnostic(DiagnosticKind::noStages, fmt::format("{}: no stages: a cycle has one row per stage", printable(name)), "a cycle has one row per stage"));
+    }
+    if (rows.size() > static_cast<std::size_t>(kMaxCycleStages)) {
+        throw Error(diagnostic(DiagnosticKind::tooManyStages, fmt::format("{}: more than {} stages: the library holds at most {}",
+                                                      printable(name), kMaxCycleStages, kMaxCycleStages), fmt::format("the library holds at most {} stages", kMaxCycleStages)));
+    }
+    Cycle cycle;
+    cycle.name = name;
+    std::vector<Diagnostic> faults;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        double duration = 0.0;
+        double partner = 0.0;
+        const std::string_view partnerText = rows[k].partner;
+        for (Diagnostic &fault :
+             readStage(static_cast<int>(k + 1), rows[k].duration, &partnerText, duration, partner)) {
+            fault.file = name;
+            faults.push_back(std::move(fault));
+        }
+        cycle.durations.push_back(duration);
+        cycle.partners.push_back(partner);
+        cycle.stageNames.push_back(rows[k].name);
+    }
+    if (!faults.empty()) {
+        throw Error(std::move(faults));
+    }
+    return cycle;
 }
 
 std::vector<LinkedPair> linkedPairs(const Cycle &cycle) {

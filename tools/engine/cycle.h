@@ -14,6 +14,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,5 +55,24 @@ Cycle readCycle(std::unique_ptr<ByteSource> source, const std::string &name);
 
 // The same for text already in memory; `name` is used in messages.
 Cycle parseCycle(std::string_view text, const std::string &name);
+
+// A stage as a table gives it: each cell's text as typed.
+struct StageRow {
+    std::string duration;
+    std::string partner;
+    std::string name;
+};
+
+// A cycle from its rows, stage k in element k - 1, checked as a file's rows
+// are; throws Error with a diagnostic for each cell at fault, placed by
+// stage and field (`name` stands for the cycle in the host's messages).
+Cycle cycleFromRows(std::span<const StageRow> rows, const std::string &name);
+
+// The cycle file of `rows`: the header stage,duration,partner,name and a
+// line per stage, each cell as given. With `original`, the text of the file
+// the rows came from, every comment and blank line of it is kept where it
+// was: before the header, before the k-th stage's line, or at the end.
+// Throws Error for a name that a line cannot hold (a line break).
+std::string writeCycleFile(std::span<const StageRow> rows, std::string_view original = {});
 
 }  // namespace su55if::engine

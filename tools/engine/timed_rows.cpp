@@ -35,12 +35,13 @@ void TimedRows::readHeader(std::span<const std::string> knownColumns, std::span<
         if (!reader_.next(fields_)) {
             reader_.fail(1, 0,
                          fmt::format("the file is empty: the first line must be the header, time then any of {}",
-                                     listNames(std::span(known).subspan(1))));
+                                     listNames(std::span(known).subspan(1))),
+                         DiagnosticKind::emptyFile);
         }
         headerLine_ = reader_.line();
         const std::vector<std::size_t> indices = matchHeader(reader_, fields_, known);
         if (indices.front() != 0) {
-            reader_.fail(fields_.front().column, "the first column must be time");
+            reader_.fail(fields_.front().column, "the first column must be time", DiagnosticKind::missingColumn);
         }
         for (std::size_t j = 1; j < indices.size(); ++j) {
             columns_.emplace_back(known[indices[j]]);
@@ -50,7 +51,8 @@ void TimedRows::readHeader(std::span<const std::string> knownColumns, std::span<
                 reader_.fail(headerLine_, 0,
                              fmt::format("missing column \"{}\": the file needs the columns time, {}", required,
                                          listNames(std::vector<std::string_view>(requiredColumns.begin(),
-                                                                                 requiredColumns.end()))));
+                                                                                 requiredColumns.end()))),
+                             DiagnosticKind::missingColumn);
             }
         }
         values_.resize(columns_.size());
@@ -77,7 +79,8 @@ void TimedRows::readRow() {
     if (line_ > 0 && time < time_) {
         reader_.fail(fields_[0].column,
                      fmt::format("time {} is earlier than the row above's ({}): times must not decrease",
-                                 quoted(fields_[0].text), time_));
+                                 quoted(fields_[0].text), time_),
+                     DiagnosticKind::badRow);
     }
     for (std::size_t j = 0; j < columns_.size(); ++j) {
         const Field &field = fields_[j + 1];
@@ -87,14 +90,16 @@ void TimedRows::readRow() {
                 reader_.fail(field.column,
                              fmt::format("missing value for {}: an empty cell holds the value of the row above, "
                                          "and this is the first row",
-                                         columns_[j]));
+                                         columns_[j]),
+                             DiagnosticKind::missingValue);
             }
             continue;
         }
         const double value = reader_.number(field, columns_[j]);
         const std::string fault = check_ ? check_(columns_[j], value) : std::string();
         if (!fault.empty()) {
-            reader_.fail(field.column, fmt::format("{} {} {}", columns_[j], quoted(field.text), fault));
+            reader_.fail(field.column, fmt::format("{} {} {}", columns_[j], quoted(field.text), fault),
+                         DiagnosticKind::badRow);
         }
         values_[j] = value;
     }
