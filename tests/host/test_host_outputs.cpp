@@ -250,7 +250,7 @@ TEST_F(HostOutputs, NamesAndUnitsAreShownEscapedEverywhere) {
                            "su55if-host: the library stopped the run of parted.csv (status 4); its records are above\n"
                            "su55if-host: Stage 1 (" + shown + ", duration 10) and its partner stage 2 (z, duration 11) "
                            "are linked but their durations differ.\n"
-                           "su55if-host: To fix it: give both the same duration, 10 or 11, or unlink them (partner 0 in the cycle file).\n");
+                           "su55if-host: To fix it: give both the same duration, 10 or 11, or unlink them (partner 0).\n");
     const std::string unit = "s\x1B[2J";
     for (const auto &args : {std::vector<std::string>{"check", "parted.csv", "--time-unit", unit},
                              std::vector<std::string>{"run", "linked.csv", "--table", "--time-unit", unit}}) {

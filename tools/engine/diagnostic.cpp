@@ -6,6 +6,7 @@
 #include <utility>
 #include <nlohmann/json.hpp>
 
+#include "engine/messages.h"
 #include "engine/text.h"
 
 namespace su55if::engine {
@@ -83,6 +84,7 @@ nlohmann::json toJson(const Diagnostic &d) {
                {"field", fieldName(d.fix.field)},
                {"choices", d.fix.choices},
                {"sameRowAs", orNull(d.fix.sameRowAs, d.fix.sameRowAs > 0)},
+               {"namedBy", orNull(d.fix.namedBy, d.fix.namedBy > 0)},
                {"text", d.fix.text}};
     }
     return {
@@ -103,6 +105,27 @@ nlohmann::json toJson(const Diagnostic &d) {
         {"libraryRecords", d.libraryRecords},
         {"fix", fix},
     };
+}
+
+void report(const Streams &streams, const Diagnostic &d) {
+    if (streams.diagnostics != nullptr) {
+        streams.diagnostics->push_back(d);
+    }
+    if (streams.messagesAsJson) {
+        fmt::print(streams.messages, "{}\n",
+                   toJson(d).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        return;
+    }
+    for (const std::string &record : d.libraryRecords) {
+        if (d.kind == DiagnosticKind::runStopped) {
+            fmt::print(streams.messages, "{}\n", printable(record));
+        }
+    }
+    printMessage(streams.messages,
+                 printable((d.severity == Severity::warning ? "warning: " : "") + hostText(d)));
+    if (!d.fix.text.empty()) {
+        printMessage(streams.messages, printable(d.fix.text));
+    }
 }
 
 }  // namespace su55if::engine

@@ -78,6 +78,7 @@ struct Fix {
     StageField field = StageField::none;
     std::vector<double> choices;
     int sameRowAs = 0;
+    int namedBy = 0;  // the stage whose own entry suggests this partner
     std::string text;  // the host's sentence for it: "To fix it: ..."
 };
 

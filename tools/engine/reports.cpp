@@ -159,12 +159,12 @@ void printSummary(std::FILE *out, const Cycle &cycle, const Schedule &schedule, 
     printLinks(out, cycle);
 }
 
-std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &schedule,
-                                        const std::vector<std::string> &records) {
+std::optional<Diagnostic> explainRejection(const Cycle &cycle, const Schedule &schedule,
+                                           const std::vector<std::string> &records) {
     const std::optional<EntryFault> fault = entryFault(records);
     const int count = cycle.stageCount();
     if (!fault || fault->stage < 1 || fault->stage > count) {
-        return {};
+        return std::nullopt;
     }
     const int stage = fault->stage;
     const double entry = cycle.partners[static_cast<std::size_t>(stage - 1)];
@@ -173,22 +173,43 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
     // differ in their last digits must read as different.
     const std::string who = stageLabel(cycle, stage, "Stage");
     const std::string whoInSentence = stageLabel(cycle, stage);
+    Diagnostic d;
+    d.stage = stage;
+    d.field = StageField::partner;
+    d.value = fmt::format("{}", entry);
+    d.values = {{"entry", entry}};
+    d.libraryRecords = records;
+    const auto fix = [&](int at, StageField field, std::vector<double> choices, std::string text) {
+        d.fix.stage = at;
+        d.fix.field = field;
+        d.fix.choices = std::move(choices);
+        d.fix.text = std::move(text);
+    };
     if (fault->kind == " is invalid.") {
-        return {fmt::format("{} has the partner entry {}, which names stage {}, but the cycle has {} stages.", who,
-                            entry, partner, count),
-                fmt::format("To fix it: make the entry the number of another stage (1 to {}, negative for a negative "
-                            "link), or 0 for no partner.",
-                            count)};
+        d.kind = DiagnosticKind::partnerNotInCycle;
+        d.message = fmt::format("{} has the partner entry {}, which names stage {}, but the cycle has {} stages.",
+                                who, entry, partner, count);
+        d.rule = fmt::format("a partner is another stage, 1 to {} (negative for a negative link), or 0", count);
+        fix(stage, StageField::partner, {0.0},
+            fmt::format("To fix it: make the entry the number of another stage (1 to {}, negative for a negative "
+                        "link), or 0 for no partner.",
+                        count));
+        return d;
     }
     if (fault->kind == " refers to itself.") {
-        return {fmt::format("{} has the partner entry {}, which names the stage itself.", who, entry),
-                "To fix it: make the entry the number of another stage (negative for a negative link), or 0 for no "
-                "partner."};
+        d.kind = DiagnosticKind::partnerIsItself;
+        d.message = fmt::format("{} has the partner entry {}, which names the stage itself.", who, entry);
+        d.rule = "a partner is another stage (negative for a negative link), or 0";
+        fix(stage, StageField::partner, {0.0},
+            "To fix it: make the entry the number of another stage (negative for a negative link), or 0 for no "
+            "partner.");
+        return d;
     }
     if (partner < 1.0 || partner > count) {
-        return {};
+        return std::nullopt;
     }
     const auto p = static_cast<int>(partner);
+    d.partner = p;
     const double back = cycle.partners[static_cast<std::size_t>(p - 1)];
     const std::string partnerWho = stageLabel(cycle, p);
     if (fault->kind == " has invalid match.") {
@@ -197,19 +218,59 @@ std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &sche
             backStage < 1.0 || backStage > count
                 ? fmt::format(", which the cycle does not have (its stages are 1 to {}),", count)
                 : "";
-        return {fmt::format("{} names {} as its partner (entry {}), but {}'s entry {} names stage {}{} not stage {}.",
-                            who, partnerWho, entry, partnerWho, back, backStage, missing.empty() ? "," : missing,
-                            stage),
-                fmt::format("To fix it: make {}'s entry {} or -{} (linked back) or 0 (no link of its own), or give "
-                            "{} another partner.",
-                            partnerWho, stage, stage, whoInSentence)};
+        d.kind = DiagnosticKind::oneWayLink;
+        d.values.push_back({"partnerEntry", back});
+        d.message = fmt::format("{} names {} as its partner (entry {}), but {}'s entry {} names stage {}{} not "
+                                "stage {}.",
+                                who, partnerWho, entry, partnerWho, back, backStage, missing.empty() ? "," : missing,
+                                stage);
+        d.rule = "a link is reciprocal: the partner names the stage back, or has no partner of its own";
+        fix(p, StageField::partner, {static_cast<double>(stage), -static_cast<double>(stage), 0.0},
+            fmt::format("To fix it: make {}'s entry {} or -{} (linked back) or 0 (no link of its own), or give {} "
+                        "another partner.",
+                        partnerWho, stage, stage, whoInSentence));
+        return d;
     }
     const double own = schedule.durations[static_cast<std::size_t>(stage - 1)];
     const double other = schedule.durations[static_cast<std::size_t>(p - 1)];
-    return {fmt::format("{} and its partner {} are linked but their durations differ.",
-                        stageLabel(cycle, stage, "Stage", fmt::format("duration {}", own)),
-                        stageLabel(cycle, p, "stage", fmt::format("duration {}", other))),
-            fmt::format("To fix it: give both the same duration, {} or {}, or unlink them (partner 0 in the cycle file).", own, other)};
+    d.kind = DiagnosticKind::linkedDurationsDiffer;
+    d.field = StageField::duration;
+    d.value = fmt::format("{}", own);
+    d.values.push_back({"duration", own});
+    d.values.push_back({"partnerDuration", other});
+    d.message = fmt::format("{} and its partner {} are linked but their durations differ.",
+                            stageLabel(cycle, stage, "Stage", fmt::format("duration {}", own)),
+                            stageLabel(cycle, p, "stage", fmt::format("duration {}", other)));
+    d.rule = "linked stages last the same";
+    fix(stage, StageField::duration, {own, other},
+        fmt::format("To fix it: give both the same duration, {} or {}, or unlink them (partner 0).", own, other));
+    // A one-way link whose stage another stage names: that stage is likely
+    // the partner meant.
+    if (callkit::partnerStage(back, count) != stage) {
+        for (int named = 1; named <= count; ++named) {
+            if (named != stage && named != p &&
+                callkit::partnerStage(cycle.partners[static_cast<std::size_t>(named - 1)], count) == stage) {
+                const double choice = entry < 0.0 ? -named : named;
+                fix(stage, StageField::partner, {choice},
+                    fmt::format("{} names {} as its partner: did you mean partner {} for {}? Else give {} and {} "
+                                "the same duration, {} or {}, or unlink them (partner 0).",
+                                stageLabel(cycle, named, "Stage"), whoInSentence, choice, whoInSentence,
+                                whoInSentence, partnerWho, own, other));
+                d.fix.namedBy = named;
+                break;
+            }
+        }
+    }
+    return d;
+}
+
+std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &schedule,
+                                        const std::vector<std::string> &records) {
+    const std::optional<Diagnostic> d = explainRejection(cycle, schedule, records);
+    if (!d) {
+        return {};
+    }
+    return {d->message, d->fix.text};
 }
 
 std::vector<int> explainedStages(const Cycle &cycle, const std::vector<std::string> &records) {
@@ -226,18 +287,40 @@ std::vector<int> explainedStages(const Cycle &cycle, const std::vector<std::stri
     return stages;
 }
 
-std::string explainDrift(const Cycle &cycle, const LinkDrift &drift) {
+Diagnostic driftDiagnostic(const Cycle &cycle, const LinkDrift &drift) {
     const auto label = [&](int stage, double duration) {
         return stageLabel(cycle, stage, "stage", fmt::format("duration {}", duration));
     };
-    return fmt::format("at time {}, the linked {} and {} no longer last the same. The library checks linked "
-                       "durations only when a run starts: this run goes on, but one that starts with these "
-                       "durations is stopped (\"Interaction stage {} invalid time match.\"). To keep them linked, "
-                       "set duration{} and duration{} in the same row of the input file, or change the duration "
-                       "with an event (--events), which sets the partner too.",
-                       drift.time, label(drift.stage, drift.stageDuration),
-                       label(drift.partner, drift.partnerDuration), drift.stage, drift.stage, drift.partner);
+    const std::string what = fmt::format(
+        "at time {}, the linked {} and {} no longer last the same. The library checks linked durations only when a "
+        "run starts: this run goes on, but one that starts with these durations is stopped (\"Interaction stage {} "
+        "invalid time match.\").",
+        drift.time, label(drift.stage, drift.stageDuration), label(drift.partner, drift.partnerDuration),
+        drift.stage);
+    Diagnostic d;
+    d.kind = DiagnosticKind::linkDrift;
+    d.severity = Severity::warning;
+    d.message = fmt::format("{} To keep them linked, set duration{} and duration{} in the same row of the input "
+                            "file, or change the duration with an event (--events), which sets the partner too.",
+                            what, drift.stage, drift.partner);
+    d.rule = fmt::format("{} To keep them linked, set both durations in the same row of the inputs, or change the "
+                         "duration with an event, which sets the partner too.",
+                         what);
+    d.stage = drift.stage;
+    d.partner = drift.partner;
+    d.field = StageField::duration;
+    d.value = fmt::format("{}", drift.stageDuration);
+    d.time = drift.time;
+    d.hasTime = true;
+    d.values = {{"duration", drift.stageDuration}, {"partnerDuration", drift.partnerDuration}};
+    d.fix.stage = drift.partner;
+    d.fix.field = StageField::duration;
+    d.fix.choices = {drift.stageDuration};
+    d.fix.sameRowAs = drift.stage;
+    return d;
 }
+
+std::string explainDrift(const Cycle &cycle, const LinkDrift &drift) { return driftDiagnostic(cycle, drift).message; }
 
 std::string driftsNotShown(const Cycle &cycle, int stage, int partner, std::uint64_t more, std::uint64_t shown) {
     return fmt::format("the linked {} and {} parted {} more time{}, not shown: only the first {} of each pair are.",
@@ -293,6 +376,10 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
                             {"mutual", link.mutual},
                             {"partnerKind", link.backKind}});
     }
+    json diagnostics = json::array();
+    for (const Diagnostic &d : result.diagnostics) {
+        diagnostics.push_back(toJson(d));
+    }
     const json report{
         {"cycle", cycle.name},
         {"timeUnit", timeUnit},
@@ -305,6 +392,7 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
         {"records", result.records},
         {"explanation", result.explanation},
         {"explained", result.explained},
+        {"diagnostics", diagnostics},
         {"runnable", result.accepted && result.cycleFault.empty()},
         {"cycleFault", result.cycleFault},
         {"chart", chartStyle()},

@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/cycle.h"
+#include "engine/diagnostic.h"
 #include "engine/simulation.h"
 
 namespace su55if::engine {
@@ -28,7 +30,15 @@ struct CheckResult {
     std::vector<std::string> explanation;  // what the host reads from them: the pair at fault and a remedy
     std::vector<int> explained;        // the stages the explanation is about, the one at fault first
     std::string cycleFault;            // a cycle the library accepts but that cannot be run; empty if none
+    std::vector<Diagnostic> diagnostics;  // the explanation or the cycle fault, as records
 };
+
+// The reading of the library's records as a diagnostic: the offending
+// stage and its partner with their entries or durations, and the fix (for a
+// one-way link whose stage another stage names, that stage as its partner).
+// None when the records name no interaction entry.
+std::optional<Diagnostic> explainRejection(const Cycle &cycle, const Schedule &schedule,
+                                           const std::vector<std::string> &records);
 
 // The host's reading of the library's records: the offending stage and its
 // partner with their entries or durations, and what would make the entry
@@ -44,6 +54,10 @@ std::vector<int> explainedStages(const Cycle &cycle, const std::vector<std::stri
 // What a drifting link means, in a sentence: the time, both stages with
 // their names and durations, and what the library does at the next start.
 std::string explainDrift(const Cycle &cycle, const LinkDrift &drift);
+
+// The same as a diagnostic, with the fix: the partner's duration set in the
+// row that sets the stage's.
+Diagnostic driftDiagnostic(const Cycle &cycle, const LinkDrift &drift);
 
 // That a linked pair parted `more` times after the `shown` warnings about it.
 std::string driftsNotShown(const Cycle &cycle, int stage, int partner, std::uint64_t more, std::uint64_t shown);

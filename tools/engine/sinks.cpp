@@ -37,16 +37,22 @@ void Sinks::ended() {
 
 void DriftWarnings::linkDrifted(const LinkDrift &drift) {
     if (++partings_[{drift.stage, drift.partner}] <= kShownPerPair) {
-        std::fflush(data_);
-        printMessage(messages_, "warning: " + explainDrift(cycle_, drift));
+        std::fflush(streams_.data);
+        report(streams_, driftDiagnostic(cycle_, drift));
     }
 }
 
 void DriftWarnings::finish() {
     for (const auto &[pair, count] : partings_) {
         if (count > kShownPerPair) {
-            printMessage(messages_, "warning: " + driftsNotShown(cycle_, pair.first, pair.second,
-                                                                  count - kShownPerPair, kShownPerPair));
+            Diagnostic d = diagnostic(DiagnosticKind::driftsNotShown,
+                                      driftsNotShown(cycle_, pair.first, pair.second, count - kShownPerPair,
+                                                     kShownPerPair));
+            d.rule = d.message;
+            d.severity = Severity::warning;
+            d.stage = pair.first;
+            d.partner = pair.second;
+            report(streams_, d);
         }
     }
 }

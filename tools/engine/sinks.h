@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/cycle.h"
+#include "engine/messages.h"
 #include "engine/simulation.h"
 
 namespace su55if::engine {
@@ -22,8 +23,7 @@ class DriftWarnings : public SampleSink {
 public:
     static constexpr std::uint64_t kShownPerPair = 3;
 
-    DriftWarnings(const Cycle &cycle, std::FILE *messages, std::FILE *data)
-        : cycle_(cycle), messages_(messages), data_(data) {}
+    DriftWarnings(const Cycle &cycle, const Streams &streams) : cycle_(cycle), streams_(streams) {}
     void write(const TimelineRow & /*row*/) override {}
     void linkDrifted(const LinkDrift &drift) override;
     // One line per pair that parted more often than was shown.
@@ -31,8 +31,7 @@ public:
 
 private:
     const Cycle &cycle_;
-    std::FILE *messages_;
-    std::FILE *data_;
+    const Streams &streams_;
     std::map<std::pair<int, int>, std::uint64_t> partings_;  // per pair (stage, partner)
 };
 

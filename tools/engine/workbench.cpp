@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -19,18 +21,19 @@ namespace su55if::engine {
 
 namespace {
 
-// The library stopped a run: its records on `messages`, then what the
-// workbench makes of them, as `check` explains them.
+// The library stopped a run: its records, then what the workbench makes of
+// them, as `check` explains them.
 int reportStop(const callkit::Binding &library, const Cycle &cycle, const Simulator &simulator, const char *when,
-               std::FILE *messages) {
-    const std::vector<std::string> records = library.records();
-    for (const std::string &record : records) {
-        fmt::print(messages, "{}\n", printable(record));
-    }
-    printMessage(messages, fmt::format("the library stopped the run of {} (status 4){}; its records are above",
-                                       printable(cycle.name), when));
-    for (const std::string &line : explainRecords(cycle, simulator.schedule(), records)) {
-        printMessage(messages, line);
+               const Streams &streams) {
+    Diagnostic stop;
+    stop.kind = DiagnosticKind::runStopped;
+    stop.libraryRecords = library.records();
+    stop.message = fmt::format("the library stopped the run of {} (status 4){}; its records are above",
+                               printable(cycle.name), when);
+    stop.rule = fmt::format("the library stopped the run{}", when);
+    report(streams, stop);
+    if (std::optional<Diagnostic> why = explainRejection(cycle, simulator.schedule(), stop.libraryRecords)) {
+        report(streams, *why);
     }
     return kExitRejected;
 }
@@ -50,10 +53,23 @@ std::string cycleFault(const Schedule &schedule) {
 
 // The stop time and output interval of a run: as given, else the defaults,
 // with a message naming what was given when they cannot be used.
+Diagnostic settingFault(const Cycle &cycle, std::string_view option, std::string message, std::string rule) {
+    Diagnostic d = diagnostic(DiagnosticKind::badSetting, std::move(message), std::move(rule));
+    d.file = cycle.name;
+    d.option = std::string(option);
+    return d;
+}
+
+Diagnostic notRunnable(const Cycle &cycle, const std::string &fault) {
+    Diagnostic d = diagnostic(DiagnosticKind::cycleNotRunnable, fault, fault);
+    d.file = cycle.name;
+    return d;
+}
+
 RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const RunOptions &options) {
     const std::string fault = cycleFault(simulator.schedule());
     if (!fault.empty()) {
-        throw Error(fmt::format("{}: {}", printable(cycle.name), fault));
+        throw Error(notRunnable(cycle, fault));
     }
     if (options.cycles && options.timeline == TimelineFormat::sampleStream) {
         throw Error("--cycles and --format binary do not go together: the sample stream begins with the number of "
@@ -65,24 +81,27 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Ru
         : options.cycles  ? std::optional(static_cast<double>(*options.cycles) * cycleDuration)
                           : simulator.defaultStopTime();
     if (options.cycles && !std::isfinite(*stopTime)) {
-        throw Error(fmt::format("{}: {} cycles of {} overflow to infinity: give fewer cycles", printable(cycle.name),
-                                *options.cycles, readable(cycleDuration)));
+        const std::string what = fmt::format("{} cycles of {} overflow to infinity", *options.cycles,
+                                             readable(cycleDuration));
+        throw Error(settingFault(cycle, "cycles", what + ": give fewer cycles", what));
     }
     if (!stopTime) {
-        throw Error(fmt::format("{}: two cycles, the default stop time, overflow to infinity: give --stop-time",
-                                printable(cycle.name)));
+        throw Error(settingFault(cycle, "stopTime",
+                                 "two cycles, the default stop time, overflow to infinity: give --stop-time",
+                                 "two cycles, the default stop time, overflow to infinity: give a stop time"));
     }
     const std::optional<double> interval =
         options.outputInterval ? options.outputInterval : simulator.defaultOutputInterval();
     if (!interval) {
-        throw Error(fmt::format("{}: the default output interval, 1/20 of the shortest stage, is not a "
-                                "usable number: give --output-interval",
-                                printable(cycle.name)));
+        const std::string what = "the default output interval, 1/20 of the shortest stage, is not a usable number";
+        throw Error(settingFault(cycle, "outputInterval", what + ": give --output-interval",
+                                 what + ": give an output interval"));
     }
     if (!(*stopTime / cycleDuration < kMaxCycles)) {
-        throw Error(fmt::format("{}: the run would pass more than {} cycles, where stage starts can no longer be "
-                                "told apart: lower the stop time",
-                                printable(cycle.name), kMaxCycles));
+        const std::string what = fmt::format("the run would pass more than {} cycles, where stage starts can no "
+                                             "longer be told apart: lower the stop time",
+                                             kMaxCycles);
+        throw Error(settingFault(cycle, "stopTime", what, what));
     }
     const std::string stopText =
         options.stopTime ? fmt::format("--stop-time {}", readable(*stopTime))
@@ -109,12 +128,16 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
     result.accepted = result.defined && simulator.checkInteractions();
     result.records = library.records();
     if (!result.accepted) {
-        result.explanation = explainRecords(cycle, simulator.schedule(), result.records);
-        if (!result.explanation.empty()) {
+        if (std::optional<Diagnostic> why = explainRejection(cycle, simulator.schedule(), result.records)) {
+            result.explanation = {why->message, why->fix.text};
             result.explained = explainedStages(cycle, result.records);
+            result.diagnostics.push_back(std::move(*why));
         }
     } else {
         result.cycleFault = cycleFault(simulator.schedule());
+        if (!result.cycleFault.empty()) {
+            result.diagnostics.push_back(notRunnable(cycle, result.cycleFault));
+        }
     }
     if (options.json) {
         printCheckJson(streams.data, cycle, simulator.schedule(), result, options.timeUnit);
@@ -126,7 +149,7 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
     }
     if (!result.cycleFault.empty()) {
         std::fflush(streams.data);
-        printMessage(streams.messages, fmt::format("{}: {}", printable(cycle.name), result.cycleFault));
+        report(streams, result.diagnostics.back());
         return kExitError;
     }
     return kExitOk;
@@ -136,7 +159,7 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
         const Streams &streams, const RunOutputs &outputs) {
     Simulator simulator(library, cycle, std::move(inputs), options.twin, streams.callLog);
     if (!simulator.define()) {
-        return reportStop(library, cycle, simulator, " at its definition", streams.messages);
+        return reportStop(library, cycle, simulator, " at its definition", streams);
     }
     const RunSettings settings = runSettings(simulator, cycle, options);
     // The chart's window is checked before anything is written.
@@ -146,7 +169,7 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
     }
 
     Sinks sinks;
-    DriftWarnings warnings(cycle, streams.messages, streams.data);
+    DriftWarnings warnings(cycle, streams);
     sinks.add(warnings);
     std::FILE *timeline = outputs.timeline != nullptr ? outputs.timeline : streams.data;
     std::unique_ptr<SampleSink> data;
@@ -192,7 +215,7 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
     sinks.ended();
     warnings.finish();
     if (!completed) {
-        return reportStop(library, cycle, simulator, "", streams.messages);
+        return reportStop(library, cycle, simulator, "", streams);
     }
     if (table) {
         table->finish();

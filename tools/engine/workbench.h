@@ -10,21 +10,14 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "callkit/binding.h"
 #include "engine/cycle.h"
+#include "engine/messages.h"
 #include "engine/simulation.h"
 
 namespace su55if::engine {
-
-// Where a command writes: `data` the report or the timeline, `messages`
-// warnings and explanations (what goes to standard error), `callLog` every
-// library call (--log-calls) or null.
-struct Streams {
-    std::FILE *data = nullptr;
-    std::FILE *messages = nullptr;
-    std::FILE *callLog = nullptr;
-};
 
 struct CheckOptions {
     bool twin = false;   // SU55IF_IINTTIM instead of SU55IF_INTTIM
