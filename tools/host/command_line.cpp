@@ -27,7 +27,7 @@ using engine::readNumber;
 
 namespace {
 
-constexpr std::array<const char *, 3> kCommands{"check", "run", "help"};
+constexpr std::array<const char *, 4> kCommands{"check", "run", "write-cycle", "help"};
 
 // The number of characters to insert, delete or replace to turn one text
 // into the other.
@@ -167,6 +167,18 @@ void addCommonOptions(CLI::App &command, Options &options) {
                      "print every library call with its inputs, outputs and status on standard error");
     command.add_flag("-q,--quiet", options.quiet, "no notes or progress on standard error (errors still)");
     command
+        .add_option_function<std::string>(
+            "--messages",
+            [&options](const std::string &format) {
+                if (format != "text" && format != "json") {
+                    throw Error(fmt::format("--messages {}: messages are text or json", printable(format)));
+                }
+                options.messagesJson = format == "json";
+            },
+            "text (default) or json: every message on standard error a JSON object on a line of its own, for "
+            "programs")
+        ->type_name("FORMAT");
+    command
         .add_option("--time-unit", options.timeUnit, "the unit of times and durations, a label for tables and charts")
         ->type_name("UNIT");
 }
@@ -229,6 +241,8 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
         ->required()
         ->check(kFileName);
     checkCommand->add_flag("--twin", options.twin, "check with SU55IF_IINTTIM instead of SU55IF_INTTIM");
+    checkCommand->add_flag("--rows", options.rows,
+                           "CYCLE holds the cycle as JSON rows, as programs give it (- for standard input)");
     std::optional<std::string> checkFormat;
     checkCommand->add_option("--format", checkFormat, "text (default) or json")->type_name("FORMAT");
 
@@ -254,6 +268,8 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
                      "the time between samples (default: 1/20 of the shortest stage)")
         ->type_name("DT");
     runCommand->add_flag("--twin", options.twin, "use SU55IF_IINTTIM and SU55IF_IACTYP");
+    runCommand->add_flag("--rows", options.rows,
+                         "CYCLE holds the cycle as JSON rows, as programs give it (- for standard input)");
     runCommand
         ->add_option("--input-file", options.inputFile,
                      "timed inputs (CSV: time, then hold, check, signal, value, limit, enable, durationK)")
@@ -289,14 +305,25 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
                      "line, then each sample's values as little-endian doubles)")
         ->type_name("FORMAT");
 
+    CLI::App *writeCommand = app.add_subcommand(
+        "write-cycle", "write a cycle given as JSON rows as a cycle file, keeping the comment lines of its text");
+    writeCommand->add_option("ROWS", options.cyclePath, "the cycle as JSON rows (- for standard input)")
+        ->type_name("FILE")
+        ->required()
+        ->check(kFileName);
+    writeCommand->add_option("OUTPUT", options.cycleOutput, "the cycle file to write")
+        ->type_name("FILE")
+        ->required()
+        ->check(kFileName);
+
     CLI::App *helpCommandApp = app.add_subcommand("help", "describe the commands, or the options of one command");
     std::string helpTopic;
     helpCommandApp->add_option("COMMAND", helpTopic, "check or run")->type_name("COMMAND");
 
-    for (CLI::App *command : {checkCommand, runCommand, helpCommandApp}) {
+    for (CLI::App *command : {checkCommand, runCommand, writeCommand, helpCommandApp}) {
         command->group("Commands");
     }
-    for (CLI::App *command : {checkCommand, runCommand}) {
+    for (CLI::App *command : {checkCommand, runCommand, writeCommand}) {
         addCommonOptions(*command, options);
         command->footer("`su55if-host --help` gives the exit codes and where the manual is.");
     }
@@ -350,14 +377,17 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
     if (helpCommandApp->parsed()) {
         if (helpTopic.empty()) {
             std::fputs(app.get_formatter()->make_help(&app, "su55if-host", CLI::AppFormatMode::Normal).c_str(), stdout);
-        } else if (helpTopic == "check" || helpTopic == "run") {
+        } else if (helpTopic == "check" || helpTopic == "run" || helpTopic == "write-cycle") {
             std::fputs(app.get_subcommand(helpTopic)->help("su55if-host").c_str(), stdout);
         } else {
             throw Error(unknownCommand(helpTopic));
         }
         return engine::kExitOk;
     }
-    options.command = checkCommand->parsed() ? Command::check : runCommand->parsed() ? Command::run : Command::example;
+    options.command = checkCommand->parsed()   ? Command::check
+                      : runCommand->parsed()   ? Command::run
+                      : writeCommand->parsed() ? Command::writeCycle
+                                               : Command::example;
     options.json = engine::checkWritesJson(checkFormat);
     if (options.command != Command::run) {
         return std::nullopt;

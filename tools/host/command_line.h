@@ -10,13 +10,16 @@
 
 namespace su55if::host {
 
-enum class Command { example, check, run };
+enum class Command { example, check, run, writeCycle };
 
 struct Options {
     Command command = Command::example;
     std::string library;
     bool logCalls = false;
     bool quiet = false;
+    bool messagesJson = false;  // every message a JSON line on standard error, for programs
+    bool rows = false;          // CYCLE holds the cycle as JSON rows (host/cycle_rows.h)
+    std::string cycleOutput;    // write-cycle: the cycle file to write
     bool json = false;  // check: the report as JSON
     engine::TimelineFormat timeline = engine::TimelineFormat::csv;  // run: to standard output, or to the output file
     std::string cyclePath;  // empty: the built-in example

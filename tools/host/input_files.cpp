@@ -19,7 +19,11 @@ public:
         : file_(file), path_(path), kind_(kind) {}
     FileSource(const FileSource &) = delete;
     FileSource &operator=(const FileSource &) = delete;
-    ~FileSource() override { std::fclose(file_); }
+    ~FileSource() override {
+        if (file_ != stdin) {
+            std::fclose(file_);
+        }
+    }
 
     std::size_t read(char *buffer, std::size_t size) override {
         const std::size_t n = std::fread(buffer, 1, size, file_);
@@ -45,6 +49,10 @@ std::unique_ptr<engine::ByteSource> openFile(const std::string &path, std::strin
             fmt::format("{}: cannot open the {}: {}", engine::printable(path), kind, std::strerror(errno)));
     }
     return std::make_unique<FileSource>(file, path, kind);
+}
+
+std::unique_ptr<engine::ByteSource> standardInput(std::string_view kind) {
+    return std::make_unique<FileSource>(stdin, "-", kind);
 }
 
 }  // namespace su55if::host

@@ -15,4 +15,7 @@ namespace su55if::host {
 // naming both when it cannot be opened, and later when it cannot be read.
 std::unique_ptr<engine::ByteSource> openFile(const std::string &path, std::string_view kind);
 
+// Standard input as a file of `kind`, named "-" in messages.
+std::unique_ptr<engine::ByteSource> standardInput(std::string_view kind);
+
 }  // namespace su55if::host

@@ -28,6 +28,7 @@
 #include "engine/timed_rows.h"
 #include "engine/workbench.h"
 #include "host/command_line.h"
+#include "host/cycle_rows.h"
 #include "host/input_files.h"
 #include "host/library_version.h"
 #include "host/loaded_library.h"
@@ -50,7 +51,39 @@ void note(const Options &options, const std::string &message) {
     }
 }
 
-engine::Streams streams(const Options &options) { return {dataOutput(), stderr, callLog(options)}; }
+engine::Streams streams(const Options &options) {
+    return {dataOutput(), stderr, callLog(options), options.messagesJson, nullptr};
+}
+
+// The messages of a command line that asks for them as JSON: the host's
+// own options parsed or not.
+bool messagesAsJson(int argc, char **argv) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string_view(argv[i]) == "--messages" && std::string_view(argv[i + 1]) == "json") {
+            return true;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--messages=json") {
+            return true;
+        }
+    }
+    return false;
+}
+
+engine::Cycle cycleOfRows(const CycleRows &rows) { return engine::cycleFromRows(rows.rows, rows.name); }
+
+// The cycle file of a cycle given as rows, keeping its text's comment lines.
+int writeCycle(const Options &options) {
+    const CycleRows rows = readCycleRows(options.cyclePath);
+    const std::string text = engine::writeCycleFile(rows.rows, rows.text);
+    OutputSet outputs;
+    OutputFile &file = outputs.add(options.cycleOutput);
+    std::fwrite(text.data(), 1, text.size(), file.stream());
+    outputs.commit();
+    note(options, fmt::format("wrote the cycle file {}", printable(options.cycleOutput)));
+    return engine::kExitOk;
+}
 
 int check(const LoadedLibrary &library, const engine::Cycle &cycle, const Options &options) {
     return engine::check(library, cycle, {options.twin, options.json, options.timeUnit}, streams(options));
@@ -125,6 +158,9 @@ int hostMain(int argc, char **argv) {
         throw Error("--format binary writes binary data: redirect standard output or give --output-file");
     }
 
+    if (options.command == Command::writeCycle) {
+        return writeCycle(options);
+    }
     if (options.command == Command::run) {
         refuseClashingPaths({options.cyclePath, options.inputFile, options.eventsFile, options.library},
                             {options.outputFile, options.chartFile});
@@ -134,8 +170,9 @@ int hostMain(int argc, char **argv) {
     // timeline.
     const bool example = options.command == Command::example;
     const engine::Cycle cycle =
-        example ? engine::parseCycle(engine::kBuiltinExampleText, engine::kBuiltinExampleName)
-                : engine::readCycle(openFile(options.cyclePath, engine::kCycleFileLimits.kind), options.cyclePath);
+        example        ? engine::parseCycle(engine::kBuiltinExampleText, engine::kBuiltinExampleName)
+        : options.rows ? cycleOfRows(readCycleRows(options.cyclePath))
+                       : engine::readCycle(openFile(options.cyclePath, engine::kCycleFileLimits.kind), options.cyclePath);
     const LoadedLibrary library(chooseLibraryPath(options.library));
     if (options.logCalls) {
         engine::printMessage(stderr, "loaded " + printable(library.path()));
@@ -167,14 +204,19 @@ int main(int argc, char **argv) {
         return su55if::engine::kExitOk;
     } catch (const su55if::engine::Error &error) {
         std::fflush(su55if::host::dataOutput());
-        su55if::engine::printMessage(stderr, su55if::engine::printable(error.what()));
+        const su55if::engine::Streams messages{nullptr, stderr, nullptr, host::messagesAsJson(argc, argv), nullptr};
+        for (const su55if::engine::Diagnostic &diagnostic : error.diagnostics()) {
+            su55if::engine::report(messages, diagnostic);
+        }
         return error.exitCode();
     } catch (const std::exception &error) {
         if (std::ferror(su55if::host::dataOutput()) != 0 && errno == EPIPE) {
             return su55if::engine::kExitOk;
         }
         std::fflush(su55if::host::dataOutput());
-        su55if::engine::printMessage(stderr, su55if::engine::printable(su55if::host::describeFailure(error)));
+        const su55if::engine::Streams messages{nullptr, stderr, nullptr, host::messagesAsJson(argc, argv), nullptr};
+        su55if::engine::report(messages, su55if::engine::diagnostic(su55if::engine::DiagnosticKind::other,
+                                                                    su55if::host::describeFailure(error)));
         return su55if::engine::kExitError;
     }
 }
