@@ -1,12 +1,17 @@
 // The designer's module: the engine's `check` and `run` for scripts. A call
-// takes the cycle and the files as {name, text} and the options of
-// su55if-host by their long names in camelCase, and gives back what
-// `su55if-host -q check|run` prints and exits with for the same files under
-// those names: {exitCode, stdout, stderr, chart}.
+// takes the cycle (as {name, text} or {name, rows}), the files as {name,
+// text} and the options of su55if-host by their long names in camelCase,
+// and gives back what `su55if-host -q check|run` prints and exits with for
+// the same files under those names: {exitCode, stdout, stderr, chart}, and
+// every diagnostic as data ({kind, stage, field, value, rule, fix, ...}).
+// writeCycle gives the cycle file of rows, keeping a file's comment lines.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 #include <fmt/format.h>
 
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -14,6 +19,7 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/builtin_example.h"
 #include "engine/error.h"
@@ -56,14 +62,26 @@ private:
     std::FILE *stream_;
 };
 
-// What a command prints on standard output and standard error.
+// What a command prints on standard output and standard error, and its
+// diagnostics.
 struct Outputs {
     MemoryStream data;
     MemoryStream messages;
     MemoryStream chart;
+    std::vector<engine::Diagnostic> diagnostics;
 
-    engine::Streams streams() const { return {data.stream(), messages.stream(), nullptr}; }
+    engine::Streams streams() { return {data.stream(), messages.stream(), nullptr, false, &diagnostics}; }
 };
+
+// Diagnostics as JavaScript objects.
+val diagnosticsOf(const std::vector<engine::Diagnostic> &diagnostics) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const engine::Diagnostic &d : diagnostics) {
+        list.push_back(engine::toJson(d));
+    }
+    return val::global("JSON").call<val>("parse",
+                                         list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
 
 // The result as the host would end: an Error's message on standard error,
 // with its exit code; anything else that went wrong with exit code 2. The
@@ -75,16 +93,19 @@ val result(Command command, const bool &withChart) {
     try {
         exitCode = command(outputs);
     } catch (const engine::Error &error) {
-        engine::printMessage(outputs.messages.stream(), engine::printable(error.what()));
+        for (const engine::Diagnostic &d : error.diagnostics()) {
+            engine::report(outputs.streams(), d);
+        }
         exitCode = error.exitCode();
     } catch (const std::exception &error) {
-        engine::printMessage(outputs.messages.stream(), engine::printable(error.what()));
+        engine::report(outputs.streams(), engine::diagnostic(engine::DiagnosticKind::other, error.what()));
         exitCode = engine::kExitError;
     }
     val out = val::object();
     out.set("exitCode", exitCode);
     out.set("stdout", outputs.data.text());
     out.set("stderr", outputs.messages.text());
+    out.set("diagnostics", diagnosticsOf(outputs.diagnostics));
     // As the host puts its output files in place: only when all went well.
     out.set("chart", withChart && exitCode == engine::kExitOk ? val(outputs.chart.text()) : val::null());
     return out;
@@ -127,6 +148,29 @@ val run(val cycleFile, val given, val onProgress) {
         withChart);
 }
 
+// The cycle file of `rows` ([{duration, partner, name}]), keeping the
+// comment lines of `text`, the file they came from (or null):
+// {text, diagnostics}, text null when the rows cannot be written.
+val writeCycle(val rows, val text) {
+    val out = val::object();
+    std::vector<engine::Diagnostic> diagnostics;
+    try {
+        std::string original;
+        if (text.isString()) {
+            original = text.as<std::string>();
+        } else if (text.instanceof(val::global("Uint8Array"))) {
+            const std::vector<std::uint8_t> bytes = emscripten::convertJSArrayToNumberVector<std::uint8_t>(text);
+            original.assign(bytes.begin(), bytes.end());
+        }
+        out.set("text", engine::writeCycleFile(stageRows(rows), original));
+    } catch (const engine::Error &error) {
+        diagnostics = error.diagnostics();
+        out.set("text", val::null());
+    }
+    out.set("diagnostics", diagnosticsOf(diagnostics));
+    return out;
+}
+
 val example() {
     val file = val::object();
     file.set("name", std::string(engine::kBuiltinExampleName));
@@ -143,4 +187,5 @@ EMSCRIPTEN_BINDINGS(su55if) {
     // then, or null.
     emscripten::function("run", &su55if::designer::run);
     emscripten::function("example", &su55if::designer::example);
+    emscripten::function("writeCycle", &su55if::designer::writeCycle);
 }

@@ -183,7 +183,41 @@ RunCommand runOptions(const val &given_) {
     return command;
 }
 
+std::vector<engine::StageRow> stageRows(const val &rows) {
+    if (!rows.isArray()) {
+        throw Error("rows must be a list of {duration, partner, name}");
+    }
+    std::vector<engine::StageRow> result;
+    const auto length = rows["length"].as<std::size_t>();
+    for (std::size_t k = 0; k < length; ++k) {
+        const val row = rows[k];
+        if (typeOf(row) != "object" || row.isNull()) {
+            throw Error(fmt::format("row {} must be an object {{duration, partner, name}}", k + 1));
+        }
+        // A cell as typed; a number as the shortest text that reads back as it.
+        const auto cell = [&](const char *key, const char *absent) {
+            const val value = row[key];
+            if (!given(value)) {
+                return std::string(absent);
+            }
+            if (typeOf(value) == "number") {
+                return fmt::format("{}", value.as<double>());
+            }
+            if (typeOf(value) != "string") {
+                throw Error(fmt::format("row {}: {} must be a text or a number", k + 1, key));
+            }
+            return value.as<std::string>();
+        };
+        result.push_back({cell("duration", ""), cell("partner", "0"), cell("name", "")});
+    }
+    return result;
+}
+
 engine::Cycle readCycle(const val &given_) {
+    if (typeOf(given_) == "object" && !given_.isNull() && given(given_["rows"])) {
+        const std::optional<std::string> name = text(given_, "name");
+        return engine::cycleFromRows(stageRows(given_["rows"]), name.value_or("cycle.csv"));
+    }
     const GivenFile cycle = file(given_, "cycle.csv");
     return engine::readCycle(textSource(cycle.text), cycle.name);
 }

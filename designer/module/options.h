@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/csv_reader.h"
 #include "engine/cycle.h"
@@ -37,9 +38,13 @@ struct RunCommand {
 CheckCommand checkOptions(const emscripten::val &options);
 RunCommand runOptions(const emscripten::val &options);
 
-// The cycle file ({name, text}, or a bare text named cycle.csv) read and
-// checked as the host reads a cycle file.
-engine::Cycle readCycle(const emscripten::val &file);
+// The cycle: a file ({name, text}, or a bare text named cycle.csv) read and
+// checked as the host reads a cycle file, or rows ({name, rows: [{duration,
+// partner, name}]}, each cell a text as typed or a number).
+engine::Cycle readCycle(const emscripten::val &cycle);
+
+// Rows [{duration, partner, name}] as the engine takes them.
+std::vector<engine::StageRow> stageRows(const emscripten::val &rows);
 
 // A text as the bytes of a file.
 std::unique_ptr<engine::ByteSource> textSource(std::string text);

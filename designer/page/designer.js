@@ -1,6 +1,7 @@
 // The cycle designer's page. Every verdict, message, number and picture
-// comes from the engine in the worker (window.su55if); the page only lays
-// the stage table out as the host's cycle CSV and shows what comes back.
+// comes from the engine in the worker (window.su55if), and so does the
+// cycle file saved: the page gives the table's rows as typed and shows
+// what comes back, each diagnostic at the row and cell it concerns.
 // Text from a file, a paste or the address is only ever set as text
 // (textContent, value), never as markup.
 'use strict';
@@ -54,6 +55,9 @@ let quickRun;
   window.su55if = {
     ready: checker.call('example').then(() => undefined),
     example: () => checker.call('example').then((result) => result.example),
+    // The cycle file of rows [{name, duration, partner}], keeping the
+    // comment lines of `text`, the file they came from: {text, diagnostics}.
+    writeCycle: (rows, text = null) => checker.call('writeCycle', { rows, text }),
     check: (cycle, options = {}) => checker.call('check', cycle, options),
     // A run in a worker of its own, so that cancel() stops it and nothing else.
     run: (cycle, options = {}, onProgress = null) => {
@@ -70,39 +74,53 @@ let quickRun;
 
 const $ = (id) => document.getElementById(id);
 let cycleName = 'cycle.csv';
+let openedText = null;  // the text of the file the table came from, whose comment lines a save keeps
 let report = null;  // the engine's reading of the table (check --format json), when it could read it
 
-function csvField(text) {
-  return /[",\r\n]|^\s|\s$|^#/.test(text) ? '"' + text.replace(/"/g, '""') + '"' : text;
-}
-
-// The table as the host's cycle file: stage k on line k + 1.
-function cycleText() {
-  const lines = ['stage,duration,partner,name'];
-  stageTable.rows().forEach((row, k) => lines.push([k + 1, row.duration, row.partner, csvField(row.name)].join(',')));
-  return lines.join('\n') + '\n';
-}
+// The table as the engine takes it.
+const cycleOf = () => ({ name: cycleName, rows: stageTable.rows() });
 
 // Rows from the engine's reading of a cycle file (check --format json).
 function rowsOf(json) {
   return json.stages.map((s) => ({ name: s.name, duration: String(s.duration), partner: String(s.partner) }));
 }
 
-// The line and column a message of the engine's about `name` starts with.
-function placeOf(message, name) {
-  const prefix = `su55if-host: ${name}:`;
-  if (!message.startsWith(prefix)) return null;
-  const match = /^(\d+):(\d+):/.exec(message.slice(prefix.length));
-  return match ? { line: Number(match[1]), column: Number(match[2]) } : null;
+// A diagnostic in the table's words: the stage, the field and the value as
+// typed, then what holds ("Stage 4, duration -10: a duration is 0 or more");
+// one about a file the user opened names it, its line and column.
+function say(d) {
+  const sentence = (text) => text.charAt(0).toUpperCase() + text.slice(1);
+  if (d.kind === 'runStopped') return [...d.libraryRecords, sentence(d.rule) + '.'].join('\n');
+  if (d.kind === 'linkDrift') return sentence(d.rule);
+  // The library's verdict explained: the stages, their entries and the fix.
+  if (d.libraryRecords.length > 0) return [d.message, ...(d.fix ? [d.fix.text] : [])].join('\n');
+  if (d.stage && d.field) return `Stage ${d.stage}, ${d.field}${d.value ? ' ' + d.value : ''}: ${d.rule || d.message}`;
+  if (d.file && d.file === cycleName && d.line && openedText !== null) {
+    return `${d.file}, line ${d.line}${d.column ? ', column ' + d.column : ''}: ${d.message}`;
+  }
+  return sentence(d.rule || d.message);
+}
+
+// Diagnostics at the rows and cells they concern; the others' words returned.
+function showAtCells(diagnostics) {
+  const atStage = diagnostics.filter((d) => d.stage);
+  const shown = stageTable.mark(atStage.map((d) => ({
+    stages: [d.stage, ...(d.partner ? [d.partner] : [])], key: d.field, text: say(d),
+  })));
+  return diagnostics.filter((d) => !d.stage || !shown).map(say);
 }
 
 let checking = 0;
 let chartTimer = 0;
+let addressText = '';  // the cycle file the address holds
 async function changed() {
-  const text = cycleText();
-  history.replaceState(null, '', '#' + encodeURIComponent(text));
   const mine = ++checking;
-  const cycle = { name: cycleName, text };
+  const cycle = cycleOf();
+  su55if.writeCycle(cycle.rows, openedText).then((file) => {
+    if (mine !== checking || file.text === null) return;
+    addressText = file.text;
+    history.replaceState(null, '', '#' + encodeURIComponent(file.text));
+  });
   const json = await su55if.check(cycle, { format: 'json' });
   if (mine !== checking) return;  // a later edit's check will show
   showCheck(json);
@@ -117,31 +135,27 @@ async function changed() {
 async function showReport() {
   if (!$('report').parentElement.open) return;
   const mine = checking;
-  const result = await su55if.check({ name: cycleName, text: cycleText() });
+  const result = await su55if.check(cycleOf());
   if (mine === checking) $('report').textContent = result.stdout;
 }
 
 function showCheck(json) {
   const verdict = $('verdict');
   if (json.exitCode === 2 && json.stdout === '') {
-    // The table as typed is no cycle file the engine reads: its message at
-    // the row it names (line 1 is the heading).
+    // The table as typed is no cycle: each fault at its cell.
     report = null;
     verdict.className = 'error';
     verdict.textContent = 'The table has a fault.';
-    const place = placeOf(json.stderr, cycleName);
-    const atRow = place && stageTable.mark([place.line - 1], [json.stderr.trim()]);
-    $('messages').textContent = atRow ? '' : json.stderr;
+    $('messages').textContent = showAtCells(json.diagnostics).join('\n');
     return;
   }
   report = JSON.parse(json.stdout);
   verdict.className = report.verdict;
   verdict.textContent = report.verdict === 'accepted'
     ? (report.runnable ? 'The library accepts the cycle.' : 'The library accepts the cycle, but it cannot be run.')
-    : `The library rejected the cycle (status ${report.status}).`;
-  const atRows = stageTable.mark(report.explained, report.explanation);
-  $('messages').textContent = [...report.records, ...(atRows ? [] : report.explanation)].join('\n') +
-    (json.stderr ? '\n' + json.stderr : '');
+    : 'The library rejected the cycle.';
+  const others = showAtCells(report.diagnostics);
+  $('messages').textContent = [...report.records, ...others].join('\n');
 }
 
 // The cycle's bar with its links over it: the chart of a one-cycle run.
@@ -168,10 +182,13 @@ async function load(name, text) {
   if (json.stdout === '') {
     $('verdict').className = 'error';
     $('verdict').textContent = `${name} was not opened: it has a fault.`;
-    $('messages').textContent = json.stderr;
+    $('messages').textContent = json.diagnostics
+      .map((d) => `${name}${d.line ? ', line ' + d.line : ''}${d.column ? ', column ' + d.column : ''}: ${d.message}`)
+      .join('\n');
     return false;
   }
   cycleName = name;
+  openedText = text;
   await stageTable.set(rowsOf(JSON.parse(json.stdout)));
   return true;
 }
@@ -215,7 +232,7 @@ let lastRun = null;
 let chartUrl = null;
 async function run() {
   const options = runOptions();
-  const cycle = { name: cycleName, text: cycleText() };
+  const cycle = cycleOf();
   $('run').disabled = true;
   $('cancel').disabled = false;
   $('progress').value = 0;
@@ -224,10 +241,10 @@ async function run() {
     const result = await su55if.run(cycle, options, (time, stopTime) => { $('progress').value = time / stopTime; });
     const ok = result.exitCode === 0;
     $('progress').value = ok ? 1 : 0;
-    // What the run said on standard error, a line each: the drift warnings,
-    // or why it stopped.
-    const lines = result.stderr.split('\n').filter((line) => line !== '');
-    $('run-messages').textContent = ok ? `Done: ${lines.length} warning${lines.length === 1 ? '' : 's'}.` : '';
+    // What the run said, a line each: the drift warnings, or why it stopped.
+    const lines = result.diagnostics.map(say);
+    const warnings = result.diagnostics.filter((d) => d.severity === 'warning').length;
+    $('run-messages').textContent = ok ? `Done: ${warnings} warning${warnings === 1 ? '' : 's'}.` : '';
     $('warnings').replaceChildren(...lines.map((line) => {
       const li = document.createElement('li');
       li.textContent = line;
@@ -252,7 +269,18 @@ async function downloadJsonLines() {
   const { chart, chartFrom, chartTo, ...rest } = options;
   const result = await su55if.run(cycle, { ...rest, format: 'json' });
   if (result.exitCode === 0) download(result.stdout, 'timeline.jsonl', 'application/jsonl');
-  else $('run-messages').textContent = result.stderr;
+  else $('run-messages').textContent = result.diagnostics.map(say).join('\n');
+}
+
+// The table as a cycle file, written by the engine: the comment lines of
+// the file it came from stay where they were.
+async function save() {
+  const file = await su55if.writeCycle(stageTable.rows(), openedText);
+  if (file.text === null) {
+    $('messages').textContent = showAtCells(file.diagnostics).join('\n');
+    return;
+  }
+  download(file.text, cycleName, 'text/csv');
 }
 
 function opener(id, action) {
@@ -288,7 +316,7 @@ async function start() {
       if (event.key === 'Enter' || event.key === ' ') { event.preventDefault(); label.querySelector('input').click(); }
     });
   }
-  $('save').addEventListener('click', () => download(cycleText(), cycleName, 'text/csv'));
+  $('save').addEventListener('click', save);
   $('report').parentElement.addEventListener('toggle', showReport);
   $('run').addEventListener('click', run);
   $('cancel').addEventListener('click', () => su55if.cancel());
@@ -297,7 +325,7 @@ async function start() {
   $('download-svg').addEventListener('click', () => download(lastRun.result.chart, 'chart.svg', 'image/svg+xml'));
   // A link followed while the page is open.
   window.addEventListener('hashchange', () => {
-    if (location.hash.length > 1 && decodeURIComponent(location.hash.slice(1)) !== cycleText()) {
+    if (location.hash.length > 1 && decodeURIComponent(location.hash.slice(1)) !== addressText) {
       load(cycleName, decodeURIComponent(location.hash.slice(1)));
     }
   });

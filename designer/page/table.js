@@ -1,7 +1,7 @@
 // The designer's stage table: the rows as typed (every text kept as it is,
 // right or wrong: the engine judges it), with undo and redo, paste of rows
-// from a spreadsheet, the keyboard, and notes shown under the rows the
-// engine names. Texts are only ever set as text, never as markup.
+// from a spreadsheet, the keyboard, and notes shown under the rows and
+// cells the engine names. Texts are only ever set as text, never as markup.
 'use strict';
 
 const stageTable = (() => {
@@ -150,23 +150,40 @@ const stageTable = (() => {
     add() { change(() => rows.push(blank()), { row: rows.length, key: 'name' }); },
     undo() { step(undone, redone); },
     redo() { step(redone, undone); },
-    // Lines shown under the rows of `stages` (numbers from 1) that the
-    // table has, those rows marked; the stages it does not have, returned.
-    mark(stages, lines) {
+    // Notes [{stages, key, text}] shown under the row of each note's first
+    // stage (numbers from 1), its rows marked and the cell `key` of the
+    // first marked invalid and described by the note. Whether any was shown.
+    mark(notes) {
       for (const note of body.querySelectorAll('tr.note')) note.remove();
       for (const tr of body.querySelectorAll('tr.at-fault')) tr.classList.remove('at-fault');
-      const shown = stages.filter((s) => s >= 1 && s <= rows.length);
-      shown.forEach((s) => body.rows[s - 1].classList.add('at-fault'));
-      if (shown.length > 0 && lines.length > 0) {
+      for (const input of body.querySelectorAll('input[aria-invalid]')) {
+        input.removeAttribute('aria-invalid');
+        input.removeAttribute('aria-describedby');
+      }
+      let shown = 0;
+      const rowsNow = [...body.querySelectorAll('tr:not(.note)')];
+      notes.forEach(({ stages, key, text }, n) => {
+        const here = stages.filter((s) => s >= 1 && s <= rows.length);
+        if (here.length === 0 || stages[0] !== here[0]) return;
+        here.forEach((s) => rowsNow[s - 1].classList.add('at-fault'));
         const note = document.createElement('tr');
         note.className = 'note';
         const td = document.createElement('td');
         td.colSpan = 5;
-        td.textContent = lines.join('\n');
+        td.id = `note-${n}`;
+        td.textContent = text;
         note.append(td);
-        body.rows[shown[0] - 1].after(note);
-      }
-      return shown.length > 0;
+        let after = rowsNow[here[0] - 1];
+        while (after.nextElementSibling && after.nextElementSibling.classList.contains('note')) after = after.nextElementSibling;
+        after.after(note);
+        const input = key && rowsNow[here[0] - 1].querySelector(`input[data-key="${key}"]`);
+        if (input) {
+          input.setAttribute('aria-invalid', 'true');
+          input.setAttribute('aria-describedby', td.id);
+        }
+        shown += 1;
+      });
+      return shown > 0;
     },
   });
   return table;

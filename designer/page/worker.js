@@ -1,5 +1,5 @@
 // The designer's worker: the module, and one command at a time from the
-// page: {id, command: 'check'|'run', cycle, options} in, {id, result} out,
+// page: {id, command: 'check'|'run'|'writeCycle'|'example', cycle, options} in, {id, result} out,
 // and {id, progress: [time, stopTime]} while a run goes.
 'use strict';
 const su55ifReady = createSu55ifModule();
@@ -10,6 +10,8 @@ self.onmessage = async (event) => {
     ? module.check(cycle, options)
     : command === 'run'
       ? module.run(cycle, options, (time, stopTime) => self.postMessage({ id, progress: [time, stopTime] }))
-      : { example: module.example() };
+      : command === 'writeCycle'
+        ? module.writeCycle(cycle.rows, cycle.text)
+        : { example: module.example() };
   self.postMessage({ id, result });
 };

@@ -1,23 +1,27 @@
 """Cycle files and cycle runs, through su55if-host: read_cycle() runs
 `su55if-host check --format json`, Cycle.run() runs `su55if-host run
---format binary` and reads its samples as they stream (docs/host.md)."""
+--format binary` and reads its samples as they stream, Cycle.save() runs
+`su55if-host write-cycle` (docs/host.md). A Cycle made from lists goes to
+the host as rows (`--rows -`); its faults come back as records, told in
+the Cycle's own argument names."""
 
 from __future__ import annotations
 
 import contextlib
 import json
+import math
 import numbers
 import os
 import stat
 import subprocess
 import tempfile
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Optional
 
-from ._errors import CycleFileError
-from ._host import _failure, _library_options, _library_path, _run, find_host
+from ._host import (MESSAGES_AS_RECORDS, Describe, _failure, _library_options, _library_path, _records_of, _run,
+                    describe, find_host)
 from ._timeline import Timeline
 
 
@@ -30,24 +34,17 @@ def _number(value: Any, what: str) -> str:
         raise ValueError(f"{what} is too large for a double") from None
 
 
-def _plain_file_name(name: Any) -> bool:
-    try:
-        length = len(os.fsencode(name))
-    except (TypeError, UnicodeError):
-        return False
-    return 0 < length <= 255 and name not in (".", "..") and os.path.basename(name) == name and "\0" not in name
+def _cell(value: Any, what: str) -> Any:
+    """A value of a row for the host: a finite number as a JSON number, any
+    other real as its text (the engine names what is wrong with it)."""
+    text = _number(value, what)
+    number = float(text)
+    return number if math.isfinite(number) else text
 
 
-def _quoted_name(name: Any, stage: int) -> str:
-    if not isinstance(name, str):
-        raise TypeError(f"the name of stage {stage} must be a str, not {type(name).__name__}")
-    if "\n" in name or "\0" in name:
-        raise ValueError(f"the name of stage {stage} holds a line break or NUL, which a cycle file cannot hold")
-    return '"' + name.replace('"', '""') + '"'
-
-
-def _cycle_text(cycle: Cycle) -> bytes:
-    """The cycle as a cycle file; the host checks what it holds."""
+def _rows(cycle: Cycle) -> bytes:
+    """The cycle as the host's JSON rows, with the text of the file it was
+    read from, if any."""
     count = len(cycle.durations)
     if len(cycle.partners) != count or len(cycle.names) not in (0, count):
         raise ValueError(
@@ -55,13 +52,31 @@ def _cycle_text(cycle: Cycle) -> bytes:
             "there must be as many partners as durations, and as many names or none"
         )
     names = cycle.names or ("",) * count
-    rows = ["stage,duration,partner,name"]
-    for stage, (duration, partner, name) in enumerate(zip(cycle.durations, cycle.partners, names), 1):
-        rows.append(
-            f"{stage},{_number(duration, f'the duration of stage {stage}')},"
-            f"{_number(partner, f'the partner of stage {stage}')},{_quoted_name(name, stage)}"
-        )
-    return ("\n".join(rows) + "\n").encode("utf-8", "surrogateescape")
+    stages = []
+    for k, (duration, partner, name) in enumerate(zip(cycle.durations, cycle.partners, names)):
+        if not isinstance(name, str):
+            raise TypeError(f"names[{k}] must be a str, not {type(name).__name__}")
+        stages.append({"duration": _cell(duration, f"durations[{k}]"), "partner": _cell(partner, f"partners[{k}]"),
+                       "name": name})
+    document: dict[str, Any] = {"name": cycle.name, "stages": stages}
+    if cycle.file_text is not None:
+        document["text"] = cycle.file_text
+    return json.dumps(document, allow_nan=False).encode("utf-8", "surrogateescape")
+
+
+def _in_own_words(cycle: Cycle) -> Callable[[dict[str, Any]], str]:
+    """A record about a stage of `cycle`, given as lists, in the Cycle's
+    argument names: `durations[1] = -5: a duration is 0 or more`."""
+    arguments = {"duration": cycle.durations, "partner": cycle.partners, "name": cycle.names}
+
+    def said(record: dict[str, Any]) -> str:
+        stage, field_name = record.get("stage"), record.get("field")
+        values = arguments.get(field_name or "")
+        if not stage or values is None or record.get("line") or not 0 < stage <= len(values):
+            return describe(record)
+        return f"{field_name}s[{stage - 1}] = {values[stage - 1]!r}: {record.get('rule') or record['message']}"
+
+    return said
 
 
 def _signature(path: Any) -> Optional[tuple[int, ...]]:
@@ -75,8 +90,12 @@ def _signature(path: Any) -> Optional[tuple[int, ...]]:
     return (status.st_dev, status.st_ino, status.st_size, status.st_mtime_ns)
 
 
-def _absolute(path: Any) -> Optional[str]:
-    return None if path is None else os.path.abspath(os.fspath(path))
+def _plain_file_name(name: Any) -> bool:
+    try:
+        length = len(os.fsencode(name))
+    except (TypeError, UnicodeError):
+        return False
+    return 0 < length <= 255 and name not in (".", "..") and os.path.basename(name) == name and "\0" not in name
 
 
 @contextlib.contextmanager
@@ -91,32 +110,28 @@ def _temporary_file(name: Any, content: bytes) -> Iterator[tuple[Optional[str], 
         yield folder, name
 
 
-@contextlib.contextmanager
-def _cycle_file(cycle: Cycle) -> Iterator[tuple[Optional[str], Any]]:
-    """(folder to run the host in or None, cycle file to name): the file
+def _cycle_source(cycle: Cycle) -> tuple[list[str], Optional[bytes]]:
+    """(the host's arguments for the cycle, its standard input): the file
     read_cycle() read, when this is the Cycle it returned and the file is
-    unchanged, else the cycle written to a temporary file."""
+    unchanged, else the cycle's rows on standard input."""
     source = cycle._source
     if source is not None and _signature(source[0]) == source[1]:
-        yield None, source[0]
-    else:
-        with _temporary_file(cycle.name, _cycle_text(cycle)) as place:
-            yield place
+        return ["--", os.fspath(source[0])], None
+    return ["--rows", "--", "-"], _rows(cycle)
 
 
-def _check(host: Any, library: Any, folder: Optional[str], path: Any) -> dict[str, Any]:
-    """The report of `su55if-host check --format json` on a cycle file.
-    A host that cannot use the file (exit code 2) raises CycleFileError
-    when its message names the file, else as _failure() says."""
+def _check(host: Any, library: Any, folder: Optional[str], arguments: list[str], given: Optional[bytes] = None,
+           said: Describe = describe) -> dict[str, Any]:
+    """The report of `su55if-host check --format json` on a cycle file or
+    rows. A host that cannot use the cycle raises as _failure() says."""
     host = find_host(host, library=_library_path(library))
     options = _library_options(library, absolute=folder is not None)
-    command = [host, "-q", *options, "check", "--format", "json", "--", path]
-    answer = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL, capture_output=True, check=False)
+    command = [host, "-q", *MESSAGES_AS_RECORDS, *options, "check", "--format", "json", *arguments]
+    answer = subprocess.run(command, cwd=folder, input=given, stdin=None if given is not None else subprocess.DEVNULL,
+                            capture_output=True, check=False)
     if answer.returncode not in (0, 1):
-        error = _failure(host, answer.returncode, answer.stderr.decode("utf-8", "backslashreplace"))
-        if type(error) is ValueError and os.fsdecode(path) in str(error):
-            raise CycleFileError(str(error))
-        raise error
+        records, lines = _records_of(answer.stderr)
+        raise _failure(host, answer.returncode, records, lines, said)
     try:
         report = json.loads(answer.stdout)
         for stage in report["stages"]:
@@ -153,9 +168,13 @@ def read_cycle(path: Any, *, library: Any = None, host: Any = None) -> Cycle:
     Cycle.run()."""
     path = os.fspath(path)
     before = _signature(path)
-    cycle = _from_report(os.fsdecode(path), _check(host, library, None, path))
+    cycle = _from_report(os.fsdecode(path), _check(host, library, None, ["--", path]))
     if before is not None and _signature(path) == before:
         object.__setattr__(cycle, "_source", (path, before))
+        # The text, for save() to keep its comment lines.
+        with contextlib.suppress(OSError, UnicodeDecodeError):
+            with open(path, encoding="utf-8") as file:
+                object.__setattr__(cycle, "file_text", file.read(1 << 22))
     return cycle
 
 
@@ -172,7 +191,10 @@ def parse_cycle(text: Any, name: str, *, library: Any = None, host: Any = None) 
     if not isinstance(name, str):
         raise TypeError(f"name must be a str, not {type(name).__name__}")
     with _temporary_file(name, text) as (folder, file_name):
-        return _from_report(name, _check(host, library, folder, file_name))
+        cycle = _from_report(name, _check(host, library, folder, ["--", file_name]))
+    with contextlib.suppress(UnicodeDecodeError):
+        object.__setattr__(cycle, "file_text", text.decode("utf-8"))
+    return cycle
 
 
 @dataclass(frozen=True)
@@ -182,7 +204,8 @@ class Cycle:
     name names[k-1] ("" when the file names none).
 
     cycle_duration is the cycle duration SU55IF_DEFST reported when the
-    cycle was read (None for a Cycle made otherwise)."""
+    cycle was read (None for a Cycle made otherwise); file_text the text of
+    the cycle file it was read from, whose comment lines save() keeps."""
 
     name: str
     durations: tuple[float, ...]
@@ -195,6 +218,9 @@ class Cycle:
     # The host's report on the cycle (check --format json): its links and
     # the chart's colours. dataclasses.replace() drops it.
     _report: Optional[dict[str, Any]] = field(default=None, init=False, compare=False, repr=False)
+    # The text of the cycle file it was read from, whose comment lines
+    # save() keeps; dataclasses.replace() keeps it.
+    file_text: Optional[str] = field(default=None, compare=False, repr=False, kw_only=True)
 
     @property
     def stage_count(self) -> int:
@@ -246,22 +272,34 @@ class Cycle:
                 raise TypeError(f"time_unit must be a str, not {type(time_unit).__name__}")
             options.append("--time-unit=" + time_unit)  # one argument, whatever it starts with
         host = find_host(host, library=_library_path(library))
-        with _cycle_file(self) as (folder, path):
-            for option, value in (("--input-file", input_file), ("--events", events), ("--chart", chart)):
-                if value is not None:
-                    options += [option, _absolute(value) if folder is not None else os.fspath(value)]
-            library_options = _library_options(library, absolute=folder is not None)
-            command = [host, "-q", *library_options, "run", "--format", "binary", *options, "--", path]
-            timeline = Timeline(self, stop_time, output_interval, twin, library, host, time_unit)
-            _run(command, folder, host, timeline._read, stacklevel=2)
-            return timeline
+        for option, value in (("--input-file", input_file), ("--events", events), ("--chart", chart)):
+            if value is not None:
+                options += [option, os.fspath(value)]
+        arguments, given = _cycle_source(self)
+        command = [host, "-q", *MESSAGES_AS_RECORDS, *_library_options(library), "run", "--format", "binary",
+                   *options, *arguments]
+        timeline = Timeline(self, stop_time, output_interval, twin, library, host, time_unit)
+        _run(command, None, host, timeline._read, stacklevel=2, given=given, describe=_in_own_words(self))
+        return timeline
+
+    def save(self, path: Any, *, library: Any = None, host: Any = None) -> None:
+        """Writes the cycle as a cycle file at `path` with
+        `su55if-host write-cycle`: a Cycle read from a file keeps that
+        file's comment and blank lines where they were. Raises
+        CycleFileError for a value that a cycle file cannot hold."""
+        host = find_host(host, library=_library_path(library))
+        command = [host, "-q", *MESSAGES_AS_RECORDS, "write-cycle", "--", "-", os.fspath(path)]
+        answer = subprocess.run(command, input=_rows(self), capture_output=True, check=False)
+        if answer.returncode != 0:
+            records, lines = _records_of(answer.stderr)
+            raise _failure(host, answer.returncode, records, lines, _in_own_words(self))
 
     def report(self, *, library: Any = None, host: Any = None) -> dict[str, Any]:
         """The host's report on this cycle (check --format json): its links,
         the cycle duration, the chart's colours. Asked once."""
         if self._report is None:
-            with _cycle_file(self) as (folder, path):
-                object.__setattr__(self, "_report", _check(host, library, folder, path))
+            arguments, given = _cycle_source(self)
+            object.__setattr__(self, "_report", _check(host, library, None, arguments, given, _in_own_words(self)))
         assert self._report is not None
         return self._report
 

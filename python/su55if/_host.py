@@ -6,6 +6,7 @@ installation, never a copy of its own (docs/host.md).
 
 from __future__ import annotations
 
+import json
 import os
 import re
 import shutil
@@ -23,11 +24,12 @@ from ._files import _checkout, _layout, _prefixes, find_library
 
 HOST_FILE = "su55if-host"
 MIN_HOST_VERSION = (0, 1, 0)
-_PREFIX = HOST_FILE + ": "
-_WARNING = _PREFIX + "warning: "
 _VERSION = re.compile(re.escape(HOST_FILE) + r" ([0-9]+)\.([0-9]+)\.([0-9]+)(?![0-9])")
-# A message about a file that the host reads: FILE:LINE[:COLUMN]: ..., or one it cannot open.
-_FILE_FAULT = re.compile(r":[0-9]+(?::[0-9]+)?: |: cannot (?:open|read) the [a-z]+ file: ")
+# The host's options that make every message it gives a record: a JSON
+# object on a line of standard error.
+MESSAGES_AS_RECORDS = ["--messages", "json"]
+# The names of the settings the host's records name by a neutral key.
+_SETTINGS = {"stopTime": "stop_time", "outputInterval": "output_interval", "cycles": "cycles"}
 # The host's exit code when the loaded library ended the process during a call.
 _LIBRARY_ENDED = 3
 # Standard error kept from a run: the first warnings and the first lines of
@@ -155,18 +157,44 @@ def _library_options(library: Any, absolute: bool = False) -> list[str]:
 # --- how the host ended --------------------------------------------------------------------
 
 
-def _failure(host: Path, returncode: int, stderr: str) -> Exception:
+Describe = Callable[[dict[str, Any]], str]
+
+
+def _record(line: str) -> Optional[dict[str, Any]]:
+    """A line of the host's standard error as the record it holds, or None."""
+    try:
+        record = json.loads(line)
+    except ValueError:
+        return None
+    return record if isinstance(record, dict) and isinstance(record.get("kind"), str) else None
+
+
+def describe(record: dict[str, Any]) -> str:
+    """A record in Python's words: a setting by its argument name, else the
+    file, line and column and the engine's message."""
+    option = _SETTINGS.get(record.get("option") or "")
+    if option and record.get("rule"):
+        return f"{option}: {record['rule']}"
+    where = ":".join(str(part) for part in (record.get("file"), record.get("line"), record.get("column")) if part)
+    return f"{where}: {record['message']}" if where else str(record["message"])
+
+
+def _failure(host: Path, returncode: int, records: Sequence[dict[str, Any]], lines: Sequence[str],
+             describe: Describe = describe) -> Exception:
     """The exception for a host that did not succeed: SimulationTerminated
-    (exit code 1), CycleFileError or ValueError with the host's message
-    (exit code 2), RuntimeError for anything else."""
-    lines = stderr.splitlines()
-    own = [line[len(_PREFIX) :] for line in lines if line.startswith(_PREFIX)]
+    (exit code 1), CycleFileError (a fault in a cycle or a file) or
+    ValueError (exit code 2), each from the host's records; RuntimeError for
+    anything else."""
     if returncode == 1:
-        records = [line for line in lines if not line.startswith(_PREFIX)]
-        return SimulationTerminated(HOST_FILE, records, own)
-    if returncode == 2 and lines:
-        message = "\n".join(own or lines)
-        return (CycleFileError if _FILE_FAULT.search(message) else ValueError)(message)
+        stop = next((r for r in records if r["kind"] == "runStopped"), None)
+        reasons = [r for r in records if r["kind"] != "runStopped"]
+        explanation = [line for r in reasons for line in (r["message"], (r.get("fix") or {}).get("text")) if line]
+        return SimulationTerminated(HOST_FILE, stop["libraryRecords"] if stop else list(lines), explanation)
+    if returncode == 2 and records:
+        message = "\n".join(describe(record) for record in records)
+        if any(record.get("file") or record.get("stage") for record in records):
+            return CycleFileError(message, records)
+        return ValueError(message)
     if returncode < 0:
         try:
             ended = f"was ended by {signal.Signals(-returncode).name}"
@@ -176,8 +204,21 @@ def _failure(host: Path, returncode: int, stderr: str) -> Exception:
         ended = f"failed (exit code {returncode}): the library ended the process during a call"
     else:
         ended = f"failed with exit code {returncode}"
-    details = "".join("\n  " + line for line in lines) or " (nothing on standard error)"
+    details = "".join("\n  " + line for line in [*map(describe, records), *lines]) or " (nothing on standard error)"
     return RuntimeError(f"{host} {ended}:{details}")
+
+
+def _records_of(stderr: bytes) -> tuple[list[dict[str, Any]], list[str]]:
+    """The records on the host's standard error, and its other lines."""
+    records: list[dict[str, Any]] = []
+    lines: list[str] = []
+    for line in stderr.decode("utf-8", "backslashreplace").splitlines():
+        record = _record(line)
+        if record is None:
+            lines.append(line)
+        else:
+            records.append(record)
+    return records, lines
 
 
 class _Errors:
@@ -187,6 +228,7 @@ class _Errors:
 
     def __init__(self, stream: IO[bytes]) -> None:
         self.warnings: list[str] = []
+        self.records: list[dict[str, Any]] = []
         self.lines: list[str] = []
         self.left_out_warnings = 0
         self.left_out_lines = 0
@@ -198,13 +240,17 @@ class _Errors:
         with stream:
             for raw in iter(lambda: stream.readline(1 << 16), b""):
                 line = raw.decode("utf-8", "backslashreplace").rstrip("\r\n")
-                if line.startswith(_WARNING):
+                record = _record(line)
+                if record is not None and record.get("severity") == "warning":
                     if len(self.warnings) < _KEPT_WARNINGS:
-                        self.warnings.append(line[len(_WARNING) :])
+                        self.warnings.append(str(record.get("rule") or record["message"]))
                     else:
                         self.left_out_warnings += 1
                 elif self._kept < _KEPT_BYTES:
-                    self.lines.append(line)
+                    if record is not None:
+                        self.records.append(record)
+                    else:
+                        self.lines.append(line)
                     self._kept += len(raw)
                 else:
                     self.left_out_lines += 1
@@ -241,16 +287,25 @@ def _end(process: subprocess.Popen[bytes]) -> None:
 
 
 def _run(command: Sequence[Any], folder: Optional[str], host: Path,
-         read: Callable[[IO[bytes]], Optional[str]], stacklevel: int) -> None:
+         read: Callable[[IO[bytes]], Optional[str]], stacklevel: int, *, given: Optional[bytes] = None,
+         describe: Describe = describe) -> None:
     """Runs the host, `read` taking its standard output as it comes (and
     returning what is wrong with it, or None); standard error is read
-    meanwhile. Raises as _failure() says for a host that failed, or
-    RuntimeError for output that `read` refused; an interrupt ends the host
-    as _end() does."""
-    process = subprocess.Popen(command, cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE)
+    meanwhile, and `given` is its standard input. Raises as _failure() says
+    for a host that failed, or RuntimeError for output that `read` refused;
+    an interrupt ends the host as _end() does."""
+    process = subprocess.Popen(command, cwd=folder, stdin=subprocess.DEVNULL if given is None else subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     assert process.stdout is not None and process.stderr is not None
     errors = _Errors(process.stderr)
+    if given is not None:
+        assert process.stdin is not None
+        # The host reads all of it before it writes anything.
+        with process.stdin:
+            try:
+                process.stdin.write(given)
+            except BrokenPipeError:
+                pass
     ended = False
     try:
         with process.stdout:
@@ -265,7 +320,8 @@ def _run(command: Sequence[Any], folder: Optional[str], host: Path,
         _end(process)
         raise
     if returncode != 0 and not ended:
-        raise _failure(host, returncode, errors.text())
+        errors.text()
+        raise _failure(host, returncode, errors.records, errors.lines, describe)
     if fault:
         raise RuntimeError(f"{host}: {fault}")
     errors.warn(stacklevel + 1)

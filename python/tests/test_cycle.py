@@ -141,10 +141,40 @@ ERRORS = {
                        su55if.CycleFileError, "none.csv: cannot open"),
     "bad stop time": (lambda t: su55if.read_cycle(FOUR).run(stop_time=-1), ValueError, "^--stop-time must be"),
     "stop time not a number": (lambda t: su55if.read_cycle(FOUR).run("10"), TypeError, "stop_time must be a real"),
-    "name with a newline": (lambda t: su55if.Cycle("c", (1.0,), (0.0,), ("a\nb",)).run(), ValueError, "line break"),
-    "duration not finite": (lambda t: su55if.Cycle("c", (float("inf"),), (0.0,)).run(),
-                            su55if.CycleFileError, '^c:2:3: duration "inf" is not a finite number'),
 }
+# A cycle given as lists: each fault in its own argument's words, with the
+# engine's record.
+LISTS = {
+    "negative duration": (((10, -5), (0, 0)), "run", "durations[1] = -5: a duration is 0 or more",
+                          ("negativeDuration", 2, "duration", "-5")),
+    "not finite": (((float("inf"),), (0,)), "run", "durations[0] = inf: a finite number is needed",
+                   ("notFinite", 1, "duration", "inf")),
+    "partner not whole": (((10, 10), (1.5, 0)), "report", "partners[0] = 1.5: a whole number is needed",
+                          ("notWhole", 1, "partner", "1.5")),
+    "two faults": (((-1, 10), (0, 0.5)), "run", "durations[0] = -1: a duration is 0 or more\n"
+                   "partners[1] = 0.5: a whole number is needed", ("negativeDuration", 1, "duration", "-1")),
+    "name with a newline": (((1,), (0,), ("a\nb",)), "save", "names[0] = 'a\\nb': a line break cannot be saved",
+                            ("lineBreak", 1, "name", "a\nb")),
+}
+
+
+@pytest.mark.parametrize("lists, action, message, record", LISTS.values(), ids=LISTS.keys())
+def test_faults_in_lists_are_told_in_their_words(tmp_path, lists, action, message, record):
+    cycle = su55if.Cycle("c", *lists)
+    with pytest.raises(su55if.CycleFileError) as raised:
+        getattr(cycle, action)(*([tmp_path / "c.csv"] if action == "save" else []))
+    assert str(raised.value).startswith(message) and "su55if" not in str(raised.value)
+    error = raised.value
+    assert (error.kind, error.stage, error.field, error.value) == record
+    assert pickle.loads(pickle.dumps(error)).diagnostics == error.diagnostics
+
+
+def test_a_cycle_file_saved_keeps_its_comment_lines(tmp_path):
+    text = "# Two beds.\nstage,duration,partner\n# feed\n1,10,0\n\n# purge\n2,20,0\n# end\n"
+    cycle = su55if.read_cycle(write(tmp_path, "beds.csv", text))
+    dataclasses.replace(cycle, durations=(10.0, 25.0)).save(tmp_path / "beds.csv")
+    assert (tmp_path / "beds.csv").read_text() == text.replace("stage,duration,partner", "stage,duration,partner,name") \
+        .replace("1,10,0", "1,10,0,").replace("2,20,0", "2,25,0,")
 
 
 @pytest.mark.parametrize("action, error, match", ERRORS.values(), ids=ERRORS.keys())

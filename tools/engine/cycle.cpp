@@ -116,7 +116,8 @@ Cycle read(CsvReader &reader) {
             d.stage = expected;
             reader.fail(std::move(d), field[kStage]->column);
         }
-        const std::string_view partnerText = field[kPartner] != nullptr ? field[kPartner]->text : "";
+        const std::string_view partnerText =
+            field[kPartner] != nullptr ? std::string_view(field[kPartner]->text) : std::string_view();
         double duration = 0.0;
         double partner = 0.0;
         std::vector<Diagnostic> faults = readStage(expected, field[kDuration]->text,

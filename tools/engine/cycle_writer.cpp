@@ -41,10 +41,11 @@ std::string writeCycleFile(std::span<const StageRow> rows, std::string_view orig
     for (std::size_t k = 0; k < rows.size(); ++k) {
         for (const std::string *cell : {&rows[k].duration, &rows[k].partner, &rows[k].name}) {
             if (cell->find_first_of("\r\n") != std::string::npos) {
-                Diagnostic d = diagnostic(DiagnosticKind::other, fmt::format("stage {}: a cell of a cycle file cannot hold a line break",
+                Diagnostic d = diagnostic(DiagnosticKind::lineBreak, fmt::format("stage {}: a cell of a cycle file cannot hold a line break",
                                                     k + 1),
                              "a line break cannot be saved in a cell");
                 d.stage = static_cast<int>(k + 1);
+                d.value = *cell;
                 d.field = cell == &rows[k].name       ? StageField::name
                           : cell == &rows[k].duration ? StageField::duration
                                                       : StageField::partner;

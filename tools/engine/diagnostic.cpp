@@ -13,15 +13,15 @@ namespace su55if::engine {
 
 namespace {
 
-constexpr std::array<std::string_view, 34> kKindNames{
+constexpr std::array<std::string_view, 35> kKindNames{
     "other",          "cannotRead",        "outOfMemory",      "emptyFile",         "lineTooLong",
     "tooManyLines",   "unclosedQuote",     "textAfterQuote",   "emptyColumnName",   "unknownColumn",
     "repeatedColumn", "missingColumn",     "tooManyValues",    "tooFewValues",      "noStages",
     "tooManyStages",  "stageOutOfOrder",   "missingValue",     "notNumber",         "decimalComma",
     "notFinite",      "outOfRange",        "notWhole",         "negativeDuration",  "badRow",
     "partnerNotInCycle", "partnerIsItself", "oneWayLink",      "linkedDurationsDiffer", "runStopped",
-    "cycleNotRunnable", "badSetting",      "linkDrift",        "driftsNotShown"};
-static_assert(kKindNames.size() == static_cast<std::size_t>(DiagnosticKind::driftsNotShown) + 1);
+    "cycleNotRunnable", "badSetting",      "linkDrift",        "driftsNotShown",    "lineBreak"};
+static_assert(kKindNames.size() == static_cast<std::size_t>(DiagnosticKind::lineBreak) + 1);
 
 }  // namespace
 

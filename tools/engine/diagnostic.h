@@ -52,6 +52,7 @@ enum class DiagnosticKind {
     badSetting,          // a setting (`option`) that cannot be used
     linkDrift,           // warning: two linked stages came to last differently
     driftsNotShown,      // warning: how many more drift warnings were left out
+    lineBreak,           // a cell to write that holds a line break, which a cycle file cannot
 };
 
 std::string_view kindName(DiagnosticKind kind);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "engine/error.h"
 #include "engine/text.h"
@@ -12,6 +13,12 @@
 namespace su55if::host {
 
 namespace {
+
+engine::Diagnostic cannotRead(const std::string &path, std::string message) {
+    engine::Diagnostic d = engine::diagnostic(engine::DiagnosticKind::cannotRead, std::move(message));
+    d.file = path;
+    return d;
+}
 
 class FileSource final : public engine::ByteSource {
 public:
@@ -28,8 +35,7 @@ public:
     std::size_t read(char *buffer, std::size_t size) override {
         const std::size_t n = std::fread(buffer, 1, size, file_);
         if (n == 0 && std::ferror(file_) != 0) {
-            throw engine::Error(fmt::format("{}: cannot read the {}: {}", engine::printable(path_), kind_,
-                                            std::strerror(errno)));
+            throw engine::Error(cannotRead(path_, fmt::format("cannot read the {}: {}", kind_, std::strerror(errno))));
         }
         return n;
     }
@@ -45,8 +51,7 @@ private:
 std::unique_ptr<engine::ByteSource> openFile(const std::string &path, std::string_view kind) {
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        throw engine::Error(
-            fmt::format("{}: cannot open the {}: {}", engine::printable(path), kind, std::strerror(errno)));
+        throw engine::Error(cannotRead(path, fmt::format("cannot open the {}: {}", kind, std::strerror(errno))));
     }
     return std::make_unique<FileSource>(file, path, kind);
 }
