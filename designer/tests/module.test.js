@@ -108,7 +108,11 @@ const comparisons = [
 ];
 for (const args of comparisons) {
   test(`as su55if-host -q ${args.join(' ')}`, { skip: !haveHost && 'no native su55if-host (SU55IF_HOST)' }, () => {
-    assert.deepEqual(call(args, made), { ...runHost(args, made), chart: null });
+    const { diagnostics, ...result } = call(args, made);
+    assert.deepEqual(result, { ...runHost(args, made), chart: null });
+    // The records are the host's with --messages json.
+    const records = runHost(['--messages', 'json', ...args], made).stderr.split('\n').filter((line) => line.startsWith('{'));
+    assert.deepEqual(diagnostics, records.map((line) => JSON.parse(line)));
   });
 }
 
