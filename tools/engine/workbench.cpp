@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/beds.h"
+#include "engine/chart/chart_beds.h"
 #include "engine/chart/chart_recorder.h"
 #include "engine/error.h"
 #include "engine/reports.h"
@@ -101,7 +103,7 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Ru
 }  // namespace
 
 int check(const callkit::Binding &library, const Cycle &cycle, const CheckOptions &options,
-          const Streams &streams) {
+          const Streams &streams, std::FILE *chart) {
     Simulator simulator(library, cycle, RunInputs{}, options.twin, streams.callLog);
     CheckResult result;
     result.timingName = simulator.timingName();
@@ -115,6 +117,9 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
         }
     } else {
         result.cycleFault = cycleFault(simulator.schedule());
+        if (result.cycleFault.empty()) {
+            result.beds = checkBeds(library, cycle, simulator.schedule(), options.twin, options.beds, streams.callLog);
+        }
     }
     if (options.json) {
         printCheckJson(streams.data, cycle, simulator.schedule(), result, options.timeUnit);
@@ -128,6 +133,15 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
         std::fflush(streams.data);
         printMessage(streams.messages, fmt::format("{}: {}", printable(cycle.name), result.cycleFault));
         return kExitError;
+    }
+    if (result.beds && result.beds->grid) {
+        if (chart != nullptr) {
+            const std::string svg = renderBedsChart(cycle, *result.beds->grid, options.timeUnit);
+            std::fwrite(svg.data(), 1, svg.size(), chart);
+        }
+        if (!result.beds->grid->misfits.empty()) {
+            return kExitRejected;
+        }
     }
     return kExitOk;
 }

@@ -326,22 +326,6 @@ bool usableWindow(double from, double to, double plotWidth) {
     return std::isfinite(from) && to > from && std::isfinite(to - from) && std::isfinite(plotWidth / (to - from));
 }
 
-// The characters that XML gives a meaning, as entities.
-std::string xmlEscaped(const std::string &text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 void ChartSchedules::add(const ChartSchedule &schedule) {
