@@ -9,6 +9,7 @@
 
 #include "engine/beds.h"
 #include "engine/chart/chart_beds.h"
+#include "engine/chart/beds_recorder.h"
 #include "engine/chart/chart_recorder.h"
 #include "engine/error.h"
 #include "engine/reports.h"
@@ -185,6 +186,11 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
     if (chart) {
         sinks.add(*chart);
     }
+    std::optional<BedsRecorder> beds;
+    if (chart && options.beds) {
+        beds.emplace(library, cycle, options.twin, *options.beds, options.timeUnit, streams.callLog);
+        sinks.add(*beds);
+    }
     if (outputs.watch != nullptr) {
         sinks.add(*outputs.watch);
     }
@@ -212,7 +218,11 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
         table->finish();
     }
     if (chart) {
-        const std::string svg = renderChart(chart->input());
+        ChartInput input = chart->input();
+        if (beds) {
+            input.beds = beds->grids();
+        }
+        const std::string svg = renderChart(input);
         std::fwrite(svg.data(), 1, svg.size(), outputs.chart);
     }
     return kExitOk;

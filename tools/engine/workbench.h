@@ -55,6 +55,7 @@ struct RunOptions {
     std::string timeUnit;
     std::optional<double> chartFrom;  // default: from 0
     std::optional<double> chartTo;    // default: the whole run, or its first cycles when it is long
+    std::optional<int> beds;          // the chart draws each schedule's grid of this many beds
 };
 
 // Where a run's outputs go: the timeline (streams.data unless `timeline` is

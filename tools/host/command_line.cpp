@@ -311,6 +311,12 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
                      "with --chart: chart the run up to this time (default: the whole run, or its first 10 cycles "
                      "when it passes more than 30)")
         ->type_name("T");
+    std::optional<std::string> runBeds;
+    runCommand
+        ->add_option("--beds", runBeds,
+                     "with --chart: draw under the run, for each schedule, N beds each shifted by the cycle duration "
+                     "over N")
+        ->type_name("N");
     runCommand->add_flag("--table", options.table,
                          "print a readable summary and timeline on standard output instead of the CSV");
     runCommand
@@ -407,6 +413,12 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
             }
             *value = readNumber(name, **text);
         }
+    }
+    if (runBeds) {
+        if (options.chartFile.empty()) {
+            throw Error("run --beds draws the beds on the chart: give --chart FILE.svg too");
+        }
+        options.beds = engine::bedCount(*runBeds);
     }
     checkChartName(options.chartFile);
     options.timeline = engine::runTimelineFormat(runFormatText, options.outputFile, options.table);

@@ -93,6 +93,7 @@ int run(const LoadedLibrary &library, const engine::Cycle &cycle, const Options 
     settings.timeUnit = options.timeUnit;
     settings.chartFrom = options.chartFrom;
     settings.chartTo = options.chartTo;
+    settings.beds = options.beds;
     // Progress on a terminal, unless the timeline itself is shown there.
     const bool timelineOnTerminal = options.outputFile.empty() && isatty(fileno(dataOutput())) != 0;
     RunWatch watch(!options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);

@@ -51,7 +51,13 @@ struct Rows {
     double y(int bed) const { return top + (kRowHeight + kRowGap) * (bed - 1); }
 };
 
-void drawRows(Builder &out, const Cycle &cycle, const BedGrid &grid, const Rows &rows) {
+// The name of stage `stage` (from 1), printable; empty when it has none.
+std::string nameOf(const std::vector<std::string> &names, int stage) {
+    const auto k = static_cast<std::size_t>(stage - 1);
+    return k < names.size() ? printable(names[k]) : std::string();
+}
+
+void drawRows(Builder &out, const std::vector<std::string> &names, const BedGrid &grid, const Rows &rows) {
     for (int bed = 1; bed <= grid.beds; ++bed) {
         const double top = rows.y(bed);
         out.place(Builder::text(fmt::format("bed {}", bed), kLeft - 10.0, top + kRowHeight / 2.0 + 5.0, Anchor::end,
@@ -59,7 +65,7 @@ void drawRows(Builder &out, const Cycle &cycle, const BedGrid &grid, const Rows 
         for (const BedStage &stage : grid.rows[static_cast<std::size_t>(bed - 1)]) {
             const double left = rows.x(stage.from);
             const double width = rows.x(stage.to) - left;
-            const std::string name = printable(cycle.stageName(static_cast<std::size_t>(stage.stage - 1)));
+            const std::string name = nameOf(names, stage.stage);
             out.shape(R"svg(<rect x="{:.2f}" y="{:.2f}" width="{:.2f}" height="{}" fill="{}" stroke="#555" )svg"
                       R"svg(stroke-width="0.6"><title>{}</title></rect>)svg",
                       left, top, width, kRowHeight, stageColour(stage.stage),
@@ -140,21 +146,26 @@ double drawAxis(Builder &out, const BedGrid &grid, const Rows &rows, const std::
 }
 
 // Every stage with its colour, name and duration, in columns.
-double drawLegend(Builder &out, const Cycle &cycle, const BedGrid &grid, double top) {
-    std::vector<double> durations(static_cast<std::size_t>(cycle.stageCount()), 0.0);
+double drawLegend(Builder &out, const std::vector<std::string> &names, const BedGrid &grid, double top,
+                  double plotWidth) {
+    int stageCount = 0;
+    for (const BedStage &stage : grid.rows.front()) {
+        stageCount = std::max(stageCount, stage.stage);
+    }
+    std::vector<double> durations(static_cast<std::size_t>(stageCount), 0.0);
     for (const BedStage &stage : grid.rows.front()) {
         durations[static_cast<std::size_t>(stage.stage - 1)] += stage.to - stage.from;
     }
     std::vector<std::string> entries;
     double widest = 0.0;
     for (std::size_t k = 0; k < durations.size(); ++k) {
-        const std::string name = printable(cycle.stageName(k));
+        const std::string name = nameOf(names, static_cast<int>(k) + 1);
         entries.push_back(fmt::format("{}{} ({})", k + 1, name.empty() ? "" : " " + name, readable(durations[k])));
         widest = std::max(widest, textWidth(entries.back(), 11.0, false));
     }
     out.place(Builder::text("Stages", kLeft, top + 12.0, Anchor::start, 12.0, true));
     const double column = widest + 34.0;
-    const auto columns = static_cast<std::size_t>(std::max(1.0, std::floor(kPlotWidth / column)));
+    const auto columns = static_cast<std::size_t>(std::max(1.0, std::floor(plotWidth / column)));
     const std::size_t rows = (entries.size() + columns - 1) / columns;
     for (std::size_t k = 0; k < entries.size(); ++k) {
         const double x = kLeft + column * static_cast<double>(k / rows);
@@ -169,41 +180,65 @@ double drawLegend(Builder &out, const Cycle &cycle, const BedGrid &grid, double 
 
 }  // namespace
 
-std::string renderBedsChart(const Cycle &cycle, const BedGrid &grid, const std::string &timeUnit) {
-    Builder out;
-    out.layout.width = kLeft + kPlotWidth + kRight;
-    const double textWidthLeft = out.layout.width - 40.0;
-    const std::string title = fmt::format("Cycle {}: {} beds, each {} behind the one before", printable(cycle.name),
-                                          grid.beds, withUnit(grid.shift, timeUnit));
-    out.place(Builder::text(truncated(title, 16.0, true, textWidthLeft), 20.0, 28.0, Anchor::start, 16.0, true));
-    double y = 28.0;
-    std::vector<std::pair<std::string, const char *>> notes{
-        {fmt::format("Each row is one bed over one cycle of {}; the dotted lines mark the shifts. A line joins two "
-                     "linked stages where they begin together in two beds.",
-                     withUnit(grid.cycleDuration, timeUnit)),
-         "#555"},
-        {fmt::format("Beds: {}.", grid.fittingBedCounts.empty()
-                                      ? fmt::format("the links fit no number of beds from 2 to {}",
-                                                    std::max(cycle.stageCount(), 2))
-                                      : fmt::format("the links fit {} beds", bedCountList(grid.fittingBedCounts))),
-         "#555"}};
-    for (const BedMisfit &misfit : grid.misfits) {
-        for (const std::string &line : explainMisfit(cycle, grid, misfit, timeUnit)) {
-            notes.emplace_back(line, kMisfitColour);
+double chart::layoutBeds(Builder &out, const ChartBeds &beds, const std::vector<std::string> &stageNames,
+                         const std::string &timeUnit, double top, double plotWidth) {
+    double y = top;
+    if (!beds.heading.empty()) {
+        y += 18.0;
+        out.place(Builder::text(truncated(printable(beds.heading), 12.0, true, plotWidth), kLeft, y, Anchor::start,
+                                12.0, true, "#7f4f00"));
+    }
+    for (const auto &[lines, colour] : {std::pair{&beds.notes, "#555"}, std::pair{&beds.faults, kMisfitColour}}) {
+        for (const std::string &note : *lines) {
+            for (const std::string &line : wrapped(printable(note), 12.0, out.layout.width - 40.0)) {
+                y += 18.0;
+                out.place(Builder::text(line, 20.0, y, Anchor::start, 12.0, false, colour));
+            }
         }
     }
-    for (const auto &[note, colour] : notes) {
-        for (const std::string &line : wrapped(printable(note), 12.0, textWidthLeft)) {
-            y += 18.0;
-            out.place(Builder::text(line, 20.0, y, Anchor::start, 12.0, false, colour));
-        }
-    }
-    const Rows rows{y + 24.0, kPlotWidth / grid.cycleDuration};
-    drawRows(out, cycle, grid, rows);
+    const BedGrid &grid = beds.grid;
+    const double scale = grid.cycleDuration > 0.0 && std::isfinite(plotWidth / grid.cycleDuration)
+                             ? plotWidth / grid.cycleDuration
+                             : 0.0;
+    const Rows rows{y + 24.0, scale};
+    drawRows(out, stageNames, grid, rows);
     drawMisfits(out, grid, rows);
     drawMeetings(out, grid, rows);
     const double axisBottom = drawAxis(out, grid, rows, timeUnit);
-    out.layout.height = std::ceil(drawLegend(out, cycle, grid, axisBottom + 8.0) + 14.0);
+    return beds.legend ? drawLegend(out, stageNames, grid, axisBottom + 8.0, plotWidth) : axisBottom;
+}
+
+ChartBeds chartBeds(const Cycle &cycle, const BedGrid &grid, const std::string &timeUnit) {
+    ChartBeds beds;
+    beds.grid = grid;
+    beds.notes.push_back(
+        fmt::format("Beds: {}.", grid.fittingBedCounts.empty()
+                                     ? fmt::format("the links fit no number of beds from 2 to {}",
+                                                   std::max(cycle.stageCount(), 2))
+                                     : fmt::format("the links fit {} beds", bedCountList(grid.fittingBedCounts))));
+    for (const BedMisfit &misfit : grid.misfits) {
+        for (const std::string &line : explainMisfit(cycle, grid, misfit, timeUnit)) {
+            beds.faults.push_back(line);
+        }
+    }
+    return beds;
+}
+
+std::string renderBedsChart(const Cycle &cycle, const BedGrid &grid, const std::string &timeUnit) {
+    Builder out;
+    out.layout.width = kLeft + kPlotWidth + kRight;
+    const std::string title = fmt::format("Cycle {}: {} beds, each {} behind the one before", printable(cycle.name),
+                                          grid.beds, withUnit(grid.shift, timeUnit));
+    out.place(Builder::text(truncated(title, 16.0, true, out.layout.width - 40.0), 20.0, 28.0, Anchor::start, 16.0,
+                            true));
+    ChartBeds beds = chartBeds(cycle, grid, timeUnit);
+    beds.notes.insert(beds.notes.begin(),
+                      fmt::format("Each row is one bed over one cycle of {}; the dotted lines mark the shifts. A line "
+                                  "joins two linked stages where they begin together in two beds.",
+                                  withUnit(grid.cycleDuration, timeUnit)));
+    beds.legend = true;
+    const double bottom = chart::layoutBeds(out, beds, cycle.stageNames, timeUnit, 28.0, kPlotWidth);
+    out.layout.height = std::ceil(bottom + 14.0);
     return renderSvg(out.layout);
 }
 

@@ -8,10 +8,15 @@
 #include <string>
 
 #include "engine/beds.h"
+#include "engine/chart/chart.h"
 #include "engine/cycle.h"
 
 namespace su55if::engine {
 
 std::string renderBedsChart(const Cycle &cycle, const BedGrid &grid, const std::string &timeUnit);
+
+// The grid as the chart draws it, with the bed counts that fit under its
+// heading and, for each link that does not fit, why.
+ChartBeds chartBeds(const Cycle &cycle, const BedGrid &grid, const std::string &timeUnit);
 
 }  // namespace su55if::engine

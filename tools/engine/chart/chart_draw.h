@@ -102,4 +102,10 @@ private:
 // Returns its bottom, where the picture of the run begins.
 double layoutCycle(Builder &out, const ChartInput &input, double plotWidth);
 
+// A picture of beds (chart_beds.cpp) from `top` across `plotWidth`: the
+// heading and notes, one row per bed, the time axis and, if asked, the
+// legend. Returns its bottom.
+double layoutBeds(Builder &out, const ChartBeds &beds, const std::vector<std::string> &stageNames,
+                  const std::string &timeUnit, double top, double plotWidth);
+
 }  // namespace su55if::engine::chart
