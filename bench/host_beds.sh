@@ -20,5 +20,5 @@ awk 'BEGIN {
 }' > "$cycle"
 "$host" -q check "$cycle" --beds 10 | grep -q "^Beds: the links fit" || { echo "host_beds.sh: no beds report" >&2; exit 1; }
 
-farm-bench -n "$runs" -- "$host" -q check "$cycle" --beds 10 --vs "$host -q check $cycle"
-farm-bench -n "$runs" -- "$host" -q check "$cycle" --beds 10 --format json --vs "$host -q check $cycle --format json"
+farm-bench -n "$runs" --vs "$host -q check $cycle" -- "$host" -q check "$cycle" --beds 10
+farm-bench -n "$runs" --vs "$host -q check $cycle --format json" -- "$host" -q check "$cycle" --beds 10 --format json
