@@ -73,12 +73,15 @@ void drawRows(Builder &out, const std::vector<std::string> &names, const BedGrid
                                              name.empty() ? "" : " " + name, readable(stage.from),
                                              readable(stage.to))));
             const double centre = left + width / 2.0;
-            const ChartText number =
+            // Outlined: a line joining two other beds may pass behind them.
+            ChartText number =
                 Builder::text(fmt::format("{}", stage.stage), centre, top + 17.0, Anchor::middle, 12.0, true);
+            number.halo = true;
             if (number.box.right - number.box.left <= width - 4.0) {
                 out.tryPlace(number);
             }
-            const ChartText label = Builder::text(name, centre, top + 34.0, Anchor::middle, 10.0);
+            ChartText label = Builder::text(name, centre, top + 34.0, Anchor::middle, 10.0);
+            label.halo = true;
             if (!name.empty() && label.box.right - label.box.left <= width - 4.0) {
                 out.tryPlace(label);
             }
