@@ -116,3 +116,29 @@ test('window.su55if gives the host\'s bytes, and the page a CSV to download', as
   assert.equal(result.exitCode, 0);
   assert.match(result.stdout, /^time,/);
 });
+
+test('charts at their own size and stage names in full, on a desktop and on a phone', async () => {
+  const name = 'EQ1 down (give) to bed 3, purge!';  // 32 characters
+  for (const [width, height, mobile] of [[1280, 800, false], [390, 844, true]]) {
+    await page.setViewport({ width, height, isMobile: mobile, hasTouch: mobile });
+    await page.setBypassCSP(true);  // to read the charts' SVG back from their blob addresses
+    await open();
+    await page.click('#stages tbody tr:nth-child(1) input[data-key=name]');
+    await page.keyboard.type(name);
+    await page.click('#run');
+    await page.waitForSelector('#chart:not([hidden])');
+    await page.waitForSelector('#cycle-chart:not([hidden])');
+    // The smallest text of each chart as drawn: its font size in the SVG
+    // times the scale the page draws the picture at.
+    const smallest = await page.$$eval('#chart, #cycle-chart', (images) => Promise.all(images.map(async (image) => {
+      const svg = await (await fetch(image.src)).text();
+      const sizes = [...svg.matchAll(/font-size="([\d.]+)"/g)].map((m) => Number(m[1]));
+      return Math.min(...sizes) * image.getBoundingClientRect().width / image.naturalWidth;
+    })));
+    for (const size of smallest) assert.ok(size >= 10, `${width} wide: text drawn ${size} pixels high`);
+    const field = await page.$eval('#stages tbody input[data-key=name]', (i) => [i.value, i.scrollWidth <= i.clientWidth]);
+    assert.deepEqual(field, [name, true], `${width} wide: the name is cut`);
+  }
+  await page.setViewport({ width: 1280, height: 800 });
+  await page.setBypassCSP(false);
+});
