@@ -142,3 +142,28 @@ test('charts at their own size and stage names in full, on a desktop and on a ph
   await page.setViewport({ width: 1280, height: 800 });
   await page.setBypassCSP(false);
 });
+
+test('no serious or critical accessibility fault with a cycle, a fault shown, and after a run', async () => {
+  const axe = fs.readFileSync(require.resolve('axe-core'), 'utf8');
+  await page.setBypassCSP(true);  // to add axe-core's script to the page
+  const audit = async (state) => {
+    await page.evaluate(axe);
+    const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+    return violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+      .map((v) => `${state}: ${v.id} at ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
+  };
+  await open();
+  const found = await audit('a cycle');
+  const duration = await page.$('#stages tbody tr:nth-child(3) td:nth-child(3) input');
+  await duration.click({ clickCount: 3 });
+  await duration.type('15');
+  await page.waitForFunction(() => document.getElementById('verdict').className === 'rejected');
+  found.push(...await audit('a fault shown'));
+  await page.click('#undo');
+  await page.waitForFunction(() => document.getElementById('verdict').className === 'accepted');
+  await page.click('#run');
+  await page.waitForSelector('#chart:not([hidden])');
+  found.push(...await audit('after a run'));
+  await page.setBypassCSP(false);
+  assert.deepEqual(found, []);
+});
