@@ -33,17 +33,22 @@ std::string bedCountList(const std::vector<int> &counts) {
     return text;
 }
 
+std::string fittingBedsText(bool links, const std::vector<int> &counts, int stageCount) {
+    if (!links) {
+        return "the cycle has no links, so any number of beds runs it";
+    }
+    if (counts.empty()) {
+        return fmt::format("the links fit no number of beds from 2 to {}", std::max(stageCount, 2));
+    }
+    return fmt::format("the links fit {} beds", bedCountList(counts));
+}
+
 namespace {
 
 std::string shiftsText(double shifts) { return std::fabs(shifts - 1.0) < 1e-12 ? "1 shift" : fmt::format("{} shifts", readable(shifts)); }
 
-// The bed counts line: which fit every link, of those from 2 to the number
-// of stages.
 std::string fittingText(const BedsResult &beds) {
-    if (beds.fittingBedCounts.empty()) {
-        return fmt::format("the links fit no number of beds from 2 to {}", std::max(beds.stageCount, 2));
-    }
-    return fmt::format("the links fit {} beds", bedCountList(beds.fittingBedCounts));
+    return fittingBedsText(!beds.offsets.empty(), beds.fittingBedCounts, beds.stageCount);
 }
 
 // The times at which some bed begins a stage, once each: the rows of the grid.
@@ -128,6 +133,10 @@ void printBedsText(std::FILE *out, const Cycle &cycle, const BedsResult &beds, c
                withUnit(grid.shift, timeUnit), readable(grid.cycleDuration), grid.beds);
     fmt::print(out, "The stage each bed runs over one cycle:\n\n");
     printGrid(out, grid);
+    if (grid.links.empty()) {
+        fmt::print(out, "\nBeds: {}.\n", fittingText(beds));
+        return;
+    }
     fmt::print(out, "\nLinks, in shifts of {} (offset: how long before the stage its partner began, as the library "
                     "reports it):\n",
                readable(grid.shift));

@@ -17,6 +17,10 @@ namespace su55if::engine {
 // "2, 4 and 6", "4 to 7", "none"...: consecutive counts as a range.
 std::string bedCountList(const std::vector<int> &counts);
 
+// Which bed counts every link fits, for a sentence: "the links fit 4, 8
+// and 12 beds", none from 2 to the number of stages, or no links at all.
+std::string fittingBedsText(bool links, const std::vector<int> &counts, int stageCount);
+
 void printBedsText(std::FILE *out, const Cycle &cycle, const BedsResult &beds, const std::string &timeUnit);
 
 // {"fittingBedCounts": [...], "linkOffsets": [...]} and, with a grid, "beds".

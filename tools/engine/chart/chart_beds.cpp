@@ -214,11 +214,8 @@ double chart::layoutBeds(Builder &out, const ChartBeds &beds, const std::vector<
 ChartBeds chartBeds(const Cycle &cycle, const BedGrid &grid, const std::string &timeUnit) {
     ChartBeds beds;
     beds.grid = grid;
-    beds.notes.push_back(
-        fmt::format("Beds: {}.", grid.fittingBedCounts.empty()
-                                     ? fmt::format("the links fit no number of beds from 2 to {}",
-                                                   std::max(cycle.stageCount(), 2))
-                                     : fmt::format("the links fit {} beds", bedCountList(grid.fittingBedCounts))));
+    beds.notes.push_back(fmt::format(
+        "Beds: {}.", fittingBedsText(!grid.links.empty(), grid.fittingBedCounts, cycle.stageCount())));
     for (const BedMisfit &misfit : grid.misfits) {
         for (const std::string &line : explainMisfit(cycle, grid, misfit, timeUnit)) {
             beds.faults.push_back(line);
