@@ -226,8 +226,9 @@ def _plot(beds: Beds, path: Any, time_unit: Optional[str]) -> Any:
     count, total = beds.count, beds.cycle_duration
     colours = beds._colours or ("#dddddd",)
     misfit_stages = {s for m in beds.misfits for s in (m.stage, m.partner)}
-    legend_rows = math.ceil(len(beds.names) / 3)
-    figure, axes = pyplot.subplots(figsize=(12, 1.6 + 0.55 * count + 0.22 * legend_rows))
+    grid_height, key_height = 1.5 + 0.55 * count, 0.1 + 0.2 * math.ceil(len(beds.names) / 3)  # inches
+    figure, (axes, key) = pyplot.subplots(2, 1, figsize=(12, grid_height + key_height),
+                                          gridspec_kw={"height_ratios": [grid_height, key_height]})
     width_points = axes.get_position().width * figure.get_figwidth() * 72
 
     def row(bed: int) -> int:  # bed 1 at the top
@@ -242,8 +243,8 @@ def _plot(beds: Beds, path: Any, time_unit: Optional[str]) -> Any:
                              linestyle="--" if unfit else "-", zorder=2)
             room = (part.end - part.start) / total * width_points  # points across the box
             name = beds.names[part.stage - 1] if 0 < part.stage <= len(beds.names) else ""
-            text = f"{part.stage} {name}" if name and len(f"{part.stage} {name}") * 4.6 < room else str(part.stage)
-            if len(text) * 4.6 < room:
+            text = f"{part.stage} {name}" if name and len(f"{part.stage} {name}") * 5 < room else str(part.stage)
+            if len(text) * 5 < room:
                 axes.text((part.start + part.end) / 2, row(bed), _label(text), ha="center", va="center",
                           fontsize=7.5, zorder=4, clip_on=True)
     colour, dashes = _SHIFT_LINE
@@ -271,8 +272,8 @@ def _plot(beds: Beds, path: Any, time_unit: Optional[str]) -> Any:
     axes.set_title(title, loc="left", fontsize="medium", color="black")
     handles = [Patch(facecolor=colours[(k - 1) % len(colours)], edgecolor="#555555",
                      label=_label(f"{k} {name}".rstrip())) for k, name in enumerate(beds.names, 1)]
-    axes.legend(handles=handles, loc="upper left", bbox_to_anchor=(0.0, -0.12), ncol=3, frameon=False,
-                fontsize="small")
+    key.axis("off")
+    key.legend(handles=handles, loc="upper left", ncol=3, frameon=False, fontsize="small", borderaxespad=0)
     figure.tight_layout()
     if path is not None:
         figure.savefig(path)

@@ -74,7 +74,7 @@ def test_plot_of_the_beds(tmp_path, example, count):
     assert (tmp_path / "beds.png").stat().st_size > 0
     axes = figure.axes[0]
     assert [label.get_text() for label in axes.get_yticklabels()] == [f"bed {b}" for b in range(count, 0, -1)]
-    assert [text.get_text() for text in axes.get_legend().get_texts()] == [
+    assert [text.get_text() for text in figure.axes[1].get_legend().get_texts()] == [
         f"{k} {name}" for k, name in enumerate(cycle.names, 1)]
     joins = [line.get_xydata().tolist() for line in axes.lines]  # each meeting joins its two beds' rows
     assert len(joins) == sum(len(link.meetings) for link in beds.links)
