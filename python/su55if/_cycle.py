@@ -15,11 +15,12 @@ import os
 import stat
 import subprocess
 import tempfile
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any, Optional
+from typing import Any, Optional, overload
 
+from ._beds import Beds, bed_count, beds_from_report, fitting_bed_counts
 from ._host import (MESSAGES_AS_RECORDS, Describe, _failure, _library_options, _library_path, _records_of, _run,
                     describe, find_host)
 from ._timeline import Timeline
@@ -121,12 +122,13 @@ def _cycle_source(cycle: Cycle) -> tuple[list[str], Optional[bytes]]:
 
 
 def _check(host: Any, library: Any, folder: Optional[str], arguments: list[str], given: Optional[bytes] = None,
-           said: Describe = describe) -> dict[str, Any]:
+           said: Describe = describe, check: Sequence[str] = ()) -> dict[str, Any]:
     """The report of `su55if-host check --format json` on a cycle file or
-    rows. A host that cannot use the cycle raises as _failure() says."""
+    rows, with the further options `check`. A host that cannot use the
+    cycle raises as _failure() says."""
     host = find_host(host, library=_library_path(library))
     options = _library_options(library, absolute=folder is not None)
-    command = [host, "-q", *MESSAGES_AS_RECORDS, *options, "check", "--format", "json", *arguments]
+    command = [host, "-q", *MESSAGES_AS_RECORDS, *options, "check", "--format", "json", *check, *arguments]
     answer = subprocess.run(command, cwd=folder, input=given, stdin=None if given is not None else subprocess.DEVNULL,
                             capture_output=True, check=False)
     if answer.returncode not in (0, 1):
@@ -293,6 +295,37 @@ class Cycle:
         if answer.returncode != 0:
             records, lines = _records_of(answer.stderr)
             raise _failure(host, answer.returncode, records, lines, _in_own_words(self))
+
+    @overload
+    def beds(self, count: None = None, *, library: Any = None, host: Any = None) -> tuple[int, ...]: ...
+    @overload
+    def beds(self, count: int, *, library: Any = None, host: Any = None) -> Beds: ...
+
+    def beds(self, count: Optional[int] = None, *, library: Any = None, host: Any = None) -> Any:
+        """The cycle as `count` beds run it (su55if-host check --beds N):
+        each bed's stages over one cycle, every link's offset (the library's
+        span) in time and in shifts, and the links that do not fit. Without
+        `count`, the numbers of beds at which every link fits.
+
+        Raises SimulationTerminated when the library rejects the cycle,
+        ValueError for a number of beds the host refuses (2 to 100)."""
+        if count is None:
+            return fitting_bed_counts(self.report(library=library, host=host))
+        beds = bed_count(count)
+        arguments, given = _cycle_source(self)
+        try:
+            report = _check(host, library, None, arguments, given, _in_own_words(self), ["--beds=" + beds])
+        except ValueError as error:  # the host's words for its option: say them in Python's
+            if type(error) is not ValueError or not str(error).startswith(f"--beds {beds}:"):
+                raise
+            raise ValueError(f"beds({beds}):" + str(error)[len(f"--beds {beds}:"):]) from None
+        return beds_from_report(report, self.name)
+
+    def plot(self, path: Any = None, *, beds: int, time_unit: Optional[str] = None, library: Any = None,
+             host: Any = None) -> Any:
+        """Draws the cycle as `beds` beds run it (Beds.plot()) and returns
+        the Matplotlib Figure, saved to `path` when given."""
+        return self.beds(beds, library=library, host=host).plot(path, time_unit=time_unit)
 
     def report(self, *, library: Any = None, host: Any = None) -> dict[str, Any]:
         """The host's report on this cycle (check --format json): its links,

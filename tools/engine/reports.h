@@ -10,11 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/beds.h"
 #include "engine/cycle.h"
 #include "engine/diagnostic.h"
 #include "engine/simulation.h"
 
 namespace su55if::engine {
+
+// A stage as messages name it: its number, then in one pair of parentheses
+// its name (printable) when it has one and any detail ("stage 1 (feed,
+// duration 12)").
+std::string stageLabel(const Cycle &cycle, int stage, const char *word = "stage", const std::string &detail = "");
 
 // Stages with their start and end within the cycle, the interaction links
 // and the cycle duration, as SU55IF_DEFST reported them.
@@ -31,6 +37,7 @@ struct CheckResult {
     std::vector<int> explained;        // the stages the explanation is about, the one at fault first
     std::string cycleFault;            // a cycle the library accepts but that cannot be run; empty if none
     std::vector<Diagnostic> diagnostics;  // the explanation or the cycle fault, as records
+    std::optional<BedsResult> beds;    // of a cycle that can be run: the links' offsets and the beds they fit
 };
 
 // The reading of the library's records as a diagnostic: the offending
