@@ -262,15 +262,6 @@ std::optional<Diagnostic> explainRejection(const Cycle &cycle, const Schedule &s
     return d;
 }
 
-std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &schedule,
-                                        const std::vector<std::string> &records) {
-    const std::optional<Diagnostic> d = explainRejection(cycle, schedule, records);
-    if (!d) {
-        return {};
-    }
-    return {d->message, d->fix.text};
-}
-
 std::vector<int> explainedStages(const Cycle &cycle, const std::vector<std::string> &records) {
     const std::optional<EntryFault> fault = entryFault(records);
     const int count = cycle.stageCount();

@@ -47,13 +47,7 @@ struct CheckResult {
 std::optional<Diagnostic> explainRejection(const Cycle &cycle, const Schedule &schedule,
                                            const std::vector<std::string> &records);
 
-// The host's reading of the library's records: the offending stage and its
-// partner with their entries or durations, and what would make the entry
-// valid. Empty when the records name no interaction entry.
-std::vector<std::string> explainRecords(const Cycle &cycle, const Schedule &schedule,
-                                        const std::vector<std::string> &records);
-
-// The stages explainRecords() speaks of: the stage whose entry is at fault,
+// The stages explainRejection() speaks of: the stage whose entry is at fault,
 // then its partner when that is another stage of the cycle. Empty when the
 // explanation is.
 std::vector<int> explainedStages(const Cycle &cycle, const std::vector<std::string> &records);

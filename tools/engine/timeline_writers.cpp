@@ -216,6 +216,7 @@ public:
             {"partnerName", cycle_.stageName(static_cast<std::size_t>(drift.partner - 1))},
             {"partnerDuration", drift.partnerDuration},
             {"message", explainDrift(cycle_, drift)},
+            {"diagnostic", toJson(driftDiagnostic(cycle_, drift))},
         };
         fmt::print(out_, "{}\n", warning.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     }
