@@ -274,9 +274,10 @@ class Cycle:
                 raise TypeError(f"time_unit must be a str, not {type(time_unit).__name__}")
             options.append("--time-unit=" + time_unit)  # one argument, whatever it starts with
         host = find_host(host, library=_library_path(library))
-        for option, value in (("--input-file", input_file), ("--events", events), ("--chart", chart)):
-            if value is not None:
-                options += [option, os.fspath(value)]
+        paths: tuple[tuple[str, Any], ...] = (("--input-file", input_file), ("--events", events), ("--chart", chart))
+        for option, path in paths:
+            if path is not None:
+                options += [option, os.fspath(path)]
         arguments, given = _cycle_source(self)
         command = [host, "-q", *MESSAGES_AS_RECORDS, *_library_options(library), "run", "--format", "binary",
                    *options, *arguments]
