@@ -91,6 +91,21 @@ TEST_F(HostOutputs, OutputsThatAreAnInputOrAnotherOutputAreRefusedBeforeTheRun) 
     }
 }
 
+// `run ... >> in.csv` would read back the rows it writes, appended to the
+// user's file: refused before anything is read or written, for every input.
+TEST_F(HostOutputs, StandardOutputThatIsAnInputIsRefusedBeforeTheRun) {
+    file("in.csv", "time,hold\n0,0\n");
+    file("events.csv", "time,stage,duration\n");
+    for (const std::string input : {"cycle.csv", "in.csv", "events.csv"}) {
+        const std::string before = readFile(dir_ / input);
+        const Outcome outcome = runProgram(kHost, {"run", "cycle.csv", "--input-file", "in.csv", "--events", "events.csv"},
+                                           dir_, dir_ / input, true);
+        EXPECT_EQ(outcome.exitCode, 2) << input;
+        EXPECT_EQ(outcome.err, "su55if-host: will not write to standard output: it is the input file " + input + "\n");
+        EXPECT_TRUE(readFile(dir_ / input) == before) << input << " was written to";
+    }
+}
+
 TEST_F(HostOutputs, AReplacedFileKeepsItsModeOwnerAndLinksButNotItsOtherHardLinks) {
     file("private.csv", "old\n");
     fs::permissions(dir_ / "private.csv", fs::perms::owner_read | fs::perms::owner_write);
