@@ -8,20 +8,16 @@ import subprocess
 import sys
 import tempfile
 
-host, cycle = (os.path.abspath(arg) for arg in sys.argv[1:3])
+host, cycle = sys.argv[1], sys.argv[2]
 
 
-def run(extra, terminal, files=()):
+def run(extra, terminal, stdin=b""):
     with tempfile.TemporaryDirectory() as folder:
-        for name, text in files:
-            with open(os.path.join(folder, name), "w", encoding="utf-8") as file:
-                file.write(text)
         args = [host, "run", cycle, "--output-file", os.path.join(folder, "t.csv"), *extra]
         if not terminal:
-            return subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True,
-                                  cwd=folder).stderr
+            return subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True).stderr
         leader, follower = pty.openpty()
-        subprocess.run(args, stdout=subprocess.DEVNULL, stderr=follower, check=True, cwd=folder)
+        subprocess.run(args, input=stdin, stdout=subprocess.DEVNULL, stderr=follower, check=True)
         os.close(follower)
         shown = b""
         try:
@@ -41,10 +37,10 @@ assert b"\r" not in run(["--stop-time", "100"], False), "no progress line on a p
 
 # Stage 1 lasts 14 from time 50, its partner still 10: the warning comes
 # while the progress line of time 0 is shown.
-shown = run(["--stop-time", "100", "--input-file", "in.csv"], True, [("in.csv", "time,duration1\n0,10\n50,14\n")])
+shown = run(["--stop-time", "100", "--input-file", "/dev/stdin"], True, b"time,duration1\n0,10\n50,14\n")
 assert b"(0%)\r\x1b[Ksu55if-host: warning: at time 50, the linked stage 1" in shown, shown
 
 # An event at time 0 makes stages 1 and 3 last 1000: three cycles end at
 # 6180, not at the 240 that the cycle file's durations give.
-shown = run(["--cycles", "3", "--events", "events.csv"], True, [("events.csv", "time,stage,duration\n0,1,1000\n")])
+shown = run(["--cycles", "3", "--events", "/dev/stdin"], True, b"time,stage,duration\n0,1,1000\n")
 assert shown.startswith(b"\rsu55if-host: time 0 of about 6180 (0%)"), shown
