@@ -218,7 +218,7 @@ public:
             {"message", explainDrift(cycle_, drift)},
             {"diagnostic", toJson(driftDiagnostic(cycle_, drift))},
         };
-        fmt::print(out_, "{}\n", warning.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        fmt::print(out_, "{}\n", shownJson(warning.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
     }
 
 private:
