@@ -33,8 +33,6 @@ class _Layout(NamedTuple):
     # looked for after library_file in each folder: a runtime-only install
     # (Debian's libsu55if0) has no libsu55if.so link.
     soname_file: Optional[str] = None
-    # The Python package's call helper, under the library's folder.
-    helper_file: Optional[str] = None
 
 
 def _layout() -> _Layout:
@@ -49,8 +47,7 @@ def _layout() -> _Layout:
         library_dirs.append("lib/" + multiarch)
     library_dirs.append("lib64")
     return _Layout(
-        "libsu55if.so", tuple(library_dirs), "su55if-host", ("/usr/local", "/usr"), "default", "libsu55if.so.0",
-        "su55if/su55if-call.so",
+        "libsu55if.so", tuple(library_dirs), "su55if-host", ("/usr/local", "/usr"), "default", "libsu55if.so.0"
     )
 
 
@@ -273,15 +270,6 @@ def _open_library(path: Path, private: bool) -> ctypes.PyDLL:
             ) from None
     finally:
         os.unlink(copy)
-
-
-def _find_call_helper(library: Path) -> Optional[str]:
-    """The call helper beside the library file (its real folder), if any."""
-    name = _layout().helper_file
-    if name is None:
-        return None
-    helper = library.resolve().parent / name
-    return str(helper) if helper.is_file() else None
 
 
 def _install_hint(package: str) -> str:

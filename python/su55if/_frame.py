@@ -10,15 +10,12 @@ import functools
 import math
 import operator
 import struct
-from typing import TYPE_CHECKING, Any, Optional
+from typing import Any, Optional
 
 from ._arguments import _NOT_VECTORS, _Buffer, _Double, _explain, _is_array, _vector_length, numpy
-from ._capture import _plain_invoker, _records
+from ._capture import _DescriptorCapture, _records, _StreamCapture
 from ._description import Procedure
 from ._errors import FATAL, SimulationTerminated
-
-if TYPE_CHECKING:
-    from ._library import Library
 
 _Int = ctypes.c_int
 _new = tuple.__new__
@@ -41,13 +38,25 @@ class _Frame:
     between calls."""
 
     def __init__(
-        self, library: "Library", procedure: Procedure, input_lengths: list, output_lengths: list, own_workspace: bool = False
-    ):
-        self.library = library
+        self,
+        procedure: Procedure,
+        function: Any,
+        result_type: Optional[type],
+        capture: _StreamCapture | _DescriptorCapture | None,
+        arrays: bool,
+        input_lengths: list[int],
+        output_lengths: list[int],
+        own_workspace: bool = False,
+    ) -> None:
+        """function: the procedure's ctypes function; result_type: the named
+        tuple of its outputs (None for one output); capture: where its
+        diagnostics go, for a procedure that uses the stage table; arrays:
+        vector outputs as NumPy arrays."""
         self.procedure = procedure
-        self.function = library._functions[procedure.name]
-        self.result_type = library._result_types[procedure.name]
-        self.capture = library._capture if procedure.reads_stage_table else None
+        self.function = function
+        self.result_type = result_type
+        self.capture = capture if procedure.reads_stage_table else None
+        self.arrays = arrays
         # run() needs nothing of the caller's but the inputs: a procedure
         # with a workspace is run() only on a frame that keeps its own.
         self.plain = not procedure.workspace or own_workspace
@@ -80,10 +89,10 @@ class _Frame:
             ctypes.byref(_Int(0)),
             ctypes.byref(self.mode),
         )
-        # invoke(): the call with these arguments; true when it printed or
-        # stopped the run, for settle().
+        # invoke(): the call with these arguments; what it printed, when it
+        # printed or stopped the run, for settle(), else None.
         if self.capture is None:
-            self.invoke = _plain_invoker(library._helper, self.function, self.arguments)
+            self.invoke = functools.partial(self.function, *self.arguments)
         else:
             self.invoke = self.capture.invoker(self.function, self.arguments, self.status)
         # write() writes the inputs run by run, each run one slice
@@ -158,8 +167,9 @@ class _Frame:
         inputs that do not fit this frame."""
         if not self.write(values):
             return MISFIT
-        if self.invoke():
-            self.settle()
+        output = self.invoke()
+        if output is not None:
+            self.settle(output)
         return self.result()
 
     def result(self):
@@ -167,11 +177,11 @@ class _Frame:
         output, else the procedure's result type."""
         return self.read() if self.result_type is None else _new(self.result_type, self.read())
 
-    def settle(self) -> None:
+    def settle(self, output: bytes) -> None:
         """After a call that printed or stopped the run: raises
         SimulationTerminated on status 4 with the records, else passes what
         it printed on."""
-        output = self.capture.take()
+        assert self.capture is not None
         if self.status.value == FATAL:
             raise SimulationTerminated(self.procedure.name, _records(output))
         self.capture.pass_on(output)
@@ -195,8 +205,9 @@ class _Frame:
             if self.capture is None:
                 self.function(*arguments)
             else:
-                if self.capture.call(self.function, arguments, self.status):
-                    self.settle()
+                output = self.capture.call(self.function, arguments, self.status)
+                if output is not None:
+                    self.settle(output)
         finally:
             for buffer in (derivatives, workspace):
                 if buffer is not None:
@@ -207,7 +218,7 @@ class _Frame:
         start, stop = self.output_slices[k]
         if stop is None:
             return self.outputs[start]
-        if self.library.numpy:
+        if self.arrays:
             return numpy.frombuffer(self.outputs, dtype=numpy.float64)[start:stop].copy()
         return tuple(self.outputs[start:stop])
 
@@ -220,7 +231,7 @@ class _Frame:
             return functools.partial(outputs.__getitem__, start) if stop is None else lambda: self.output(0)
         if all(stop is None for _, stop in self.output_slices):
             return functools.partial(struct.Struct(f"{len(self.output_slices)}d").unpack_from, outputs)
-        if not self.library.numpy:
+        if not self.arrays:
             # Vectors as tuples: picked from a tuple of all the outputs at once.
             pick = operator.itemgetter(*[start if stop is None else slice(start, stop) for start, stop in self.output_slices])
             total = len(self.unwritten)

@@ -17,10 +17,10 @@ from typing import Any, Optional, Union
 
 from . import _description
 from ._arguments import _MAX_LENGTH, _Buffer, _check_mode, _vector_length, numpy
-from ._capture import _load_helper, _new_capture
+from ._capture import _new_capture
 from ._description import Procedure
 from ._errors import FATAL, SimulationTerminated
-from ._files import LIBRARY_FILE, _find_call_helper, _find_library, _install_hint, _open_library
+from ._files import LIBRARY_FILE, _find_library, _install_hint, _open_library
 from ._frame import MISFIT, _Frame
 from ._results import ActionFlags, Call, Schedule, Timing, TwinActionFlags
 
@@ -117,8 +117,7 @@ class Library:
             function.restype = None
             self._functions[name] = function
             self._result_types[name] = result_type
-        self._helper = _load_helper(_find_call_helper(self.path))
-        self._capture = _new_capture(self._helper)
+        self._capture = _new_capture()
         self._frames: dict[tuple[Any, ...], _Frame] = {}  # by procedure and lengths
         self._last: dict[str, _Frame] = {}  # each procedure's frame with the default output lengths, latest used
         self._closed = False
@@ -189,8 +188,15 @@ class Library:
         key = (procedure.name, tuple(input_lengths), tuple(lengths))
         frame = self._frames.get(key)
         if frame is None:
-            frame = self._frames[key] = _Frame(self, procedure, input_lengths, lengths)
+            frame = self._frames[key] = self._new_frame(procedure, input_lengths, lengths)
         return frame
+
+    def _new_frame(
+        self, procedure: Procedure, input_lengths: list[int], output_lengths: list[int], own_workspace: bool = False
+    ) -> _Frame:
+        name = procedure.name
+        return _Frame(procedure, self._functions[name], self._result_types[name], self._capture, self.numpy,
+                      input_lengths, output_lengths, own_workspace)
 
     # --- the nine procedures ------------------------------------------------------------
 
@@ -428,7 +434,7 @@ class StepRecorder:
     def __init__(self, library: Library):
         procedure = next(p for p in library.procedures.values() if p.workspace)
         self._library = library
-        self._frame = _Frame(library, procedure, [1] * len(procedure.inputs), [1] * len(procedure.outputs), True)
+        self._frame = library._new_frame(procedure, [1] * len(procedure.inputs), [1] * len(procedure.outputs), True)
         self._where = procedure.method + "()"
 
     def __call__(self, signal, time, *, mode=0.0):

@@ -77,6 +77,30 @@ stop = True
     assert done.stdout.count("ok") == 30, done.stderr
 
 
+@pytest.mark.skipif(not os.environ.get("SU55IF_FORK_DRIVER"), reason="SU55IF_FORK_DRIVER (built by ctest) is not set")
+def test_forks_from_a_c_thread_while_python_calls_with_capture(lib):
+    # The process's first call is a captured one; a C thread forks 1,000
+    # times meanwhile, and each child calls the library once and exits.
+    script = f"""
+import ctypes, sys
+sys.path.insert(0, {str(CHECKOUT / "python")!r})
+import su55if
+lib = su55if.load({str(lib.path)!r})
+driver = ctypes.CDLL({os.environ["SU55IF_FORK_DRIVER"]!r})
+lib.define_stages([10, 20, 15, 40], time=0.0)
+driver.start(ctypes.cast(lib._functions["SU55IF_DEFST"], ctypes.c_void_p), 1000)
+while not driver.ended():
+    lib.define_stages([10, 20, 15, 40], time=0.0)
+    try:
+        lib.interaction_timing([3, 0, 1, 0], 1, 0.0)
+    except su55if.SimulationTerminated as stop:
+        assert stop.records[-1] == "Simulation Terminated", stop.records
+print("children that called and exited:", driver.finish(), file=sys.stderr)
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=600)
+    assert done.stderr == "children that called and exited: 1000\n"
+
+
 FAULTY_HOSTS = {
     # printed a row and half of another, then killed
     "killed": ("kill -9 $$", r"was ended by SIGKILL"),
