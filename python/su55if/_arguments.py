@@ -4,10 +4,19 @@ which vectors, derivative blocks and workspaces reach the library."""
 from __future__ import annotations
 
 import ctypes
+import functools
+import inspect
 import numbers
+import os
 import sys
-from collections.abc import Mapping
-from typing import Optional
+import warnings
+from collections.abc import Callable, Mapping
+from typing import TYPE_CHECKING, Any, Optional, TypeVar, Union
+
+if TYPE_CHECKING:
+    from typing import ParamSpec
+
+    _P = ParamSpec("_P")
 
 try:
     import numpy
@@ -19,6 +28,45 @@ _MAX_LENGTH = 2**31 - 1  # sizes are 32-bit integers
 # Never a vector of numbers, though they have a length and items.
 _NOT_VECTORS = (str, bytes, bytearray, Mapping)
 _Double = ctypes.c_double
+
+# A file name: a str or a path-like object (pathlib.Path) of one.
+PathLike = Union[str, "os.PathLike[str]"]
+
+_R = TypeVar("_R")
+
+
+def _formerly_positional(*names: str) -> Callable[[Callable[_P, _R]], Callable[_P, _R]]:
+    """For a method whose inputs `names`, once positional, are now
+    keyword-only (a required input after optional ones): given by position
+    they still work, with a DeprecationWarning that names their keywords."""
+
+    def decorate(function: Callable[_P, _R]) -> Callable[_P, _R]:
+        parameters = inspect.signature(function).parameters.values()
+        positional = sum(p.kind is p.POSITIONAL_OR_KEYWORD for p in parameters)  # self included
+        method = function.__name__
+
+        @functools.wraps(function)
+        def call(*args: Any, **kwargs: Any) -> Any:
+            if len(args) > positional:
+                given = args[positional:]
+                if len(given) > len(names):
+                    raise TypeError(f"{method}() takes at most {positional + len(names) - 1} inputs by position")
+                keywords = names[: len(given)]
+                for keyword in keywords:
+                    if keyword in kwargs:
+                        raise TypeError(f"{method}() got multiple values for argument {keyword!r}")
+                warnings.warn(
+                    f"{method}(): give {', '.join(keywords)} by keyword ({', '.join(k + '=...' for k in keywords)}); "
+                    "by position it is deprecated and will stop working",
+                    DeprecationWarning, stacklevel=2,
+                )
+                kwargs.update(zip(keywords, given))
+                args = args[:positional]
+            return function(*args, **kwargs)
+
+        return call  # type: ignore[return-value]
+
+    return decorate
 
 
 def _kind(value) -> str:

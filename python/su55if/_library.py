@@ -10,13 +10,14 @@ Library._call.
 from __future__ import annotations
 
 import ctypes
+import inspect
 import numbers
 from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import Any, Optional, Union
 
 from . import _description
-from ._arguments import _MAX_LENGTH, _Buffer, _check_mode, _vector_length, numpy
+from ._arguments import _MAX_LENGTH, PathLike, _Buffer, _check_mode, _formerly_positional, _vector_length, numpy
 from ._capture import _new_capture
 from ._description import Procedure
 from ._errors import FATAL, SimulationTerminated
@@ -30,16 +31,6 @@ Vector = Sequence[float]
 # A block the library writes (derivatives=, workspace=): a list of reals, a
 # writable NumPy array of floats, array('d') or a ctypes double array.
 Block = Any
-
-
-class _Required:
-    """The default of an input that must be given (shown as <required>)."""
-
-    def __repr__(self) -> str:
-        return "<required>"
-
-
-REQUIRED: Any = _Required()
 
 
 # Each method's procedure and result type; a test checks the methods'
@@ -70,11 +61,14 @@ def _check_description(procedures: dict[str, Procedure], description: Path) -> N
             )
 
 
-def _signature_inputs(method: str) -> list:
-    import inspect
+# A method's parameters that are not the procedure's inputs.
+OPTIONS = frozenset({"self", "lengths", "mode", "derivatives", "workspace", "twin"})
 
+
+def _signature_inputs(method: str) -> list[inspect.Parameter]:
+    """The method's parameters that are the procedure's inputs, in order."""
     parameters = inspect.signature(getattr(Library, method)).parameters.values()
-    return [p for p in parameters if p.kind is p.POSITIONAL_OR_KEYWORD and p.name != "self"]
+    return [p for p in parameters if p.name not in OPTIONS]
 
 
 class Library:
@@ -200,15 +194,16 @@ class Library:
 
     # --- the nine procedures ------------------------------------------------------------
 
+    @_formerly_positional("time", "stage", "reference")
     def define_stages(
         self,
         requested: Vector,
         current: Optional[Vector] = None,
         hold: float = 0.0,
-        time: float = REQUIRED,
+        *,
+        time: float,
         stage: float = 1.0,
         reference: float = 0.0,
-        *,
         lengths: Optional[Mapping[str, int]] = None,
         mode: float = 0.0,
         derivatives: Optional[Block] = None,
@@ -217,8 +212,8 @@ class Library:
 
         requested: the requested stage durations; current: the durations in
         force (default: requested); hold: the hold switch; time: the current
-        time (required); stage: the stage in force; reference: the time the
-        stage began. lengths={"durations": n}: the number of durations to
+        time (required, by keyword); stage: the stage in force; reference:
+        the time the stage began. lengths={"durations": n}: the number of durations to
         report (default: as many as requested). Returns Schedule(durations,
         stage_duration, next_duration, elapsed, cycle_duration). Raises
         SimulationTerminated on status 4.
@@ -236,20 +231,22 @@ class Library:
         """
         return self._call("SU55IF_CHKST", (current, check), mode, derivatives)  # type: ignore[no-any-return]
 
+    @_formerly_positional("stage", "duration", "table")
     def update_stage_duration(
         self,
         update: float = 1.0,
-        stage: float = REQUIRED,
-        duration: float = REQUIRED,
-        table: Vector = REQUIRED,
         *,
+        stage: float,
+        duration: float,
+        table: Vector,
         mode: float = 0.0,
         derivatives: Optional[Block] = None,
     ) -> float:
         """SU55IF_UPSTGTIM: sets the duration of a stage and of its partner.
 
-        update: the update switch; stage: the stage; duration: its new
-        duration; table: the interaction table. Returns updateResult (0.0,
+        update: the update switch; stage: the stage, duration: its new
+        duration, table: the interaction table (all three required, by
+        keyword). Returns updateResult (0.0,
         1.0 or 2.0). Raises SimulationTerminated on status 4.
         """
         values = (update, stage, duration, table)
@@ -343,9 +340,6 @@ class Library:
         # the inputs are checked and the frame found or laid out for them.
         procedure = self.procedures[name]
         where = procedure.method + "()"
-        for value, argument in zip(values, procedure.inputs):
-            if value is REQUIRED:
-                raise TypeError(f"{where} is missing its input {argument.keyword!r}")
         frame = self._prepare(procedure, values, lengths or {}, where)
         frame.fill(values, where)
         if not lengths:

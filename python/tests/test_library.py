@@ -84,10 +84,22 @@ def test_worked_examples(lib, steps):
         assert flat(getattr(lib, method)(**inputs)) == expected, (method, inputs)
 
 
-def test_positional_and_keyword_calls_agree(lib):
-    by_keyword = lib.define_stages(requested=SCHEDULE, time=25, stage=2, reference=10)
-    assert lib.define_stages(SCHEDULE, SCHEDULE, 0, 25, 2, 10) == by_keyword
-    assert by_keyword.elapsed == 15 and by_keyword._fields[0] == "durations"
+# Inputs once positional, now keyword-only: (method, positional call, keyword call, keywords named)
+FORMERLY_POSITIONAL = [
+    ("define_stages", (SCHEDULE, SCHEDULE, 0, 25, 2, 10), dict(requested=SCHEDULE, time=25, stage=2, reference=10),
+     "time, stage, reference"),
+    ("define_stages", (SCHEDULE, None, 0, 25), dict(requested=SCHEDULE, time=25), "time"),
+    ("update_stage_duration", (1, 1, 10, TABLE), dict(stage=1, duration=10, table=TABLE), "stage, duration, table"),
+]
+
+
+@pytest.mark.parametrize("method, args, kwargs, keywords", FORMERLY_POSITIONAL)
+def test_formerly_positional_inputs_still_work_with_a_warning(lib, method, args, kwargs, keywords):
+    lib.define_stages(SCHEDULE, time=0)
+    by_keyword = getattr(lib, method)(**kwargs)
+    with pytest.warns(DeprecationWarning, match=f"^{method}\\(\\): give {keywords} by keyword") as warned:
+        assert getattr(lib, method)(*args) == by_keyword
+    assert warned[0].filename == __file__
 
 
 def test_step_recorder_keeps_its_workspace(lib):
@@ -205,7 +217,7 @@ BAD_CALLS = [
     ("define_stages", (), dict(requested="123", time=0), TypeError, "requested must be a sequence of numbers, not str"),
     ("define_stages", (), dict(requested=[1, "a"], time=0), TypeError, "define_stages(): requested[1] must be a real"),
     ("define_stages", (), dict(requested=[1, 2], current=[1], time=0), ValueError, "current has 1 values but requested has 2"),
-    ("define_stages", (), dict(requested=[1, 2]), TypeError, "define_stages() is missing its input 'time'"),
+    ("define_stages", (), dict(requested=[1, 2]), TypeError, "missing 1 required keyword-only argument: 'time'"),
     ("define_stages", (), dict(requested=[1], time=0, clock=1), TypeError, "unexpected keyword argument 'clock'"),
     ("define_stages", ([1],), dict(requested=[1], time=0), TypeError, "multiple values for argument 'requested'"),
     ("define_stages", (), dict(requested=[1], time=0, lengths={"durations": -1}), ValueError, "length of durations"),

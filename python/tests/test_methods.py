@@ -2,6 +2,7 @@
 against the procedure description; and what a fork or a failing host does."""
 
 import inspect
+import typing
 import json
 import os
 import shutil
@@ -18,22 +19,24 @@ DESCRIPTION = json.loads((CHECKOUT / "include" / "su55if_procedures.json").read_
 
 @pytest.mark.parametrize("procedure", DESCRIPTION, ids=[p["name"] for p in DESCRIPTION])
 def test_methods_are_the_descriptions(procedure):
+    # Each input by its keyword, in order: a required one without a default,
+    # keyword-only from the first required input after an optional one.
     method = getattr(su55if.Library, procedure["method"])
-    parameters = [p for p in inspect.signature(method).parameters.values()
-                  if p.kind is p.POSITIONAL_OR_KEYWORD and p.name != "self"]
+    parameters = [p for p in inspect.signature(method).parameters.values() if p.name not in su55if._library.OPTIONS]
     assert [p.name for p in parameters] == [a["keyword"] for a in procedure["inputs"]]
+    optional_seen = keyword_only = False
     for parameter, argument in zip(parameters, procedure["inputs"]):
         default = argument.get("default")
-        if default is None:
-            assert parameter.default is su55if._library.REQUIRED or parameter.default is inspect.Parameter.empty
-        elif isinstance(default, str):  # another input's values
-            assert parameter.default is None
-        else:
-            assert parameter.default == default
+        keyword_only = keyword_only or (default is None and optional_seen)
+        optional_seen = optional_seen or default is not None
+        expected = parameter.empty if default is None else None if isinstance(default, str) else default
+        assert (parameter.default, parameter.kind is parameter.KEYWORD_ONLY) == (expected, keyword_only), parameter
     name, result = su55if._library.METHODS[procedure["method"]]
     assert name == procedure["name"] and procedure["name"] in method.__doc__
     fields = [a["keyword"] for a in procedure["outputs"]]
     assert (list(result._fields) if result else fields[:1]) == fields
+    hints = typing.get_type_hints(method)
+    assert all(p.name in hints for p in parameters) and "return" in hints
 
 
 @pytest.mark.skipif(shutil.which("mypy") is None and subprocess.run([sys.executable, "-m", "mypy", "--version"],

@@ -5,7 +5,7 @@ import su55if
 lib = su55if.load()
 schedule: su55if.Schedule = lib.define_stages([10.0, 20.0, 10.0, 40.0], time=0.0)
 changed: float = lib.check_stages([10.0, 20.0, 10.0, 40.0])
-result: float = lib.update_stage_duration(1.0, 1.0, 10.0, [3.0, 0.0, 1.0, 0.0])
+result: float = lib.update_stage_duration(stage=1.0, duration=10.0, table=[3.0, 0.0, 1.0, 0.0])
 timing: su55if.Timing = lib.interaction_timing([3.0, 0.0, 1.0, 0.0], stage=1.0, time=85.0)
 twin: su55if.Timing = lib.interaction_timing_twin([3.0, 0.0, 1.0, 0.0], 1.0, 85.0)
 flags = lib.decode_action(1.5)
