@@ -18,10 +18,17 @@ if TYPE_CHECKING:
 
     _P = ParamSpec("_P")
 
-try:
-    import numpy
-except ImportError:  # NumPy is optional
-    numpy = None
+
+
+def _optional_numpy() -> Any:
+    try:
+        import numpy
+    except ImportError:  # NumPy is optional
+        return None
+    return numpy
+
+
+numpy: Any = _optional_numpy()
 _ARRAY = (numpy.ndarray,) if numpy is not None else ()
 
 _MAX_LENGTH = 2**31 - 1  # sizes are 32-bit integers
@@ -64,20 +71,20 @@ def _formerly_positional(*names: str) -> Callable[[Callable[_P, _R]], Callable[_
                 args = args[:positional]
             return function(*args, **kwargs)
 
-        return call  # type: ignore[return-value]
+        return call
 
     return decorate
 
 
-def _kind(value) -> str:
+def _kind(value: object) -> str:
     return type(value).__name__
 
 
-def _is_array(value) -> bool:
+def _is_array(value: object) -> bool:
     return isinstance(value, _ARRAY)
 
 
-def _vector_length(value, where: str) -> int:
+def _vector_length(value: Any, where: str) -> int:
     if _is_array(value):
         if value.ndim != 1:
             raise ValueError(f"{where} must be one-dimensional, not of shape {value.shape}")
@@ -89,7 +96,7 @@ def _vector_length(value, where: str) -> int:
     return length
 
 
-def _real_problem(value) -> Optional[Exception]:
+def _real_problem(value: Any) -> Optional[Exception]:
     """Why `value` cannot be passed as a real, or None."""
     if value.__class__ is float:
         return None
@@ -98,7 +105,7 @@ def _real_problem(value) -> Optional[Exception]:
     ):
         return TypeError(f"must be a real number, not {_kind(value)}")
     try:
-        _Double(value)
+        _Double(value)  # type: ignore[arg-type]  # what ctypes takes is the question
     except TypeError:
         return TypeError(f"must be a real number, not {_kind(value)}")
     except (OverflowError, ValueError) as error:
@@ -106,7 +113,7 @@ def _real_problem(value) -> Optional[Exception]:
     return None
 
 
-def _explain(where: str, value, is_vector: bool) -> None:
+def _explain(where: str, value: Any, is_vector: bool) -> None:
     """Raises the TypeError or ValueError that says what is wrong with `value`."""
     if not is_vector:
         problem = _real_problem(value)
@@ -123,7 +130,7 @@ def _explain(where: str, value, is_vector: bool) -> None:
             raise type(problem)(f"{where}[{index}] {problem}")
 
 
-def _check_mode(mode, where: str) -> float:
+def _check_mode(mode: Any, where: str) -> float:
     problem = _real_problem(mode)
     if problem is not None:
         raise type(problem)(f"{where}: mode {problem}")
@@ -143,7 +150,9 @@ class _Buffer:
 
     WANTED = "a list of reals, a writable NumPy array of floats, array('d') or a ctypes double array"
 
-    def __init__(self, value, where: str):
+    def __init__(self, value: Any, where: str) -> None:
+        self.shape: tuple[int, int]
+        self.cells: Any
         self.value = value
         self.copied = False
         if _is_array(value):
@@ -169,8 +178,9 @@ class _Buffer:
                 raise TypeError(f"{where} must be writable; this {_kind(value)} is read-only")
             if view.ndim not in (1, 2) or not view.c_contiguous:
                 raise ValueError(f"{where} must be contiguous, with one or two dimensions")
-            self.shape = view.shape if view.ndim == 2 else (view.shape[0], 1)
-            self.given = str(view.shape[0]) if view.ndim == 1 else f"a buffer of shape {view.shape}"
+            shape = view.shape or (0,)
+            self.shape = (shape[0], shape[1]) if view.ndim == 2 else (shape[0], 1)
+            self.given = str(shape[0]) if view.ndim == 1 else f"a buffer of shape {shape}"
         if max(self.shape) > _MAX_LENGTH:
             raise ValueError(f"{where} is too large for the call")
         self.count = count = self.shape[0] * self.shape[1]
@@ -191,11 +201,12 @@ class _Buffer:
             self.cells = (_Double * count)(*value)
 
     @staticmethod
-    def _in_place(value) -> bool:
+    def _in_place(value: Any) -> bool:
         if isinstance(value, list):
             return False
         if _is_array(value):
-            return value.dtype == numpy.float64 and value.dtype.isnative and value.flags.c_contiguous and value.flags.aligned
+            return bool(value.dtype == numpy.float64 and value.dtype.isnative and value.flags.c_contiguous
+                        and value.flags.aligned)
         return True  # a buffer of doubles, checked above
 
     def write_back(self) -> None:

@@ -51,7 +51,30 @@ def _flush_python_stdout() -> None:
         pass  # nowhere to write it: nothing is out of order
 
 
-class _StreamCapture:
+class _Capture:
+    """What both captures offer."""
+
+    kind = ""
+
+    def call(self, function: Callable[..., None], arguments: Sequence[Any], status: ctypes.c_int) -> Optional[bytes]:
+        """Calls function(*arguments) with status set to 0 first; what it
+        wrote to C's stdout when it wrote or stopped the run, else None."""
+        raise NotImplementedError
+
+    def invoker(self, function: Callable[..., None], arguments: Sequence[Any],
+                status: ctypes.c_int) -> Callable[[], Optional[bytes]]:
+        """call() with these arguments, as a callable of none."""
+        return functools.partial(self.call, function, arguments, status)
+
+    def pass_on(self, output: bytes) -> None:
+        """Output of a call that did not fail goes where it would have gone."""
+        raise NotImplementedError
+
+    def close(self) -> None:
+        raise NotImplementedError
+
+
+class _StreamCapture(_Capture):
     """C's stdout pointed at a temporary file of this Library's for the call.
 
     Where C's stdout is a variable that the C library reads at every write
@@ -98,12 +121,13 @@ class _StreamCapture:
         # The library flushes after each diagnostic: the file's offset
         # tells whether anything was written.
         self._fd = c.fileno(stream)
-        # Library.close() calls it, or the garbage collector.
-        self.close = weakref.finalize(self, c.fclose, stream)
+        self._release = weakref.finalize(self, c.fclose, stream)
+
+    def close(self) -> None:
+        """Library.close() calls it, or the garbage collector."""
+        self._release()
 
     def call(self, function: Callable[..., None], arguments: Sequence[Any], status: ctypes.c_int) -> Optional[bytes]:
-        """Calls function(*arguments) with status set to 0 first; what it
-        wrote to C's stdout when it wrote or stopped the run, else None."""
         stdout = self._stdout
         with _CALL_LOCK:
             status.value = 0
@@ -116,11 +140,6 @@ class _StreamCapture:
             if os.lseek(self._fd, 0, os.SEEK_CUR) or status.value == FATAL:
                 return self._take()
             return None
-
-    def invoker(self, function: Callable[..., None], arguments: Sequence[Any],
-                status: ctypes.c_int) -> Callable[[], Optional[bytes]]:
-        """call() with these arguments, as a callable of none."""
-        return functools.partial(self.call, function, arguments, status)
 
     def _take(self) -> bytes:
         """What the file holds; it is emptied for the next call."""
@@ -139,7 +158,7 @@ class _StreamCapture:
             self._c.fflush(stdout)
 
 
-class _DescriptorCapture:
+class _DescriptorCapture(_Capture):
     """File descriptor 1 pointed at a temporary file for the call, where C's
     stdout cannot be swapped (a Windows DLL writes through the stdout of its
     own C runtime). A file, not a pipe, so that no amount of output can
@@ -172,7 +191,6 @@ class _DescriptorCapture:
         return self._fd
 
     def call(self, function: Callable[..., None], arguments: Sequence[Any], status: ctypes.c_int) -> Optional[bytes]:
-        """As _StreamCapture.call."""
         with _CALL_LOCK:
             capture = self._file()
             # Whatever Python and C have buffered belongs before the call.
@@ -199,10 +217,7 @@ class _DescriptorCapture:
                 return output
             return None
 
-    invoker = _StreamCapture.invoker
-
-    @staticmethod
-    def pass_on(output: bytes) -> None:
+    def pass_on(self, output: bytes) -> None:
         """Output of a call that did not fail goes where it would have gone: descriptor 1."""
         _flush_python_stdout()
         try:
@@ -236,7 +251,7 @@ def _flush_c_streams() -> None:
     _c_runtime().fflush(None)
 
 
-def _new_capture() -> _StreamCapture | _DescriptorCapture:
+def _new_capture() -> _Capture:
     """The capture this C runtime allows, chosen here alone."""
     return _StreamCapture() if _StreamCapture.available() else _DescriptorCapture()
 

@@ -5,20 +5,35 @@
 from __future__ import annotations
 
 import contextlib
+import functools
 import json
+import math
 import numbers
 import os
 import stat
 import subprocess
 import tempfile
-from collections.abc import Iterator
+import warnings
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass, field
-from pathlib import Path
-from typing import Any, Optional
+from typing import TYPE_CHECKING, Any, Optional, Union, cast
 
+from ._arguments import PathLike
 from ._errors import CycleFileError
+from ._memory import too_large
 from ._host import _failure, _library_options, _library_path, _run, find_host
 from ._timeline import Timeline
+
+if TYPE_CHECKING:
+    from typing import ParamSpec
+
+    from ._library import Library
+
+    _P = ParamSpec("_P")
+
+# The library a run or a check uses: a Library, the path of a library file,
+# or None for the one su55if.load() would load.
+LibraryChoice = Union["Library", PathLike, None]
 
 
 def _number(value: Any, what: str) -> str:
@@ -75,10 +90,6 @@ def _signature(path: Any) -> Optional[tuple[int, ...]]:
     return (status.st_dev, status.st_ino, status.st_size, status.st_mtime_ns)
 
 
-def _absolute(path: Any) -> Optional[str]:
-    return None if path is None else os.path.abspath(os.fspath(path))
-
-
 @contextlib.contextmanager
 def _temporary_file(name: Any, content: bytes) -> Iterator[tuple[Optional[str], str]]:
     """(folder, file name): `content` in a fresh temporary folder under
@@ -131,10 +142,10 @@ def _check(host: Any, library: Any, folder: Optional[str], path: Any) -> dict[st
 def _from_report(name: str, report: dict[str, Any]) -> Cycle:
     stages = report["stages"]
     cycle = Cycle(
-        name,
         tuple(float(stage["duration"]) for stage in stages),
         tuple(int(stage["partner"]) for stage in stages),
         tuple(str(stage["name"]) for stage in stages),
+        name=name,
     )
     object.__setattr__(cycle, "_report", report)
     duration = report.get("cycleDuration")
@@ -143,7 +154,7 @@ def _from_report(name: str, report: dict[str, Any]) -> Cycle:
     return cycle
 
 
-def read_cycle(path: Any, *, library: Any = None, host: Any = None) -> Cycle:
+def read_cycle(path: PathLike, *, library: LibraryChoice = None, host: Optional[PathLike] = None) -> Cycle:
     """Reads a cycle file with su55if-host (`check --format json`).
 
     Raises CycleFileError, with the host's message (FILE:LINE:COLUMN: ...),
@@ -159,10 +170,12 @@ def read_cycle(path: Any, *, library: Any = None, host: Any = None) -> Cycle:
     return cycle
 
 
-def parse_cycle(text: Any, name: str, *, library: Any = None, host: Any = None) -> Cycle:
+def parse_cycle(text: Union[str, bytes], name: str = "cycle.csv", *, library: LibraryChoice = None,
+                host: Optional[PathLike] = None) -> Cycle:
     """A cycle from the text of a cycle file (str or bytes), read by
     su55if-host as a file called `name` (when that is a plain file name;
     else cycle.csv), so that its messages name it."""
+    text = cast(Any, text)
     if isinstance(text, str):
         text = text.encode("utf-8", "surrogateescape")
     elif isinstance(text, (bytes, bytearray, memoryview)):
@@ -175,19 +188,38 @@ def parse_cycle(text: Any, name: str, *, library: Any = None, host: Any = None) 
         return _from_report(name, _check(host, library, folder, file_name))
 
 
-@dataclass(frozen=True)
+def _earlier_form(init: Callable[_P, None]) -> Callable[_P, None]:
+    """Cycle(name, durations, partners[, names]), the earlier form, still
+    works, with a DeprecationWarning."""
+
+    @functools.wraps(init)
+    def __init__(self: Cycle, *args: Any, **kwargs: Any) -> None:
+        if args and isinstance(args[0], str):
+            warnings.warn("Cycle(name, durations, partners, names) is deprecated: "
+                          "write Cycle(durations, partners, names, name=name)", DeprecationWarning, stacklevel=2)
+            if "name" in kwargs or len(args) > 4:
+                raise TypeError("Cycle(name, durations, partners, names): too many arguments")
+            kwargs.update(zip(("name", "durations", "partners", "names"), args))
+            args = ()
+        init(self, *args, **kwargs)  # type: ignore[arg-type]
+
+    return __init__  # type: ignore[return-value]
+
+
+@dataclass(frozen=True, init=False)
 class Cycle:
     """A cycle: stage k has durations[k-1], the interaction-table entry
     partners[k-1] (signed stage number of its partner, 0 for none) and the
-    name names[k-1] ("" when the file names none).
+    name names[k-1] ("" when the file names none, or no names at all).
+    name: what the cycle is called (read_cycle() gives the file's name).
 
     cycle_duration is the cycle duration SU55IF_DEFST reported when the
     cycle was read (None for a Cycle made otherwise)."""
 
-    name: str
     durations: tuple[float, ...]
     partners: tuple[int, ...]
     names: tuple[str, ...] = ()  # stage k's name in element k - 1, "" when not named
+    name: str = "cycle"
     cycle_duration: Optional[float] = field(default=None, init=False, compare=False)
     # The file read_cycle() read and its signature then: a run reads that
     # file while it is unchanged. dataclasses.replace() drops it.
@@ -195,6 +227,17 @@ class Cycle:
     # The host's report on the cycle (check --format json): its links and
     # the chart's colours. dataclasses.replace() drops it.
     _report: Optional[dict[str, Any]] = field(default=None, init=False, compare=False, repr=False)
+
+    @_earlier_form
+    def __init__(self, durations: Sequence[float], partners: Sequence[int], names: Sequence[str] = (), *,
+                 name: str = "cycle") -> None:
+        for field_name, value in (("durations", durations), ("partners", partners), ("names", names)):
+            if isinstance(value, (str, bytes)):
+                raise TypeError(f"Cycle: {field_name} must be a sequence, not {type(value).__name__}")
+            object.__setattr__(self, field_name, tuple(value))
+        object.__setattr__(self, "name", name)
+        for field_name in ("cycle_duration", "_source", "_report"):
+            object.__setattr__(self, field_name, None)
 
     @property
     def stage_count(self) -> int:
@@ -205,18 +248,21 @@ class Cycle:
         stop_time: Optional[float] = None,
         output_interval: Optional[float] = None,
         *,
-        input_file: Any = None,
-        events: Any = None,
-        chart: Any = None,
+        cycles: Optional[int] = None,
+        input_file: Optional[PathLike] = None,
+        events: Optional[PathLike] = None,
+        chart: Optional[PathLike] = None,
         twin: bool = False,
         time_unit: Optional[str] = None,
-        library: Any = None,
-        host: Any = None,
+        library: LibraryChoice = None,
+        host: Optional[PathLike] = None,
     ) -> Timeline:
         """Runs the cycle with `su55if-host run` and returns its Timeline.
 
         stop_time (default: two cycles) and output_interval (default: 1/20
-        of the shortest stage) are numbers; input_file (timed inputs),
+        of the shortest stage) are numbers; cycles runs to the end of the
+        Nth cycle, as the durations in force place it (instead of
+        stop_time); input_file (timed inputs),
         events (duration changes) and chart (an SVG file to write) are
         paths; twin runs SU55IF_IINTTIM and SU55IF_IACTYP; time_unit labels
         times and durations (the chart's, the Timeline's plot()). library: a
@@ -239,6 +285,18 @@ class Cycle:
         ):
             if value is not None:
                 options += [option, _number(value, what)]
+        if stop_time is not None and output_interval is not None and 0 < float(output_interval) < math.inf:
+            # Before the host starts: samples at 0, DT, 2 DT, ... to the stop
+            # time, of at least the time, the stage, the elapsed time and an output.
+            samples = max(float(stop_time), 0.0) / float(output_interval) + 1
+            error = None if samples == math.inf else too_large(samples, 4, f"a run to time {float(stop_time):g} every {float(output_interval):g}",
+                              at_least=True)
+            if error is not None:
+                raise error
+        if cycles is not None:
+            if isinstance(cycles, bool) or not isinstance(cycles, numbers.Integral):
+                raise TypeError(f"cycles must be a whole number, not {type(cycles).__name__}")
+            options += ["--cycles", str(int(cycles))]
         if twin:
             options.append("--twin")
         if time_unit is not None:
@@ -247,16 +305,18 @@ class Cycle:
             options.append("--time-unit=" + time_unit)  # one argument, whatever it starts with
         host = find_host(host, library=_library_path(library))
         with _cycle_file(self) as (folder, path):
-            for option, value in (("--input-file", input_file), ("--events", events), ("--chart", chart)):
-                if value is not None:
-                    options += [option, _absolute(value) if folder is not None else os.fspath(value)]
+            files: tuple[tuple[str, Optional[PathLike]], ...] = (
+                ("--input-file", input_file), ("--events", events), ("--chart", chart))
+            for option, file in files:
+                if file is not None:
+                    options += [option, os.path.abspath(file) if folder is not None else os.fspath(file)]
             library_options = _library_options(library, absolute=folder is not None)
             command = [host, "-q", *library_options, "run", "--format", "binary", *options, "--", path]
             timeline = Timeline(self, stop_time, output_interval, twin, library, host, time_unit)
             _run(command, folder, host, timeline._read, stacklevel=2)
             return timeline
 
-    def report(self, *, library: Any = None, host: Any = None) -> dict[str, Any]:
+    def report(self, *, library: LibraryChoice = None, host: Optional[PathLike] = None) -> dict[str, Any]:
         """The host's report on this cycle (check --format json): its links,
         the cycle duration, the chart's colours. Asked once."""
         if self._report is None:

@@ -15,7 +15,7 @@ from pathlib import Path
 from typing import NamedTuple, Optional
 
 from . import _description
-from ._arguments import _kind
+from ._arguments import PathLike, _kind
 
 
 class _Layout(NamedTuple):
@@ -25,9 +25,9 @@ class _Layout(NamedTuple):
     a checkout."""
 
     library_file: str
-    library_dirs: tuple
+    library_dirs: tuple[str, ...]
     host_file: str
-    system_prefixes: tuple
+    system_prefixes: tuple[str, ...]
     build: str
     # The library's own file (its SONAME, of the ABI this package calls),
     # looked for after library_file in each folder: a runtime-only install
@@ -54,7 +54,7 @@ def _layout() -> _Layout:
 LIBRARY_FILE = _layout().library_file
 
 
-def _prefixes() -> list:
+def _prefixes() -> list[str]:
     """The installation prefixes searched, in order: the Python
     environment's (a virtual environment's, and the one it was made from),
     then /usr/local and /usr, in that order also when the environment is
@@ -67,7 +67,7 @@ def _prefixes() -> list:
     return prefixes + system
 
 
-def _installed_locations() -> list:
+def _installed_locations() -> list[Path]:
     layout = _layout()
     names = [name for name in (layout.library_file, layout.soname_file) if name]
     return [Path(prefix, directory, name) for prefix in _prefixes() for directory in layout.library_dirs for name in names]
@@ -89,23 +89,23 @@ def _build_tree_location() -> Path:
     return _checkout() / "build" / layout.build / "src" / layout.library_file
 
 
-def library_candidates() -> list:
+def library_candidates() -> list[Path]:
     """Where load() looks when it is given no path, in order: the SU55IF_LIBRARY
     environment variable, the installed locations, the build tree."""
-    candidates = []
+    candidates: list[Path] = []
     if os.environ.get("SU55IF_LIBRARY"):
         candidates.append(Path(os.environ["SU55IF_LIBRARY"]))
     return candidates + _installed_locations() + [_build_tree_location()]
 
 
-def find_library(path=None) -> Path:
+def find_library(path: Optional[PathLike] = None) -> Path:
     """The library file load() would load: `path` if given, else the first
     candidate that exists. A file named explicitly (by `path` or
     SU55IF_LIBRARY) must exist; it is never passed over."""
     return _find_library(path, "find_library()")
 
 
-def _find_library(path, where: str) -> Path:
+def _find_library(path: Optional[PathLike], where: str) -> Path:
     named = "path"
     if path is None and os.environ.get("SU55IF_LIBRARY"):
         path, named = os.environ["SU55IF_LIBRARY"], "SU55IF_LIBRARY"
@@ -121,7 +121,7 @@ def _find_library(path, where: str) -> Path:
     )
 
 
-def _named_file(path, where: str) -> Path:
+def _named_file(path: object, where: str) -> Path:
     """`path` as a regular file that exists, or an error that says what it is."""
     if not isinstance(path, (str, bytes, os.PathLike)):
         raise TypeError(f"{where} must be a file name (str or path-like), not {_kind(path)}")

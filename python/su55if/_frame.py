@@ -10,10 +10,11 @@ import functools
 import math
 import operator
 import struct
+from collections.abc import Callable, Sequence
 from typing import Any, Optional
 
 from ._arguments import _NOT_VECTORS, _Buffer, _Double, _explain, _is_array, _vector_length, numpy
-from ._capture import _DescriptorCapture, _records, _StreamCapture
+from ._capture import _Capture, _records
 from ._description import Procedure
 from ._errors import FATAL, SimulationTerminated
 
@@ -23,7 +24,7 @@ _new = tuple.__new__
 MISFIT = object()
 
 
-def _packed(lengths: list) -> tuple:
+def _packed(lengths: list[int]) -> tuple[list[int], int]:
     """1-based offsets of arguments placed one after another, and the total."""
     offsets, next_cell = [], 1
     for length in lengths:
@@ -42,7 +43,7 @@ class _Frame:
         procedure: Procedure,
         function: Any,
         result_type: Optional[type],
-        capture: _StreamCapture | _DescriptorCapture | None,
+        capture: Optional[_Capture],
         arrays: bool,
         input_lengths: list[int],
         output_lengths: list[int],
@@ -69,18 +70,16 @@ class _Frame:
         self.workspace = (_Double * max(procedure.workspace, 1))()
         # Every argument a reference made once: ctypes converts an array
         # afresh at every call, a reference as it is.
-        self.arguments = tuple(
-            ctypes.byref(cells)
-            for cells in (
-                self.inputs,
-                (_Int * len(input_lengths))(*input_lengths),
-                self.outputs,
-                (_Int * len(output_lengths))(*output_lengths),
-                (_Int * len(in_offsets))(*in_offsets),
-                (_Int * len(out_offsets))(*out_offsets),
-                self.status,
-            )
-        ) + (
+        own: tuple[Any, ...] = (
+            self.inputs,
+            (_Int * len(input_lengths))(*input_lengths),
+            self.outputs,
+            (_Int * len(output_lengths))(*output_lengths),
+            (_Int * len(in_offsets))(*in_offsets),
+            (_Int * len(out_offsets))(*out_offsets),
+            self.status,
+        )
+        self.arguments: tuple[Any, ...] = tuple(ctypes.byref(cells) for cells in own) + (
             None,
             ctypes.byref(self.workspace),
             ctypes.byref(_Int(procedure.workspace)),
@@ -92,14 +91,14 @@ class _Frame:
         # invoke(): the call with these arguments; what it printed, when it
         # printed or stopped the run, for settle(), else None.
         if self.capture is None:
-            self.invoke = functools.partial(self.function, *self.arguments)
+            self.invoke: Callable[[], Optional[bytes]] = functools.partial(self.function, *self.arguments)
         else:
             self.invoke = self.capture.invoker(self.function, self.arguments, self.status)
         # write() writes the inputs run by run, each run one slice
         # assignment: a vector alone, consecutive scalars together.
         # (cells, pick): the run's cells, and values[pick] its value (a
         # slice of the values for scalars).
-        runs = []
+        runs: list[list[Any]] = []
         for argument, offset, length in zip(procedure.inputs, in_offsets, input_lengths):
             start = offset - 1
             if argument.is_vector or not runs or runs[-1][2]:
@@ -116,10 +115,10 @@ class _Frame:
             for argument, offset, length in zip(procedure.outputs, out_offsets, output_lengths)
         ]
         self.unwritten = [math.nan] * out_total
-        self._view = None
+        self._view: Any = None
         self.read = self._reader()
 
-    def write(self, values) -> bool:
+    def write(self, values: Sequence[Any]) -> bool:
         """Writes the inputs when they fit this frame, taking lists and
         tuples as they come and checking values of other kinds. False, with
         the inputs partly written, for a vector of another length than the
@@ -136,7 +135,7 @@ class _Frame:
             return False
         return True
 
-    def _load_vector(self, cells: slice, value) -> None:
+    def _load_vector(self, cells: slice, value: Any) -> None:
         """A vector input that is not a list or a tuple."""
         if _is_array(value):
             if value.ndim != 1 or value.dtype.kind not in "biuf" or len(value) != cells.stop - cells.start:
@@ -149,7 +148,7 @@ class _Frame:
         else:
             self.inputs[cells] = value
 
-    def fill(self, values, where: str) -> None:
+    def fill(self, values: Sequence[Any], where: str) -> None:
         """Writes the inputs, or raises the TypeError or ValueError that
         names the input at fault."""
         if self.write(values):
@@ -161,7 +160,7 @@ class _Frame:
             _explain(f"{where}: {argument.keyword}", value, argument.is_vector)
         raise ValueError(f"{where}: the inputs do not fit the call")
 
-    def run(self, values):
+    def run(self, values: Sequence[Any]) -> Any:
         """The call with these inputs and no call mode, derivative block or
         workspace of the caller's: result(), or MISFIT, before any call, for
         inputs that do not fit this frame."""
@@ -172,7 +171,7 @@ class _Frame:
             self.settle(output)
         return self.result()
 
-    def result(self):
+    def result(self) -> Any:
         """The outputs as the method returns them: the value of a single
         output, else the procedure's result type."""
         return self.read() if self.result_type is None else _new(self.result_type, self.read())
@@ -199,7 +198,7 @@ class _Frame:
         arguments[13] = ctypes.byref(_Double(mode))
         if mode != 0.0:
             # Outputs that this call mode does not write read as NaN.
-            self.outputs[: len(self.unwritten)] = self.unwritten
+            self.outputs[: len(self.unwritten)] = self.unwritten  # type: ignore[assignment]
         self.status.value = 0
         try:
             if self.capture is None:
@@ -214,7 +213,7 @@ class _Frame:
                     buffer.write_back()
         return self.status.value
 
-    def output(self, k: int):
+    def output(self, k: int) -> Any:
         start, stop = self.output_slices[k]
         if stop is None:
             return self.outputs[start]
@@ -222,13 +221,15 @@ class _Frame:
             return numpy.frombuffer(self.outputs, dtype=numpy.float64)[start:stop].copy()
         return tuple(self.outputs[start:stop])
 
-    def _reader(self):
+    def _reader(self) -> Callable[[], Any]:
         """read(): the value of a single output, else the values of the
         result type's fields; C's own code where the outputs are scalars."""
         outputs = self.outputs
         if self.result_type is None:
             start, stop = self.output_slices[0]
-            return functools.partial(outputs.__getitem__, start) if stop is None else lambda: self.output(0)
+            if stop is None:
+                return functools.partial(outputs.__getitem__, start)
+            return lambda: self.output(0)
         if all(stop is None for _, stop in self.output_slices):
             return functools.partial(struct.Struct(f"{len(self.output_slices)}d").unpack_from, outputs)
         if not self.arrays:

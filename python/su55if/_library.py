@@ -141,7 +141,7 @@ class Library:
         if self.private:
             import _ctypes
 
-            _ctypes.dlclose(self._dll._handle)
+            _ctypes.dlclose(self._dll._handle)  # type: ignore[attr-defined]  # POSIX only, as private copies
 
     def procedure(self, name: str) -> Procedure:
         """A procedure by its exported name (SU55IF_DEFST) or method name (define_stages)."""
@@ -155,11 +155,11 @@ class Library:
         a size must have the same length) and finds or lays out the frame."""
         if self._closed:
             raise ValueError(f"{self!r} is closed")
-        own = {}
+        own: dict[int, int] = {}
         for argument in procedure.inputs:
-            if argument.is_vector:
+            owner = argument.length_of
+            if owner is not None:
                 length = _vector_length(values[argument.position], f"{where}: {argument.keyword}")
-                owner = argument.length_of
                 if owner == argument.position:
                     own[owner] = length
                 elif length != own[owner]:
@@ -167,18 +167,18 @@ class Library:
                         f"{where}: {argument.keyword} has {length} values but "
                         f"{procedure.inputs[owner].keyword} has {own[owner]}; they must have as many"
                     )
-        input_lengths = [own[a.length_of] if a.is_vector else 1 for a in procedure.inputs]
+        input_lengths = [1 if a.length_of is None else own[a.length_of] for a in procedure.inputs]
         # An output vector has as many values as the first input vector,
         # unless the caller says otherwise.
         default = next(iter(own.values()), 0)
-        own_outputs = {}
+        own_outputs: dict[int, int] = {}
         for argument in procedure.outputs:
             if argument.length_of == argument.position:
                 given = output_lengths.get(argument.keyword, output_lengths.get(argument.name, default))
                 if isinstance(given, bool) or not isinstance(given, numbers.Integral) or not 0 <= given <= _MAX_LENGTH:
                     raise ValueError(f"{where}: the length of {argument.keyword} must be a whole number 0 or more")
                 own_outputs[argument.position] = int(given)
-        lengths = [own_outputs[a.length_of] if a.is_vector else 1 for a in procedure.outputs]
+        lengths = [1 if a.length_of is None else own_outputs[a.length_of] for a in procedure.outputs]
         key = (procedure.name, tuple(input_lengths), tuple(lengths))
         frame = self._frames.get(key)
         if frame is None:
@@ -431,20 +431,20 @@ class StepRecorder:
         self._frame = library._new_frame(procedure, [1] * len(procedure.inputs), [1] * len(procedure.outputs), True)
         self._where = procedure.method + "()"
 
-    def __call__(self, signal, time, *, mode=0.0):
+    def __call__(self, signal: float, time: float, *, mode: float = 0.0) -> float:
         if self._library._closed:
             raise ValueError(f"{self._library!r} is closed")
         frame = self._frame
         if mode == 0.0:
             result = frame.run((signal, time))
             if result is not MISFIT:
-                return result
+                return float(result)
         frame.fill((signal, time), self._where)
         frame.call_with(_check_mode(mode, self._where), None, None)
-        return frame.result()
+        return float(frame.result())
 
     @property
-    def workspace(self) -> tuple:
+    def workspace(self) -> tuple[float, ...]:
         """The workspace as it stands: start, end, latest time, started, finished."""
         return tuple(self._frame.workspace)
 

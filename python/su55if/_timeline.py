@@ -17,6 +17,7 @@ from typing import IO, TYPE_CHECKING, Any, NamedTuple, Optional, Union, overload
 from . import _description
 from ._arguments import numpy
 from ._files import _install_hint
+from ._memory import VALUE_SIZE, out_of_memory, too_large
 
 if TYPE_CHECKING:
     from ._cycle import Cycle
@@ -92,7 +93,8 @@ class Timeline:
         self._durations: dict[tuple[float, ...], tuple[float, ...]] = {}
         self.chart_window: dict[str, Any] = {}  # the part the host's chart shows by default
         self._values = array("d")  # column k in [k * capacity, k * capacity + count)
-        self._capacity = 0
+        self._capacity = 0  # grows as the samples come
+        self._announced: Optional[int] = None  # the most the header says the run makes; None: unknown
         self._count = 0
         self._number = "%.17g"
 
@@ -107,7 +109,7 @@ class Timeline:
             capacity = header["samples"]
             if header["format"] != "su55if-samples" or header["value"] != "float64-le" or len(columns) < 4:
                 raise ValueError("not a stream this package reads")
-            if not isinstance(capacity, int) or capacity < 0:
+            if capacity is not None and (not isinstance(capacity, int) or capacity < 0):
                 raise ValueError(f"samples is {capacity!r}")
             self._number = str(header["csvNumber"])
             self._number % 0.0
@@ -117,8 +119,11 @@ class Timeline:
         self.columns = columns
         library = getattr(self._library, "path", self._library)
         self.Row = _row_type(columns, _old_names(None if library is None else str(library)))
-        self._capacity = capacity
-        self._values = array("d", [0.0]) * (len(columns) * capacity)
+        self._announced = capacity
+        if capacity is not None:
+            error = too_large(capacity, len(columns), "the run")
+            if error is not None:
+                raise error
         pending = bytearray()
         read = getattr(stream, "read1", stream.read)
         while True:
@@ -133,6 +138,7 @@ class Timeline:
             del pending[:used]
         if pending:
             return f"its sample stream ends within a row ({len(pending)} bytes left over)"
+        self._relayout(self._count)  # no room kept beyond the samples
         return None
 
     def _take(self, data: bytearray) -> int:
@@ -174,13 +180,38 @@ class Timeline:
         count = stop - first
         if count <= 0:
             return
-        width, capacity, at = len(self.columns), self._capacity, self._count
-        if at + count > capacity:
-            raise ValueError(f"its sample stream holds more than the {capacity} samples its header announced")
+        width, at, announced = len(self.columns), self._count, self._announced
+        if announced is not None and at + count > announced:
+            raise ValueError(f"its sample stream holds more than the {announced} samples its header announced")
+        if at + count > self._capacity:
+            # Room for twice as many, as the samples come (never more than announced).
+            wanted = max(at + count, 2 * self._capacity, 4096)
+            self._relayout(wanted if announced is None else min(wanted, announced))
+        capacity = self._capacity
         for k in range(width):
             base = k * capacity + at
             self._values[base : base + count] = values[first * width + k : stop * width : width]
         self._count = at + count
+
+    def _relayout(self, capacity: int) -> None:
+        """Room for `capacity` samples a column: each column moved to its
+        place for the new capacity (the last first when it grows, the first
+        first when it shrinks, so that none is overwritten before it moves)."""
+        old, count, width = self._capacity, self._count, len(self.columns)
+        if capacity == old:
+            return
+        values = self._values
+        try:
+            if capacity > old:
+                values.frombytes(bytes(VALUE_SIZE * width * (capacity - old)))
+            order = range(width - 1, 0, -1) if capacity > old else range(1, width)
+            for k in order:
+                values[k * capacity : k * capacity + count] = values[k * old : k * old + count]
+        except MemoryError:
+            raise out_of_memory(count, width) from None
+        if capacity < old:
+            del values[width * capacity :]
+        self._capacity = capacity
 
     # --- the samples -----------------------------------------------------------------------
 

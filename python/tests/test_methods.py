@@ -106,15 +106,18 @@ print("children that called and exited:", driver.finish(), file=sys.stderr)
 
 FAULTY_HOSTS = {
     # printed a row and half of another, then killed
-    "killed": ("kill -9 $$", r"was ended by SIGKILL"),
-    "library ended the process": ("exit 3", r"failed \(exit code 3\): the library ended the process during a call"),
+    "killed": (5, "kill -9 $$", RuntimeError, r"was ended by SIGKILL"),
+    "library ended the process": (5, "exit 3", RuntimeError,
+                                  r"failed \(exit code 3\): the library ended the process during a call"),
+    # announced more samples than memory holds, then went on: ended at once
+    "too many samples": (10**15, "sleep 600", MemoryError, r"^the run makes 1,000,000,000,000,000 samples: 32 PB"),
 }
 
 
-@pytest.mark.parametrize("end, message", FAULTY_HOSTS.values(), ids=FAULTY_HOSTS.keys())
-def test_a_host_that_fails_midway_is_not_a_success(host, tmp_path, monkeypatch, end, message):
-    header = '{"format":"su55if-samples","version":1,"columns":["time","stage","elapsed","a"],"samples":5,' \
-             '"value":"float64-le","csvNumber":"%.17g"}'
+@pytest.mark.parametrize("samples, end, error, message", FAULTY_HOSTS.values(), ids=FAULTY_HOSTS.keys())
+def test_a_host_that_fails_midway_is_not_a_success(host, tmp_path, monkeypatch, samples, end, error, message):
+    header = '{"format":"su55if-samples","version":1,"columns":["time","stage","elapsed","a"],"samples":%d,' \
+             '"value":"float64-le","csvNumber":"%%.17g"}' % samples
     fake = tmp_path / "su55if-host"
     fake.write_text(f"""#!/bin/sh
 case "$*" in *--version*) exec {host} --version;; *" run "*) ;; *) exec {host} "$@";; esac
@@ -124,5 +127,5 @@ head -c 48 /dev/zero
 """)
     fake.chmod(0o755)
     monkeypatch.setenv("SU55IF_HOST", str(fake))
-    with pytest.raises(RuntimeError, match=message):
+    with pytest.raises(error, match=message):
         su55if.read_cycle(CHECKOUT / "examples" / "four-stage.csv").run()

@@ -35,8 +35,9 @@ public:
             {"version", 1},
             {"columns", columns},
             // At most this many: a run that the library stops, or that a
-            // fault in an input file ends, has fewer.
-            {"samples", settings.lastStep + 1},
+            // fault in an input file ends, has fewer. A run to the end of a
+            // cycle knows its number only at its end: null.
+            {"samples", settings.cycles ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(settings.lastStep + 1)},
             {"value", "float64-le"},
             // How the CSV (run --format text) writes each value, as printf
             // would: a reader can give the same text for the same samples.

@@ -55,10 +55,6 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Ru
     if (!fault.empty()) {
         throw Error(fmt::format("{}: {}", printable(cycle.name), fault));
     }
-    if (options.cycles && options.timeline == TimelineFormat::sampleStream) {
-        throw Error("--cycles and --format binary do not go together: the sample stream begins with the number of "
-                    "samples, which a run to the end of a cycle knows only at its end; give --stop-time");
-    }
     const double cycleDuration = simulator.schedule().cycleDuration;
     const std::optional<double> stopTime =
         options.stopTime  ? options.stopTime
