@@ -4,7 +4,9 @@ file is a whole shared library, and loading it."""
 from __future__ import annotations
 
 import ctypes
+import importlib.metadata
 import os
+import re
 import shutil
 import stat
 import struct
@@ -89,13 +91,52 @@ def _build_tree_location() -> Path:
     return _checkout() / "build" / layout.build / "src" / layout.library_file
 
 
+def _imported_from_checkout() -> bool:
+    """Whether this package is the python/su55if/ of a checkout (imported
+    with PYTHONPATH=python, say), not an installed copy."""
+    return (_description.CHECKOUT / "python" / "su55if" / "__init__.py").is_file() and \
+        (_description.CHECKOUT / "CMakeLists.txt").is_file()
+
+
 def library_candidates() -> list[Path]:
-    """Where load() looks when it is given no path, in order: the SU55IF_LIBRARY
-    environment variable, the installed locations, the build tree."""
+    """Where load() looks when it is given no path, in order: the
+    SU55IF_LIBRARY environment variable; then, for the package of a
+    checkout, that checkout's build before the installed locations, and for
+    an installed package, the installed locations before the build of the
+    checkout it was built from."""
     candidates: list[Path] = []
     if os.environ.get("SU55IF_LIBRARY"):
         candidates.append(Path(os.environ["SU55IF_LIBRARY"]))
+    if _imported_from_checkout():
+        return candidates + [_build_tree_location()] + _installed_locations()
     return candidates + _installed_locations() + [_build_tree_location()]
+
+
+_VERSIONED = re.compile(r"\.so\.([0-9]+\.[0-9]+\.[0-9]+)$")
+
+
+def library_version(path: PathLike) -> Optional[str]:
+    """The library's version, X.Y.Z, as its real file name gives it
+    (libsu55if.so.X.Y.Z); None for a file named otherwise."""
+    match = _VERSIONED.search(os.path.realpath(path))
+    return match.group(1) if match else None
+
+
+def package_version() -> str:
+    """This package's version: its distribution's metadata when it was
+    installed with it, else that of the checkout it sits in."""
+    try:
+        distribution = importlib.metadata.distribution("su55if")
+        if Path(str(distribution.locate_file("su55if/__init__.py"))).resolve() == _description.PACKAGE_DIR / "__init__.py":
+            return distribution.version
+    except importlib.metadata.PackageNotFoundError:
+        pass
+    cmake = _description.CHECKOUT / "CMakeLists.txt"
+    try:
+        match = re.search(r"project\(\s*su55if\s+VERSION\s+([0-9.]+)", cmake.read_text(encoding="utf-8"))
+    except OSError:
+        match = None
+    return match.group(1) if match else "unknown"
 
 
 def find_library(path: Optional[PathLike] = None) -> Path:

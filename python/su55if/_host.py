@@ -163,6 +163,8 @@ def _failure(host: Path, returncode: int, stderr: str) -> Exception:
     own = [line[len(_PREFIX) :] for line in lines if line.startswith(_PREFIX)]
     if returncode == 1:
         records = [line for line in lines if not line.startswith(_PREFIX)]
+        # The exception holds the records: its text reads without them above.
+        own = [line.replace("; its records are above", "") for line in own]
         return SimulationTerminated(HOST_FILE, records, own)
     if returncode == 2 and lines:
         message = "\n".join(own or lines)

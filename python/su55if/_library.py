@@ -12,6 +12,8 @@ from __future__ import annotations
 import ctypes
 import inspect
 import numbers
+import os
+import warnings
 from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import Any, Optional, Union
@@ -20,8 +22,8 @@ from . import _description
 from ._arguments import _MAX_LENGTH, PathLike, _Buffer, _check_mode, _formerly_positional, _vector_length, numpy
 from ._capture import _new_capture
 from ._description import Procedure
-from ._errors import FATAL, SimulationTerminated
-from ._files import LIBRARY_FILE, _find_library, _install_hint, _open_library
+from ._errors import FATAL, LibraryVersionWarning, SimulationTerminated
+from ._files import LIBRARY_FILE, _find_library, _install_hint, _open_library, library_version, package_version
 from ._frame import MISFIT, _Frame
 from ._results import ActionFlags, Call, Schedule, Timing, TwinActionFlags
 
@@ -453,12 +455,16 @@ class StepRecorder:
         ctypes.memset(self._frame.workspace, 0, ctypes.sizeof(self._frame.workspace))
 
 
-def load(path: Union[None, str, Path] = None, *, private: bool = True, numpy: bool = False) -> Library:
+def load(path: Optional[PathLike] = None, *, private: bool = True, numpy: bool = False) -> Library:
     """Loads libsu55if.so and returns a Library.
 
-    path: the file to load; without one, SU55IF_LIBRARY, then the installed
-    locations (PREFIX/lib, PREFIX/lib/<triplet>, PREFIX/lib64 for the
-    Python prefix, /usr/local and /usr), then the build tree.
+    path: the file to load; without one, the first of library_candidates()
+    that exists: SU55IF_LIBRARY, then, for the package of a checkout, that
+    checkout's build before the installed locations (PREFIX/lib,
+    PREFIX/lib/<triplet>, PREFIX/lib64 for the Python prefix, /usr/local
+    and /usr), and for an installed package the installed locations first.
+    A library of another version than the package's is loaded with a
+    LibraryVersionWarning that names it and why it was chosen.
 
     private: load a private copy of the file (the default), so that this
     Library has a stage table of its own: the table belongs to the loaded
@@ -467,7 +473,14 @@ def load(path: Union[None, str, Path] = None, *, private: bool = True, numpy: bo
 
     numpy: return vector outputs as NumPy arrays instead of tuples.
     """
-    return Library(_find_library(path, "load()"), private=private, arrays=numpy)
+    library = Library(_find_library(path, "load()"), private=private, arrays=numpy)
+    version, package = library_version(library.path), package_version()
+    if version is not None and version != package:
+        why = ("the path given to load()" if path is not None else "the file SU55IF_LIBRARY names"
+               if os.environ.get("SU55IF_LIBRARY") else "the first of su55if.library_candidates() that exists")
+        warnings.warn(f"loaded {library.path}, the library of version {version}, into the su55if package of version "
+                      f"{package}: it is {why}", LibraryVersionWarning, stacklevel=2)
+    return library
 
 
 for _public in (Library, StepRecorder, Schedule, Timing, ActionFlags, TwinActionFlags, Call):

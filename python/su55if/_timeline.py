@@ -26,9 +26,10 @@ _READ_SIZE = 1 << 20
 _HEADER_LIMIT = 1 << 20
 
 
-class Schedule(NamedTuple):
-    """A schedule in force during a run: from `time` on, the stage
-    durations `durations` and the cycle duration `cycle_duration`."""
+class ScheduleChange(NamedTuple):
+    """A schedule that took effect during a run: from `time` on, the stage
+    durations `durations` and the cycle duration `cycle_duration`. (The
+    result of define_stages() is a Schedule.)"""
 
     time: float
     cycle_duration: float
@@ -89,7 +90,7 @@ class Timeline:
         self._host = host
         self.columns: tuple[str, ...] = ()
         self.Row: type = tuple
-        self.schedules: list[Schedule] = []
+        self.schedules: list[ScheduleChange] = []
         self._durations: dict[tuple[float, ...], tuple[float, ...]] = {}
         self.chart_window: dict[str, Any] = {}  # the part the host's chart shows by default
         self._values = array("d")  # column k in [k * capacity, k * capacity + count)
@@ -171,7 +172,7 @@ class Timeline:
             # share one tuple of them, not a copy per change.
             durations = tuple(values[start + width : start + width + int(count)])
             durations = self._durations.setdefault(durations, durations)
-            self.schedules.append(Schedule(values[start + 1], values[start + 2], durations))
+            self.schedules.append(ScheduleChange(values[start + 1], values[start + 2], durations))
             row = after
         return rows * row_size
 
@@ -282,4 +283,4 @@ class Timeline:
         return plot_timeline(self, path, start=start, stop=stop, cycles=cycles, time_unit=time_unit)
 
 
-Timeline.__module__ = "su55if"
+Timeline.__module__ = ScheduleChange.__module__ = "su55if"

@@ -314,8 +314,9 @@ def test_search_follows_the_platforms_layout(tmp_path, monkeypatch, platform, li
     monkeypatch.setattr(su55if._host, "_beside_library", lambda library: [])
     monkeypatch.setattr(su55if._host.shutil, "which", lambda name: None)
     hosts = su55if.host_candidates()
-    assert libraries[0] == tmp_path / library and hosts[0] == tmp_path / host
-    assert libraries[-1].parts[-4:] == ("build", build, "src", Path(library).name)
+    # The package of a checkout: the checkout's build first.
+    assert libraries[1] == tmp_path / library and hosts[0] == tmp_path / host
+    assert libraries[0].parts[-4:] == ("build", build, "src", Path(library).name)
     assert hosts[-1].parts[-4:] == ("build", build, "tools", Path(host).name)
     # Windows has no system prefixes: the environment's, then the build tree.
     assert len(hosts) == 2 + others

@@ -129,3 +129,27 @@ head -c 48 /dev/zero
     monkeypatch.setenv("SU55IF_HOST", str(fake))
     with pytest.raises(error, match=message):
         su55if.read_cycle(CHECKOUT / "examples" / "four-stage.csv").run()
+
+
+def test_the_checkouts_library_before_an_installed_one(lib, tmp_path, monkeypatch, recwarn):
+    # An installed library of another version, in a prefix of its own.
+    installed = tmp_path / "lib" / "libsu55if.so.9.9.9"
+    installed.parent.mkdir()
+    shutil.copyfile(lib.path, installed)
+    (tmp_path / "lib" / "libsu55if.so").symlink_to(installed.name)
+    monkeypatch.setattr(su55if._files, "_prefixes", lambda: [str(tmp_path)])
+    monkeypatch.delenv("SU55IF_LIBRARY", raising=False)
+    build = su55if._files._build_tree_location()
+    if not build.is_file():
+        pytest.skip(f"{build} is not built")
+    assert su55if.__version__ == su55if._files.library_version(build)
+    # Imported from the checkout: its build first, and no warning.
+    assert su55if.library_candidates()[:2] == [build, tmp_path / "lib" / "libsu55if.so"]
+    assert su55if.load().path == build.resolve() and not recwarn.list
+    # As an installed package: the installed library, with a warning that says which and why.
+    monkeypatch.setattr(su55if._files, "_imported_from_checkout", lambda: False)
+    assert su55if.library_candidates()[-1] == build
+    with pytest.warns(su55if.LibraryVersionWarning, match=rf"^loaded {installed}, the library of version 9\.9\.9, "
+                      rf"into the su55if package of version {su55if.__version__}: it is the first of "
+                      r"su55if\.library_candidates\(\) that exists$"):
+        assert su55if.load().path == installed

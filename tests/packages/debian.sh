@@ -108,12 +108,13 @@ import su55if
 library = su55if.load()
 print(su55if.__file__, su55if.find_library(), su55if.find_host(), sep="\n")
 print(library.define_stages(requested=[10, 20, 30], time=0.0).cycle_duration)
+print(su55if.__version__ == su55if._files.library_version(su55if.find_library()))
 # An installed example, read and run through the installed host.
 cycle = su55if.read_cycle("/usr/share/doc/su55if-tools/examples/four-stage.csv")
 print(len(cycle.run().to_csv().splitlines()) > 1)')
   echo "$found"
   [ "$found" = "$(printf '%s\n' /usr/lib/python3/dist-packages/su55if/__init__.py \
-    "$(realpath "$soname_file")" /usr/bin/su55if-host 60.0 True)" ] || fail "python3-su55if did not load the installed files"
+    "$(realpath "$soname_file")" /usr/bin/su55if-host 60.0 True True)" ] || fail "python3-su55if did not load the installed files"
 }
 check_use "with libsu55if-dev" "/usr/bin/../lib/$multiarch/libsu55if.so.0"
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -q libsu55if-dev >/dev/null
