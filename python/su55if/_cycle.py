@@ -141,7 +141,7 @@ def _check(host: Any, library: Any, folder: Optional[str], path: Any) -> dict[st
 
 def _from_report(name: str, report: dict[str, Any]) -> Cycle:
     stages = report["stages"]
-    cycle = Cycle(
+    cycle: Cycle = Cycle(
         tuple(float(stage["duration"]) for stage in stages),
         tuple(int(stage["partner"]) for stage in stages),
         tuple(str(stage["name"]) for stage in stages),

@@ -14,7 +14,7 @@ import sys
 import sysconfig
 import tempfile
 from pathlib import Path
-from typing import NamedTuple, Optional
+from typing import BinaryIO, NamedTuple, Optional
 
 from . import _description
 from ._arguments import PathLike, _kind
@@ -192,7 +192,7 @@ def _named_file(path: object, where: str) -> Path:
 # loaded. One reader per format, chosen by the file's first bytes.
 
 
-def _read(file, size: int, offset: int, count: int) -> Optional[bytes]:
+def _read(file: BinaryIO, size: int, offset: int, count: int) -> Optional[bytes]:
     """`count` bytes from `offset`, or None where they do not lie within the file."""
     if offset < 0 or count < 0 or offset + count > size:
         return None
@@ -201,7 +201,7 @@ def _read(file, size: int, offset: int, count: int) -> Optional[bytes]:
     return data if len(data) == count else None
 
 
-def _elf_fault(file, size: int) -> Optional[str]:
+def _elf_fault(file: BinaryIO, size: int) -> Optional[str]:
     """ELF: the header, the program headers, the file part of every loaded segment."""
     ident = _read(file, size, 0, 16)
     if ident is None:
@@ -235,7 +235,7 @@ def _elf_fault(file, size: int) -> Optional[str]:
     return None
 
 
-def _pe_fault(file, size: int) -> Optional[str]:
+def _pe_fault(file: BinaryIO, size: int) -> Optional[str]:
     """PE (a Windows DLL): the headers and every section's raw data."""
     dos = _read(file, size, 0, 64)
     if dos is None:
@@ -262,7 +262,7 @@ def _pe_fault(file, size: int) -> Optional[str]:
 _FORMATS = ((b"\x7fELF", _elf_fault), (b"MZ", _pe_fault))
 
 
-def _library_fault(path) -> Optional[str]:
+def _library_fault(path: PathLike) -> Optional[str]:
     """What keeps the file at `path` from being a complete shared library, or None."""
     with open(path, "rb") as file:
         size = os.fstat(file.fileno()).st_size
@@ -273,7 +273,7 @@ def _library_fault(path) -> Optional[str]:
     return "not a shared library"
 
 
-def _check_library_file(path, shown: Path) -> None:
+def _check_library_file(path: PathLike, shown: Path) -> None:
     """Raises OSError naming `shown` when the file at `path` is not a complete shared library."""
     try:
         fault = _library_fault(path)

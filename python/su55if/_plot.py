@@ -95,7 +95,7 @@ def plot_timeline(timeline: Timeline, path: Any = None, *, start: Optional[float
 
     if len(times):
         changes = numpy.flatnonzero(numpy.diff(stage)) + 1
-        starts_at = numpy.concatenate(([0], changes))
+        starts_at: Any = numpy.concatenate(([0], changes))  # type: ignore[arg-type]
         starts = times[starts_at]
         widths = numpy.append(times[changes], times[-1]) - starts
         for value in numpy.unique(stage[starts_at]):

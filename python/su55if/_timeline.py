@@ -89,7 +89,7 @@ class Timeline:
         self._library = library
         self._host = host
         self.columns: tuple[str, ...] = ()
-        self.Row: type = tuple
+        self.Row: Any = tuple
         self.schedules: list[ScheduleChange] = []
         self._durations: dict[tuple[float, ...], tuple[float, ...]] = {}
         self.chart_window: dict[str, Any] = {}  # the part the host's chart shows by default
@@ -122,9 +122,9 @@ class Timeline:
         self.Row = _row_type(columns, _old_names(None if library is None else str(library)))
         self._announced = capacity
         if capacity is not None:
-            error = too_large(capacity, len(columns), "the run")
-            if error is not None:
-                raise error
+            too_much = too_large(capacity, len(columns), "the run")
+            if too_much is not None:
+                raise too_much
         pending = bytearray()
         read = getattr(stream, "read1", stream.read)
         while True:

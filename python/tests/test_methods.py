@@ -41,11 +41,12 @@ def test_methods_are_the_descriptions(procedure):
 
 @pytest.mark.skipif(shutil.which("mypy") is None and subprocess.run([sys.executable, "-m", "mypy", "--version"],
                     capture_output=True).returncode != 0, reason="mypy is not installed")
-def test_a_users_script_type_checks():
-    script = CHECKOUT / "python" / "tests" / "typed" / "user_script.py"
+@pytest.mark.parametrize("checked", ["tests/typed/user_script.py", "su55if"])
+def test_the_package_and_a_users_script_type_check(checked):
     env = {**os.environ, "MYPYPATH": str(CHECKOUT / "python")}
-    checked = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--follow-imports=silent", "--no-incremental", "--cache-dir=/dev/null",
-                              str(script)], capture_output=True, text=True, env=env)
+    checked = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--config-file", "pyproject.toml",
+                              "--no-incremental", "--cache-dir=/dev/null", checked],
+                             capture_output=True, text=True, env=env, cwd=CHECKOUT / "python")
     assert checked.returncode == 0, checked.stdout + checked.stderr
 
 
