@@ -79,8 +79,8 @@ def scenarios(lib, dll):
         capture.call(f1, a1, s1)
         return (tuple(o1[0:4]), o1[4], o1[5], o1[6], o1[7])
 
-    yield "SU55IF_DEFST", "define_stages(durations, durations, 0.0, 25.0, 2.0, 10.0)", bare_define, (
-        lambda: lib.define_stages(durations, durations, 0.0, 25.0, 2.0, 10.0)
+    yield "SU55IF_DEFST", "define_stages(durations, durations, 0.0, time=25.0, stage=2.0, reference=10.0)", bare_define, (
+        lambda: lib.define_stages(durations, durations, 0.0, time=25.0, stage=2.0, reference=10.0)
     )
     yield "SU55IF_DEFST", "define_stages(requested=durations, time=25.0, stage=2, reference=10.0)", bare_define, (
         lambda: lib.define_stages(requested=durations, time=25.0, stage=2, reference=10.0)
@@ -106,8 +106,8 @@ def scenarios(lib, dll):
         capture.call(f3, a3, s3)
         return o3[0]
 
-    yield "SU55IF_UPSTGTIM", "update_stage_duration(1.0, 1.0, 10.0, table)", bare_update, (
-        lambda: lib.update_stage_duration(1.0, 1.0, 10.0, table)
+    yield "SU55IF_UPSTGTIM", "update_stage_duration(1.0, stage=1.0, duration=10.0, table=table)", bare_update, (
+        lambda: lib.update_stage_duration(1.0, stage=1.0, duration=10.0, table=table)
     )
 
     for name, method in (("SU55IF_INTTIM", lib.interaction_timing), ("SU55IF_IINTTIM", lib.interaction_timing_twin)):
