@@ -22,6 +22,19 @@ from ._memory import VALUE_SIZE, out_of_memory, too_large
 if TYPE_CHECKING:
     from ._cycle import Cycle
 
+    class Row(tuple[float, ...]):
+        """A sample: a named tuple with a field per column of the run
+        (Timeline.Row is the run's own type): row.time, row.stage (an
+        int), row.elapsed, row.action_code, ..."""
+
+        _fields: tuple[str, ...]
+
+        def __new__(cls, *values: float) -> Row: ...
+
+        def __getattr__(self, name: str) -> float: ...
+
+        def _asdict(self) -> dict[str, float]: ...
+
 _READ_SIZE = 1 << 20
 _HEADER_LIMIT = 1 << 20
 
@@ -89,7 +102,7 @@ class Timeline:
         self._library = library
         self._host = host
         self.columns: tuple[str, ...] = ()
-        self.Row: Any = tuple
+        self.Row: type[Row] = tuple  # type: ignore[assignment]  # the run's own, once its columns are known
         self.schedules: list[ScheduleChange] = []
         self._durations: dict[tuple[float, ...], tuple[float, ...]] = {}
         self.chart_window: dict[str, Any] = {}  # the part the host's chart shows by default
@@ -220,12 +233,12 @@ class Timeline:
         return self._count
 
     @overload
-    def __getitem__(self, index: int) -> Any: ...
+    def __getitem__(self, index: int) -> Row: ...
 
     @overload
-    def __getitem__(self, index: slice) -> list[Any]: ...
+    def __getitem__(self, index: slice) -> list[Row]: ...
 
-    def __getitem__(self, index: Union[int, slice]) -> Any:
+    def __getitem__(self, index: Union[int, slice]) -> Union[Row, list[Row]]:
         if isinstance(index, slice):
             return [self[i] for i in range(*index.indices(len(self)))]
         count = self._count
@@ -238,7 +251,7 @@ class Timeline:
         row[1] = int(row[1])
         return self.Row(*row)
 
-    def __iter__(self) -> Iterator[Any]:
+    def __iter__(self) -> Iterator[Row]:
         return (self[i] for i in range(len(self)))
 
     def __repr__(self) -> str:

@@ -16,3 +16,8 @@ switched: float = lib.switch_signal(5.0, 4.0, 1.0)
 timeline: su55if.Timeline = su55if.read_cycle("examples/four-stage.csv").run(stop_time=160.0, output_interval=0.5)
 print(schedule.cycle_duration + changed + result + timing.action_code + twin.action_code + flags.code1
       + twin_flags.code2 + recorded + switched, len(timeline), timeline.to_csv()[:4])
+row = timeline[0]
+stage_then: float = row.stage + row.action_code
+durations_later: tuple[float, ...] = timeline.schedules[-1].durations
+cycle = su55if.Cycle((10.0, 20.0), (0, 0), name="two")
+print(stage_then, durations_later, su55if.__version__, cycle.run(cycles=1)[-1].time)
