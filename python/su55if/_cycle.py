@@ -20,8 +20,8 @@ from typing import TYPE_CHECKING, Any, Optional, Union, cast
 
 from ._arguments import PathLike
 from ._errors import CycleFileError
-from ._memory import too_large
 from ._host import _failure, _library_options, _library_path, _run, find_host
+from ._memory import too_large
 from ._timeline import Timeline
 
 if TYPE_CHECKING:

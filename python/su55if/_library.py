@@ -22,7 +22,7 @@ from . import _description
 from ._arguments import _MAX_LENGTH, PathLike, _Buffer, _check_mode, _formerly_positional, _vector_length, numpy
 from ._capture import _new_capture
 from ._description import Procedure
-from ._errors import FATAL, LibraryVersionWarning, SimulationTerminated
+from ._errors import LibraryVersionWarning
 from ._files import LIBRARY_FILE, _find_library, _install_hint, _open_library, library_version, package_version
 from ._frame import MISFIT, _Frame
 from ._results import ActionFlags, Call, Schedule, Timing, TwinActionFlags
