@@ -75,7 +75,8 @@ class _Capture:
 
 
 class _StreamCapture(_Capture):
-    """C's stdout pointed at a temporary file of this Library's for the call.
+    """C's stdout pointed at a temporary file of this Library's for the call
+    (a stream opened with fdopen, made once).
 
     Where C's stdout is a variable that the C library reads at every write
     (the GNU C library documents stdin, stdout and stderr as variables a
@@ -97,13 +98,13 @@ class _StreamCapture(_Capture):
                 return False
             c = ctypes.CDLL(None)
             ctypes.c_void_p.in_dll(c, "stdout")
-            c.tmpfile
+            c.fdopen
         except (AttributeError, ValueError, OSError, TypeError):
             return False
         if cls._c is None:
-            c.tmpfile.restype = ctypes.c_void_p
-            c.tmpfile.argtypes = ()
-            for name in ("fflush", "fclose", "fileno"):
+            c.fdopen.restype = ctypes.c_void_p
+            c.fdopen.argtypes = (ctypes.c_int, ctypes.c_char_p)
+            for name in ("fflush", "fclose"):
                 getattr(c, name).argtypes = (ctypes.c_void_p,)
             c.fseek.argtypes = (ctypes.c_void_p, ctypes.c_long, ctypes.c_int)
             c.fwrite.argtypes = (ctypes.c_char_p, ctypes.c_size_t, ctypes.c_size_t, ctypes.c_void_p)
@@ -114,13 +115,15 @@ class _StreamCapture(_Capture):
     def __init__(self) -> None:
         c = self._c
         self._stdout = ctypes.c_void_p.in_dll(c, "stdout")
-        stream = c.tmpfile()
+        fd = _temporary_descriptor()
+        stream = c.fdopen(fd, b"w+")
         if not stream:
-            raise OSError(f"cannot set up a file for the library's records: tmpfile failed ({os.strerror(ctypes.get_errno())})")
+            os.close(fd)
+            raise OSError("cannot set up a file for the library's records: fdopen failed")
         self._stream = stream
         # The library flushes after each diagnostic: the file's offset
         # tells whether anything was written.
-        self._fd = c.fileno(stream)
+        self._fd = fd
         self._release = weakref.finalize(self, c.fclose, stream)
 
     def close(self) -> None:
@@ -177,16 +180,7 @@ class _DescriptorCapture(_Capture):
 
     def _file(self) -> int:
         if self._fd is None:
-            with tempfile.TemporaryFile() as file:
-                fd = os.dup(file.fileno())
-            # Never descriptors 0 to 2, should the caller have closed them.
-            low = []
-            while fd <= 2:
-                low.append(fd)
-                fd = os.dup(fd)
-            for descriptor in low:
-                os.close(descriptor)
-            self._fd = fd
+            fd = self._fd = _temporary_descriptor()
             self._release = weakref.finalize(self, os.close, fd)
         return self._fd
 
@@ -225,6 +219,20 @@ class _DescriptorCapture(_Capture):
                 output = output[os.write(1, output) :]
         except OSError:
             pass  # descriptor 1 is closed: the output had nowhere to go
+
+
+def _temporary_descriptor() -> int:
+    """A descriptor of a fresh temporary file (in TMPDIR, removed already),
+    never 0 to 2, should the caller have closed them."""
+    with tempfile.TemporaryFile() as file:
+        fd = os.dup(file.fileno())
+    low = []
+    while fd <= 2:
+        low.append(fd)
+        fd = os.dup(fd)
+    for descriptor in low:
+        os.close(descriptor)
+    return fd
 
 
 def _emptied(fd: int) -> bytes:
