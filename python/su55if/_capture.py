@@ -35,11 +35,13 @@ from ._errors import FATAL
 # free in the child of a fork, and not those of memory streams: a child
 # that prints there, or calls the library, never waits on a lock held by a
 # thread the fork left behind. (The library's own fork handler keeps its
-# stage table usable in the child.)
+# stage table usable in the child.) The child shares the file with the
+# parent: what it prints there reaches the parent's next captured call.
 _CALL_LOCK = threading.Lock()
 if hasattr(os, "register_at_fork"):
     os.register_at_fork(before=_CALL_LOCK.acquire, after_in_parent=_CALL_LOCK.release,
                         after_in_child=_CALL_LOCK.release)
+
 
 def _flush_python_stdout() -> None:
     """Python's buffered standard output, out before anything C writes."""
