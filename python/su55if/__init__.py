@@ -8,6 +8,7 @@ called through ctypes, and cycles read and run by su55if-host.
 docs/python.md describes the package.
 """
 
+from ._beds import BedLink, BedMeeting, BedMisfit, Beds, BedStage
 from ._cycle import Cycle, parse_cycle, read_cycle
 from ._description import DescriptionError, Procedure
 from ._errors import CycleFileError, LibraryVersionWarning, LinkDriftWarning, SimulationTerminated
@@ -22,6 +23,11 @@ __version__ = package_version()
 
 __all__ = [
     "ActionFlags",
+    "BedLink",
+    "BedMeeting",
+    "BedMisfit",
+    "BedStage",
+    "Beds",
     "Call",
     "Cycle",
     "CycleFileError",

@@ -21,3 +21,7 @@ stage_then: float = row.stage + row.action_code
 durations_later: tuple[float, ...] = timeline.schedules[-1].durations
 cycle = su55if.Cycle((10.0, 20.0), (0, 0), name="two")
 print(stage_then, durations_later, su55if.__version__, cycle.run(cycles=1)[-1].time)
+four_bed = su55if.read_cycle("examples/four-bed.csv")
+beds: su55if.Beds = four_bed.beds(4)
+bed_counts: tuple[int, ...] = four_bed.beds()
+print(beds.links[0].whole_shifts, beds.rows[0][0].start, bed_counts)
