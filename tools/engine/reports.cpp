@@ -315,7 +315,7 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
     }
     // Stage names and file names may hold any bytes: invalid UTF-8 becomes
     // U+FFFD rather than failing the report.
-    fmt::print(out, "{}\n", report.dump(2, ' ', false, json::error_handler_t::replace));
+    fmt::print(out, "{}\n", shownJson(report.dump(2, ' ', false, json::error_handler_t::replace)));
 }
 
 }  // namespace su55if::engine

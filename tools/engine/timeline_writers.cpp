@@ -217,7 +217,7 @@ public:
             {"partnerDuration", drift.partnerDuration},
             {"message", explainDrift(cycle_, drift)},
         };
-        fmt::print(out_, "{}\n", warning.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        fmt::print(out_, "{}\n", shownJson(warning.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
     }
 
 private:
