@@ -62,7 +62,7 @@ val result(Command command, const bool &withChart) {
     if (calling) {
         out.set("exitCode", engine::kExitError);
         out.set("stdout", std::string());
-        out.set("stderr", fmt::format("su55if-host: busy: the module makes one call at a time, and another has not "
+        out.set("stderr", std::string("su55if-host: busy: the module makes one call at a time, and another has not "
                                       "ended (a call from a run's progress function is refused)\n"));
         out.set("chart", val::null());
         return out;

@@ -103,7 +103,6 @@ std::vector<TypedStage> typedStages(std::string_view text, const std::string &na
     std::vector<Field> fields;
     while (reader.next(fields)) {
         TypedStage &stage = stages.emplace_back();
-        stage.partner = "0";  // as a file without the partner column reads
         // Fields past the header's stay in the last column, as typed.
         for (std::size_t i = columns.size(); i < fields.size(); ++i) {
             fields[columns.size() - 1].text += "," + fields[i].text;

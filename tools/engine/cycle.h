@@ -62,7 +62,7 @@ Cycle parseCycle(std::string_view text, const std::string &name);
 // header with stage and duration, a quote not closed, a cap passed.
 struct TypedStage {
     std::string duration;
-    std::string partner;
+    std::string partner = "0";  // as a file without the partner column reads
     std::string name;
 };
 std::vector<TypedStage> typedStages(std::string_view text, const std::string &name);
