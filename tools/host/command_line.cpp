@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/beds.h"
 #include "engine/csv_reader.h"
 #include "engine/command_options.h"
 #include "engine/error.h"
@@ -187,6 +188,25 @@ std::optional<std::uint64_t> cycleCount(const std::optional<std::string> &text) 
     return engine::cycleCount(*text);
 }
 
+void checkChartName(const std::string &chartFile) {
+    if (!chartFile.empty() && !engine::endsWithIgnoringCase(chartFile, ".svg")) {
+        throw Error(fmt::format("--chart {}: the chart is an SVG picture, which any web browser opens; give it a "
+                                "name that ends in .svg",
+                                printable(chartFile)));
+    }
+}
+
+// check's --beds, and its --chart, which draws the beds.
+void checkBedsOptions(const std::optional<std::string> &beds, Options &options) {
+    if (beds) {
+        options.beds = engine::bedCount(*beds);
+    }
+    if (!options.chartFile.empty() && !options.beds) {
+        throw Error("check --chart draws the beds: give --beds N too");
+    }
+    checkChartName(options.chartFile);
+}
+
 // CLI11's own words for a faulty command line, in the host's.
 [[noreturn]] void refuse(const CLI::ParseError &error, const CLI::App &app) {
     const std::string what = error.what();
@@ -231,6 +251,16 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
     checkCommand->add_flag("--twin", options.twin, "check with SU55IF_IINTTIM instead of SU55IF_INTTIM");
     std::optional<std::string> checkFormat;
     checkCommand->add_option("--format", checkFormat, "text (default) or json")->type_name("FORMAT");
+    std::optional<std::string> beds;
+    checkCommand
+        ->add_option("--beds", beds,
+                     "N beds run the cycle, each shifted by the cycle duration over N: show each bed's stages and "
+                     "whether every link fits")
+        ->type_name("N");
+    checkCommand
+        ->add_option("--chart", options.chartFile, "with --beds: write a picture of the beds, in SVG, to FILE.svg")
+        ->type_name("FILE")
+        ->check(kFileName);
 
     CLI::App *runCommand =
         app.add_subcommand("run", "step time through the cycle and write the timeline the library computes");
@@ -281,6 +311,12 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
                      "with --chart: chart the run up to this time (default: the whole run, or its first 10 cycles "
                      "when it passes more than 30)")
         ->type_name("T");
+    std::optional<std::string> runBeds;
+    runCommand
+        ->add_option("--beds", runBeds,
+                     "with --chart: draw under the run, for each schedule, N beds each shifted by the cycle duration "
+                     "over N")
+        ->type_name("N");
     runCommand->add_flag("--table", options.table,
                          "print a readable summary and timeline on standard output instead of the CSV");
     runCommand
@@ -359,6 +395,9 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
     }
     options.command = checkCommand->parsed() ? Command::check : runCommand->parsed() ? Command::run : Command::example;
     options.json = engine::checkWritesJson(checkFormat);
+    if (options.command == Command::check) {
+        checkBedsOptions(beds, options);
+    }
     if (options.command != Command::run) {
         return std::nullopt;
     }
@@ -375,11 +414,13 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
             *value = readNumber(name, **text);
         }
     }
-    if (!options.chartFile.empty() && !engine::endsWithIgnoringCase(options.chartFile, ".svg")) {
-        throw Error(fmt::format("--chart {}: the chart is an SVG picture, which any web browser opens; give it a "
-                                "name that ends in .svg",
-                                printable(options.chartFile)));
+    if (runBeds) {
+        if (options.chartFile.empty()) {
+            throw Error("run --beds draws the beds on the chart: give --chart FILE.svg too");
+        }
+        options.beds = engine::bedCount(*runBeds);
     }
+    checkChartName(options.chartFile);
     options.timeline = engine::runTimelineFormat(runFormatText, options.outputFile, options.table);
     return std::nullopt;
 }

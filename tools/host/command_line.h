@@ -21,6 +21,7 @@ struct Options {
     engine::TimelineFormat timeline = engine::TimelineFormat::csv;  // run: to standard output, or to the output file
     std::string cyclePath;  // empty: the built-in example
     bool twin = false;
+    std::optional<int> beds;  // check: the grid of this many beds, and whether the links fit them
     bool table = false;  // run: the table on standard output besides the timeline in a file
     std::optional<double> stopTime;        // default: two cycles
     std::optional<std::uint64_t> cycles;   // instead of stopTime: to the end of this cycle
