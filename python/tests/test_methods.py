@@ -86,8 +86,8 @@ FAULTY_HOSTS = {
 
 @pytest.mark.parametrize("end, message", FAULTY_HOSTS.values(), ids=FAULTY_HOSTS.keys())
 def test_a_host_that_fails_midway_is_not_a_success(host, tmp_path, monkeypatch, end, message):
-    header = '{"format":"su55if-samples","version":1,"columns":["time","stage","elapsed","a"],"samples":5,' \
-             '"value":"float64-le","csvNumber":"%.17g"}'
+    header = '{"format":"su55if-samples","version":2,"columns":["time","stage","elapsed","a"],"samples":5,' \
+             '"value":"float64-le","csvNumber":"%.17g","chart":{}}'
     fake = tmp_path / "su55if-host"
     fake.write_text(f"""#!/bin/sh
 case "$*" in *--version*) exec {host} --version;; *" run "*) ;; *) exec {host} "$@";; esac

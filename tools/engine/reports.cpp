@@ -11,7 +11,6 @@
 
 #include "callkit/table_entry.h"
 #include "engine/block.h"
-#include "engine/chart/chart_style.h"
 #include "engine/text.h"
 
 namespace su55if::engine {
@@ -307,7 +306,6 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
         {"explained", result.explained},
         {"runnable", result.accepted && result.cycleFault.empty()},
         {"cycleFault", result.cycleFault},
-        {"chart", chartStyle()},
     };
     // Stage names and file names may hold any bytes: invalid UTF-8 becomes
     // U+FFFD rather than failing the report.

@@ -275,7 +275,7 @@ double drawRun(Builder &out, const ChartInput &input, const ChartTimeAxis &axis,
     std::vector<double> cycleStarts;
     const auto &points = input.stages.points;
     for (std::size_t i = 1; i < points.size() && cycleStarts.size() <= kMaxMarks; ++i) {
-        if (points[i].second == 1.0 && points[i - 1].second != 1.0 &&
+        if (startsCycle(points[i - 1].second, points[i].second) &&
             (cycleStarts.empty() || axis.column(points[i].first) != axis.column(cycleStarts.back()))) {
             cycleStarts.push_back(points[i].first);
         }

@@ -1,5 +1,5 @@
-// The chart's colours and dash patterns as data, for programs that draw a
-// run as the chart does (check --format json gives them as "chart").
+// The chart's colours and dash patterns, links and title as data, for
+// programs that draw a run as the chart does (the sample stream's header).
 #pragma once
 
 #include <nlohmann/json.hpp>
