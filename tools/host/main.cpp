@@ -53,7 +53,7 @@ void note(const Options &options, const std::string &message) {
 engine::Streams streams(const Options &options) { return {dataOutput(), stderr, callLog(options)}; }
 
 int check(const LoadedLibrary &library, const engine::Cycle &cycle, const Options &options) {
-    return engine::check(library, cycle, {options.twin, options.json, options.timeUnit}, streams(options));
+    return engine::check(library, cycle, options.check, streams(options));
 }
 
 int run(const LoadedLibrary &library, const engine::Cycle &cycle, const Options &options) {
@@ -73,23 +73,13 @@ int run(const LoadedLibrary &library, const engine::Cycle &cycle, const Options 
     OutputFile *dataFile = options.outputFile.empty() ? nullptr : &outputs.add(options.outputFile);
     OutputFile *chartFile = options.chartFile.empty() ? nullptr : &outputs.add(options.chartFile);
 
-    engine::RunOptions settings;
-    settings.twin = options.twin;
-    settings.timeline = options.timeline;
-    settings.table = options.table;
-    settings.stopTime = options.stopTime;
-    settings.cycles = options.cycles;
-    settings.outputInterval = options.outputInterval;
-    settings.timeUnit = options.timeUnit;
-    settings.chartFrom = options.chartFrom;
-    settings.chartTo = options.chartTo;
     // Progress on a terminal, unless the timeline itself is shown there.
     const bool timelineOnTerminal = options.outputFile.empty() && isatty(fileno(dataOutput())) != 0;
     RunWatch watch(!options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
     if (dataFile != nullptr) {
         watch.watch(*dataFile);
     }
-    const int exitCode = engine::run(library, cycle, std::move(inputs), settings, streams(options),
+    const int exitCode = engine::run(library, cycle, std::move(inputs), options.run, streams(options),
                                      {dataFile != nullptr ? dataFile->stream() : nullptr,
                                       chartFile != nullptr ? chartFile->stream() : nullptr, &watch});
     if (exitCode != engine::kExitOk) {
@@ -120,7 +110,7 @@ int hostMain(int argc, char **argv) {
         printLibraryVersion(dataOutput(), LoadedLibrary(chooseLibraryPath(options.library)).path());
         return engine::kExitOk;
     }
-    if (options.command == Command::run && options.timeline == engine::TimelineFormat::sampleStream && options.outputFile.empty() &&
+    if (options.command == Command::run && options.run.timeline == engine::TimelineFormat::sampleStream && options.outputFile.empty() &&
         isatty(fileno(dataOutput())) != 0) {
         throw Error("--format binary writes binary data: redirect standard output or give --output-file");
     }
@@ -145,8 +135,8 @@ int hostMain(int argc, char **argv) {
     }
     if (example) {
         note(options, "the built-in example; `su55if-host --help` lists the commands.");
-        options.table = true;
-        options.timeline = engine::TimelineFormat::none;
+        options.run.table = true;
+        options.run.timeline = engine::TimelineFormat::none;
     }
     return run(library, cycle, options);
 }
