@@ -13,8 +13,6 @@ if TYPE_CHECKING:
     from ._timeline import Timeline
 
 _LINE_WIDTH = 1.8  # as the chart's lines
-_CYCLE_START = ("#999999", (2, 3))
-_SCHEDULE = "#b9770e"
 _GRID = "#dddddd"
 _NAMED_CHANGES = 12  # schedule changes labelled on the plot; the others only marked
 
@@ -130,9 +128,14 @@ def plot_timeline(timeline: Timeline, path: Any = None, *, start: Optional[float
     _draw_links(stages, chart["links"])
 
     scaled = matplotlib.rcParams["lines.scale_dashes"]
+
+    def dashes(dash: str, width: float) -> Optional[tuple[float, ...]]:
+        """An SVG dash pattern in points, as Matplotlib draws it at `width`."""
+        return tuple(float(d) / (width if scaled else 1) for d in dash.split(",")) if dash else None
+
     for axes, name in ((codes, "actionCode"), (spans, "delayForCode1"), (spans, "delayForCode2")):
         colour, dash = series[name]
-        pattern = tuple(float(d) / (_LINE_WIDTH if scaled else 1) for d in dash.split(",")) if dash else None
+        pattern = dashes(dash, _LINE_WIDTH)
         values = numpy.asarray(timeline.column(name))[first:last]
         axes.step(times, values, where="post", label=name, color=colour,
                   linestyle="-" if pattern is None else (0, pattern), linewidth=_LINE_WIDTH)
@@ -149,19 +152,21 @@ def plot_timeline(timeline: Timeline, path: Any = None, *, start: Optional[float
     cycle_starts = [time for time in timeline._cycle_starts if begin <= time <= end]
     changes_shown = [(s, changed) for s, changed in zip(timeline.schedules[1:], timeline._changed[1:])
                      if begin <= s.time <= end]
+    marks = chart["marks"]
+    drifts = [drift["time"] for drift in timeline._drifts if begin <= drift["time"] <= end]
     for axes in (stages, codes, spans):
-        if len(cycle_starts) <= most:
-            colour, dashes = _CYCLE_START
-            axes.vlines(cycle_starts, 0, 1, transform=axes.get_xaxis_transform(), colors=colour,
-                        linestyles=[(0, dashes)], linewidth=1)
-        if len(changes_shown) <= most:
-            axes.vlines([s.time for s, _ in changes_shown], 0, 1, transform=axes.get_xaxis_transform(),
-                        colors=_SCHEDULE, linestyles=[(0, (7, 4))], linewidth=1.2)
+        for times_marked, kind, width in ((cycle_starts, "cycleStart", 1.0),
+                                          ([s.time for s, _ in changes_shown], "schedule", 1.2),
+                                          (drifts, "linkDrift", 1.2)):
+            if len(times_marked) <= most:
+                axes.vlines(times_marked, 0, 1, transform=axes.get_xaxis_transform(), colors=marks[kind]["colour"],
+                            linestyles=[(0, dashes(marks[kind]["dash"], width))], linewidth=width)
         axes.grid(axis="y", color=_GRID)
         axes.set_axisbelow(True)  # the grid behind the stages' boxes
     for schedule, changed in changes_shown[:_NAMED_CHANGES]:
         stages.annotate(_changed(changed), (schedule.time, 1.0), xycoords=("data", "axes fraction"),
-                        xytext=(2, 2), textcoords="offset points", fontsize="x-small", color=_SCHEDULE)
+                        xytext=(2, 2), textcoords="offset points", fontsize="x-small",
+                        color=marks["schedule"]["colour"])
 
     lines = [f"{_label(chart['title'], 100)}, {' and '.join(chart['procedures'])}"]
     said = [f"at {s.time:g}: {_changed(changed)}" for s, changed in zip(timeline.schedules[1:], timeline._changed[1:])]

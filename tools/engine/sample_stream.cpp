@@ -47,6 +47,7 @@ nlohmann::ordered_json chartFacts(const Cycle &cycle, const Simulator &simulator
     const nlohmann::ordered_json style = chartStyle();
     facts["stageColours"] = style["stageColours"];
     facts["series"] = style["series"];
+    facts["marks"] = style["marks"];
     nlohmann::ordered_json codes = nlohmann::ordered_json::array();
     for (const auto &[values, meaning] : kActionCodeMeanings) {
         codes.push_back({{"codes", values}, {"meaning", meaning}});

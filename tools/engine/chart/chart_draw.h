@@ -25,6 +25,16 @@ constexpr std::size_t kMaxBars = 6;     // schedules drawn as bars: the first on
 constexpr std::array<const char *, 8> kPalette{"#8dd3c7", "#ffffb3", "#bebada", "#fb8072",
                                                "#80b1d3", "#fdb462", "#b3de69", "#fccde5"};
 
+// The lines across the run that mark a cycle start, a change of schedule and
+// linked stages that parted: colour and SVG dash pattern.
+struct MarkStyle {
+    const char *colour;
+    const char *dash;
+};
+constexpr MarkStyle kCycleStartMark{"#999", "2,3"};
+constexpr MarkStyle kScheduleMark{"#b9770e", "7,4"};
+constexpr MarkStyle kDriftMark{"#c0392b", "3,3"};
+
 // The colour of stage `stage` (from 1) in the bars and in the stage strip.
 inline const char *stageColour(int stage) {
     return kPalette[stage > 0 ? static_cast<std::size_t>(stage - 1) % kPalette.size() : 0];

@@ -7,7 +7,8 @@
 namespace su55if::engine {
 
 // {"stageColours": [stage 1's, stage 2's, ... repeating], "series": [{"name",
-// "colour", "dash"}, ...] for the series every chart draws}.
+// "colour", "dash"}, ...] for the series every chart draws, "marks":
+// {"cycleStart", "schedule", "linkDrift": {"colour", "dash"}}}.
 nlohmann::ordered_json chartStyle();
 
 }  // namespace su55if::engine
