@@ -22,7 +22,7 @@ shift
 few=100
 many=1100
 
-command -v valgrind >/dev/null || { echo "valgrind not found (scripts/setup installs it)"; exit 2; }
+command -v valgrind >/dev/null || { echo "valgrind not found (scripts/setup --all installs it)"; exit 2; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

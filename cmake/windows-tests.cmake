@@ -3,7 +3,7 @@
 
 find_program(SU55IF_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(NOT SU55IF_WINE)
-  message(FATAL_ERROR "wine64 not found: run scripts/setup, or configure with -DSU55IF_BUILD_TESTS=OFF")
+  message(FATAL_ERROR "wine64 not found: run scripts/setup --windows, or configure with -DSU55IF_BUILD_TESTS=OFF")
 endif()
 
 # build/windows/wine-run PROGRAM ARGS...: runs a program of this build under
@@ -28,7 +28,7 @@ endif()
 
 set(SU55IF_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian package googletest)")
 if(NOT EXISTS ${SU55IF_GTEST_SOURCE_DIR}/CMakeLists.txt)
-  message(FATAL_ERROR "GoogleTest sources not found in ${SU55IF_GTEST_SOURCE_DIR}: run scripts/setup")
+  message(FATAL_ERROR "GoogleTest sources not found in ${SU55IF_GTEST_SOURCE_DIR}: run scripts/setup --windows")
 endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${SU55IF_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

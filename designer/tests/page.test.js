@@ -116,3 +116,54 @@ test('window.su55if gives the host\'s bytes, and the page a CSV to download', as
   assert.equal(result.exitCode, 0);
   assert.match(result.stdout, /^time,/);
 });
+
+test('charts at their own size and stage names in full, on a desktop and on a phone', async () => {
+  const name = 'EQ1 down (give) to bed 3, purge!';  // 32 characters
+  for (const [width, height, mobile] of [[1280, 800, false], [390, 844, true]]) {
+    await page.setViewport({ width, height, isMobile: mobile, hasTouch: mobile });
+    await page.setBypassCSP(true);  // to read the charts' SVG back from their blob addresses
+    await open();
+    await page.click('#stages tbody tr:nth-child(1) input[data-key=name]');
+    await page.keyboard.type(name);
+    await page.click('#run');
+    await page.waitForSelector('#chart:not([hidden])');
+    await page.waitForSelector('#cycle-chart:not([hidden])');
+    // The smallest text of each chart as drawn: its font size in the SVG
+    // times the scale the page draws the picture at.
+    const smallest = await page.$$eval('#chart, #cycle-chart', (images) => Promise.all(images.map(async (image) => {
+      const svg = await (await fetch(image.src)).text();
+      const sizes = [...svg.matchAll(/font-size="([\d.]+)"/g)].map((m) => Number(m[1]));
+      return Math.min(...sizes) * image.getBoundingClientRect().width / image.naturalWidth;
+    })));
+    for (const size of smallest) assert.ok(size >= 10, `${width} wide: text drawn ${size} pixels high`);
+    const field = await page.$eval('#stages tbody input[data-key=name]', (i) => [i.value, i.scrollWidth <= i.clientWidth]);
+    assert.deepEqual(field, [name, true], `${width} wide: the name is cut`);
+  }
+  await page.setViewport({ width: 1280, height: 800 });
+  await page.setBypassCSP(false);
+});
+
+test('no serious or critical accessibility fault with a cycle, a fault shown, and after a run', async () => {
+  const axe = fs.readFileSync(require.resolve('axe-core'), 'utf8');
+  await page.setBypassCSP(true);  // to add axe-core's script to the page
+  const audit = async (state) => {
+    await page.evaluate(axe);
+    const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+    return violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+      .map((v) => `${state}: ${v.id} at ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
+  };
+  await open();
+  const found = await audit('a cycle');
+  const duration = await page.$('#stages tbody tr:nth-child(3) td:nth-child(3) input');
+  await duration.click({ clickCount: 3 });
+  await duration.type('15');
+  await page.waitForFunction(() => document.getElementById('verdict').className === 'rejected');
+  found.push(...await audit('a fault shown'));
+  await page.click('#undo');
+  await page.waitForFunction(() => document.getElementById('verdict').className === 'accepted');
+  await page.click('#run');
+  await page.waitForSelector('#chart:not([hidden])');
+  found.push(...await audit('after a run'));
+  await page.setBypassCSP(false);
+  assert.deepEqual(found, []);
+});

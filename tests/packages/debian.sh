@@ -6,15 +6,16 @@
 #    the checkout); the .deb files are kept in OUTPUT_DIR when one is given;
 # 2. lintian on each package: any error or warning fails;
 # 3. any earlier install of them (or of the former single su55if package) is
-#    purged, then apt-get installs the four;
+#    purged, then apt-get installs the five;
 # 4. the consumer project builds against /usr with find_package and
 #    pkg-config, su55if-host runs its built-in example, and the Python package
-#    loads the library, with the -dev package and again without it;
-# 5. apt-get purge of the four leaves none of their files behind.
+#    loads the library, with the -dev package and again without it; the
+#    designer's page is in place;
+# 5. apt-get purge of the five leaves none of their files behind.
 set -euo pipefail
 checkout=$(cd "$(dirname "$0")/../.." && pwd)
 output=${1:-}
-packages=(libsu55if0 libsu55if-dev su55if-tools python3-su55if)
+packages=(libsu55if0 libsu55if-dev su55if-tools python3-su55if su55if-designer)
 # Where each piece must be: the Debian multiarch folder of this machine.
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 soname_file=/usr/lib/$multiarch/libsu55if.so.0
@@ -44,8 +45,10 @@ rm -rf "$source_dir"
 arch=$(dpkg-architecture -qDEB_HOST_ARCH)
 debs=()
 for package in "${packages[@]}"; do
+  # This machine's architecture, or all.
   deb=$work/${package}_${version}_${arch}.deb
-  [ -f "$deb" ] || fail "dpkg-buildpackage made no $(basename "$deb")"
+  [ -f "$deb" ] || deb=$work/${package}_${version}_all.deb
+  [ -f "$deb" ] || fail "dpkg-buildpackage made no ${package}_${version}_${arch}.deb nor _all.deb"
   debs+=("$deb")
 done
 [ -z "$output" ] || { mkdir -p "$output" && cp "${debs[@]}" "$output/"; }
@@ -82,6 +85,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${debs[@]}" >"$work/instal
   { cat "$work/install.log" >&2; fail "apt-get install failed"; }
 for package in "${packages[@]}"; do dpkg -L "$package"; done | sort -u >"$work/installed.txt"
 grep -xF "$soname_file" "$work/installed.txt" >/dev/null || fail "no $soname_file installed"
+grep -xF /usr/share/su55if/designer/index.html "$work/installed.txt" >/dev/null || fail "no designer page installed"
 # (The cache may name it under /lib, a link to /usr/lib.)
 ldconfig -p | grep -E "^[[:space:]]+libsu55if\.so\.0 \(" >/dev/null || fail "the loader's cache lacks libsu55if.so.0"
 
