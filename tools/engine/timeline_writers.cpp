@@ -181,8 +181,10 @@ public:
         }
         *end++ = ',';
         std::fwrite(line_, 1, static_cast<std::size_t>(end - line_), out_);
-        const std::string &name = names_[static_cast<std::size_t>(row.stage - 1)];
-        std::fwrite(name.data(), 1, name.size(), out_);
+        const auto stage = static_cast<std::size_t>(row.stage - 1);  // the clock's: one of the cycle's
+        if (stage < names_.size()) {
+            std::fwrite(names_[stage].data(), 1, names_[stage].size(), out_);
+        }
         std::fputc('\n', out_);
     }
 
@@ -220,7 +222,7 @@ public:
             }
             ++column;
         });
-        if (!names_.empty()) {
+        if (static_cast<std::size_t>(row.stage - 1) < names_.size()) {
             line_ += names_[static_cast<std::size_t>(row.stage - 1)];
         }
         if (row.updates != nullptr) {
