@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/beds.h"
 #include "engine/command_options.h"
 #include "engine/error.h"
 #include "engine/text.h"
@@ -21,7 +22,7 @@ using emscripten::val;
 using engine::Error;
 
 // The options a command takes, as scripts name them.
-constexpr std::array<std::string_view, 3> kCheckOptions{"format", "twin", "timeUnit"};
+constexpr std::array<std::string_view, 4> kCheckOptions{"format", "twin", "timeUnit", "beds"};
 constexpr std::array<std::string_view, 12> kRunOptions{"format",    "twin",   "timeUnit", "stopTime",
                                                       "cycles",    "outputInterval", "inputFile", "events",
                                                       "chart",     "chartFrom", "chartTo", "table"};
@@ -145,6 +146,9 @@ CheckCommand checkOptions(const val &given_) {
     command.settings.json = engine::checkWritesJson(text(options, "format"));
     command.settings.twin = flag(options, "twin");
     command.settings.timeUnit = text(options, "timeUnit").value_or("");
+    if (const std::optional<std::string> value = numberText(options, "beds")) {
+        command.settings.beds = engine::bedCount(*value);
+    }
     return command;
 }
 

@@ -188,6 +188,25 @@ TEST_F(Host, ChartIsWellFormedSvg) {
     }
 }
 
+TEST_F(Host, BedsChartsAreWellFormedAndDrawEachSchedule) {
+    // A stage name with markup, a control character and a byte that is not
+    // UTF-8; stages 1 and 3 one shift of two beds apart until stage 2 grows.
+    const std::string cycle =
+        file("beds.csv", "stage,duration,partner,name\n1,10,3,a<&>\"\x01\xff\n2,10,0,b\n3,10,1,c\n4,10,0,d\n").string();
+    const std::string events = file("events.csv", "time,stage,duration\n50,2,30\n").string();
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"check", cycle, "--beds", "2", "--chart", "beds.svg"},
+          {"run", cycle, "--beds", "2", "--chart", "beds.svg", "--events", events, "--stop-time", "100"}}) {
+        const Outcome outcome = host(args);
+        ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+        const std::string lint = std::string(SU55IF_XMLLINT) + " --noout " + (dir_ / "beds.svg").string();
+        EXPECT_EQ(std::system(lint.c_str()), 0) << args.front();
+    }
+    const std::string svg = readFile(dir_ / "beds.svg");
+    EXPECT_NE(svg.find("Schedule 2 from time 50: 2 beds, each 30 behind"), std::string::npos);
+    EXPECT_NE(svg.find("do not fit 2 beds"), std::string::npos);
+}
+
 TEST_F(Host, LoadsTheLibraryNamedOrBesideTheExecutableAndReportsLoadFailures) {
     Outcome outcome = host({"--library", (dir_ / "missing.so").string()});
     EXPECT_EQ(outcome.exitCode, 2);

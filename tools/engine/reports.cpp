@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "callkit/table_entry.h"
+#include "engine/beds_report.h"
 #include "engine/block.h"
 #include "engine/text.h"
 
@@ -18,17 +19,6 @@ namespace su55if::engine {
 namespace {
 
 std::string partnerText(double entry) { return entry == 0.0 ? "-" : fmt::format("{:+}", entry); }
-
-// A stage as messages name it: its number, then in one pair of parentheses
-// its name (printable) when it has one and any detail ("stage 1 (feed,
-// duration 12)").
-std::string stageLabel(const Cycle &cycle, int stage, const char *word = "stage", const std::string &detail = "") {
-    std::string name = printable(cycle.stageName(static_cast<std::size_t>(stage - 1)));
-    if (!detail.empty()) {
-        name += (name.empty() ? "" : ", ") + detail;
-    }
-    return name.empty() ? fmt::format("{} {}", word, stage) : fmt::format("{} {} ({})", word, stage, name);
-}
 
 struct Link {
     int from;
@@ -134,6 +124,14 @@ nlohmann::json wholeNumber(double value) {
 }
 
 }  // namespace
+
+std::string stageLabel(const Cycle &cycle, int stage, const char *word, const std::string &detail) {
+    std::string name = printable(cycle.stageName(static_cast<std::size_t>(stage - 1)));
+    if (!detail.empty()) {
+        name += (name.empty() ? "" : ", ") + detail;
+    }
+    return name.empty() ? fmt::format("{} {}", word, stage) : fmt::format("{} {} ({})", word, stage, name);
+}
 
 void printSummary(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const std::string &timeUnit) {
     fmt::print(out, "Cycle {}: {} stages, cycle duration {}\n\n", printable(cycle.name), cycle.stageCount(),
@@ -267,6 +265,9 @@ void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule
     if (!result.cycleFault.empty()) {
         fmt::print(out, "But it cannot be run: {}.\n", result.cycleFault);
     }
+    if (result.beds) {
+        printBedsText(out, cycle, *result.beds, timeUnit);
+    }
 }
 
 void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
@@ -292,7 +293,7 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
                             {"mutual", link.mutual},
                             {"partnerKind", link.backKind}});
     }
-    const json report{
+    json report{
         {"cycle", cycle.name},
         {"timeUnit", timeUnit},
         {"timing", result.timingName},
@@ -307,6 +308,9 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
         {"runnable", result.accepted && result.cycleFault.empty()},
         {"cycleFault", result.cycleFault},
     };
+    if (result.beds) {
+        report.update(bedsJson(*result.beds));
+    }
     // Stage names and file names may hold any bytes: invalid UTF-8 becomes
     // U+FFFD rather than failing the report.
     fmt::print(out, "{}\n", report.dump(2, ' ', false, json::error_handler_t::replace));

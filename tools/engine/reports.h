@@ -6,13 +6,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/beds.h"
 #include "engine/cycle.h"
 #include "engine/simulation.h"
 
 namespace su55if::engine {
+
+// A stage as messages name it: its number, then in one pair of parentheses
+// its name (printable) when it has one and any detail ("stage 1 (feed,
+// duration 12)").
+std::string stageLabel(const Cycle &cycle, int stage, const char *word = "stage", const std::string &detail = "");
 
 // Stages with their start and end within the cycle, the interaction links
 // and the cycle duration, as SU55IF_DEFST reported them.
@@ -28,6 +35,7 @@ struct CheckResult {
     std::vector<std::string> explanation;  // what the host reads from them: the pair at fault and a remedy
     std::vector<int> explained;        // the stages the explanation is about, the one at fault first
     std::string cycleFault;            // a cycle the library accepts but that cannot be run; empty if none
+    std::optional<BedsResult> beds;    // of a cycle that can be run: the links' offsets and the beds they fit
 };
 
 // The host's reading of the library's records: the offending stage and its

@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "engine/beds.h"
+#include "engine/chart/chart_beds.h"
+#include "engine/chart/beds_recorder.h"
 #include "engine/chart/chart_recorder.h"
 #include "engine/error.h"
 #include "engine/reports.h"
@@ -97,7 +100,7 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Ru
 }  // namespace
 
 int check(const callkit::Binding &library, const Cycle &cycle, const CheckOptions &options,
-          const Streams &streams) {
+          const Streams &streams, std::FILE *chart) {
     Simulator simulator(library, cycle, RunInputs{}, options.twin, streams.callLog);
     CheckResult result;
     result.timingName = simulator.timingName();
@@ -111,6 +114,9 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
         }
     } else {
         result.cycleFault = cycleFault(simulator.schedule());
+        if (result.cycleFault.empty()) {
+            result.beds = checkBeds(library, cycle, simulator.schedule(), options.twin, options.beds, streams.callLog);
+        }
     }
     if (options.json) {
         printCheckJson(streams.data, cycle, simulator.schedule(), result, options.timeUnit);
@@ -124,6 +130,15 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
         std::fflush(streams.data);
         printMessage(streams.messages, fmt::format("{}: {}", printable(cycle.name), result.cycleFault));
         return kExitError;
+    }
+    if (result.beds && result.beds->grid) {
+        if (chart != nullptr) {
+            const std::string svg = renderBedsChart(cycle, *result.beds->grid, options.timeUnit);
+            std::fwrite(svg.data(), 1, svg.size(), chart);
+        }
+        if (!result.beds->grid->misfits.empty()) {
+            return kExitRejected;
+        }
     }
     return kExitOk;
 }
@@ -167,6 +182,11 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
     if (chart) {
         sinks.add(*chart);
     }
+    std::optional<BedsRecorder> beds;
+    if (chart && options.beds) {
+        beds.emplace(library, cycle, options.twin, *options.beds, options.timeUnit, streams.callLog);
+        sinks.add(*beds);
+    }
     if (outputs.watch != nullptr) {
         sinks.add(*outputs.watch);
     }
@@ -194,7 +214,11 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
         table->finish();
     }
     if (chart) {
-        const std::string svg = renderChart(chart->input());
+        ChartInput input = chart->input();
+        if (beds) {
+            input.beds = beds->grids();
+        }
+        const std::string svg = renderChart(input);
         std::fwrite(svg.data(), 1, svg.size(), outputs.chart);
     }
     return kExitOk;

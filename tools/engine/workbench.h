@@ -30,13 +30,15 @@ struct CheckOptions {
     bool twin = false;   // SU55IF_IINTTIM instead of SU55IF_INTTIM
     bool json = false;   // the report as JSON instead of text
     std::string timeUnit;
+    std::optional<int> beds;  // the grid of this many beds, and whether the links fit them
 };
 
 // The check report on streams.data; the exit code: kExitOk, kExitRejected
 // (the library refused the cycle) or kExitError (a cycle that cannot run,
-// said on streams.messages).
+// said on streams.messages). With options.beds, kExitRejected too when a
+// link does not fit the beds, and the grid's chart on `chart` unless null.
 int check(const callkit::Binding &library, const Cycle &cycle, const CheckOptions &options,
-          const Streams &streams);
+          const Streams &streams, std::FILE *chart = nullptr);
 
 // How the timeline is written: CSV, JSON lines, the binary sample stream
 // for programs (sample_stream.h), the readable summary and table, or not at
@@ -53,6 +55,7 @@ struct RunOptions {
     std::string timeUnit;
     std::optional<double> chartFrom;  // default: from 0
     std::optional<double> chartTo;    // default: the whole run, or its first cycles when it is long
+    std::optional<int> beds;          // the chart draws each schedule's grid of this many beds
 };
 
 // Where a run's outputs go: the timeline (streams.data unless `timeline` is

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/beds.h"
 #include "engine/csv_reader.h"
 #include "engine/command_options.h"
 #include "engine/error.h"
@@ -187,6 +188,25 @@ std::optional<std::uint64_t> cycleCount(const std::optional<std::string> &text) 
     return engine::cycleCount(*text);
 }
 
+void checkChartName(const std::string &chartFile) {
+    if (!chartFile.empty() && !engine::endsWithIgnoringCase(chartFile, ".svg")) {
+        throw Error(fmt::format("--chart {}: the chart is an SVG picture, which any web browser opens; give it a "
+                                "name that ends in .svg",
+                                printable(chartFile)));
+    }
+}
+
+// check's --beds, and its --chart, which draws the beds.
+void checkBedsOptions(const std::optional<std::string> &beds, Options &options) {
+    if (beds) {
+        options.check.beds = engine::bedCount(*beds);
+    }
+    if (!options.chartFile.empty() && !options.check.beds) {
+        throw Error("check --chart draws the beds: give --beds N too");
+    }
+    checkChartName(options.chartFile);
+}
+
 // CLI11's own words for a faulty command line, in the host's.
 [[noreturn]] void refuse(const CLI::ParseError &error, const CLI::App &app) {
     const std::string what = error.what();
@@ -210,6 +230,12 @@ struct HelpShown {
     int exitCode;
 };
 
+// The options of `check` as given, read once every option is known.
+struct CheckTexts {
+    std::optional<std::string> format;
+    std::optional<std::string> beds;
+};
+
 // The options of `run` as given, read once every option is known.
 struct RunTexts {
     std::optional<std::string> stopTime;  // numbers read as numbers in cycle files are
@@ -218,9 +244,10 @@ struct RunTexts {
     std::optional<std::string> chartFrom;
     std::optional<std::string> chartTo;
     std::optional<std::string> format;
+    std::optional<std::string> beds;
 };
 
-CLI::App *addCheckCommand(CLI::App &app, Options &options, std::optional<std::string> &format) {
+CLI::App *addCheckCommand(CLI::App &app, Options &options, CheckTexts &texts) {
     CLI::App *command = app.add_subcommand(
         "check", "define the schedule at time 0, let the library check the interaction table, print a report");
     command->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration[,partner][,name])")
@@ -228,7 +255,16 @@ CLI::App *addCheckCommand(CLI::App &app, Options &options, std::optional<std::st
         ->required()
         ->check(kFileName);
     command->add_flag("--twin", options.check.twin, "check with SU55IF_IINTTIM instead of SU55IF_INTTIM");
-    command->add_option("--format", format, "text (default) or json")->type_name("FORMAT");
+    command->add_option("--format", texts.format, "text (default) or json")->type_name("FORMAT");
+    command
+        ->add_option("--beds", texts.beds,
+                     "N beds run the cycle, each shifted by the cycle duration over N: show each bed's stages and "
+                     "whether every link fits")
+        ->type_name("N");
+    command
+        ->add_option("--chart", options.chartFile, "with --beds: write a picture of the beds, in SVG, to FILE.svg")
+        ->type_name("FILE")
+        ->check(kFileName);
     return command;
 }
 
@@ -277,6 +313,11 @@ CLI::App *addRunCommand(CLI::App &app, Options &options, RunTexts &texts) {
                      "with --chart: chart the run up to this time (default: the whole run, or its first 10 cycles "
                      "when it passes more than 30)")
         ->type_name("T");
+    command
+        ->add_option("--beds", texts.beds,
+                     "with --chart: draw under the run, for each schedule, N beds each shifted by the cycle duration "
+                     "over N")
+        ->type_name("N");
     command->add_flag("--table", options.run.table,
                       "print a readable summary and timeline on standard output instead of the CSV");
     command
@@ -350,11 +391,13 @@ void readRunOptions(Options &options, const RunTexts &texts) {
     engine::checkRunEnd(texts.stopTime.has_value(), texts.cycles.has_value());
     run.chartFrom = engine::chartTime("--chart-from", texts.chartFrom, !options.chartFile.empty(), "--chart FILE.svg");
     run.chartTo = engine::chartTime("--chart-to", texts.chartTo, !options.chartFile.empty(), "--chart FILE.svg");
-    if (!options.chartFile.empty() && !engine::endsWithIgnoringCase(options.chartFile, ".svg")) {
-        throw Error(fmt::format("--chart {}: the chart is an SVG picture, which any web browser opens; give it a "
-                                "name that ends in .svg",
-                                printable(options.chartFile)));
+    if (texts.beds) {
+        if (options.chartFile.empty()) {
+            throw Error("run --beds draws the beds on the chart: give --chart FILE.svg too");
+        }
+        run.beds = engine::bedCount(*texts.beds);
     }
+    checkChartName(options.chartFile);
     run.timeline = engine::runTimelineFormat(texts.format, options.outputFile, run.table);
 }
 
@@ -375,9 +418,9 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
     addCommonOptions(app, options);
     app.require_subcommand(0, 1);
 
-    std::optional<std::string> checkFormat;
+    CheckTexts checkTexts;
     RunTexts runTexts;
-    CLI::App *checkCommand = addCheckCommand(app, options, checkFormat);
+    CLI::App *checkCommand = addCheckCommand(app, options, checkTexts);
     CLI::App *runCommand = addRunCommand(app, options, runTexts);
     CLI::App *helpCommandApp = app.add_subcommand("help", "describe the commands, or the options of one command");
     std::string helpTopic;
@@ -408,8 +451,11 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
         return showHelp(app, helpTopic);
     }
     options.command = checkCommand->parsed() ? Command::check : runCommand->parsed() ? Command::run : Command::example;
-    options.check.json = engine::checkWritesJson(checkFormat);
+    options.check.json = engine::checkWritesJson(checkTexts.format);
     options.check.timeUnit = options.run.timeUnit;  // one --time-unit for either command
+    if (options.command == Command::check) {
+        checkBedsOptions(checkTexts.beds, options);
+    }
     if (options.command == Command::run) {
         readRunOptions(options, runTexts);
     }

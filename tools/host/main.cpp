@@ -53,7 +53,17 @@ void note(const Options &options, const std::string &message) {
 engine::Streams streams(const Options &options) { return {dataOutput(), stderr, callLog(options)}; }
 
 int check(const LoadedLibrary &library, const engine::Cycle &cycle, const Options &options) {
-    return engine::check(library, cycle, options.check, streams(options));
+    OutputSet outputs;
+    OutputFile *chartFile = options.chartFile.empty() ? nullptr : &outputs.add(options.chartFile);
+    const int exitCode =
+        engine::check(library, cycle, options.check, streams(options), chartFile != nullptr ? chartFile->stream() : nullptr);
+    // The chart is drawn only for a cycle the library accepted; a file in
+    // place (a pipe) cannot tell, and takes what came.
+    if (chartFile != nullptr && std::ftell(chartFile->stream()) != 0) {
+        outputs.commit();
+        note(options, fmt::format("wrote the chart to {}", printable(options.chartFile)));
+    }
+    return exitCode;
 }
 
 int run(const LoadedLibrary &library, const engine::Cycle &cycle, const Options &options) {
@@ -115,7 +125,7 @@ int hostMain(int argc, char **argv) {
         throw Error("--format binary writes binary data: redirect standard output or give --output-file");
     }
 
-    if (options.command == Command::run) {
+    if (options.command != Command::example) {
         refuseClashingPaths({options.cyclePath, options.inputFile, options.eventsFile, options.library},
                             {options.outputFile, options.chartFile});
     }

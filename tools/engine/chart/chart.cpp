@@ -326,22 +326,6 @@ bool usableWindow(double from, double to, double plotWidth) {
     return std::isfinite(from) && to > from && std::isfinite(to - from) && std::isfinite(plotWidth / (to - from));
 }
 
-// The characters that XML gives a meaning, as entities.
-std::string xmlEscaped(const std::string &text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 void ChartSchedules::add(const ChartSchedule &schedule) {
@@ -432,9 +416,11 @@ ChartLayout layoutChart(const ChartInput &input) {
     const double plotWidth = chartPlotWidth(bars.empty() ? 0 : bars.front().durations.size());
     out.layout.width = kLeft + plotWidth + kRight;
     const double cycleBottom = layoutCycle(out, input, plotWidth);
-    const double runBottom =
-        drawRun(out, input, ChartTimeAxis(input.startTime, input.stopTime, plotWidth), cycleBottom + 14.0);
-    out.layout.height = std::ceil(runBottom + 14.0);
+    double bottom = drawRun(out, input, ChartTimeAxis(input.startTime, input.stopTime, plotWidth), cycleBottom + 14.0);
+    for (const ChartBeds &beds : input.beds) {
+        bottom = layoutBeds(out, beds, input.stageNames, input.timeUnit, bottom + 10.0, plotWidth);
+    }
+    out.layout.height = std::ceil(bottom + 14.0);
     return std::move(out.layout);
 }
 

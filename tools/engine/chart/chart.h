@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/beds.h"
+
 namespace su55if::engine {
 
 // The most marks of one kind (cycle starts, schedule changes, drifting links)
@@ -82,6 +84,16 @@ struct ChartDrift {
     int partner = 0;
 };
 
+// N beds over one cycle of a schedule (beds.h), drawn under a heading and
+// notes, the faults in red.
+struct ChartBeds {
+    std::string heading;
+    std::vector<std::string> notes;
+    std::vector<std::string> faults;
+    BedGrid grid;
+    bool legend = false;  // every stage with its name and duration under the grid
+};
+
 struct ChartInput {
     std::string title;                     // e.g. the cycle file's name: any bytes
     std::vector<std::string> notes;        // lines under the title: how the run was made, which part is charted
@@ -92,6 +104,7 @@ struct ChartInput {
     ChartSeries stages;                    // the stage in force over time
     std::vector<ChartLane> lanes;          // under the stage strip, top to bottom
     std::vector<ChartDrift> drifts;        // within the times charted, the first kMaxMarks
+    std::vector<ChartBeds> beds;           // with --beds: the grid of each schedule drawn, under the run
     double startTime = 0.0;                // the times charted: a window of the run, or all of it
     double stopTime = 0.0;
 };

@@ -218,9 +218,12 @@ double drawBar(Builder &out, const Bar &bar, const std::vector<std::string> &nam
     const double bottom = top + height;
     const std::size_t n = bar.durations.size();
     for (std::size_t k = 0; k < n; ++k) {
+        // The full name on hover, however little of it the box shows.
+        const std::string name = k < names.size() && !names[k].empty() ? " " + printable(names[k]) : "";
         out.shape(R"svg(<rect x="{:.2f}" y="{:.2f}" width="{:.2f}" height="{}" fill="{}" stroke="#555" )svg"
-                  R"svg(stroke-width="0.6"/>)svg",
-                  bar.edges[k], top, bar.edges[k + 1] - bar.edges[k], height, stageColour(static_cast<int>(k) + 1));
+                  R"svg(stroke-width="0.6"><title>{}</title></rect>)svg",
+                  bar.edges[k], top, bar.edges[k + 1] - bar.edges[k], height, stageColour(static_cast<int>(k) + 1),
+                  xmlEscaped(fmt::format("stage {}{}: duration {}", k + 1, name, readable(bar.durations[k]))));
     }
     std::vector<std::size_t> narrow;
     for (std::size_t k = 0; k < n; ++k) {

@@ -95,6 +95,22 @@ bool crosses(const Segment &s, const ChartBox &box) {
     return clip(s.x1, s.x2 - s.x1, box.left, box.right) && clip(s.y1, s.y2 - s.y1, box.top, box.bottom);
 }
 
+// The characters that XML gives a meaning, as entities.
+std::string xmlEscaped(const std::string &text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&apos;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
 ChartText Builder::text(const std::string &raw, double x, double y, Anchor anchor, double size, bool bold,
                         const char *colour) {
     ChartText t;

@@ -22,8 +22,11 @@ constexpr double kRight = 60.0;
 
 constexpr std::size_t kMaxBars = 6;     // schedules drawn as bars: the first ones and the last
 
-constexpr std::array<const char *, 8> kPalette{"#8dd3c7", "#ffffb3", "#bebada", "#fb8072",
-                                               "#80b1d3", "#fdb462", "#b3de69", "#fccde5"};
+// Twenty light colours that black text reads on, no two alike: stages 1 to 20
+// each their own, then again from the first.
+constexpr std::array<const char *, 20> kPalette{
+    "#8dd3c7", "#ffffb3", "#bebada", "#fb8072", "#80b1d3", "#fdb462", "#b3de69", "#fccde5", "#d9d9d9", "#bc80bd",
+    "#ccebc5", "#ffed6f", "#aec7e8", "#ffbb78", "#98df8a", "#ff9896", "#c5b0d5", "#c49c94", "#f7b6d2", "#9edae5"};
 
 // The lines across the run that mark a cycle start, a change of schedule and
 // linked stages that parted: colour and SVG dash pattern.
@@ -51,6 +54,9 @@ std::string truncated(const std::string &text, double size, bool bold, double wi
 double niceStep(double span, double target);
 
 bool overlap(const ChartBox &a, const ChartBox &b);
+
+// The characters that XML gives a meaning, as entities.
+std::string xmlEscaped(const std::string &text);
 
 struct Segment {
     double x1, y1, x2, y2;
@@ -105,5 +111,11 @@ private:
 // first), then the legend of the stages the bars could not label in full.
 // Returns its bottom, where the picture of the run begins.
 double layoutCycle(Builder &out, const ChartInput &input, double plotWidth);
+
+// A picture of beds (chart_beds.cpp) from `top` across `plotWidth`: the
+// heading and notes, one row per bed, the time axis and, if asked, the
+// legend. Returns its bottom.
+double layoutBeds(Builder &out, const ChartBeds &beds, const std::vector<std::string> &stageNames,
+                  const std::string &timeUnit, double top, double plotWidth);
 
 }  // namespace su55if::engine::chart
