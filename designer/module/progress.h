@@ -18,6 +18,7 @@ public:
 
     void started(const engine::RunSettings &settings) override;
     void write(const engine::TimelineRow &row) override;
+    void endMoved(double end) override { stopTime_ = end; }
 
 private:
     emscripten::val report_;

@@ -147,9 +147,13 @@ test('a bare text is a file named cycle.csv; bytes are read as they are', () => 
   assert.match(su55if.check({ name: 'b.csv', text: bytes }, {}).stdout, /caf\\xFF/);
 });
 
-test('progress is reported on a long run', () => {
-  const seen = [];
-  const result = su55if.run(file('four-stage.csv'), { stopTime: 2e5, outputInterval: 0.5 }, (time, stop) => seen.push([time, stop]));
-  assert.equal(result.exitCode, 0);
-  assert.ok(seen.every(([time, stop]) => stop === 2e5 && time > 0 && time <= stop));
+test('progress is reported on a long run, its end where the durations in force place it', () => {
+  // An event at time 0 makes stages 1 and 3 last 5e4: two cycles end at 200120.
+  const events = { name: 'events.csv', text: 'time,stage,duration\n0,1,5e4\n' };
+  for (const [options, end] of [[{ stopTime: 2e5 }, 2e5], [{ cycles: 2, events }, 200120]]) {
+    const seen = [];
+    const result = su55if.run(file('four-stage.csv'), { ...options, outputInterval: 0.5 }, (time, stop) => seen.push([time, stop]));
+    assert.equal(result.exitCode, 0);
+    assert.ok(seen.length > 0 && seen.every(([time, stop]) => stop === end && time > 0 && time <= stop), JSON.stringify(seen));
+  }
 });

@@ -8,6 +8,7 @@ called through ctypes, and cycles read and run by su55if-host.
 docs/python.md describes the package.
 """
 
+from ._beds import BedLink, BedMeeting, BedMisfit, Beds, BedStage
 from ._cycle import Cycle, parse_cycle, read_cycle
 from ._description import DescriptionError, Procedure
 from ._errors import CycleFileError, LinkDriftWarning, SimulationTerminated
@@ -19,6 +20,11 @@ from ._timeline import Timeline
 
 __all__ = [
     "ActionFlags",
+    "BedLink",
+    "BedMeeting",
+    "BedMisfit",
+    "BedStage",
+    "Beds",
     "Call",
     "Cycle",
     "CycleFileError",

@@ -14,8 +14,9 @@ import tempfile
 from collections.abc import Iterator
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any, Optional
+from typing import Any, Optional, overload
 
+from ._beds import Beds, bed_count, beds_from_report, fitting_bed_counts
 from ._errors import CycleFileError
 from ._host import _failure, _library_options, _library_path, _run, find_host
 from ._timeline import Timeline
@@ -104,13 +105,14 @@ def _cycle_file(cycle: Cycle) -> Iterator[tuple[Optional[str], Any]]:
             yield place
 
 
-def _check(host: Any, library: Any, folder: Optional[str], path: Any) -> dict[str, Any]:
-    """The report of `su55if-host check --format json` on a cycle file.
+def _check(host: Any, library: Any, folder: Optional[str], path: Any, *check: str) -> dict[str, Any]:
+    """The report of `su55if-host check --format json` on a cycle file,
+    with the further options `check`.
     A host that cannot use the file (exit code 2) raises CycleFileError
     when its message names the file, else as _failure() says."""
     host = find_host(host, library=_library_path(library))
     options = _library_options(library, absolute=folder is not None)
-    command = [host, "-q", *options, "check", "--format", "json", "--", path]
+    command = [host, "-q", *options, "check", "--format", "json", *check, "--", path]
     answer = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL, capture_output=True, check=False)
     if answer.returncode not in (0, 1):
         error = _failure(host, answer.returncode, answer.stderr.decode("utf-8", "backslashreplace"))
@@ -255,6 +257,37 @@ class Cycle:
             timeline = Timeline(self, stop_time, output_interval, twin, library, host, time_unit)
             _run(command, folder, host, timeline._read, stacklevel=2)
             return timeline
+
+    @overload
+    def beds(self, count: None = None, *, library: Any = None, host: Any = None) -> tuple[int, ...]: ...
+    @overload
+    def beds(self, count: int, *, library: Any = None, host: Any = None) -> Beds: ...
+
+    def beds(self, count: Optional[int] = None, *, library: Any = None, host: Any = None) -> Any:
+        """The cycle as `count` beds run it (su55if-host check --beds N):
+        each bed's stages over one cycle, every link's offset (the library's
+        span) in time and in shifts, and the links that do not fit. Without
+        `count`, the numbers of beds at which every link fits.
+
+        Raises SimulationTerminated when the library rejects the cycle,
+        ValueError for a number of beds the host refuses (2 to 100)."""
+        if count is None:
+            return fitting_bed_counts(self.report(library=library, host=host))
+        beds = bed_count(count)
+        with _cycle_file(self) as (folder, path):
+            try:
+                report = _check(host, library, folder, path, "--beds=" + beds)
+            except ValueError as error:  # the host's words for its option: say them in Python's
+                if type(error) is not ValueError or not str(error).startswith(f"--beds {beds}:"):
+                    raise
+                raise ValueError(f"beds({beds}):" + str(error)[len(f"--beds {beds}:"):]) from None
+        return beds_from_report(report, self.name)
+
+    def plot(self, path: Any = None, *, beds: int, time_unit: Optional[str] = None, library: Any = None,
+             host: Any = None) -> Any:
+        """Draws the cycle as `beds` beds run it (Beds.plot()) and returns
+        the Matplotlib Figure, saved to `path` when given."""
+        return self.beds(beds, library=library, host=host).plot(path, time_unit=time_unit)
 
     def report(self, *, library: Any = None, host: Any = None) -> dict[str, Any]:
         """The host's report on this cycle (check --format json): its links,

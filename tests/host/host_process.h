@@ -56,9 +56,10 @@ inline void writeFile(const fs::path &path, const std::string &text) {
 }
 
 // Starts `program` with `args` in `directory`, standard output and error
-// going to the files named (created or emptied).
+// going to the files named (created or emptied; standard output appended to
+// with `append`, as `>>` does).
 inline pid_t startProgram(const fs::path &program, const std::vector<std::string> &args, const fs::path &directory,
-                          const fs::path &outFile, const fs::path &errFile) {
+                          const fs::path &outFile, const fs::path &errFile, bool append = false) {
     const pid_t child = fork();
     if (child == 0) {
         // The host under test through the command that runs it.
@@ -72,7 +73,7 @@ inline pid_t startProgram(const fs::path &program, const std::vector<std::string
             argv.push_back(const_cast<char *>(arg.c_str()));
         }
         argv.push_back(nullptr);
-        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0600);
         const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(directory.c_str()) != 0) {
             _exit(126);
@@ -90,14 +91,14 @@ inline int waitForExit(pid_t child) {
 }
 
 // Runs `program` to its end; `outFile` (default: a file read back) receives
-// standard output.
+// standard output, appended to with `append`.
 inline Outcome runProgram(const fs::path &program, const std::vector<std::string> &args, const fs::path &directory,
-                          const fs::path &outFile = {}) {
+                          const fs::path &outFile = {}, bool append = false) {
     const std::string id = std::to_string(getpid());
     const fs::path out = outFile.empty() ? fs::temp_directory_path() / ("su55if-host-out-" + id) : outFile;
     const fs::path errFile = fs::temp_directory_path() / ("su55if-host-err-" + id);
     Outcome outcome;
-    outcome.exitCode = waitForExit(startProgram(program, args, directory, out, errFile));
+    outcome.exitCode = waitForExit(startProgram(program, args, directory, out, errFile, append));
     if (outFile.empty()) {
         outcome.out = readFile(out);
         fs::remove(out);

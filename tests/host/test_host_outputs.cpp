@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "host_process.h"
 
 namespace {
@@ -88,6 +90,21 @@ TEST_F(HostOutputs, OutputsThatAreAnInputOrAnotherOutputAreRefusedBeforeTheRun) 
         EXPECT_EQ(outcome.out, "");
         EXPECT_EQ(readFile(dir_ / "cycle.csv"), cycle_);
         EXPECT_EQ(leftInDirectory(), before) << options.at(1);
+    }
+}
+
+// `run ... >> in.csv` would read back the rows it writes, appended to the
+// user's file: refused before anything is read or written, for every input.
+TEST_F(HostOutputs, StandardOutputThatIsAnInputIsRefusedBeforeTheRun) {
+    file("in.csv", "time,hold\n0,0\n");
+    file("events.csv", "time,stage,duration\n");
+    for (const std::string input : {"cycle.csv", "in.csv", "events.csv"}) {
+        const std::string before = readFile(dir_ / input);
+        const Outcome outcome = runProgram(kHost, {"run", "cycle.csv", "--input-file", "in.csv", "--events", "events.csv"},
+                                           dir_, dir_ / input, true);
+        EXPECT_EQ(outcome.exitCode, 2) << input;
+        EXPECT_EQ(outcome.err, "su55if-host: will not write to standard output: it is the input file " + input + "\n");
+        EXPECT_TRUE(readFile(dir_ / input) == before) << input << " was written to";
     }
 }
 
@@ -238,10 +255,11 @@ TEST_F(HostOutputs, BadValuesAreShownShortAndEscaped) {
 
 // A name from a file or a unit from the command line reaches a terminal
 // escaped in every text the host writes: the explanation of a stopped run,
-// check's table and explanation, the rows of run --table.
+// check's table and explanation, the rows of run --table; in JSON, the same
+// name with nothing that reorders the text around it.
 TEST_F(HostOutputs, NamesAndUnitsAreShownEscapedEverywhere) {
-    const std::string name = "a\x1B]0;PWNED\x07" "b\x1B[2J\xC2\x9B";
-    const std::string shown = R"(a\x1B]0;PWNED\x07b\x1B[2J\xC2\x9B)";
+    const std::string name = "a\x1B]0;PWNED\x07" "b\x1B[2J\xC2\x9B\xE2\x80\xAE";
+    const std::string shown = R"(a\x1B]0;PWNED\x07b\x1B[2J\xC2\x9B\xE2\x80\xAE)";
     file("parted.csv", "stage,duration,partner,name\n1,10,2,\"" + name + "\"\n2,11,1,z\n");
     file("linked.csv", "stage,duration,partner,name\n1,10,2,\"" + name + "\"\n2,10,1,z\n");
     const Outcome stopped = host({"-q", "run", "parted.csv"});
@@ -261,9 +279,13 @@ TEST_F(HostOutputs, NamesAndUnitsAreShownEscapedEverywhere) {
             const bool control = std::any_of(text.begin(), text.end(), [](char c) {
                 return (static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == '\x7F';
             });
-            EXPECT_FALSE(control || text.find("\xC2\x9B") != std::string::npos) << args[0] << ": " << text;
+            EXPECT_FALSE(control || text.find("\xC2\x9B") != std::string::npos || text.find("\xE2\x80\xAE") != std::string::npos)
+                << args[0] << ": " << text;
         }
     }
+    const Outcome json = host({"check", "parted.csv", "--format", "json"});
+    EXPECT_EQ(json.out.find("\xE2\x80\xAE"), std::string::npos) << json.out;
+    EXPECT_EQ(nlohmann::json::parse(json.out)["stages"][0]["name"], name);
 }
 
 // A replaced read-only file stays read-only, also on Windows.

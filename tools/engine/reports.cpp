@@ -12,6 +12,7 @@
 #include "callkit/table_entry.h"
 #include "engine/beds_report.h"
 #include "engine/block.h"
+#include "engine/chart/chart_style.h"
 #include "engine/text.h"
 
 namespace su55if::engine {
@@ -307,13 +308,16 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
         {"explained", result.explained},
         {"runnable", result.accepted && result.cycleFault.empty()},
         {"cycleFault", result.cycleFault},
+        // The colours of the stages and series, for a program that draws the
+        // cycle's beds as the chart does.
+        {"chart", chartStyle()},
     };
     if (result.beds) {
         report.update(bedsJson(*result.beds));
     }
     // Stage names and file names may hold any bytes: invalid UTF-8 becomes
     // U+FFFD rather than failing the report.
-    fmt::print(out, "{}\n", report.dump(2, ' ', false, json::error_handler_t::replace));
+    fmt::print(out, "{}\n", shownJson(report.dump(2, ' ', false, json::error_handler_t::replace)));
 }
 
 }  // namespace su55if::engine

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/reports.h"
+#include "engine/text.h"
 
 namespace su55if::engine {
 
@@ -66,7 +67,7 @@ nlohmann::ordered_json updatesRecord(const std::vector<EventUpdate> &updates) {
 }
 
 std::string recordText(const nlohmann::ordered_json &record) {
-    return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return shownJson(record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 }  // namespace su55if::engine

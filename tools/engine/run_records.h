@@ -37,8 +37,9 @@ nlohmann::ordered_json driftRecord(const Cycle &cycle, const LinkDrift &drift);
 // "duration", "updateResult"}, ...].
 nlohmann::ordered_json updatesRecord(const std::vector<EventUpdate> &updates);
 
-// A record as one line of JSON text (without its newline); names that are
-// not UTF-8 have U+FFFD where their bytes fail.
+// A record as one line of JSON text (without its newline), as shownJson()
+// writes it for a reader that may be a terminal; names that are not UTF-8
+// have U+FFFD where their bytes fail.
 std::string recordText(const nlohmann::ordered_json &record);
 
 }  // namespace su55if::engine

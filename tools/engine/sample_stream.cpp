@@ -47,7 +47,7 @@ nlohmann::ordered_json chartFacts(const Cycle &cycle, const Simulator &simulator
     const nlohmann::ordered_json style = chartStyle();
     facts["stageColours"] = style["stageColours"];
     facts["series"] = style["series"];
-    facts["marks"] = style["marks"];
+    facts["marks"] = chartMarks();
     nlohmann::ordered_json codes = nlohmann::ordered_json::array();
     for (const auto &[values, meaning] : kActionCodeMeanings) {
         codes.push_back({{"codes", values}, {"meaning", meaning}});

@@ -322,6 +322,11 @@ bool Simulator::stageInForce(double time, SampleSink &sink) {
         clockFault(time, error);
     }
     sink.scheduleChanged(time, scheduled_, *cells_.cycleDuration);
+    if (cycles_ != 0) {
+        if (const std::optional<ExactTime> end = clock_.cycleEnd(static_cast<double>(cycles_))) {
+            sink.endMoved(end->hi);
+        }
+    }
     reportDrifts(time, &sink);
     if (clock_.stage() == stage && clock_.start().hi == start.hi) {
         return true;
@@ -405,6 +410,7 @@ bool Simulator::step(double time, TimelineRow &row, SampleSink &sink) {
 }
 
 bool Simulator::run(const RunSettings &settings, SampleSink &sink) {
+    cycles_ = settings.cycles;
     table_ = schedule_.durations;
     scheduled_ = schedule_.durations;
     startClock();

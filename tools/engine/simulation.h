@@ -113,6 +113,9 @@ public:
     // cycleDuration is the one SU55IF_DEFST reported for them.
     virtual void scheduleChanged(double /*time*/, const std::vector<double> & /*durations*/,
                                  double /*cycleDuration*/) {}
+    // A run by cycles: the durations in force now place the end of its last
+    // cycle at `end` (RunSettings::stopTime is where those of time 0 did).
+    virtual void endMoved(double /*end*/) {}
     // Two linked stages stopped lasting the same (at most once per pair
     // until they last the same again).
     virtual void linkDrifted(const LinkDrift & /*drift*/) {}
@@ -233,6 +236,7 @@ private:
     std::array<int, 6> drivingColumns() const {
         return {columns_.hold, columns_.check, columns_.signal, columns_.value, columns_.limit, columns_.enable};
     }
+    std::uint64_t cycles_ = 0;  // RunSettings::cycles of the run
     std::vector<LinkedPair> linkedPairs_;
     std::vector<bool> drifted_;  // per linked pair: its durations differ now
 

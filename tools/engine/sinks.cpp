@@ -23,6 +23,12 @@ void Sinks::scheduleChanged(double time, const std::vector<double> &durations, d
     }
 }
 
+void Sinks::endMoved(double end) {
+    for (SampleSink *sink : sinks_) {
+        sink->endMoved(end);
+    }
+}
+
 void Sinks::linkDrifted(const LinkDrift &drift) {
     for (SampleSink *sink : sinks_) {
         sink->linkDrifted(drift);

@@ -43,6 +43,7 @@ public:
     void started(const RunSettings &settings) override;
     void write(const TimelineRow &row) override;
     void scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) override;
+    void endMoved(double end) override;
     void linkDrifted(const LinkDrift &drift) override;
     void ended() override;
 

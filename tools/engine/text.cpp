@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace su55if::engine {
 
@@ -49,6 +50,21 @@ std::string_view utf8Prefix(std::string_view text, std::size_t bytes) {
 
 namespace {
 
+// The bidirectional control at the start of `text`, or 0: U+061C, U+200E,
+// U+200F, U+202A to U+202E and U+2066 to U+2069 reorder the text around them
+// when shown, so that a name could make a message read backwards.
+char32_t bidiControlAt(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0U; };
+    if (byte(0) == 0xD8 && byte(1) == 0x9C) {
+        return 0x061C;
+    }
+    if (byte(0) != 0xE2 || (byte(1) != 0x80 && byte(1) != 0x81) || (byte(2) & 0xC0U) != 0x80) {
+        return 0;
+    }
+    const char32_t c = 0x2000 + ((byte(1) & 0x3FU) << 6) + (byte(2) & 0x3FU);
+    return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ? c : 0;
+}
+
 std::string escape(std::string_view text, std::size_t limit, bool inQuotes) {
     std::string shown;
     std::size_t characters = 0;
@@ -68,6 +84,10 @@ std::string escape(std::string_view text, std::size_t limit, bool inQuotes) {
         if (length == 0 || c1Control || nonCharacter) {
             shown += fmt::format("\\x{:02X}", code);
             length = 1;
+        } else if (bidiControlAt(sequence) != 0) {
+            for (const char byte : sequence) {
+                shown += fmt::format("\\x{:02X}", static_cast<unsigned char>(byte));
+            }
         } else if (c == '\n') {
             shown += "\\n";
         } else if (c == '\t') {
@@ -94,5 +114,20 @@ std::string escape(std::string_view text, std::size_t limit, bool inQuotes) {
 std::string printable(std::string_view text, std::size_t limit) { return escape(text, limit, false); }
 
 std::string quoted(std::string_view text, std::size_t limit) { return "\"" + escape(text, limit, true) + "\""; }
+
+std::string shownJson(std::string_view json) {
+    std::string shown;
+    while (!json.empty()) {
+        const char32_t control = bidiControlAt(json);
+        if (control != 0) {
+            shown += fmt::format("\\u{:04x}", static_cast<std::uint32_t>(control));
+            json.remove_prefix(control < 0x800 ? 2 : 3);
+        } else {
+            shown += json.front();
+            json.remove_prefix(1);
+        }
+    }
+    return shown;
+}
 
 }  // namespace su55if::engine

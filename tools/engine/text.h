@@ -12,13 +12,19 @@
 namespace su55if::engine {
 
 // The text as a terminal may show it: control characters and bytes that are
-// not UTF-8 escaped (\n, \t, \0, \xNN; C1 controls and the non-characters
+// not UTF-8 escaped (\n, \t, \0, \xNN; C1 controls, the bidirectional
+// controls that would reorder the text around them and the non-characters
 // U+FFFE and U+FFFF as the \xNN of their bytes), cut after `limit`
 // characters with "...". The result is valid UTF-8 that XML admits, and
 // printable() leaves it as it is. Every text from a file, the command line or
 // the library that a message, a table or a chart shows passes through it;
-// only JSON fields that hold a name as such (escaped as JSON) keep it as it is.
+// only JSON fields that hold a name as such keep it as it is (shownJson()).
 std::string printable(std::string_view text, std::size_t limit = std::string_view::npos);
+
+// JSON text as written for a reader that may be a terminal: the same JSON
+// value, with each bidirectional control in its strings as a \uXXXX escape
+// (JSON escapes other control characters itself).
+std::string shownJson(std::string_view json);
 
 // A bad value for a message: printable() in double quotes, with `"` and `\`
 // escaped too, and at most 40 characters of it.

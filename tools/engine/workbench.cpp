@@ -158,7 +158,6 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
 
     Sinks sinks;
     DriftWarnings warnings(cycle, streams.messages, streams.data);
-    sinks.add(warnings);
     std::FILE *timeline = outputs.timeline != nullptr ? outputs.timeline : streams.data;
     std::unique_ptr<SampleSink> data;
     if (options.timeline == TimelineFormat::jsonLines) {
@@ -190,6 +189,8 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
     if (outputs.watch != nullptr) {
         sinks.add(*outputs.watch);
     }
+    // After the caller's sink, which clears a progress line before them.
+    sinks.add(warnings);
 
     sinks.started(settings);
     bool completed = false;

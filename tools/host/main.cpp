@@ -83,9 +83,10 @@ int run(const LoadedLibrary &library, const engine::Cycle &cycle, const Options 
     OutputFile *dataFile = options.outputFile.empty() ? nullptr : &outputs.add(options.outputFile);
     OutputFile *chartFile = options.chartFile.empty() ? nullptr : &outputs.add(options.chartFile);
 
-    // Progress on a terminal, unless the timeline itself is shown there.
+    // Progress on a terminal, unless the timeline itself is shown there or
+    // the call log is written line after line.
     const bool timelineOnTerminal = options.outputFile.empty() && isatty(fileno(dataOutput())) != 0;
-    RunWatch watch(!options.quiet && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
+    RunWatch watch(!options.quiet && !options.logCalls && isatty(STDERR_FILENO) != 0 && !timelineOnTerminal);
     if (dataFile != nullptr) {
         watch.watch(*dataFile);
     }

@@ -29,6 +29,12 @@ void refuseClashingPaths(const std::vector<std::string> &inputs, const std::vect
         }
         seen.push_back(id);
     }
+    const std::string standardOutput = standardOutputIdentity();
+    for (std::size_t j = 0; j < inputs.size(); ++j) {
+        if (!standardOutput.empty() && standardOutput == seen[j]) {
+            throw Error(fmt::format("will not write to standard output: it is the input file {}", printable(inputs[j])));
+        }
+    }
 }
 
 }  // namespace su55if::host

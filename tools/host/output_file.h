@@ -66,12 +66,18 @@ private:
 void removeTemporaryOutputs();
 
 // Refuses (Error, exit 2) an output that is the same file as an input or
-// another output: links followed, also two names for one file not made yet.
+// another output: links followed, also two names for one file not made yet;
+// and standard output that is an input (`>> in.csv`), which the run would
+// read back as it writes it.
 void refuseClashingPaths(const std::vector<std::string> &inputs, const std::vector<std::string> &outputs);
 
 // What a path stands for, to tell two names of one file: "file:" and an id
 // for a regular file, "name:" and the absolute path (links and .. followed)
 // for a name not made yet, "" for anything else.
 std::string fileIdentity(const std::string &path);
+
+// What standard output stands for, as fileIdentity() gives it: "file:" and
+// an id when it is a regular file, "" for anything else.
+std::string standardOutputIdentity();
 
 }  // namespace su55if::host

@@ -28,10 +28,15 @@ void RunWatch::write(const engine::TimelineRow &row) {
 }
 
 void RunWatch::ended() {
+    clearProgress();
+    checkStandardOutput();
+}
+
+void RunWatch::clearProgress() {
     if (shown_) {
         fmt::print(stderr, "\r\x1b[K");
+        shown_ = false;
     }
-    checkStandardOutput();
 }
 
 void RunWatch::showProgress(double time) {
@@ -41,7 +46,7 @@ void RunWatch::showProgress(double time) {
     }
     lastShown_ = now;
     shown_ = true;
-    // A run by cycles knows its end only as the durations of time 0 place it.
+    // A run by cycles knows its end only as the durations in force place it.
     const double percent = std::min(100.0 * time / stopTime_, cycles_ != 0 ? 99.0 : 100.0);
     fmt::print(stderr, "\rsu55if-host: time {:.6g} of {}{:.6g} ({:.0f}%)", time, cycles_ != 0 ? "about " : "",
                stopTime_, percent);

@@ -25,6 +25,10 @@ public:
         cycles_ = settings.cycles;
     }
     void write(const engine::TimelineRow &row) override;
+    // The run's end as the durations in force place it, from now on.
+    void endMoved(double end) override { stopTime_ = end; }
+    // Clears the progress line for the warning that follows.
+    void linkDrifted(const engine::LinkDrift & /*drift*/) override { clearProgress(); }
     // Clears the progress line and checks standard output.
     void ended() override;
 
@@ -40,6 +44,7 @@ private:
     std::chrono::steady_clock::time_point lastShown_{};  // long ago: the first shows at once
 
     void showProgress(double time);
+    void clearProgress();
 };
 
 }  // namespace su55if::host

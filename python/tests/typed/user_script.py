@@ -16,3 +16,7 @@ switched: float = lib.switch_signal(5.0, 4.0, 1.0)
 timeline: su55if.Timeline = su55if.read_cycle("examples/four-stage.csv").run(stop_time=160.0, output_interval=0.5)
 print(schedule.cycle_duration + changed + result + timing.action_code + twin.action_code + flags.code1
       + twin_flags.code2 + recorded + switched, len(timeline), timeline.to_csv()[:4])
+four_bed = su55if.read_cycle("examples/four-bed.csv")
+beds: su55if.Beds = four_bed.beds(4)
+bed_counts: tuple[int, ...] = four_bed.beds()
+print(beds.links[0].whole_shifts, beds.rows[0][0].start, bed_counts)

@@ -19,13 +19,17 @@ nlohmann::ordered_json chartStyle() {
     for (const SeriesStyle &style : seriesStyles(firstLanes())) {
         series.push_back({{"name", style.name}, {"colour", style.colour}, {"dash", style.dash}});
     }
+    return {{"stageColours", chart::kPalette}, {"series", series}};
+}
+
+nlohmann::ordered_json chartMarks() {
     nlohmann::ordered_json marks;
     for (const auto &[name, mark] : {std::pair{"cycleStart", chart::kCycleStartMark},
                                      std::pair{"schedule", chart::kScheduleMark},
                                      std::pair{"linkDrift", chart::kDriftMark}}) {
         marks[name] = {{"colour", mark.colour}, {"dash", mark.dash}};
     }
-    return {{"stageColours", chart::kPalette}, {"series", series}, {"marks", marks}};
+    return marks;
 }
 
 // The links between existing stages, each partner read as the library reads

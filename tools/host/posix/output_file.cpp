@@ -17,6 +17,7 @@
 #include "engine/error.h"
 #include "host/output_file.h"
 #include "engine/text.h"
+#include "host/standard_output.h"
 
 namespace su55if::host {
 
@@ -98,16 +99,28 @@ void removeTemporaryOutputs() {
     }
 }
 
+namespace {
+
+std::string identityOf(const struct stat &status) {
+    return S_ISREG(status.st_mode) ? fmt::format("file:{}:{}", status.st_dev, status.st_ino) : "";
+}
+
+}  // namespace
+
 std::string fileIdentity(const std::string &path) {
     struct stat status {};
     if (path.empty() || stat(path.c_str(), &status) == 0) {
-        return !path.empty() && S_ISREG(status.st_mode) ? fmt::format("file:{}:{}", status.st_dev, status.st_ino)
-                                                        : "";
+        return path.empty() ? "" : identityOf(status);
     }
     bool throughProc = false;
     std::error_code error;
     const auto absolute = std::filesystem::absolute(followLinks(path, throughProc), error);
     return error ? "" : "name:" + std::filesystem::weakly_canonical(absolute, error).string();
+}
+
+std::string standardOutputIdentity() {
+    struct stat status {};
+    return fstat(fileno(dataOutput()), &status) == 0 ? identityOf(status) : "";
 }
 
 OutputFile::OutputFile(const std::string &path) : path_(path) {

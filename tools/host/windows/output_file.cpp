@@ -14,6 +14,7 @@
 #include "engine/error.h"
 #include "host/output_file.h"
 #include "engine/text.h"
+#include "host/standard_output.h"
 #include "host/windows/wide_text.h"
 
 namespace su55if::host {
@@ -235,6 +236,25 @@ void OutputFile::publish() {
     }
 }
 
+namespace {
+
+// "file:" and the volume and index of a regular file open as `handle`, or "".
+std::string identityOf(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool regular = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &information) != 0 &&
+                         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return regular ? fmt::format("file:{}:{}:{}", information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                                 information.nFileIndexLow)
+                   : "";
+}
+
+}  // namespace
+
+std::string standardOutputIdentity() {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(dataOutput())));
+    return handle != INVALID_HANDLE_VALUE ? identityOf(handle) : "";
+}
+
 std::string fileIdentity(const std::string &path) {
     if (path.empty()) {
         return "";
@@ -242,14 +262,9 @@ std::string fileIdentity(const std::string &path) {
     const std::wstring name = wide(path);
     const HANDLE existing = openForQuery(name);
     if (existing != INVALID_HANDLE_VALUE) {
-        BY_HANDLE_FILE_INFORMATION information{};
-        const bool regular = GetFileType(existing) == FILE_TYPE_DISK &&
-                             GetFileInformationByHandle(existing, &information) != 0 &&
-                             (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        const std::string identity = identityOf(existing);
         CloseHandle(existing);
-        return regular ? fmt::format("file:{}:{}:{}", information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                                     information.nFileIndexLow)
-                       : "";
+        return identity;
     }
     // Not made yet: its full name, in one case (names on Windows are not
     // told apart by case).
