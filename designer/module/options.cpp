@@ -92,7 +92,7 @@ std::optional<std::string> numberText(const val &options, const char *name) {
 GivenFile file(const val &value, const char *defaultName) {
     GivenFile result{defaultName, {}};
     val content = value;
-    if (typeOf(value) == "object" && !value.instanceof(val::global("Uint8Array"))) {
+    if (given(value) && typeOf(value) == "object" && !value.instanceof(val::global("Uint8Array"))) {
         const val name = value["name"];
         if (given(name)) {
             if (typeOf(name) != "string") {
@@ -179,8 +179,10 @@ RunCommand runOptions(const val &given_) {
     return command;
 }
 
+GivenFile cycleFile(const val &given_) { return file(given_, "cycle.csv"); }
+
 engine::Cycle readCycle(const val &given_) {
-    const GivenFile cycle = file(given_, "cycle.csv");
+    const GivenFile cycle = cycleFile(given_);
     return engine::readCycle(textSource(cycle.text), cycle.name);
 }
 

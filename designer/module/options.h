@@ -37,8 +37,9 @@ struct RunCommand {
 CheckCommand checkOptions(const emscripten::val &options);
 RunCommand runOptions(const emscripten::val &options);
 
-// The cycle file ({name, text}, or a bare text named cycle.csv) read and
-// checked as the host reads a cycle file.
+// The cycle file as given: {name, text}, or a bare text named cycle.csv.
+GivenFile cycleFile(const emscripten::val &file);
+// The cycle file read and checked as the host reads a cycle file.
 engine::Cycle readCycle(const emscripten::val &file);
 
 // A text as the bytes of a file.

@@ -21,7 +21,8 @@ let quickRun;
         return;
       }
       pending.delete(event.data.id);
-      call.resolve(event.data.result);
+      if ('error' in event.data) call.reject(new Error(event.data.error));
+      else call.resolve(event.data.result);
     };
     worker.onerror = (event) => {
       for (const call of pending.values()) call.reject(new Error(event.message));
@@ -53,8 +54,12 @@ let quickRun;
   let runner = null;
   window.su55if = {
     ready: checker.call('example').then(() => undefined),
-    example: () => checker.call('example').then((result) => result.example),
+    example: () => checker.call('example'),
     check: (cycle, options = {}) => checker.call('check', cycle, options),
+    // A cycle file's stages as typed, right or wrong: {stages}, or
+    // {stages: null, message} when it has none to show.
+    stages: (cycle) => checker.call('stages', cycle),
+    stageLimit: () => checker.call('stageLimit'),
     // A run in a worker of its own, so that cancel() stops it and nothing else.
     run: (cycle, options = {}, onProgress = null) => {
       runner = runner || client();
@@ -99,11 +104,17 @@ function placeOf(message, name) {
 let checking = 0;
 let chartTimer = 0;
 async function changed() {
+  tell('');
   const text = cycleText();
   history.replaceState(null, '', '#' + encodeURIComponent(text));
   const mine = ++checking;
   const cycle = { name: cycleName, text };
-  const json = await su55if.check(cycle, { format: 'json' });
+  let json;
+  try {
+    json = await su55if.check(cycle, { format: 'json' });
+  } catch (error) {
+    json = { exitCode: 2, stdout: '', stderr: `The check stopped: ${error.message}` };
+  }
   if (mine !== checking) return;  // a later edit's check will show
   showCheck(json);
   showReport();
@@ -176,6 +187,35 @@ async function load(name, text) {
   return true;
 }
 
+// What the page tells about the table itself: a paste cut at the stage
+// limit, an address it could not read.
+function tell(text) {
+  $('table-notice').textContent = text;
+}
+
+// The cycle in the address, as typed, into the table, whatever its faults:
+// the check then puts the engine's messages at the cells. When the text has
+// no stages to show, the table stays as it is, with the engine's reason; the
+// address is left as the user made it.
+async function loadAddress() {
+  let text;
+  try {
+    text = decodeURIComponent(location.hash.slice(1));
+  } catch {
+    tell('The address holds no cycle the page can read (a % sign not followed by two hexadecimal digits): ' +
+      'the address was left as it is and the table unchanged.');
+    return;
+  }
+  if (text === cycleText()) return;
+  const typed = await su55if.stages({ name: 'address', text });
+  if (typed.stages) {
+    await stageTable.set(typed.stages);
+    return;
+  }
+  tell(`The address holds no stages the page can show (${typed.message}): ` +
+    'the address was left as it is and the table unchanged.');
+}
+
 function download(text, name, type) {
   const a = document.createElement('a');
   a.href = URL.createObjectURL(new Blob([text], { type }));
@@ -211,6 +251,23 @@ function runOptions() {
   return options;
 }
 
+// An output of a run past what the page holds, in the page's words.
+function fullOutput(full) {
+  const what = full.output === 'chart' ? 'The chart' : 'The timeline';
+  const megabytes = Number((full.bytes / 2 ** 20).toPrecision(3));
+  return `${what} reached ${megabytes} MB, more than the page can hold: use a longer output interval or a ` +
+    'shorter run, or the command-line workbench for a file of that size.';
+}
+
+// A run that ended without a result: its message where the result would be.
+function runStopped(message) {
+  $('progress').value = 0;
+  $('run-messages').textContent = message;
+  $('warnings').replaceChildren();
+  lastRun = null;
+  $('downloads').hidden = $('chart').hidden = true;
+}
+
 let lastRun = null;
 let chartUrl = null;
 async function run() {
@@ -226,8 +283,9 @@ async function run() {
     $('progress').value = ok ? 1 : 0;
     // What the run said on standard error, a line each: the drift warnings,
     // or why it stopped.
-    const lines = result.stderr.split('\n').filter((line) => line !== '');
-    $('run-messages').textContent = ok ? `Done: ${lines.length} warning${lines.length === 1 ? '' : 's'}.` : '';
+    const lines = result.outputFull ? [] : result.stderr.split('\n').filter((line) => line !== '');
+    $('run-messages').textContent = ok ? `Done: ${lines.length} warning${lines.length === 1 ? '' : 's'}.`
+      : result.outputFull ? fullOutput(result.outputFull) : '';
     $('warnings').replaceChildren(...lines.map((line) => {
       const li = document.createElement('li');
       li.textContent = line;
@@ -239,7 +297,7 @@ async function run() {
     chartUrl = ok ? URL.createObjectURL(new Blob([result.chart], { type: 'image/svg+xml' })) : null;
     if (ok) $('chart').src = chartUrl;
   } catch (error) {
-    $('run-messages').textContent = error.message === 'cancelled' ? 'Cancelled.' : String(error);
+    runStopped(error.message === 'cancelled' ? 'Cancelled.' : `The run stopped: ${error.message}`);
   } finally {
     $('run').disabled = false;
     $('cancel').disabled = true;
@@ -250,9 +308,16 @@ async function run() {
 async function downloadJsonLines() {
   const { cycle, options } = lastRun;
   const { chart, chartFrom, chartTo, ...rest } = options;
-  const result = await su55if.run(cycle, { ...rest, format: 'json' });
-  if (result.exitCode === 0) download(result.stdout, 'timeline.jsonl', 'application/jsonl');
-  else $('run-messages').textContent = result.stderr;
+  $('download-json').disabled = true;
+  try {
+    const result = await su55if.run(cycle, { ...rest, format: 'json' });
+    if (result.exitCode === 0) download(result.stdout, 'timeline.jsonl', 'application/jsonl');
+    else $('run-messages').textContent = result.outputFull ? fullOutput(result.outputFull) : result.stderr;
+  } catch (error) {
+    $('run-messages').textContent = `The timeline as JSON lines stopped: ${error.message}`;
+  } finally {
+    $('download-json').disabled = false;
+  }
 }
 
 function opener(id, action) {
@@ -265,6 +330,8 @@ function opener(id, action) {
 
 async function start() {
   stageTable.onChange = changed;
+  stageTable.onCut = (count, limit) => tell(`A cycle has at most ${limit} stages: the ${count} ` +
+    `row${count === 1 ? '' : 's'} past stage ${limit} ${count === 1 ? 'was' : 'were'} left out.`);
   $('add').addEventListener('click', () => stageTable.add());
   $('undo').addEventListener('click', () => stageTable.undo());
   $('redo').addEventListener('click', () => stageTable.redo());
@@ -296,16 +363,12 @@ async function start() {
   $('download-json').addEventListener('click', downloadJsonLines);
   $('download-svg').addEventListener('click', () => download(lastRun.result.chart, 'chart.svg', 'image/svg+xml'));
   // A link followed while the page is open.
-  window.addEventListener('hashchange', () => {
-    if (location.hash.length > 1 && decodeURIComponent(location.hash.slice(1)) !== cycleText()) {
-      load(cycleName, decodeURIComponent(location.hash.slice(1)));
-    }
-  });
+  window.addEventListener('hashchange', () => { if (location.hash.length > 1) loadAddress(); });
   await su55if.ready;
+  stageTable.limit = await su55if.stageLimit();
   if (location.hash.length > 1) {
-    let text = '';
-    try { text = decodeURIComponent(location.hash.slice(1)); } catch { text = location.hash.slice(1); }
-    if (await load(cycleName, text)) return;
+    await loadAddress();
+    return;
   }
   const example = await su55if.example();
   await load(example.name, example.text);

@@ -55,4 +55,16 @@ Cycle readCycle(std::unique_ptr<ByteSource> source, const std::string &name);
 // The same for text already in memory; `name` is used in messages.
 Cycle parseCycle(std::string_view text, const std::string &name);
 
+// A cycle file's stages as typed, each cell's text unjudged (numbers,
+// order and count too), for an editor to show a file with a fault as it is
+// and let the check say where. Fields past the header's are kept in the
+// last column. Throws Error only for what leaves no stages to show: no
+// header with stage and duration, a quote not closed, a cap passed.
+struct TypedStage {
+    std::string duration;
+    std::string partner = "0";  // as a file without the partner column reads
+    std::string name;
+};
+std::vector<TypedStage> typedStages(std::string_view text, const std::string &name);
+
 }  // namespace su55if::engine
