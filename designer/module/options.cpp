@@ -161,16 +161,8 @@ RunCommand runOptions(const val &given_) {
     settings.table = flag(options, "table");
     settings.timeUnit = text(options, "timeUnit").value_or("");
     command.chart = flag(options, "chart");
-    for (const auto &[name, option, bound] : {std::tuple{"chartFrom", "--chart-from", &settings.chartFrom},
-                                              std::tuple{"chartTo", "--chart-to", &settings.chartTo}}) {
-        const std::optional<std::string> value = numberText(options, name);
-        if (value) {
-            if (!command.chart) {
-                throw Error(fmt::format("{} needs chart: true", name));
-            }
-            *bound = engine::readNumber(option, *value);
-        }
-    }
+    settings.chartFrom = engine::chartTime("chartFrom", numberText(options, "chartFrom"), command.chart, "chart: true");
+    settings.chartTo = engine::chartTime("chartTo", numberText(options, "chartTo"), command.chart, "chart: true");
     command.inputFile = optionalFile(options, "inputFile", "inputs.csv");
     command.events = optionalFile(options, "events", "events.csv");
     if (const std::optional<std::string> value = numberText(options, "stopTime")) {

@@ -130,7 +130,7 @@ test('options the host would not take are refused with exit code 2', () => {
     ['check', { stopTime: 10 }, 'unknown option "stopTime" for check'],
     ['run', { format: 'xml' }, '--format xml: run writes csv (also called text), json or binary'],
     ['run', { twin: 'yes' }, 'twin must be true or false'],
-    ['run', { chartTo: 5 }, 'chartTo needs chart: true'],
+    ['run', { chartTo: 5 }, 'chartTo says what the chart shows: give chart: true too'],
     ['run', { stopTime: 'ten' }, '--stop-time "ten" is not a number'],
     ['run', { outputInterval: -1 }, '--output-interval must be a finite number greater than 0'],
   ]) {

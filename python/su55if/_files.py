@@ -202,7 +202,8 @@ def _read(file: BinaryIO, size: int, offset: int, count: int) -> Optional[bytes]
 
 
 def _elf_fault(file: BinaryIO, size: int) -> Optional[str]:
-    """ELF: the header, the program headers, the file part of every loaded segment."""
+    """ELF: the header, the program headers, the file part of every segment,
+    the section headers: as su55if-host reads them (tests/data/libraries)."""
     ident = _read(file, size, 0, 16)
     if ident is None:
         return "cut short: the ELF header is not whole"
@@ -216,11 +217,11 @@ def _elf_fault(file: BinaryIO, size: int) -> Optional[str]:
     if struct.unpack_from(order + "H", header, 16)[0] != 3:  # ET_DYN
         return "not a shared library (an ELF file of another type)"
     if wide:
-        phoff, = struct.unpack_from(order + "Q", header, 0x20)
-        phentsize, phnum = struct.unpack_from(order + "HH", header, 0x36)
+        phoff, shoff = struct.unpack_from(order + "QQ", header, 0x20)
+        phentsize, phnum, shentsize, shnum = struct.unpack_from(order + "HHHH", header, 0x36)
     else:
-        phoff, = struct.unpack_from(order + "I", header, 0x1C)
-        phentsize, phnum = struct.unpack_from(order + "HH", header, 0x2A)
+        phoff, shoff = struct.unpack_from(order + "II", header, 0x1C)
+        phentsize, phnum, shentsize, shnum = struct.unpack_from(order + "HHHH", header, 0x2A)
     if phentsize != (56 if wide else 32) or phnum == 0:
         return "an ELF file without the program headers a loader needs"
     table = _read(file, size, phoff, phnum * phentsize)
@@ -229,9 +230,11 @@ def _elf_fault(file: BinaryIO, size: int) -> Optional[str]:
     entry = struct.Struct(order + ("IIQQQQ" if wide else "IIIII"))
     for k in range(phnum):
         fields = entry.unpack_from(table, k * phentsize)
-        kind, offset, filesz = fields[0], (fields[2] if wide else fields[1]), (fields[5] if wide else fields[4])
-        if kind == 1 and offset + filesz > size:  # PT_LOAD
+        offset, filesz = (fields[2], fields[5]) if wide else (fields[1], fields[4])
+        if offset + filesz > size:
             return f"cut short: segment {k + 1} ends at byte {offset + filesz} of a file of {size}"
+    if shnum and shoff + shnum * shentsize > size:
+        return f"cut short: the section headers end at byte {shoff + shnum * shentsize} of a file of {size}"
     return None
 
 

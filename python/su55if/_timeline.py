@@ -4,6 +4,7 @@ stream (run --format binary, docs/host.md): kept by column, 8 bytes a value."""
 from __future__ import annotations
 
 import json
+import math
 import re
 import sys
 import warnings
@@ -37,6 +38,8 @@ if TYPE_CHECKING:
 
 _READ_SIZE = 1 << 20
 _HEADER_LIMIT = 1 << 20
+_RECORD_LIMIT = 1 << 24  # bytes of one record of the run
+_VERSION = 2
 
 
 class ScheduleChange(NamedTuple):
@@ -105,12 +108,25 @@ class Timeline:
         self.Row: type[Row] = tuple  # type: ignore[assignment]  # the run's own, once its columns are known
         self.schedules: list[ScheduleChange] = []
         self._durations: dict[tuple[float, ...], tuple[float, ...]] = {}
-        self.chart_window: dict[str, Any] = {}  # the part the host's chart shows by default
+        # What the host's chart knows of the run: its facts before the run
+        # (the part shown by default, title, links, colours, mark limit), the
+        # stages each schedule change changed, the cycle starts, the parted links.
+        self._chart: dict[str, Any] = {}
+        self._changed: list[list[dict[str, Any]]] = []
+        self._cycle_starts = array("d")
+        self._drifts: list[dict[str, Any]] = []
         self._values = array("d")  # column k in [k * capacity, k * capacity + count)
         self._capacity = 0  # grows as the samples come
         self._announced: Optional[int] = None  # the most the header says the run makes; None: unknown
         self._count = 0
         self._number = "%.17g"
+        self._stage_column = ""  # the CSV's last column, naming the stage, when the cycle names its stages
+        self._stage_names: list[str] = []  # each stage's field in it
+
+    @property
+    def chart_window(self) -> dict[str, Any]:
+        """The part of the run the host's chart shows by default: {"from", "to"}."""
+        return {key: self._chart[key] for key in ("from", "to") if key in self._chart}
 
     # --- reading the sample stream ---------------------------------------------------------
 
@@ -121,13 +137,17 @@ class Timeline:
             header = json.loads(line)
             columns = tuple(str(name) for name in header["columns"])
             capacity = header["samples"]
-            if header["format"] != "su55if-samples" or header["value"] != "float64-le" or len(columns) < 4:
+            if (header["format"] != "su55if-samples" or header["version"] != _VERSION
+                    or header["value"] != "float64-le" or len(columns) < 4):
                 raise ValueError("not a stream this package reads")
             if capacity is not None and (not isinstance(capacity, int) or capacity < 0):
                 raise ValueError(f"samples is {capacity!r}")
             self._number = str(header["csvNumber"])
             self._number % 0.0
-            self.chart_window = dict(header.get("chart") or {})
+            named = header.get("csvStageName") or {"column": "", "fields": ()}
+            self._stage_column = str(named["column"])
+            self._stage_names = [str(name) for name in named["fields"]]
+            self._chart = dict(header["chart"])
         except (ValueError, KeyError, TypeError) as error:
             return f"wrote no usable sample-stream header ({error}): {line[:200]!r}"
         self.columns = columns
@@ -157,8 +177,9 @@ class Timeline:
 
     def _take(self, data: bytearray) -> int:
         """Takes the whole rows at the start of `data` into the columns;
-        returns the bytes used. A row whose time is NaN announces a
-        schedule, its durations in the rows after it: all of them or none."""
+        returns the bytes used. A row whose time is NaN is followed by a
+        record of the run, JSON text of the length its second value gives:
+        taken whole or not yet."""
         width = len(self.columns)
         row_size = 8 * width
         values = array("d")
@@ -174,20 +195,35 @@ class Timeline:
                 return rows * row_size
             marker = row + next(k for k, time in enumerate(times) if time != time)
             self._store(values, row, marker)
-            start = marker * width
-            count = values[start + 3]
-            if not 0 <= count <= 1 << 20 or count != int(count):
-                raise ValueError(f"its sample stream announces a schedule of {count} stages")
-            after = marker + 1 + -(-int(count) // width)
+            length = values[marker * width + 1]
+            if not 0 <= length <= _RECORD_LIMIT or length != int(length):
+                raise ValueError(f"its sample stream announces a record of {length} bytes")
+            after = marker + 1 + -(-int(length) // row_size)
             if after > rows:
                 return marker * row_size  # the rest when it comes
-            # Inputs that switch between the same durations again and again
-            # share one tuple of them, not a copy per change.
-            durations = tuple(values[start + width : start + width + int(count)])
-            durations = self._durations.setdefault(durations, durations)
-            self.schedules.append(ScheduleChange(values[start + 1], values[start + 2], durations))
+            start = (marker + 1) * row_size
+            try:
+                record = json.loads(bytes(data[start : start + int(length)]))
+                self._note(record)
+            except (ValueError, KeyError, TypeError) as error:
+                raise ValueError(f"its sample stream holds a record that is not one ({error})") from None
             row = after
         return rows * row_size
+
+    def _note(self, record: dict[str, Any]) -> None:
+        """A record of the run among the samples; kinds this package does not know are passed over."""
+        kind = record.get("record", record.get("warning"))
+        if kind == "schedule":
+            # Inputs that switch between the same durations again and again
+            # share one tuple of them, not a copy per change.
+            durations = tuple(math.nan if d is None else float(d) for d in record["durations"])
+            durations = self._durations.setdefault(durations, durations)
+            self.schedules.append(ScheduleChange(float(record["time"]), float(record["cycleDuration"]), durations))
+            self._changed.append(list(record.get("changed", ())))
+        elif kind == "cycleStart":
+            self._cycle_starts.append(float(record["time"]))
+        elif kind == "linkDrift":
+            self._drifts.append(record)
 
     def _store(self, values: array[float], first: int, stop: int) -> None:
         """Rows first..stop-1 of `values` into the columns."""
@@ -269,9 +305,16 @@ class Timeline:
         """The CSV text su55if-host writes for this run (run --format text),
         byte for byte: each value as the header of its sample stream says the
         CSV writes it (printf's %.17g)."""
-        line = ",".join([self._number] * len(self.columns)) + "\n"
         columns = [self.column(name) for name in self.columns]
-        return ",".join(self.columns) + "\n" + "".join(line % row for row in zip(*columns))
+        header = ",".join(self.columns)
+        if not self._stage_names:
+            line = ",".join([self._number] * len(self.columns)) + "\n"
+            return header + "\n" + "".join(line % row for row in zip(*columns))
+        # The stage's name last, as the header of the stream gives each.
+        line = ",".join([self._number] * len(self.columns)) + ",%s\n"
+        names = self._stage_names
+        return (f"{header},{self._stage_column}\n" +
+                "".join(line % (*row, names[int(row[1]) - 1]) for row in zip(*columns)))
 
     def to_numpy(self) -> Any:
         """The rows as a NumPy structured array, one float64 field per Row
@@ -287,7 +330,7 @@ class Timeline:
         return numpy.ndarray((self._count,), dtype=dtype, buffer=self._values, strides=(8,))
 
     def plot(self, path: Any = None, *, start: Optional[float] = None, stop: Optional[float] = None,
-             cycles: Optional[float] = None, time_unit: Optional[str] = None) -> Any:
+             cycles: Optional[int] = None, time_unit: Optional[str] = None) -> Any:
         """Draws the run with Matplotlib as the host's chart (run --chart)
         draws it; see su55if._plot.plot_timeline. Saves it to `path` when
         given; returns the Figure."""

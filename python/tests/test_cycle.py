@@ -97,8 +97,9 @@ def test_runs_are_the_hosts(host, tmp_path, name, options, host_options):
         assert first_difference(timeline.to_csv(), expected.stdout) is None
         lines = expected.stdout.splitlines()
         assert len(timeline) == len(lines) - 1
-        assert [*timeline[-1]] == [float(value) for value in lines[-1].split(",")]
-        assert timeline.columns == tuple(lines[0].split(","))
+        width = len(timeline.columns)  # the numbers; a cycle that names its stages has stageName after them
+        assert [*timeline[-1]] == [float(value) for value in lines[-1].split(",")[:width]]
+        assert timeline.columns == tuple(lines[0].split(",")[:width])
 
 
 def test_row_fields_and_chart(tmp_path, monkeypatch):

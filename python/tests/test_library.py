@@ -289,6 +289,17 @@ def test_load_refuses_what_is_not_the_library(tmp_path, make, error, message):
         assert tempfile.gettempdir() + "/su55if-" not in str(raised.value)
 
 
+LIBRARY_SAMPLES = Path(__file__).parents[2] / "tests" / "data" / "libraries"
+VERDICTS = [line.split(None, 1) for line in (LIBRARY_SAMPLES / "verdicts.txt").read_text().splitlines()
+            if line.strip() and not line.startswith("#")]
+
+
+@pytest.mark.parametrize("name, verdict", VERDICTS, ids=[name for name, _ in VERDICTS])
+def test_library_files_judged_as_the_host_judges_them(name, verdict):
+    fault = su55if._files._library_fault(LIBRARY_SAMPLES / name)
+    assert fault is None if verdict.strip() == "whole" else verdict.strip() in (fault or "")
+
+
 @pytest.mark.parametrize("prefix", ["/usr", "/opt/venv"])
 def test_installed_prefixes_in_order(monkeypatch, prefix):
     monkeypatch.setattr(sys, "prefix", prefix)

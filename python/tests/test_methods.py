@@ -117,8 +117,8 @@ FAULTY_HOSTS = {
 
 @pytest.mark.parametrize("samples, end, error, message", FAULTY_HOSTS.values(), ids=FAULTY_HOSTS.keys())
 def test_a_host_that_fails_midway_is_not_a_success(host, tmp_path, monkeypatch, samples, end, error, message):
-    header = '{"format":"su55if-samples","version":1,"columns":["time","stage","elapsed","a"],"samples":%d,' \
-             '"value":"float64-le","csvNumber":"%%.17g"}' % samples
+    header = '{"format":"su55if-samples","version":2,"columns":["time","stage","elapsed","a"],"samples":%d,' \
+             '"value":"float64-le","csvNumber":"%%.17g","chart":{}}' % samples
     fake = tmp_path / "su55if-host"
     fake.write_text(f"""#!/bin/sh
 case "$*" in *--version*) exec {host} --version;; *" run "*) ;; *) exec {host} "$@";; esac

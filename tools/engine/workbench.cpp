@@ -163,9 +163,9 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
     if (options.timeline == TimelineFormat::jsonLines) {
         data = jsonLinesWriter(timeline, cycle, simulator);
     } else if (options.timeline == TimelineFormat::sampleStream) {
-        data = sampleStreamWriter(timeline, simulator, settings, options.timeUnit);
+        data = sampleStreamWriter(timeline, cycle, simulator, settings, options.timeUnit);
     } else if (options.timeline == TimelineFormat::csv) {
-        data = csvWriter(timeline, simulator);
+        data = csvWriter(timeline, cycle, simulator);
     }
     if (data) {
         sinks.add(*data);
