@@ -58,7 +58,7 @@ def _draw_links(axes: Any, links: list[dict[str, Any]]) -> None:
     rows, a bracket from a stage to its partner, the arrowhead at the
     partner (at both ends for a link both ways), dashed for a negative table
     entry, labelled as the chart labels it; the shortest nearest."""
-    order = sorted(links, key=lambda link: abs(link["to"] - link["from"]))
+    order = sorted(links, key=lambda link: abs(float(link["to"]) - float(link["from"])))
     for level, link in enumerate(order):
         arm = 10 + 14 * level  # points right of the axes
         ends = {"xycoords": ("axes fraction", "data"), "textcoords": ("axes fraction", "data")}
