@@ -22,12 +22,15 @@
 #include <vector>
 
 #include "engine/builtin_example.h"
+#include "engine/cycle.h"
 #include "engine/error.h"
+#include "engine/sinks.h"
 #include "engine/text.h"
 #include "engine/timed_rows.h"
 #include "engine/workbench.h"
 #include "module/fresh_library.h"
 #include "module/options.h"
+#include "module/outputs.h"
 #include "module/progress.h"
 
 namespace su55if::designer {
@@ -35,43 +38,24 @@ namespace {
 
 using emscripten::val;
 
-// A stream whose bytes stay in memory.
-class MemoryStream {
+// One call at a time: the library's stage schedule is the module's one
+// (fresh_library.h). A call made while another has not ended, from a run's
+// progress function or after a call stopped by an error of the WebAssembly
+// machine itself, is refused.
+bool calling = false;
+
+class OneCall {
 public:
-    MemoryStream() : stream_(open_memstream(&text_, &size_)) {
-        if (stream_ == nullptr) {
-            throw std::bad_alloc();
-        }
-    }
-    MemoryStream(const MemoryStream &) = delete;
-    MemoryStream &operator=(const MemoryStream &) = delete;
-    ~MemoryStream() {
-        std::fclose(stream_);
-        std::free(text_);
-    }
-
-    std::FILE *stream() const { return stream_; }
-    std::string text() const {
-        std::fflush(stream_);
-        return std::string(text_ != nullptr ? text_ : "", size_);
-    }
-
-private:
-    char *text_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE *stream_;
+    OneCall() { calling = true; }
+    OneCall(const OneCall &) = delete;
+    OneCall &operator=(const OneCall &) = delete;
+    ~OneCall() { calling = false; }
 };
 
-// What a command prints on standard output and standard error, and its
-// diagnostics.
-struct Outputs {
-    MemoryStream data;
-    MemoryStream messages;
-    MemoryStream chart;
-    std::vector<engine::Diagnostic> diagnostics;
-
-    engine::Streams streams() { return {data.stream(), messages.stream(), nullptr, false, &diagnostics}; }
-};
+// What an output that became full is called in messages.
+std::string outputWhat(const char *name) {
+    return std::string(name) == "stdout" ? "the timeline" : std::string(name) == "chart" ? "the chart" : "the messages";
+}
 
 // Diagnostics as JavaScript objects.
 val diagnosticsOf(const std::vector<engine::Diagnostic> &diagnostics) {
@@ -85,9 +69,22 @@ val diagnosticsOf(const std::vector<engine::Diagnostic> &diagnostics) {
 
 // The result as the host would end: an Error's message on standard error,
 // with its exit code; anything else that went wrong with exit code 2. The
-// chart, when `withChart` is true once the command is done.
+// chart, when `withChart` is true once the command is done. An output that
+// became full is a failure whatever the command returned, with nothing of
+// that output kept, and {output, bytes} as outputFull.
 template <typename Command>
 val result(Command command, const bool &withChart) {
+    val out = val::object();
+    if (calling) {
+        out.set("exitCode", engine::kExitError);
+        out.set("stdout", std::string());
+        out.set("stderr", std::string("su55if-host: busy: the module makes one call at a time, and another has not "
+                                      "ended (a call from a run's progress function is refused)\n"));
+        out.set("chart", val::null());
+        out.set("diagnostics", val::array());
+        return out;
+    }
+    const OneCall one;
     Outputs outputs;
     int exitCode = engine::kExitError;
     try {
@@ -101,13 +98,30 @@ val result(Command command, const bool &withChart) {
         engine::report(outputs.streams(), engine::diagnostic(engine::DiagnosticKind::other, error.what()));
         exitCode = engine::kExitError;
     }
-    val out = val::object();
+    for (std::FILE *stream : {outputs.data.stream(), outputs.chart.stream()}) {
+        std::fflush(stream);
+    }
+    const char *full = outputs.full();
+    if (full != nullptr) {
+        const double megabytes = static_cast<double>(outputs.named(full).size()) / (1 << 20);
+        engine::report(outputs.streams(),
+                       engine::diagnostic(engine::DiagnosticKind::other,
+                                          fmt::format("{} reached {:.3g} MB, the most the module holds in memory: "
+                                                      "give a longer --output-interval or a shorter --stop-time, "
+                                                      "or write it to a file with su55if-host",
+                                                      outputWhat(full), megabytes)));
+        exitCode = engine::kExitError;
+        val size = val::object();
+        size.set("output", std::string(full));
+        size.set("bytes", static_cast<double>(outputs.named(full).size()));
+        out.set("outputFull", size);
+    }
     out.set("exitCode", exitCode);
-    out.set("stdout", outputs.data.text());
-    out.set("stderr", outputs.messages.text());
+    out.set("stdout", full != nullptr ? std::string() : outputs.data.take());
+    out.set("stderr", outputs.messages.take());
     out.set("diagnostics", diagnosticsOf(outputs.diagnostics));
     // As the host puts its output files in place: only when all went well.
-    out.set("chart", withChart && exitCode == engine::kExitOk ? val(outputs.chart.text()) : val::null());
+    out.set("chart", withChart && exitCode == engine::kExitOk ? val(outputs.chart.take()) : val::null());
     return out;
 }
 
@@ -141,9 +155,16 @@ val run(val cycleFile, val given, val onProgress) {
                 inputs.events = engine::openEventsFile(textSource(options.events->text), options.events->name,
                                                        cycle.stageCount());
             }
+            if (!onProgress.isUndefined() && !onProgress.isNull() && onProgress.typeOf().as<std::string>() != "function") {
+                throw engine::Error("the progress function of run must be a function or null");
+            }
             Progress progress(onProgress);
+            FullOutputStop stop(outputs);
+            engine::Sinks watch;
+            watch.add(stop);
+            watch.add(progress);
             return engine::run(library, cycle, std::move(inputs), options.settings, outputs.streams(),
-                               {nullptr, options.chart ? outputs.chart.stream() : nullptr, &progress});
+                               {nullptr, options.chart ? outputs.chart.stream() : nullptr, &watch});
         },
         withChart);
 }
@@ -178,6 +199,29 @@ val example() {
     return file;
 }
 
+// The cycle file's stages as typed (engine::typedStages), for a page to
+// show a cycle with a fault as it is: {stages: [{name, duration, partner}]},
+// or {stages: null, message} when the text has no stages to show.
+val stages(val file) {
+    val out = val::object();
+    try {
+        const GivenFile cycle = cycleFile(file);
+        val list = val::array();
+        for (const engine::StageRow &stage : engine::typedStages(cycle.text, cycle.name)) {
+            val row = val::object();
+            row.set("name", stage.name);
+            row.set("duration", stage.duration);
+            row.set("partner", stage.partner);
+            list.call<void>("push", row);
+        }
+        out.set("stages", list);
+    } catch (const std::exception &error) {
+        out.set("stages", val::null());
+        out.set("message", engine::printable(error.what()));
+    }
+    return out;
+}
+
 }  // namespace
 }  // namespace su55if::designer
 
@@ -188,4 +232,7 @@ EMSCRIPTEN_BINDINGS(su55if) {
     emscripten::function("run", &su55if::designer::run);
     emscripten::function("example", &su55if::designer::example);
     emscripten::function("writeCycle", &su55if::designer::writeCycle);
+    emscripten::function("stages", &su55if::designer::stages);
+    // The most stages a cycle has.
+    emscripten::function("stageLimit", +[] { return su55if::engine::kMaxCycleStages; });
 }

@@ -92,7 +92,7 @@ std::optional<std::string> numberText(const val &options, const char *name) {
 GivenFile file(const val &value, const char *defaultName) {
     GivenFile result{defaultName, {}};
     val content = value;
-    if (typeOf(value) == "object" && !value.instanceof(val::global("Uint8Array"))) {
+    if (given(value) && typeOf(value) == "object" && !value.instanceof(val::global("Uint8Array"))) {
         const val name = value["name"];
         if (given(name)) {
             if (typeOf(name) != "string") {
@@ -161,16 +161,8 @@ RunCommand runOptions(const val &given_) {
     settings.table = flag(options, "table");
     settings.timeUnit = text(options, "timeUnit").value_or("");
     command.chart = flag(options, "chart");
-    for (const auto &[name, option, bound] : {std::tuple{"chartFrom", "--chart-from", &settings.chartFrom},
-                                              std::tuple{"chartTo", "--chart-to", &settings.chartTo}}) {
-        const std::optional<std::string> value = numberText(options, name);
-        if (value) {
-            if (!command.chart) {
-                throw Error(fmt::format("{} needs chart: true", name));
-            }
-            *bound = engine::readNumber(option, *value);
-        }
-    }
+    settings.chartFrom = engine::chartTime("chartFrom", numberText(options, "chartFrom"), command.chart, "chart: true");
+    settings.chartTo = engine::chartTime("chartTo", numberText(options, "chartTo"), command.chart, "chart: true");
     command.inputFile = optionalFile(options, "inputFile", "inputs.csv");
     command.events = optionalFile(options, "events", "events.csv");
     if (const std::optional<std::string> value = numberText(options, "stopTime")) {
@@ -217,12 +209,14 @@ std::vector<engine::StageRow> stageRows(const val &rows) {
     return result;
 }
 
+GivenFile cycleFile(const val &given_) { return file(given_, "cycle.csv"); }
+
 engine::Cycle readCycle(const val &given_) {
     if (typeOf(given_) == "object" && !given_.isNull() && given(given_["rows"])) {
         const std::optional<std::string> name = text(given_, "name");
         return engine::cycleFromRows(stageRows(given_["rows"]), name.value_or("cycle.csv"));
     }
-    const GivenFile cycle = file(given_, "cycle.csv");
+    const GivenFile cycle = cycleFile(given_);
     return engine::readCycle(textSource(cycle.text), cycle.name);
 }
 

@@ -38,6 +38,8 @@ struct RunCommand {
 CheckCommand checkOptions(const emscripten::val &options);
 RunCommand runOptions(const emscripten::val &options);
 
+// The cycle file as given: {name, text}, or a bare text named cycle.csv.
+GivenFile cycleFile(const emscripten::val &file);
 // The cycle: a file ({name, text}, or a bare text named cycle.csv) read and
 // checked as the host reads a cycle file, or rows ({name, rows: [{duration,
 // partner, name}]}, each cell a text as typed or a number).

@@ -22,7 +22,8 @@ let quickRun;
         return;
       }
       pending.delete(event.data.id);
-      call.resolve(event.data.result);
+      if ('error' in event.data) call.reject(new Error(event.data.error));
+      else call.resolve(event.data.result);
     };
     worker.onerror = (event) => {
       for (const call of pending.values()) call.reject(new Error(event.message));
@@ -54,11 +55,15 @@ let quickRun;
   let runner = null;
   window.su55if = {
     ready: checker.call('example').then(() => undefined),
-    example: () => checker.call('example').then((result) => result.example),
+    example: () => checker.call('example'),
     // The cycle file of rows [{name, duration, partner}], keeping the
     // comment lines of `text`, the file they came from: {text, diagnostics}.
     writeCycle: (rows, text = null) => checker.call('writeCycle', { rows, text }),
     check: (cycle, options = {}) => checker.call('check', cycle, options),
+    // A cycle file's stages as typed, right or wrong: {stages}, or
+    // {stages: null, message} when it has none to show.
+    stages: (cycle) => checker.call('stages', cycle),
+    stageLimit: () => checker.call('stageLimit'),
     // A run in a worker of its own, so that cancel() stops it and nothing else.
     run: (cycle, options = {}, onProgress = null) => {
       runner = runner || client();
@@ -101,6 +106,9 @@ function say(d) {
   return sentence(d.rule || d.message);
 }
 
+// A failure of the page's own, as a diagnostic.
+const stopped = (message) => ({ kind: 'other', severity: 'error', message, rule: '', libraryRecords: [], fix: null });
+
 // Diagnostics at the rows and cells they concern; the others' words returned.
 function showAtCells(diagnostics) {
   const atStage = diagnostics.filter((d) => d.stage);
@@ -114,14 +122,20 @@ let checking = 0;
 let chartTimer = 0;
 let addressText = '';  // the cycle file the address holds
 async function changed() {
+  tell('');
   const mine = ++checking;
   const cycle = cycleOf();
   su55if.writeCycle(cycle.rows, openedText).then((file) => {
     if (mine !== checking || file.text === null) return;
     addressText = file.text;
     history.replaceState(null, '', '#' + encodeURIComponent(file.text));
-  });
-  const json = await su55if.check(cycle, { format: 'json' });
+  }, () => {});
+  let json;
+  try {
+    json = await su55if.check(cycle, { format: 'json' });
+  } catch (error) {
+    json = { exitCode: 2, stdout: '', diagnostics: [stopped(`The check stopped: ${error.message}`)] };
+  }
   if (mine !== checking) return;  // a later edit's check will show
   showCheck(json);
   showReport();
@@ -193,6 +207,36 @@ async function load(name, text) {
   return true;
 }
 
+// What the page tells about the table itself: a paste cut at the stage
+// limit, an address it could not read.
+function tell(text) {
+  $('table-notice').textContent = text;
+}
+
+// The cycle in the address, as typed, into the table, whatever its faults:
+// the check then puts the engine's messages at the cells. When the text has
+// no stages to show, the table stays as it is, with the engine's reason; the
+// address is left as the user made it.
+async function loadAddress() {
+  let text;
+  try {
+    text = decodeURIComponent(location.hash.slice(1));
+  } catch {
+    tell('The address holds no cycle the page can read (a % sign not followed by two hexadecimal digits): ' +
+      'the address was left as it is and the table unchanged.');
+    return;
+  }
+  if (text === addressText) return;
+  const typed = await su55if.stages({ name: 'address', text });
+  if (typed.stages) {
+    openedText = text;  // its comment lines stay in the file the engine writes
+    await stageTable.set(typed.stages);
+    return;
+  }
+  tell(`The address holds no stages the page can show (${typed.message}): ` +
+    'the address was left as it is and the table unchanged.');
+}
+
 function download(text, name, type) {
   const a = document.createElement('a');
   a.href = URL.createObjectURL(new Blob([text], { type }));
@@ -228,6 +272,23 @@ function runOptions() {
   return options;
 }
 
+// An output of a run past what the page holds, in the page's words.
+function fullOutput(full) {
+  const what = full.output === 'chart' ? 'The chart' : 'The timeline';
+  const megabytes = Number((full.bytes / 2 ** 20).toPrecision(3));
+  return `${what} reached ${megabytes} MB, more than the page can hold: use a longer output interval or a ` +
+    'shorter run, or the command-line workbench for a file of that size.';
+}
+
+// A run that ended without a result: its message where the result would be.
+function runStopped(message) {
+  $('progress').value = 0;
+  $('run-messages').textContent = message;
+  $('warnings').replaceChildren();
+  lastRun = null;
+  $('downloads').hidden = $('chart').hidden = true;
+}
+
 let lastRun = null;
 let chartUrl = null;
 async function run() {
@@ -242,9 +303,10 @@ async function run() {
     const ok = result.exitCode === 0;
     $('progress').value = ok ? 1 : 0;
     // What the run said, a line each: the drift warnings, or why it stopped.
-    const lines = result.diagnostics.map(say);
+    const lines = result.outputFull ? [] : result.diagnostics.map(say);
     const warnings = result.diagnostics.filter((d) => d.severity === 'warning').length;
-    $('run-messages').textContent = ok ? `Done: ${warnings} warning${warnings === 1 ? '' : 's'}.` : '';
+    $('run-messages').textContent = ok ? `Done: ${warnings} warning${warnings === 1 ? '' : 's'}.`
+      : result.outputFull ? fullOutput(result.outputFull) : '';
     $('warnings').replaceChildren(...lines.map((line) => {
       const li = document.createElement('li');
       li.textContent = line;
@@ -256,7 +318,7 @@ async function run() {
     chartUrl = ok ? URL.createObjectURL(new Blob([result.chart], { type: 'image/svg+xml' })) : null;
     if (ok) $('chart').src = chartUrl;
   } catch (error) {
-    $('run-messages').textContent = error.message === 'cancelled' ? 'Cancelled.' : String(error);
+    runStopped(error.message === 'cancelled' ? 'Cancelled.' : `The run stopped: ${error.message}`);
   } finally {
     $('run').disabled = false;
     $('cancel').disabled = true;
@@ -267,9 +329,19 @@ async function run() {
 async function downloadJsonLines() {
   const { cycle, options } = lastRun;
   const { chart, chartFrom, chartTo, ...rest } = options;
-  const result = await su55if.run(cycle, { ...rest, format: 'json' });
-  if (result.exitCode === 0) download(result.stdout, 'timeline.jsonl', 'application/jsonl');
-  else $('run-messages').textContent = result.diagnostics.map(say).join('\n');
+  $('download-json').disabled = true;
+  try {
+    const result = await su55if.run(cycle, { ...rest, format: 'json' });
+    if (result.exitCode === 0) download(result.stdout, 'timeline.jsonl', 'application/jsonl');
+    else {
+      $('run-messages').textContent = result.outputFull ? fullOutput(result.outputFull)
+        : result.diagnostics.map(say).join('\n');
+    }
+  } catch (error) {
+    $('run-messages').textContent = `The timeline as JSON lines stopped: ${error.message}`;
+  } finally {
+    $('download-json').disabled = false;
+  }
 }
 
 // The table as a cycle file, written by the engine: the comment lines of
@@ -293,6 +365,8 @@ function opener(id, action) {
 
 async function start() {
   stageTable.onChange = changed;
+  stageTable.onCut = (count, limit) => tell(`A cycle has at most ${limit} stages: the ${count} ` +
+    `row${count === 1 ? '' : 's'} past stage ${limit} ${count === 1 ? 'was' : 'were'} left out.`);
   $('add').addEventListener('click', () => stageTable.add());
   $('undo').addEventListener('click', () => stageTable.undo());
   $('redo').addEventListener('click', () => stageTable.redo());
@@ -324,16 +398,12 @@ async function start() {
   $('download-json').addEventListener('click', downloadJsonLines);
   $('download-svg').addEventListener('click', () => download(lastRun.result.chart, 'chart.svg', 'image/svg+xml'));
   // A link followed while the page is open.
-  window.addEventListener('hashchange', () => {
-    if (location.hash.length > 1 && decodeURIComponent(location.hash.slice(1)) !== addressText) {
-      load(cycleName, decodeURIComponent(location.hash.slice(1)));
-    }
-  });
+  window.addEventListener('hashchange', () => { if (location.hash.length > 1) loadAddress(); });
   await su55if.ready;
+  stageTable.limit = await su55if.stageLimit();
   if (location.hash.length > 1) {
-    let text = '';
-    try { text = decodeURIComponent(location.hash.slice(1)); } catch { text = location.hash.slice(1); }
-    if (await load(cycleName, text)) return;
+    await loadAddress();
+    return;
   }
   const example = await su55if.example();
   await load(example.name, example.text);

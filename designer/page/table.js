@@ -13,7 +13,9 @@ const stageTable = (() => {
   const undone = [];
   const redone = [];
   let typing = null;  // the cell being typed in: its keystrokes are one undo step
-  const table = { onChange: () => {} };
+  // limit: the most stages the table holds (a cycle's most); onCut(count,
+  // limit) is told of rows a change left out past it.
+  const table = { onChange: () => {}, onCut: () => {}, limit: Infinity };
 
   const copy = (list) => list.map((row) => ({ ...row }));
   function remember(cell = null) {
@@ -36,14 +38,19 @@ const stageTable = (() => {
     if (input) input.focus();
   }
 
-  // A change of the table's rows, one undo step.
+  // A change of the table's rows, one undo step; rows past the limit left
+  // out.
   function change(action, then = focused()) {
     remember();
     action();
+    const cut = Math.max(0, rows.length - table.limit);
+    rows.length -= cut;
     typing = null;
     render();
     focus(then);
-    return table.onChange();
+    const done = table.onChange();
+    if (cut > 0) table.onCut(cut, table.limit);
+    return done;
   }
 
   function button(text, label, action) {

@@ -8,7 +8,7 @@ const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { test, before } = require('node:test');
+const { test, before, after } = require('node:test');
 
 const root = path.resolve(__dirname, '../..');
 const examples = path.join(root, 'examples');
@@ -76,6 +76,7 @@ for (const name of fs.readdirSync(caseFolder).filter((n) => n.endsWith('.case'))
 
 // Files that fault, each in its own way, and a 100-stage cycle.
 const made = fs.mkdtempSync(path.join(os.tmpdir(), 'su55if-module-'));
+after(() => fs.rmSync(made, { recursive: true, force: true }));
 const hundred = ['stage,duration,partner,name'];
 for (let k = 1; k <= 100; ++k) hundred.push(`${k},${k % 2 ? k : k - 1},${k % 2 ? k + 1 : -(k - 1)},stage ${k}`);
 const madeFiles = {
@@ -133,7 +134,7 @@ test('options the host would not take are refused with exit code 2', () => {
     ['check', { stopTime: 10 }, 'unknown option "stopTime" for check'],
     ['run', { format: 'xml' }, '--format xml: run writes csv (also called text), json or binary'],
     ['run', { twin: 'yes' }, 'twin must be true or false'],
-    ['run', { chartTo: 5 }, 'chartTo needs chart: true'],
+    ['run', { chartTo: 5 }, 'chartTo says what the chart shows: give chart: true too'],
     ['run', { stopTime: 'ten' }, '--stop-time "ten" is not a number'],
     ['run', { outputInterval: -1 }, '--output-interval must be a finite number greater than 0'],
   ]) {
@@ -160,4 +161,47 @@ test('progress is reported on a long run, its end where the durations in force p
     assert.equal(result.exitCode, 0);
     assert.ok(seen.length > 0 && seen.every(([time, stop]) => stop === end && time > 0 && time <= stop), JSON.stringify(seen));
   }
+});
+
+test('a wrong file, a call from a run\'s progress, or a progress function that throws: exit-2 results, the module usable', () => {
+  const cycle = file('four-stage.csv');
+  const options = { stopTime: 2e5, outputInterval: 0.5 };
+  const plain = su55if.run(cycle, options, null);
+  for (const result of [su55if.check(null, {}), su55if.run(null, {}, null), su55if.run(cycle, {}, 5)]) {
+    assert.equal(result.exitCode, 2);
+    assert.match(result.stderr, /^su55if-host: (cycle\.csv: a file is|the progress function)/);
+  }
+  let inner = null;
+  const outer = su55if.run(cycle, options, () => { inner = inner || su55if.check({ name: 'one.csv', text: 'stage,duration\n1,1\n' }, {}); });
+  assert.deepEqual(outer, plain);
+  assert.equal(inner.exitCode, 2);
+  assert.match(inner.stderr, /^su55if-host: busy: /);
+  assert.throws(() => su55if.run(cycle, options, () => { throw new Error('mine'); }), /mine/);
+  assert.deepEqual(su55if.run(cycle, options, null), plain);
+});
+
+test('an output past what the module holds is exit 2, naming its size, and the module goes on', async () => {
+  // This build's outputs hold 64 kB.
+  const small = await require(process.env.SU55IF_SMALL_MODULE)();
+  const cycle = file('four-stage.csv');
+  for (const options of [{ format: 'json' }, { format: 'csv' }, { chart: true }]) {
+    const result = small.run(cycle, { stopTime: 1e6, outputInterval: 0.01, ...options }, null);
+    assert.equal(result.exitCode, 2);
+    assert.equal(result.stdout, '');
+    assert.equal(result.chart, null);
+    assert.equal(result.outputFull.output, 'stdout');
+    assert.ok(result.outputFull.bytes > 60000 && result.outputFull.bytes <= 65536);
+    assert.match(result.stderr, /^su55if-host: the timeline reached 0\.06\d* MB, the most the module holds in memory: give a longer --output-interval/);
+    assert.deepEqual(small.run(cycle, {}, null), su55if.run(cycle, {}, null));
+  }
+});
+
+test('a cycle\'s stages as typed, faults and all; none from a text without a header', () => {
+  assert.deepEqual(su55if.stages({ name: 'address', text: 'stage,duration,partner,name\n1,ten,0,a\n3,10,x,b,c\n4\n' }), {
+    stages: [{ name: 'a', duration: 'ten', partner: '0' }, { name: 'b,c', duration: '10', partner: 'x' },
+      { name: '', duration: '', partner: '0' }],
+  });
+  assert.deepEqual(su55if.stages({ name: 'address', text: 'stage;duration\n1;10\n' }).stages, null);
+  assert.match(su55if.stages('').message, /^cycle\.csv:1: the file is empty/);
+  assert.equal(su55if.stageLimit(), 100);
 });

@@ -5,7 +5,9 @@
 // for the documentation's screenshots.
 'use strict';
 const assert = require('node:assert/strict');
+const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const { test, before, after } = require('node:test');
 const puppeteer = require('puppeteer-core');
@@ -160,12 +162,108 @@ test('window.su55if gives the host\'s bytes, and the page a CSV to download', as
     inputFile, events, stopTime: 400, outputInterval: 2.5,
   }), read('what-if.csv'), read('what-if-inputs.csv'), read('what-if-events.csv'));
   if (host && fs.existsSync(host)) {
-    const { execFileSync } = require('node:child_process');
     assert.equal(result.stdout, execFileSync(host, ['-q', 'run', 'what-if.csv', '--input-file', 'what-if-inputs.csv',
       '--events', 'what-if-events.csv', '--stop-time', '400', '--output-interval', '2.5'], { cwd: examples, encoding: 'utf8' }));
   }
   assert.equal(result.exitCode, 0);
   assert.match(result.stdout, /^time,/);
+});
+
+const cellValues = () => page.$$eval('#stages tbody input', (inputs) => inputs.map((i) => i.value));
+const hashText = () => page.evaluate(() => decodeURIComponent(location.hash.slice(1)));
+
+test('the address is loaded as typed, faults and all, and never replaced by the example', async () => {
+  const typed = 'stage,duration,partner,name\n1,ten,0,mix\n2,10,0,hold\n';
+  await open('#' + encodeURIComponent(typed));
+  await page.waitForFunction(() => document.getElementById('verdict').className === 'error');
+  assert.deepEqual(await cellValues(), ['mix', 'ten', '0', 'hold', '10', '0']);
+  assert.match((await rowTexts())[1], /^note\|.*duration "ten" is not a number/);
+  assert.equal(await hashText(), typed);
+  // More stages than a cycle has: the first ones, and the page says so.
+  const many = ['stage,duration,partner,name', ...Array.from({ length: 101 }, (_, k) => `${k + 1},10,0,s${k + 1}`)];
+  await open('#' + encodeURIComponent(many.join('\n') + '\n'));
+  assert.equal(await page.$$eval('#stages tbody tr:not(.note)', (r) => r.length), 100);
+  assert.match(await text('#table-notice'), /at most 100 stages: the 1 row past stage 100 was left out/);
+  // No stages to show, or no text: told, the table and the address left as they are.
+  for (const hash of ['#stage;duration%0A1;10', '#%E0%A4%A']) {
+    const before = await cellValues();
+    await page.evaluate((h) => { location.hash = h; }, hash);
+    await page.waitForFunction(() => document.getElementById('table-notice').textContent.includes('left as it is'));
+    assert.deepEqual(await cellValues(), before);
+    assert.equal(await page.evaluate(() => location.hash), hash);
+    await page.evaluate(() => { document.getElementById('table-notice').textContent = ''; });
+  }
+  assert.deepEqual(problems, []);
+});
+
+test('20,000 pasted rows are cut at the stage limit, with a message', async () => {
+  await open();
+  await page.focus('#stages tbody tr:nth-child(4) td:nth-child(2) input');
+  await page.evaluate(() => {
+    const data = new DataTransfer();
+    data.setData('text/plain', Array.from({ length: 20000 }, (_, k) => `s${k}\t10\t0`).join('\n'));
+    document.activeElement.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
+  });
+  await page.waitForFunction(() => document.getElementById('verdict').className === 'accepted');
+  assert.equal(await page.$$eval('#stages tbody tr', (r) => r.length), 100);
+  assert.match(await text('#table-notice'), /^A cycle has at most 100 stages: the 19903 rows past stage 100 were left out\.$/);
+});
+
+test('every call settles: wrong types give exit-2 results, a call from a run\'s progress its own', async () => {
+  await open();
+  assert.deepEqual(await page.evaluate(async () => {
+    const [cycle, options, su55if] = [await window.su55if.example(), { stopTime: 2e5, outputInterval: 0.5 }, window.su55if];
+    let inner = null;
+    const outer = await su55if.run(cycle, options, () => { inner = inner || su55if.check(cycle); });
+    return [(await su55if.check(null)).exitCode, (await su55if.run(null)).exitCode, (await inner).exitCode,
+      outer.stdout === (await su55if.run(cycle, options)).stdout];
+  }), [2, 2, 0, true]);
+});
+
+// The page with a module whose outputs hold 64 kB, and which throws as a
+// WebAssembly trap does for a cycle named throws.csv.
+function pageWithSmallModule() {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'su55if-page-'));
+  const built = path.dirname(process.env.SU55IF_PAGE);
+  for (const name of ['index.html', 'designer.css', 'table.js', 'designer.js']) fs.copyFileSync(path.join(built, name), path.join(folder, name));
+  const trap = path.join(folder, 'trap.js');
+  fs.writeFileSync(trap, fs.readFileSync(process.env.SU55IF_SMALL_MODULE, 'utf8') + `
+const createModule = createSu55ifModule;
+createSu55ifModule = async () => {
+  const module = await createModule();
+  const run = (cycle, options, onProgress) => {
+    if (cycle.name === 'throws.csv') throw new WebAssembly.RuntimeError('table index is out of bounds');
+    return module.run(cycle, options, onProgress);
+  };
+  return new Proxy(module, { get: (target, key) => (key === 'run' ? run : target[key]) });
+};`);
+  execFileSync(process.execPath, [path.join(__dirname, '../page/bundle.js'), trap,
+    path.join(__dirname, '../page/worker.js'), path.join(folder, 'worker-source.js')]);
+  return folder;
+}
+
+test('a run past what the page holds, or one the module throws in, ends with its message', async () => {
+  const folder = pageWithSmallModule();
+  try {
+    await page.goto('about:blank');
+    await page.goto('file://' + path.join(folder, 'index.html'));
+    await page.waitForSelector('body[data-ready="true"]', { timeout: 20000 });
+    await page.type('#stop-time', '1e6');
+    await page.click('#run');
+    await page.waitForFunction(() => !document.getElementById('run').disabled);
+    assert.match(await text('#run-messages'), /^The timeline reached 0\.06\d* MB, more than the page can hold: use a longer output interval or a shorter run, or the command-line workbench for a file of that size\.$/);
+    assert.equal(await page.$eval('#downloads', (e) => e.hidden), true);
+    fs.writeFileSync(path.join(folder, 'throws.csv'), fs.readFileSync(path.join(__dirname, '../../examples/four-stage.csv')));
+    await (await page.$('#open')).uploadFile(path.join(folder, 'throws.csv'));
+    await page.waitForFunction(() => document.getElementById('verdict').className === 'accepted');
+    await page.click('#run');
+    await page.waitForFunction(() => !document.getElementById('run').disabled);
+    assert.equal(await text('#run-messages'), 'The run stopped: table index is out of bounds');
+    const after = await page.evaluate(async () => (await window.su55if.run(await window.su55if.example())).exitCode);
+    assert.equal(after, 0);
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
 });
 
 test('charts at their own size and stage names in full, on a desktop and on a phone', async () => {

@@ -11,12 +11,15 @@ docs/python.md describes the package.
 from ._beds import BedLink, BedMeeting, BedMisfit, Beds, BedStage
 from ._cycle import Cycle, parse_cycle, read_cycle
 from ._description import DescriptionError, Procedure
-from ._errors import CycleFileError, LinkDriftWarning, SimulationTerminated
-from ._files import find_library, library_candidates
+from ._errors import CycleFileError, LibraryVersionWarning, LinkDriftWarning, SimulationTerminated
+from ._files import find_library, library_candidates, package_version
 from ._host import find_host, host_candidates
 from ._library import Library, StepRecorder, load
 from ._results import ActionFlags, Call, Schedule, Timing, TwinActionFlags
-from ._timeline import Timeline
+from ._timeline import ScheduleChange, Timeline
+
+# The package's version; the library of the same version is its own.
+__version__ = package_version()
 
 __all__ = [
     "ActionFlags",
@@ -30,14 +33,17 @@ __all__ = [
     "CycleFileError",
     "DescriptionError",
     "Library",
+    "LibraryVersionWarning",
     "LinkDriftWarning",
     "Procedure",
     "Schedule",
+    "ScheduleChange",
     "SimulationTerminated",
     "StepRecorder",
     "Timeline",
     "Timing",
     "TwinActionFlags",
+    "__version__",
     "find_host",
     "find_library",
     "host_candidates",

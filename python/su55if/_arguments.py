@@ -4,15 +4,31 @@ which vectors, derivative blocks and workspaces reach the library."""
 from __future__ import annotations
 
 import ctypes
+import functools
+import inspect
 import numbers
+import os
 import sys
-from collections.abc import Mapping
-from typing import Optional
+import warnings
+from collections.abc import Callable, Mapping
+from typing import TYPE_CHECKING, Any, Optional, TypeVar, Union
 
-try:
-    import numpy
-except ImportError:  # NumPy is optional
-    numpy = None
+if TYPE_CHECKING:
+    from typing import ParamSpec
+
+    _P = ParamSpec("_P")
+
+
+
+def _optional_numpy() -> Any:
+    try:
+        import numpy
+    except ImportError:  # NumPy is optional
+        return None
+    return numpy
+
+
+numpy: Any = _optional_numpy()
 _ARRAY = (numpy.ndarray,) if numpy is not None else ()
 
 _MAX_LENGTH = 2**31 - 1  # sizes are 32-bit integers
@@ -20,16 +36,55 @@ _MAX_LENGTH = 2**31 - 1  # sizes are 32-bit integers
 _NOT_VECTORS = (str, bytes, bytearray, Mapping)
 _Double = ctypes.c_double
 
+# A file name: a str or a path-like object (pathlib.Path) of one.
+PathLike = Union[str, "os.PathLike[str]"]
 
-def _kind(value) -> str:
+_R = TypeVar("_R")
+
+
+def _formerly_positional(*names: str) -> Callable[[Callable[_P, _R]], Callable[_P, _R]]:
+    """For a method whose inputs `names`, once positional, are now
+    keyword-only (a required input after optional ones): given by position
+    they still work, with a DeprecationWarning that names their keywords."""
+
+    def decorate(function: Callable[_P, _R]) -> Callable[_P, _R]:
+        parameters = inspect.signature(function).parameters.values()
+        positional = sum(p.kind is p.POSITIONAL_OR_KEYWORD for p in parameters)  # self included
+        method = function.__name__
+
+        @functools.wraps(function)
+        def call(*args: Any, **kwargs: Any) -> Any:
+            if len(args) > positional:
+                given = args[positional:]
+                if len(given) > len(names):
+                    raise TypeError(f"{method}() takes at most {positional + len(names) - 1} inputs by position")
+                keywords = names[: len(given)]
+                for keyword in keywords:
+                    if keyword in kwargs:
+                        raise TypeError(f"{method}() got multiple values for argument {keyword!r}")
+                warnings.warn(
+                    f"{method}(): give {', '.join(keywords)} by keyword ({', '.join(k + '=...' for k in keywords)}); "
+                    "by position it is deprecated and will stop working",
+                    DeprecationWarning, stacklevel=2,
+                )
+                kwargs.update(zip(keywords, given))
+                args = args[:positional]
+            return function(*args, **kwargs)
+
+        return call
+
+    return decorate
+
+
+def _kind(value: object) -> str:
     return type(value).__name__
 
 
-def _is_array(value) -> bool:
+def _is_array(value: object) -> bool:
     return isinstance(value, _ARRAY)
 
 
-def _vector_length(value, where: str) -> int:
+def _vector_length(value: Any, where: str) -> int:
     if _is_array(value):
         if value.ndim != 1:
             raise ValueError(f"{where} must be one-dimensional, not of shape {value.shape}")
@@ -41,7 +96,7 @@ def _vector_length(value, where: str) -> int:
     return length
 
 
-def _real_problem(value) -> Optional[Exception]:
+def _real_problem(value: Any) -> Optional[Exception]:
     """Why `value` cannot be passed as a real, or None."""
     if value.__class__ is float:
         return None
@@ -50,7 +105,7 @@ def _real_problem(value) -> Optional[Exception]:
     ):
         return TypeError(f"must be a real number, not {_kind(value)}")
     try:
-        _Double(value)
+        _Double(value)  # type: ignore[arg-type]  # what ctypes takes is the question
     except TypeError:
         return TypeError(f"must be a real number, not {_kind(value)}")
     except (OverflowError, ValueError) as error:
@@ -58,7 +113,7 @@ def _real_problem(value) -> Optional[Exception]:
     return None
 
 
-def _explain(where: str, value, is_vector: bool) -> None:
+def _explain(where: str, value: Any, is_vector: bool) -> None:
     """Raises the TypeError or ValueError that says what is wrong with `value`."""
     if not is_vector:
         problem = _real_problem(value)
@@ -75,7 +130,7 @@ def _explain(where: str, value, is_vector: bool) -> None:
             raise type(problem)(f"{where}[{index}] {problem}")
 
 
-def _check_mode(mode, where: str) -> float:
+def _check_mode(mode: Any, where: str) -> float:
     problem = _real_problem(mode)
     if problem is not None:
         raise type(problem)(f"{where}: mode {problem}")
@@ -95,7 +150,9 @@ class _Buffer:
 
     WANTED = "a list of reals, a writable NumPy array of floats, array('d') or a ctypes double array"
 
-    def __init__(self, value, where: str):
+    def __init__(self, value: Any, where: str) -> None:
+        self.shape: tuple[int, int]
+        self.cells: Any
         self.value = value
         self.copied = False
         if _is_array(value):
@@ -121,8 +178,9 @@ class _Buffer:
                 raise TypeError(f"{where} must be writable; this {_kind(value)} is read-only")
             if view.ndim not in (1, 2) or not view.c_contiguous:
                 raise ValueError(f"{where} must be contiguous, with one or two dimensions")
-            self.shape = view.shape if view.ndim == 2 else (view.shape[0], 1)
-            self.given = str(view.shape[0]) if view.ndim == 1 else f"a buffer of shape {view.shape}"
+            shape = view.shape or (0,)
+            self.shape = (shape[0], shape[1]) if view.ndim == 2 else (shape[0], 1)
+            self.given = str(shape[0]) if view.ndim == 1 else f"a buffer of shape {shape}"
         if max(self.shape) > _MAX_LENGTH:
             raise ValueError(f"{where} is too large for the call")
         self.count = count = self.shape[0] * self.shape[1]
@@ -143,11 +201,12 @@ class _Buffer:
             self.cells = (_Double * count)(*value)
 
     @staticmethod
-    def _in_place(value) -> bool:
+    def _in_place(value: Any) -> bool:
         if isinstance(value, list):
             return False
         if _is_array(value):
-            return value.dtype == numpy.float64 and value.dtype.isnative and value.flags.c_contiguous and value.flags.aligned
+            return bool(value.dtype == numpy.float64 and value.dtype.isnative and value.flags.c_contiguous
+                        and value.flags.aligned)
         return True  # a buffer of doubles, checked above
 
     def write_back(self) -> None:

@@ -9,18 +9,34 @@ import sys
 import tempfile
 import threading
 import weakref
+from collections.abc import Callable, Sequence
+from typing import Any, Optional
 
 from ._errors import FATAL
 
 # The library prints its diagnostics to C's stdout, one fwrite and fflush
-# each. A captured call points them somewhere of its own for the length of
-# the call, so that the records are known to belong to it; what it points
-# is the process's, so captured calls are serialised: by the call helper's
-# lock where the helper makes them, else by this one.
+# each, and only with status 4. A captured call points them somewhere of its
+# own for the length of the call, so that the records are known to belong to
+# it; what it points is the process's (C's stdout, or descriptor 1), so
+# every captured call takes this lock around the swap, the call, the swap
+# back and the reading of what was written. It is the only code that moves
+# C's stdout or descriptor 1 for a call, so one lock is enough, whichever
+# thread calls. (The library is loaded as a PyDLL, which keeps the GIL
+# across its calls, a fraction of a microsecond each; the capture does not
+# rely on that.) C code of other threads that writes to C's stdout
+# meanwhile is captured with the call and passed on.
 #
-# A fork waits for the captured call in progress, if any, to end: the child
-# then has C's stdout as it should be and a lock that nobody holds (the
-# thread that held it does not exist in the child).
+# A fork through os.fork() waits for the captured call in progress, if any,
+# to end: the child then has C's stdout as it should be and a lock that
+# nobody holds (the thread that held it does not exist in the child). A
+# fork from C code of another thread does not wait: its child may find C's
+# stdout pointed at the capture's file. That is a file stream, not a memory
+# stream, because the GNU C library makes the locks of its file streams
+# free in the child of a fork, and not those of memory streams: a child
+# that prints there, or calls the library, never waits on a lock held by a
+# thread the fork left behind. (The library's own fork handler keeps its
+# stage table usable in the child.) The child shares the file with the
+# parent: what it prints there reaches the parent's next captured call.
 _CALL_LOCK = threading.Lock()
 if hasattr(os, "register_at_fork"):
     os.register_at_fork(before=_CALL_LOCK.acquire, after_in_parent=_CALL_LOCK.release,
@@ -37,21 +53,45 @@ def _flush_python_stdout() -> None:
         pass  # nowhere to write it: nothing is out of order
 
 
-class _StreamCapture:
-    """C's stdout pointed at a memory stream of this Library's for the call.
+class _Capture:
+    """What both captures offer."""
+
+    kind = ""
+
+    def call(self, function: Callable[..., None], arguments: Sequence[Any], status: ctypes.c_int) -> Optional[bytes]:
+        """Calls function(*arguments) with status set to 0 first; what it
+        wrote to C's stdout when it wrote or stopped the run, else None."""
+        raise NotImplementedError
+
+    def invoker(self, function: Callable[..., None], arguments: Sequence[Any],
+                status: ctypes.c_int) -> Callable[[], Optional[bytes]]:
+        """call() with these arguments, as a callable of none."""
+        return functools.partial(self.call, function, arguments, status)
+
+    def pass_on(self, output: bytes) -> None:
+        """Output of a call that did not fail goes where it would have gone."""
+        raise NotImplementedError
+
+    def close(self) -> None:
+        raise NotImplementedError
+
+
+class _StreamCapture(_Capture):
+    """C's stdout pointed at a temporary file of this Library's for the call
+    (a stream opened with fdopen, made once).
 
     Where C's stdout is a variable that the C library reads at every write
     (the GNU C library documents stdin, stdout and stderr as variables a
     program may set), swapping it captures exactly what the library writes
-    through it: no system call, the caller's descriptors and Python's own
-    sys.stdout untouched, so output of other threads (Python's print goes to
+    through it: the caller's descriptors and Python's own sys.stdout
+    untouched, so output of other threads (Python's print goes to
     descriptor 1 through sys.stdout, not through C's stdout) is neither lost
     nor taken as records. C code of other threads that writes to C's stdout
     during a call is captured with it.
     """
 
     kind = "swap of C's stdout"
-    _c = None
+    _c: Any = None
 
     @classmethod
     def available(cls) -> bool:
@@ -60,13 +100,13 @@ class _StreamCapture:
                 return False
             c = ctypes.CDLL(None)
             ctypes.c_void_p.in_dll(c, "stdout")
-            c.open_memstream
+            c.fdopen
         except (AttributeError, ValueError, OSError, TypeError):
             return False
         if cls._c is None:
-            c.open_memstream.restype = ctypes.c_void_p
-            c.open_memstream.argtypes = (ctypes.c_void_p, ctypes.c_void_p)
-            for name in ("fflush", "fclose", "free"):
+            c.fdopen.restype = ctypes.c_void_p
+            c.fdopen.argtypes = (ctypes.c_int, ctypes.c_char_p)
+            for name in ("fflush", "fclose"):
                 getattr(c, name).argtypes = (ctypes.c_void_p,)
             c.fseek.argtypes = (ctypes.c_void_p, ctypes.c_long, ctypes.c_int)
             c.fwrite.argtypes = (ctypes.c_char_p, ctypes.c_size_t, ctypes.c_size_t, ctypes.c_void_p)
@@ -74,32 +114,27 @@ class _StreamCapture:
             cls._c = c
         return True
 
-    def __init__(self):
+    def __init__(self) -> None:
         c = self._c
         self._stdout = ctypes.c_void_p.in_dll(c, "stdout")
-        # open_memstream keeps these up to date at every fflush: the
-        # library's fflush after each diagnostic tells its size.
-        self._text = ctypes.c_void_p()
-        self._size = ctypes.c_size_t(0)
-        stream = c.open_memstream(ctypes.byref(self._text), ctypes.byref(self._size))
+        fd = _temporary_descriptor()
+        stream = c.fdopen(fd, b"w+")
         if not stream:
-            raise OSError("cannot set up a buffer for the library's records: open_memstream failed")
+            os.close(fd)
+            raise OSError("cannot set up a file for the library's records: fdopen failed")
         self._stream = stream
-        # Library.close() calls it, or the garbage collector.
-        self.close = weakref.finalize(self, _StreamCapture._release, c, stream, self._text)
+        # The library flushes after each diagnostic: the file's offset
+        # tells whether anything was written.
+        self._fd = fd
+        self._release = weakref.finalize(self, c.fclose, stream)
 
-    @staticmethod
-    def _release(c, stream, text) -> None:
-        c.fclose(stream)
-        c.free(text.value)
+    def close(self) -> None:
+        """Library.close() calls it, or the garbage collector."""
+        self._release()
 
-    def call(self, function, arguments, status) -> bool:
-        """Calls function(*arguments) with status set to 0 first; True when
-        it wrote to C's stdout or stopped the run (take() gives what it
-        wrote)."""
+    def call(self, function: Callable[..., None], arguments: Sequence[Any], status: ctypes.c_int) -> Optional[bytes]:
         stdout = self._stdout
-        _CALL_LOCK.acquire()
-        try:
+        with _CALL_LOCK:
             status.value = 0
             saved = stdout.value
             stdout.value = self._stream
@@ -107,21 +142,16 @@ class _StreamCapture:
                 function(*arguments)
             finally:
                 stdout.value = saved
-            return bool(self._size.value) or status.value == FATAL
-        finally:
-            _CALL_LOCK.release()
+            if os.lseek(self._fd, 0, os.SEEK_CUR) or status.value == FATAL:
+                return self._take()
+            return None
 
-    def invoker(self, function, arguments, status):
-        """call() with these arguments, as a callable of none."""
-        return functools.partial(self.call, function, arguments, status)
-
-    def take(self) -> bytes:
-        """What the stream holds; it is emptied for the next call."""
-        c = self._c
-        c.fflush(self._stream)  # anything not flushed yet, and the size
-        output = ctypes.string_at(self._text.value, self._size.value) if self._size.value else b""
+    def _take(self) -> bytes:
+        """What the file holds; it is emptied for the next call."""
+        c, fd = self._c, self._fd
+        c.fflush(self._stream)  # anything not flushed yet
+        output = _emptied(fd)
         c.fseek(self._stream, 0, os.SEEK_SET)
-        self._size.value = 0
         return output
 
     def pass_on(self, output: bytes) -> None:
@@ -133,7 +163,7 @@ class _StreamCapture:
             self._c.fflush(stdout)
 
 
-class _DescriptorCapture:
+class _DescriptorCapture(_Capture):
     """File descriptor 1 pointed at a temporary file for the call, where C's
     stdout cannot be swapped (a Windows DLL writes through the stdout of its
     own C runtime). A file, not a pipe, so that no amount of output can
@@ -142,10 +172,9 @@ class _DescriptorCapture:
 
     kind = "redirection of descriptor 1"
 
-    def __init__(self):
-        self._fd = None
-        self._release = None
-        self._taken = b""
+    def __init__(self) -> None:
+        self._fd: Optional[int] = None
+        self._release: Optional[weakref.finalize] = None
 
     def close(self) -> None:
         if self._release is not None:
@@ -153,21 +182,11 @@ class _DescriptorCapture:
 
     def _file(self) -> int:
         if self._fd is None:
-            with tempfile.TemporaryFile() as file:
-                fd = os.dup(file.fileno())
-            # Never descriptors 0 to 2, should the caller have closed them.
-            low = []
-            while fd <= 2:
-                low.append(fd)
-                fd = os.dup(fd)
-            for descriptor in low:
-                os.close(descriptor)
-            self._fd = fd
+            fd = self._fd = _temporary_descriptor()
             self._release = weakref.finalize(self, os.close, fd)
         return self._fd
 
-    def call(self, function, arguments, status) -> bool:
-        """As _StreamCapture.call."""
+    def call(self, function: Callable[..., None], arguments: Sequence[Any], status: ctypes.c_int) -> Optional[bytes]:
         with _CALL_LOCK:
             capture = self._file()
             # Whatever Python and C have buffered belongs before the call.
@@ -175,7 +194,7 @@ class _DescriptorCapture:
             _flush_c_streams()
             status.value = 0
             try:
-                saved = os.dup(1)
+                saved: Optional[int] = os.dup(1)
             except OSError:  # descriptor 1 is closed
                 saved = None
             os.dup2(capture, 1)
@@ -188,31 +207,13 @@ class _DescriptorCapture:
                 else:
                     os.dup2(saved, 1)
                     os.close(saved)
-            end = os.lseek(capture, 0, os.SEEK_CUR)
-            if end == 0:
-                return status.value == FATAL
-            os.lseek(capture, 0, os.SEEK_SET)
-            chunks = []
-            while end > 0:
-                chunk = os.read(capture, end)
-                if not chunk:
-                    break
-                chunks.append(chunk)
-                end -= len(chunk)
-            os.ftruncate(capture, 0)
-            os.lseek(capture, 0, os.SEEK_SET)
-            self._taken = b"".join(chunks)
-            return True
+            if os.lseek(capture, 0, os.SEEK_CUR) or status.value == FATAL:
+                output = _emptied(capture)
+                os.lseek(capture, 0, os.SEEK_SET)
+                return output
+            return None
 
-    invoker = _StreamCapture.invoker
-
-    def take(self) -> bytes:
-        """What the last call wrote."""
-        taken, self._taken = self._taken, b""
-        return taken
-
-    @staticmethod
-    def pass_on(output: bytes) -> None:
+    def pass_on(self, output: bytes) -> None:
         """Output of a call that did not fail goes where it would have gone: descriptor 1."""
         _flush_python_stdout()
         try:
@@ -222,8 +223,36 @@ class _DescriptorCapture:
             pass  # descriptor 1 is closed: the output had nowhere to go
 
 
+def _temporary_descriptor() -> int:
+    """A descriptor of a fresh temporary file (in TMPDIR, removed already),
+    never 0 to 2, should the caller have closed them."""
+    with tempfile.TemporaryFile() as file:
+        fd = os.dup(file.fileno())
+    low = []
+    while fd <= 2:
+        low.append(fd)
+        fd = os.dup(fd)
+    for descriptor in low:
+        os.close(descriptor)
+    return fd
+
+
+def _emptied(fd: int) -> bytes:
+    """What the file `fd` holds up to its offset; the file is emptied."""
+    size = os.lseek(fd, 0, os.SEEK_CUR)
+    chunks: list[bytes] = []
+    while size > 0:
+        chunk = os.pread(fd, size, sum(map(len, chunks)))
+        if not chunk:
+            break
+        chunks.append(chunk)
+        size -= len(chunk)
+    os.ftruncate(fd, 0)
+    return b"".join(chunks)
+
+
 @functools.lru_cache(maxsize=None)
-def _c_runtime():
+def _c_runtime() -> Any:
     """The C runtime whose stdout the library writes to."""
     return ctypes.cdll.msvcrt if os.name == "nt" else ctypes.CDLL(None)
 
@@ -232,69 +261,12 @@ def _flush_c_streams() -> None:
     _c_runtime().fflush(None)
 
 
-class _HelperCapture(_StreamCapture):
-    """_StreamCapture with the swap, the call and the lock in the call helper
-    (python/native/su55if_call.c), beside the library: ctypes then calls the
-    helper with five arguments prepared once, and no Python code runs
-    around the call. The helper's lock, not _CALL_LOCK, serialises the
-    captured calls of a process that has the helper."""
-
-    kind = "swap of C's stdout, in the call helper"
-
-    def __init__(self, helper):
-        super().__init__()
-        self._helper = helper
-
-    def call(self, function, arguments, status) -> bool:
-        return bool(self.invoker(function, arguments, status)())
-
-    def invoker(self, function, arguments, status):
-        return functools.partial(
-            self._helper.su55if_call_captured, _address(function), ctypes.byref(_pointers(arguments)),
-            ctypes.byref(status), ctypes.c_void_p(self._stream), ctypes.byref(self._size),
-        )
-
-
-def _address(function) -> ctypes.c_void_p:
-    return ctypes.cast(function, ctypes.c_void_p)
-
-
-def _pointers(arguments):
-    """The fourteen arguments (arrays, references or None) as the array of
-    pointers the call helper takes."""
-    return (ctypes.c_void_p * 14)(*[None if a is None else ctypes.cast(a, ctypes.c_void_p).value for a in arguments])
-
-
-@functools.lru_cache(maxsize=None)
-def _load_helper(path):
-    """The call helper at `path` (a str), or None where there is none or it
-    cannot be loaded: the calls then go through ctypes alone."""
-    if path is None or not _StreamCapture.available():
-        return None
-    try:
-        helper = ctypes.PyDLL(path)
-        helper.su55if_call.restype = None
-        helper.su55if_call_captured.restype = ctypes.c_int
-    except (OSError, AttributeError):
-        return None
-    return helper
-
-
-def _new_capture(helper):
+def _new_capture() -> _Capture:
     """The capture this C runtime allows, chosen here alone."""
-    if helper is not None:
-        return _HelperCapture(helper)
     return _StreamCapture() if _StreamCapture.available() else _DescriptorCapture()
 
 
-def _plain_invoker(helper, function, arguments):
-    """The call, as a callable of none, of a procedure whose output is not captured."""
-    if helper is not None:
-        return functools.partial(helper.su55if_call, _address(function), ctypes.byref(_pointers(arguments)))
-    return functools.partial(function, *arguments)
-
-
-def _records(output: bytes) -> list:
+def _records(output: bytes) -> list[str]:
     text = output.decode("utf-8", "backslashreplace")
     if text.endswith("\n"):
         text = text[:-1]

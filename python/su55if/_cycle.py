@@ -8,6 +8,7 @@ the Cycle's own argument names."""
 from __future__ import annotations
 
 import contextlib
+import functools
 import json
 import math
 import numbers
@@ -15,15 +16,29 @@ import os
 import stat
 import subprocess
 import tempfile
+import warnings
 from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass, field
-from pathlib import Path
-from typing import Any, Optional, overload
+from typing import TYPE_CHECKING, Any, Optional, Union, cast, overload
 
+from ._arguments import PathLike
 from ._beds import Beds, bed_count, beds_from_report, fitting_bed_counts
+from ._errors import CycleFileError
 from ._host import (MESSAGES_AS_RECORDS, Describe, _failure, _library_options, _library_path, _records_of, _run,
                     describe, find_host)
+from ._memory import too_large
 from ._timeline import Timeline
+
+if TYPE_CHECKING:
+    from typing import ParamSpec
+
+    from ._library import Library
+
+    _P = ParamSpec("_P")
+
+# The library a run or a check uses: a Library, the path of a library file,
+# or None for the one su55if.load() would load.
+LibraryChoice = Union["Library", PathLike, None]
 
 
 def _number(value: Any, what: str) -> str:
@@ -147,11 +162,11 @@ def _check(host: Any, library: Any, folder: Optional[str], arguments: list[str],
 
 def _from_report(name: str, report: dict[str, Any]) -> Cycle:
     stages = report["stages"]
-    cycle = Cycle(
-        name,
+    cycle: Cycle = Cycle(
         tuple(float(stage["duration"]) for stage in stages),
         tuple(int(stage["partner"]) for stage in stages),
         tuple(str(stage["name"]) for stage in stages),
+        name=name,
     )
     object.__setattr__(cycle, "_report", report)
     duration = report.get("cycleDuration")
@@ -160,7 +175,7 @@ def _from_report(name: str, report: dict[str, Any]) -> Cycle:
     return cycle
 
 
-def read_cycle(path: Any, *, library: Any = None, host: Any = None) -> Cycle:
+def read_cycle(path: PathLike, *, library: LibraryChoice = None, host: Optional[PathLike] = None) -> Cycle:
     """Reads a cycle file with su55if-host (`check --format json`).
 
     Raises CycleFileError, with the host's message (FILE:LINE:COLUMN: ...),
@@ -180,10 +195,12 @@ def read_cycle(path: Any, *, library: Any = None, host: Any = None) -> Cycle:
     return cycle
 
 
-def parse_cycle(text: Any, name: str, *, library: Any = None, host: Any = None) -> Cycle:
+def parse_cycle(text: Union[str, bytes], name: str = "cycle.csv", *, library: LibraryChoice = None,
+                host: Optional[PathLike] = None) -> Cycle:
     """A cycle from the text of a cycle file (str or bytes), read by
     su55if-host as a file called `name` (when that is a plain file name;
     else cycle.csv), so that its messages name it."""
+    text = cast(Any, text)
     if isinstance(text, str):
         text = text.encode("utf-8", "surrogateescape")
     elif isinstance(text, (bytes, bytearray, memoryview)):
@@ -199,20 +216,39 @@ def parse_cycle(text: Any, name: str, *, library: Any = None, host: Any = None) 
     return cycle
 
 
-@dataclass(frozen=True)
+def _earlier_form(init: Callable[_P, None]) -> Callable[_P, None]:
+    """Cycle(name, durations, partners[, names]), the earlier form, still
+    works, with a DeprecationWarning."""
+
+    @functools.wraps(init)
+    def __init__(self: Cycle, *args: Any, **kwargs: Any) -> None:
+        if args and isinstance(args[0], str):
+            warnings.warn("Cycle(name, durations, partners, names) is deprecated: "
+                          "write Cycle(durations, partners, names, name=name)", DeprecationWarning, stacklevel=2)
+            if "name" in kwargs or len(args) > 4:
+                raise TypeError("Cycle(name, durations, partners, names): too many arguments")
+            kwargs.update(zip(("name", "durations", "partners", "names"), args))
+            args = ()
+        init(self, *args, **kwargs)  # type: ignore[arg-type]
+
+    return __init__  # type: ignore[return-value]
+
+
+@dataclass(frozen=True, init=False)
 class Cycle:
     """A cycle: stage k has durations[k-1], the interaction-table entry
     partners[k-1] (signed stage number of its partner, 0 for none) and the
-    name names[k-1] ("" when the file names none).
+    name names[k-1] ("" when the file names none, or no names at all).
+    name: what the cycle is called (read_cycle() gives the file's name).
 
     cycle_duration is the cycle duration SU55IF_DEFST reported when the
     cycle was read (None for a Cycle made otherwise); file_text the text of
     the cycle file it was read from, whose comment lines save() keeps."""
 
-    name: str
     durations: tuple[float, ...]
     partners: tuple[int, ...]
     names: tuple[str, ...] = ()  # stage k's name in element k - 1, "" when not named
+    name: str = "cycle"
     cycle_duration: Optional[float] = field(default=None, init=False, compare=False)
     # The file read_cycle() read and its signature then: a run reads that
     # file while it is unchanged. dataclasses.replace() drops it.
@@ -224,6 +260,18 @@ class Cycle:
     # save() keeps; dataclasses.replace() keeps it.
     file_text: Optional[str] = field(default=None, compare=False, repr=False, kw_only=True)
 
+    @_earlier_form
+    def __init__(self, durations: Sequence[float], partners: Sequence[int], names: Sequence[str] = (), *,
+                 name: str = "cycle", file_text: Optional[str] = None) -> None:
+        for field_name, value in (("durations", durations), ("partners", partners), ("names", names)):
+            if isinstance(value, (str, bytes)):
+                raise TypeError(f"Cycle: {field_name} must be a sequence, not {type(value).__name__}")
+            object.__setattr__(self, field_name, tuple(value))
+        object.__setattr__(self, "name", name)
+        object.__setattr__(self, "file_text", file_text)
+        for field_name in ("cycle_duration", "_source", "_report"):
+            object.__setattr__(self, field_name, None)
+
     @property
     def stage_count(self) -> int:
         return len(self.durations)
@@ -233,18 +281,21 @@ class Cycle:
         stop_time: Optional[float] = None,
         output_interval: Optional[float] = None,
         *,
-        input_file: Any = None,
-        events: Any = None,
-        chart: Any = None,
+        cycles: Optional[int] = None,
+        input_file: Optional[PathLike] = None,
+        events: Optional[PathLike] = None,
+        chart: Optional[PathLike] = None,
         twin: bool = False,
         time_unit: Optional[str] = None,
-        library: Any = None,
-        host: Any = None,
+        library: LibraryChoice = None,
+        host: Optional[PathLike] = None,
     ) -> Timeline:
         """Runs the cycle with `su55if-host run` and returns its Timeline.
 
         stop_time (default: two cycles) and output_interval (default: 1/20
-        of the shortest stage) are numbers; input_file (timed inputs),
+        of the shortest stage) are numbers; cycles runs to the end of the
+        Nth cycle, as the durations in force place it (instead of
+        stop_time); input_file (timed inputs),
         events (duration changes) and chart (an SVG file to write) are
         paths; twin runs SU55IF_IINTTIM and SU55IF_IACTYP; time_unit labels
         times and durations (the chart's, the Timeline's plot()). library: a
@@ -267,6 +318,18 @@ class Cycle:
         ):
             if value is not None:
                 options += [option, _number(value, what)]
+        if stop_time is not None and output_interval is not None and 0 < float(output_interval) < math.inf:
+            # Before the host starts: samples at 0, DT, 2 DT, ... to the stop
+            # time, of at least the time, the stage, the elapsed time and an output.
+            samples = max(float(stop_time), 0.0) / float(output_interval) + 1
+            error = None if samples == math.inf else too_large(samples, 4, f"a run to time {float(stop_time):g} every {float(output_interval):g}",
+                              at_least=True)
+            if error is not None:
+                raise error
+        if cycles is not None:
+            if isinstance(cycles, bool) or not isinstance(cycles, numbers.Integral):
+                raise TypeError(f"cycles must be a whole number, not {type(cycles).__name__}")
+            options += ["--cycles", str(int(cycles))]
         if twin:
             options.append("--twin")
         if time_unit is not None:
@@ -274,7 +337,7 @@ class Cycle:
                 raise TypeError(f"time_unit must be a str, not {type(time_unit).__name__}")
             options.append("--time-unit=" + time_unit)  # one argument, whatever it starts with
         host = find_host(host, library=_library_path(library))
-        paths: tuple[tuple[str, Any], ...] = (("--input-file", input_file), ("--events", events), ("--chart", chart))
+        paths: tuple[tuple[str, Optional[PathLike]], ...] = (("--input-file", input_file), ("--events", events), ("--chart", chart))
         for option, path in paths:
             if path is not None:
                 options += [option, os.fspath(path)]
@@ -298,11 +361,13 @@ class Cycle:
             raise _failure(host, answer.returncode, records, lines, _in_own_words(self))
 
     @overload
-    def beds(self, count: None = None, *, library: Any = None, host: Any = None) -> tuple[int, ...]: ...
+    def beds(self, count: None = None, *, library: LibraryChoice = None,
+             host: Optional[PathLike] = None) -> tuple[int, ...]: ...
     @overload
-    def beds(self, count: int, *, library: Any = None, host: Any = None) -> Beds: ...
+    def beds(self, count: int, *, library: LibraryChoice = None, host: Optional[PathLike] = None) -> Beds: ...
 
-    def beds(self, count: Optional[int] = None, *, library: Any = None, host: Any = None) -> Any:
+    def beds(self, count: Optional[int] = None, *, library: LibraryChoice = None,
+             host: Optional[PathLike] = None) -> Union[Beds, tuple[int, ...]]:
         """The cycle as `count` beds run it (su55if-host check --beds N):
         each bed's stages over one cycle, every link's offset (the library's
         span) in time and in shifts, and the links that do not fit. Without
@@ -322,13 +387,13 @@ class Cycle:
             raise ValueError(f"beds({beds}):" + str(error)[len(f"--beds {beds}:"):]) from None
         return beds_from_report(report, self.name)
 
-    def plot(self, path: Any = None, *, beds: int, time_unit: Optional[str] = None, library: Any = None,
-             host: Any = None) -> Any:
+    def plot(self, path: Optional[PathLike] = None, *, beds: int, time_unit: Optional[str] = None,
+             library: LibraryChoice = None, host: Optional[PathLike] = None) -> Any:
         """Draws the cycle as `beds` beds run it (Beds.plot()) and returns
         the Matplotlib Figure, saved to `path` when given."""
         return self.beds(beds, library=library, host=host).plot(path, time_unit=time_unit)
 
-    def report(self, *, library: Any = None, host: Any = None) -> dict[str, Any]:
+    def report(self, *, library: LibraryChoice = None, host: Optional[PathLike] = None) -> dict[str, Any]:
         """The host's report on this cycle (check --format json): its links,
         the cycle duration, the chart's colours. Asked once."""
         if self._report is None:

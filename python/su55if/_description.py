@@ -18,7 +18,7 @@ import json
 import re
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Optional
+from typing import Any, Optional
 
 PACKAGE_DIR = Path(__file__).resolve().parent
 # The checkout this package belongs to when used from the source tree.
@@ -54,8 +54,8 @@ class Procedure:
     summary: str
     result: Optional[str]  # name of the result type when there are several outputs
     reads_stage_table: bool  # uses the stage table; every procedure that can stop a run does
-    inputs: tuple
-    outputs: tuple
+    inputs: tuple[Argument, ...]
+    outputs: tuple[Argument, ...]
     workspace: int  # reals the caller keeps between calls (0: none)
 
 
@@ -78,7 +78,7 @@ def find_description(library_path: Optional[str] = None) -> Path:
     )
 
 
-def read_description(path: Path) -> dict:
+def read_description(path: Path) -> dict[str, Procedure]:
     """The procedures of the description file, by exported name, in file order."""
     try:
         data = json.loads(Path(path).read_text(encoding="utf-8"))
@@ -91,7 +91,7 @@ def read_description(path: Path) -> dict:
         raise DescriptionError(f"{path}: not a usable procedure description: {error}") from None
 
 
-def _procedure(entry: dict) -> Procedure:
+def _procedure(entry: dict[str, Any]) -> Procedure:
     name = entry["name"]
     inputs = _arguments(name, entry["inputs"], "inputSizes")
     outputs = _arguments(name, entry["outputs"], "outputSizes")
@@ -110,7 +110,7 @@ def _procedure(entry: dict) -> Procedure:
     )
 
 
-def _arguments(procedure: str, entries: list, own_sizes: str) -> tuple:
+def _arguments(procedure: str, entries: list[dict[str, Any]], own_sizes: str) -> tuple[Argument, ...]:
     names = [entry["name"] for entry in entries]
     arguments = []
     for position, entry in enumerate(entries):

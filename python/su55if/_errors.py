@@ -64,5 +64,10 @@ class LinkDriftWarning(RuntimeWarning):
     goes on, but one that starts with these durations is stopped."""
 
 
-for _public in (SimulationTerminated, CycleFileError, LinkDriftWarning):
+class LibraryVersionWarning(RuntimeWarning):
+    """The library loaded is of another version than the package: the
+    message names the file and why it was the one loaded."""
+
+
+for _public in (SimulationTerminated, CycleFileError, LinkDriftWarning, LibraryVersionWarning):
     _public.__module__ = "su55if"

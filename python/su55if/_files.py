@@ -4,7 +4,9 @@ file is a whole shared library, and loading it."""
 from __future__ import annotations
 
 import ctypes
+import importlib.metadata
 import os
+import re
 import shutil
 import stat
 import struct
@@ -12,10 +14,10 @@ import sys
 import sysconfig
 import tempfile
 from pathlib import Path
-from typing import NamedTuple, Optional
+from typing import BinaryIO, NamedTuple, Optional
 
 from . import _description
-from ._arguments import _kind
+from ._arguments import PathLike, _kind
 
 
 class _Layout(NamedTuple):
@@ -25,16 +27,14 @@ class _Layout(NamedTuple):
     a checkout."""
 
     library_file: str
-    library_dirs: tuple
+    library_dirs: tuple[str, ...]
     host_file: str
-    system_prefixes: tuple
+    system_prefixes: tuple[str, ...]
     build: str
     # The library's own file (its SONAME, of the ABI this package calls),
     # looked for after library_file in each folder: a runtime-only install
     # (Debian's libsu55if0) has no libsu55if.so link.
     soname_file: Optional[str] = None
-    # The Python package's call helper, under the library's folder.
-    helper_file: Optional[str] = None
 
 
 def _layout() -> _Layout:
@@ -49,15 +49,14 @@ def _layout() -> _Layout:
         library_dirs.append("lib/" + multiarch)
     library_dirs.append("lib64")
     return _Layout(
-        "libsu55if.so", tuple(library_dirs), "su55if-host", ("/usr/local", "/usr"), "default", "libsu55if.so.0",
-        "su55if/su55if-call.so",
+        "libsu55if.so", tuple(library_dirs), "su55if-host", ("/usr/local", "/usr"), "default", "libsu55if.so.0"
     )
 
 
 LIBRARY_FILE = _layout().library_file
 
 
-def _prefixes() -> list:
+def _prefixes() -> list[str]:
     """The installation prefixes searched, in order: the Python
     environment's (a virtual environment's, and the one it was made from),
     then /usr/local and /usr, in that order also when the environment is
@@ -70,7 +69,7 @@ def _prefixes() -> list:
     return prefixes + system
 
 
-def _installed_locations() -> list:
+def _installed_locations() -> list[Path]:
     layout = _layout()
     names = [name for name in (layout.library_file, layout.soname_file) if name]
     return [Path(prefix, directory, name) for prefix in _prefixes() for directory in layout.library_dirs for name in names]
@@ -92,23 +91,62 @@ def _build_tree_location() -> Path:
     return _checkout() / "build" / layout.build / "src" / layout.library_file
 
 
-def library_candidates() -> list:
-    """Where load() looks when it is given no path, in order: the SU55IF_LIBRARY
-    environment variable, the installed locations, the build tree."""
-    candidates = []
+def _imported_from_checkout() -> bool:
+    """Whether this package is the python/su55if/ of a checkout (imported
+    with PYTHONPATH=python, say), not an installed copy."""
+    return (_description.CHECKOUT / "python" / "su55if" / "__init__.py").is_file() and \
+        (_description.CHECKOUT / "CMakeLists.txt").is_file()
+
+
+def library_candidates() -> list[Path]:
+    """Where load() looks when it is given no path, in order: the
+    SU55IF_LIBRARY environment variable; then, for the package of a
+    checkout, that checkout's build before the installed locations, and for
+    an installed package, the installed locations before the build of the
+    checkout it was built from."""
+    candidates: list[Path] = []
     if os.environ.get("SU55IF_LIBRARY"):
         candidates.append(Path(os.environ["SU55IF_LIBRARY"]))
+    if _imported_from_checkout():
+        return candidates + [_build_tree_location()] + _installed_locations()
     return candidates + _installed_locations() + [_build_tree_location()]
 
 
-def find_library(path=None) -> Path:
+_VERSIONED = re.compile(r"\.so\.([0-9]+\.[0-9]+\.[0-9]+)$")
+
+
+def library_version(path: PathLike) -> Optional[str]:
+    """The library's version, X.Y.Z, as its real file name gives it
+    (libsu55if.so.X.Y.Z); None for a file named otherwise."""
+    match = _VERSIONED.search(os.path.realpath(path))
+    return match.group(1) if match else None
+
+
+def package_version() -> str:
+    """This package's version: its distribution's metadata when it was
+    installed with it, else that of the checkout it sits in."""
+    try:
+        distribution = importlib.metadata.distribution("su55if")
+        if Path(str(distribution.locate_file("su55if/__init__.py"))).resolve() == _description.PACKAGE_DIR / "__init__.py":
+            return distribution.version
+    except importlib.metadata.PackageNotFoundError:
+        pass
+    cmake = _description.CHECKOUT / "CMakeLists.txt"
+    try:
+        match = re.search(r"project\(\s*su55if\s+VERSION\s+([0-9.]+)", cmake.read_text(encoding="utf-8"))
+    except OSError:
+        match = None
+    return match.group(1) if match else "unknown"
+
+
+def find_library(path: Optional[PathLike] = None) -> Path:
     """The library file load() would load: `path` if given, else the first
     candidate that exists. A file named explicitly (by `path` or
     SU55IF_LIBRARY) must exist; it is never passed over."""
     return _find_library(path, "find_library()")
 
 
-def _find_library(path, where: str) -> Path:
+def _find_library(path: Optional[PathLike], where: str) -> Path:
     named = "path"
     if path is None and os.environ.get("SU55IF_LIBRARY"):
         path, named = os.environ["SU55IF_LIBRARY"], "SU55IF_LIBRARY"
@@ -124,7 +162,7 @@ def _find_library(path, where: str) -> Path:
     )
 
 
-def _named_file(path, where: str) -> Path:
+def _named_file(path: object, where: str) -> Path:
     """`path` as a regular file that exists, or an error that says what it is."""
     if not isinstance(path, (str, bytes, os.PathLike)):
         raise TypeError(f"{where} must be a file name (str or path-like), not {_kind(path)}")
@@ -154,7 +192,7 @@ def _named_file(path, where: str) -> Path:
 # loaded. One reader per format, chosen by the file's first bytes.
 
 
-def _read(file, size: int, offset: int, count: int) -> Optional[bytes]:
+def _read(file: BinaryIO, size: int, offset: int, count: int) -> Optional[bytes]:
     """`count` bytes from `offset`, or None where they do not lie within the file."""
     if offset < 0 or count < 0 or offset + count > size:
         return None
@@ -163,8 +201,9 @@ def _read(file, size: int, offset: int, count: int) -> Optional[bytes]:
     return data if len(data) == count else None
 
 
-def _elf_fault(file, size: int) -> Optional[str]:
-    """ELF: the header, the program headers, the file part of every loaded segment."""
+def _elf_fault(file: BinaryIO, size: int) -> Optional[str]:
+    """ELF: the header, the program headers, the file part of every segment,
+    the section headers: as su55if-host reads them (tests/data/libraries)."""
     ident = _read(file, size, 0, 16)
     if ident is None:
         return "cut short: the ELF header is not whole"
@@ -178,11 +217,11 @@ def _elf_fault(file, size: int) -> Optional[str]:
     if struct.unpack_from(order + "H", header, 16)[0] != 3:  # ET_DYN
         return "not a shared library (an ELF file of another type)"
     if wide:
-        phoff, = struct.unpack_from(order + "Q", header, 0x20)
-        phentsize, phnum = struct.unpack_from(order + "HH", header, 0x36)
+        phoff, shoff = struct.unpack_from(order + "QQ", header, 0x20)
+        phentsize, phnum, shentsize, shnum = struct.unpack_from(order + "HHHH", header, 0x36)
     else:
-        phoff, = struct.unpack_from(order + "I", header, 0x1C)
-        phentsize, phnum = struct.unpack_from(order + "HH", header, 0x2A)
+        phoff, shoff = struct.unpack_from(order + "II", header, 0x1C)
+        phentsize, phnum, shentsize, shnum = struct.unpack_from(order + "HHHH", header, 0x2A)
     if phentsize != (56 if wide else 32) or phnum == 0:
         return "an ELF file without the program headers a loader needs"
     table = _read(file, size, phoff, phnum * phentsize)
@@ -191,13 +230,15 @@ def _elf_fault(file, size: int) -> Optional[str]:
     entry = struct.Struct(order + ("IIQQQQ" if wide else "IIIII"))
     for k in range(phnum):
         fields = entry.unpack_from(table, k * phentsize)
-        kind, offset, filesz = fields[0], (fields[2] if wide else fields[1]), (fields[5] if wide else fields[4])
-        if kind == 1 and offset + filesz > size:  # PT_LOAD
+        offset, filesz = (fields[2], fields[5]) if wide else (fields[1], fields[4])
+        if offset + filesz > size:
             return f"cut short: segment {k + 1} ends at byte {offset + filesz} of a file of {size}"
+    if shnum and shoff + shnum * shentsize > size:
+        return f"cut short: the section headers end at byte {shoff + shnum * shentsize} of a file of {size}"
     return None
 
 
-def _pe_fault(file, size: int) -> Optional[str]:
+def _pe_fault(file: BinaryIO, size: int) -> Optional[str]:
     """PE (a Windows DLL): the headers and every section's raw data."""
     dos = _read(file, size, 0, 64)
     if dos is None:
@@ -224,7 +265,7 @@ def _pe_fault(file, size: int) -> Optional[str]:
 _FORMATS = ((b"\x7fELF", _elf_fault), (b"MZ", _pe_fault))
 
 
-def _library_fault(path) -> Optional[str]:
+def _library_fault(path: PathLike) -> Optional[str]:
     """What keeps the file at `path` from being a complete shared library, or None."""
     with open(path, "rb") as file:
         size = os.fstat(file.fileno()).st_size
@@ -235,7 +276,7 @@ def _library_fault(path) -> Optional[str]:
     return "not a shared library"
 
 
-def _check_library_file(path, shown: Path) -> None:
+def _check_library_file(path: PathLike, shown: Path) -> None:
     """Raises OSError naming `shown` when the file at `path` is not a complete shared library."""
     try:
         fault = _library_fault(path)
@@ -273,15 +314,6 @@ def _open_library(path: Path, private: bool) -> ctypes.PyDLL:
             ) from None
     finally:
         os.unlink(copy)
-
-
-def _find_call_helper(library: Path) -> Optional[str]:
-    """The call helper beside the library file (its real folder), if any."""
-    name = _layout().helper_file
-    if name is None:
-        return None
-    helper = library.resolve().parent / name
-    return str(helper) if helper.is_file() else None
 
 
 def _install_hint(package: str) -> str:

@@ -10,15 +10,13 @@ import functools
 import math
 import operator
 import struct
-from typing import TYPE_CHECKING, Any, Optional
+from collections.abc import Callable, Sequence
+from typing import Any, Optional
 
 from ._arguments import _NOT_VECTORS, _Buffer, _Double, _explain, _is_array, _vector_length, numpy
-from ._capture import _plain_invoker, _records
+from ._capture import _Capture, _records
 from ._description import Procedure
 from ._errors import FATAL, SimulationTerminated
-
-if TYPE_CHECKING:
-    from ._library import Library
 
 _Int = ctypes.c_int
 _new = tuple.__new__
@@ -26,7 +24,7 @@ _new = tuple.__new__
 MISFIT = object()
 
 
-def _packed(lengths: list) -> tuple:
+def _packed(lengths: list[int]) -> tuple[list[int], int]:
     """1-based offsets of arguments placed one after another, and the total."""
     offsets, next_cell = [], 1
     for length in lengths:
@@ -41,13 +39,25 @@ class _Frame:
     between calls."""
 
     def __init__(
-        self, library: "Library", procedure: Procedure, input_lengths: list, output_lengths: list, own_workspace: bool = False
-    ):
-        self.library = library
+        self,
+        procedure: Procedure,
+        function: Any,
+        result_type: Optional[type],
+        capture: Optional[_Capture],
+        arrays: bool,
+        input_lengths: list[int],
+        output_lengths: list[int],
+        own_workspace: bool = False,
+    ) -> None:
+        """function: the procedure's ctypes function; result_type: the named
+        tuple of its outputs (None for one output); capture: where its
+        diagnostics go, for a procedure that uses the stage table; arrays:
+        vector outputs as NumPy arrays."""
         self.procedure = procedure
-        self.function = library._functions[procedure.name]
-        self.result_type = library._result_types[procedure.name]
-        self.capture = library._capture if procedure.reads_stage_table else None
+        self.function = function
+        self.result_type = result_type
+        self.capture = capture if procedure.reads_stage_table else None
+        self.arrays = arrays
         # run() needs nothing of the caller's but the inputs: a procedure
         # with a workspace is run() only on a frame that keeps its own.
         self.plain = not procedure.workspace or own_workspace
@@ -60,18 +70,16 @@ class _Frame:
         self.workspace = (_Double * max(procedure.workspace, 1))()
         # Every argument a reference made once: ctypes converts an array
         # afresh at every call, a reference as it is.
-        self.arguments = tuple(
-            ctypes.byref(cells)
-            for cells in (
-                self.inputs,
-                (_Int * len(input_lengths))(*input_lengths),
-                self.outputs,
-                (_Int * len(output_lengths))(*output_lengths),
-                (_Int * len(in_offsets))(*in_offsets),
-                (_Int * len(out_offsets))(*out_offsets),
-                self.status,
-            )
-        ) + (
+        own: tuple[Any, ...] = (
+            self.inputs,
+            (_Int * len(input_lengths))(*input_lengths),
+            self.outputs,
+            (_Int * len(output_lengths))(*output_lengths),
+            (_Int * len(in_offsets))(*in_offsets),
+            (_Int * len(out_offsets))(*out_offsets),
+            self.status,
+        )
+        self.arguments: tuple[Any, ...] = tuple(ctypes.byref(cells) for cells in own) + (
             None,
             ctypes.byref(self.workspace),
             ctypes.byref(_Int(procedure.workspace)),
@@ -80,17 +88,17 @@ class _Frame:
             ctypes.byref(_Int(0)),
             ctypes.byref(self.mode),
         )
-        # invoke(): the call with these arguments; true when it printed or
-        # stopped the run, for settle().
+        # invoke(): the call with these arguments; what it printed, when it
+        # printed or stopped the run, for settle(), else None.
         if self.capture is None:
-            self.invoke = _plain_invoker(library._helper, self.function, self.arguments)
+            self.invoke: Callable[[], Optional[bytes]] = functools.partial(self.function, *self.arguments)
         else:
             self.invoke = self.capture.invoker(self.function, self.arguments, self.status)
         # write() writes the inputs run by run, each run one slice
         # assignment: a vector alone, consecutive scalars together.
         # (cells, pick): the run's cells, and values[pick] its value (a
         # slice of the values for scalars).
-        runs = []
+        runs: list[list[Any]] = []
         for argument, offset, length in zip(procedure.inputs, in_offsets, input_lengths):
             start = offset - 1
             if argument.is_vector or not runs or runs[-1][2]:
@@ -107,10 +115,10 @@ class _Frame:
             for argument, offset, length in zip(procedure.outputs, out_offsets, output_lengths)
         ]
         self.unwritten = [math.nan] * out_total
-        self._view = None
+        self._view: Any = None
         self.read = self._reader()
 
-    def write(self, values) -> bool:
+    def write(self, values: Sequence[Any]) -> bool:
         """Writes the inputs when they fit this frame, taking lists and
         tuples as they come and checking values of other kinds. False, with
         the inputs partly written, for a vector of another length than the
@@ -127,7 +135,7 @@ class _Frame:
             return False
         return True
 
-    def _load_vector(self, cells: slice, value) -> None:
+    def _load_vector(self, cells: slice, value: Any) -> None:
         """A vector input that is not a list or a tuple."""
         if _is_array(value):
             if value.ndim != 1 or value.dtype.kind not in "biuf" or len(value) != cells.stop - cells.start:
@@ -140,7 +148,7 @@ class _Frame:
         else:
             self.inputs[cells] = value
 
-    def fill(self, values, where: str) -> None:
+    def fill(self, values: Sequence[Any], where: str) -> None:
         """Writes the inputs, or raises the TypeError or ValueError that
         names the input at fault."""
         if self.write(values):
@@ -152,26 +160,27 @@ class _Frame:
             _explain(f"{where}: {argument.keyword}", value, argument.is_vector)
         raise ValueError(f"{where}: the inputs do not fit the call")
 
-    def run(self, values):
+    def run(self, values: Sequence[Any]) -> Any:
         """The call with these inputs and no call mode, derivative block or
         workspace of the caller's: result(), or MISFIT, before any call, for
         inputs that do not fit this frame."""
         if not self.write(values):
             return MISFIT
-        if self.invoke():
-            self.settle()
+        output = self.invoke()
+        if output is not None:
+            self.settle(output)
         return self.result()
 
-    def result(self):
+    def result(self) -> Any:
         """The outputs as the method returns them: the value of a single
         output, else the procedure's result type."""
         return self.read() if self.result_type is None else _new(self.result_type, self.read())
 
-    def settle(self) -> None:
+    def settle(self, output: bytes) -> None:
         """After a call that printed or stopped the run: raises
         SimulationTerminated on status 4 with the records, else passes what
         it printed on."""
-        output = self.capture.take()
+        assert self.capture is not None
         if self.status.value == FATAL:
             raise SimulationTerminated(self.procedure.name, _records(output))
         self.capture.pass_on(output)
@@ -189,38 +198,41 @@ class _Frame:
         arguments[13] = ctypes.byref(_Double(mode))
         if mode != 0.0:
             # Outputs that this call mode does not write read as NaN.
-            self.outputs[: len(self.unwritten)] = self.unwritten
+            self.outputs[: len(self.unwritten)] = self.unwritten  # type: ignore[assignment]
         self.status.value = 0
         try:
             if self.capture is None:
                 self.function(*arguments)
             else:
-                if self.capture.call(self.function, arguments, self.status):
-                    self.settle()
+                output = self.capture.call(self.function, arguments, self.status)
+                if output is not None:
+                    self.settle(output)
         finally:
             for buffer in (derivatives, workspace):
                 if buffer is not None:
                     buffer.write_back()
         return self.status.value
 
-    def output(self, k: int):
+    def output(self, k: int) -> Any:
         start, stop = self.output_slices[k]
         if stop is None:
             return self.outputs[start]
-        if self.library.numpy:
+        if self.arrays:
             return numpy.frombuffer(self.outputs, dtype=numpy.float64)[start:stop].copy()
         return tuple(self.outputs[start:stop])
 
-    def _reader(self):
+    def _reader(self) -> Callable[[], Any]:
         """read(): the value of a single output, else the values of the
         result type's fields; C's own code where the outputs are scalars."""
         outputs = self.outputs
         if self.result_type is None:
             start, stop = self.output_slices[0]
-            return functools.partial(outputs.__getitem__, start) if stop is None else lambda: self.output(0)
+            if stop is None:
+                return functools.partial(outputs.__getitem__, start)
+            return lambda: self.output(0)
         if all(stop is None for _, stop in self.output_slices):
             return functools.partial(struct.Struct(f"{len(self.output_slices)}d").unpack_from, outputs)
-        if not self.library.numpy:
+        if not self.arrays:
             # Vectors as tuples: picked from a tuple of all the outputs at once.
             pick = operator.itemgetter(*[start if stop is None else slice(start, stop) for start, stop in self.output_slices])
             total = len(self.unwritten)

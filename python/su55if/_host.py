@@ -312,7 +312,7 @@ def _run(command: Sequence[Any], folder: Optional[str], host: Path,
             fault = read(process.stdout)
             # Output after the fault: the host is still writing, and is
             # ended; else it ended by itself, and says how.
-            if fault and process.stdout.read1(1):
+            if fault and process.stdout.read(1):
                 ended = True
                 _end(process)
         returncode = process.wait()

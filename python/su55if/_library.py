@@ -10,17 +10,20 @@ Library._call.
 from __future__ import annotations
 
 import ctypes
+import inspect
 import numbers
+import os
+import warnings
 from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import Any, Optional, Union
 
 from . import _description
-from ._arguments import _MAX_LENGTH, _Buffer, _check_mode, _vector_length, numpy
-from ._capture import _load_helper, _new_capture
+from ._arguments import _MAX_LENGTH, PathLike, _Buffer, _check_mode, _formerly_positional, _vector_length, numpy
+from ._capture import _new_capture
 from ._description import Procedure
-from ._errors import FATAL, SimulationTerminated
-from ._files import LIBRARY_FILE, _find_call_helper, _find_library, _install_hint, _open_library
+from ._errors import LibraryVersionWarning
+from ._files import LIBRARY_FILE, _find_library, _install_hint, _open_library, library_version, package_version
 from ._frame import MISFIT, _Frame
 from ._results import ActionFlags, Call, Schedule, Timing, TwinActionFlags
 
@@ -30,16 +33,6 @@ Vector = Sequence[float]
 # A block the library writes (derivatives=, workspace=): a list of reals, a
 # writable NumPy array of floats, array('d') or a ctypes double array.
 Block = Any
-
-
-class _Required:
-    """The default of an input that must be given (shown as <required>)."""
-
-    def __repr__(self) -> str:
-        return "<required>"
-
-
-REQUIRED: Any = _Required()
 
 
 # Each method's procedure and result type; a test checks the methods'
@@ -70,11 +63,14 @@ def _check_description(procedures: dict[str, Procedure], description: Path) -> N
             )
 
 
-def _signature_inputs(method: str) -> list:
-    import inspect
+# A method's parameters that are not the procedure's inputs.
+OPTIONS = frozenset({"self", "lengths", "mode", "derivatives", "workspace", "twin"})
 
+
+def _signature_inputs(method: str) -> list[inspect.Parameter]:
+    """The method's parameters that are the procedure's inputs, in order."""
     parameters = inspect.signature(getattr(Library, method)).parameters.values()
-    return [p for p in parameters if p.kind is p.POSITIONAL_OR_KEYWORD and p.name != "self"]
+    return [p for p in parameters if p.name not in OPTIONS]
 
 
 class Library:
@@ -117,8 +113,7 @@ class Library:
             function.restype = None
             self._functions[name] = function
             self._result_types[name] = result_type
-        self._helper = _load_helper(_find_call_helper(self.path))
-        self._capture = _new_capture(self._helper)
+        self._capture = _new_capture()
         self._frames: dict[tuple[Any, ...], _Frame] = {}  # by procedure and lengths
         self._last: dict[str, _Frame] = {}  # each procedure's frame with the default output lengths, latest used
         self._closed = False
@@ -148,7 +143,7 @@ class Library:
         if self.private:
             import _ctypes
 
-            _ctypes.dlclose(self._dll._handle)
+            _ctypes.dlclose(self._dll._handle)  # type: ignore[attr-defined]  # POSIX only, as private copies
 
     def procedure(self, name: str) -> Procedure:
         """A procedure by its exported name (SU55IF_DEFST) or method name (define_stages)."""
@@ -162,11 +157,11 @@ class Library:
         a size must have the same length) and finds or lays out the frame."""
         if self._closed:
             raise ValueError(f"{self!r} is closed")
-        own = {}
+        own: dict[int, int] = {}
         for argument in procedure.inputs:
-            if argument.is_vector:
+            owner = argument.length_of
+            if owner is not None:
                 length = _vector_length(values[argument.position], f"{where}: {argument.keyword}")
-                owner = argument.length_of
                 if owner == argument.position:
                     own[owner] = length
                 elif length != own[owner]:
@@ -174,35 +169,43 @@ class Library:
                         f"{where}: {argument.keyword} has {length} values but "
                         f"{procedure.inputs[owner].keyword} has {own[owner]}; they must have as many"
                     )
-        input_lengths = [own[a.length_of] if a.is_vector else 1 for a in procedure.inputs]
+        input_lengths = [1 if a.length_of is None else own[a.length_of] for a in procedure.inputs]
         # An output vector has as many values as the first input vector,
         # unless the caller says otherwise.
         default = next(iter(own.values()), 0)
-        own_outputs = {}
+        own_outputs: dict[int, int] = {}
         for argument in procedure.outputs:
             if argument.length_of == argument.position:
                 given = output_lengths.get(argument.keyword, output_lengths.get(argument.name, default))
                 if isinstance(given, bool) or not isinstance(given, numbers.Integral) or not 0 <= given <= _MAX_LENGTH:
                     raise ValueError(f"{where}: the length of {argument.keyword} must be a whole number 0 or more")
                 own_outputs[argument.position] = int(given)
-        lengths = [own_outputs[a.length_of] if a.is_vector else 1 for a in procedure.outputs]
+        lengths = [1 if a.length_of is None else own_outputs[a.length_of] for a in procedure.outputs]
         key = (procedure.name, tuple(input_lengths), tuple(lengths))
         frame = self._frames.get(key)
         if frame is None:
-            frame = self._frames[key] = _Frame(self, procedure, input_lengths, lengths)
+            frame = self._frames[key] = self._new_frame(procedure, input_lengths, lengths)
         return frame
+
+    def _new_frame(
+        self, procedure: Procedure, input_lengths: list[int], output_lengths: list[int], own_workspace: bool = False
+    ) -> _Frame:
+        name = procedure.name
+        return _Frame(procedure, self._functions[name], self._result_types[name], self._capture, self.numpy,
+                      input_lengths, output_lengths, own_workspace)
 
     # --- the nine procedures ------------------------------------------------------------
 
+    @_formerly_positional("time", "stage", "reference")
     def define_stages(
         self,
         requested: Vector,
         current: Optional[Vector] = None,
         hold: float = 0.0,
-        time: float = REQUIRED,
+        *,
+        time: float,
         stage: float = 1.0,
         reference: float = 0.0,
-        *,
         lengths: Optional[Mapping[str, int]] = None,
         mode: float = 0.0,
         derivatives: Optional[Block] = None,
@@ -211,8 +214,8 @@ class Library:
 
         requested: the requested stage durations; current: the durations in
         force (default: requested); hold: the hold switch; time: the current
-        time (required); stage: the stage in force; reference: the time the
-        stage began. lengths={"durations": n}: the number of durations to
+        time (required, by keyword); stage: the stage in force; reference:
+        the time the stage began. lengths={"durations": n}: the number of durations to
         report (default: as many as requested). Returns Schedule(durations,
         stage_duration, next_duration, elapsed, cycle_duration). Raises
         SimulationTerminated on status 4.
@@ -230,20 +233,22 @@ class Library:
         """
         return self._call("SU55IF_CHKST", (current, check), mode, derivatives)  # type: ignore[no-any-return]
 
+    @_formerly_positional("stage", "duration", "table")
     def update_stage_duration(
         self,
         update: float = 1.0,
-        stage: float = REQUIRED,
-        duration: float = REQUIRED,
-        table: Vector = REQUIRED,
         *,
+        stage: float,
+        duration: float,
+        table: Vector,
         mode: float = 0.0,
         derivatives: Optional[Block] = None,
     ) -> float:
         """SU55IF_UPSTGTIM: sets the duration of a stage and of its partner.
 
-        update: the update switch; stage: the stage; duration: its new
-        duration; table: the interaction table. Returns updateResult (0.0,
+        update: the update switch; stage: the stage, duration: its new
+        duration, table: the interaction table (all three required, by
+        keyword). Returns updateResult (0.0,
         1.0 or 2.0). Raises SimulationTerminated on status 4.
         """
         values = (update, stage, duration, table)
@@ -337,9 +342,6 @@ class Library:
         # the inputs are checked and the frame found or laid out for them.
         procedure = self.procedures[name]
         where = procedure.method + "()"
-        for value, argument in zip(values, procedure.inputs):
-            if value is REQUIRED:
-                raise TypeError(f"{where} is missing its input {argument.keyword!r}")
         frame = self._prepare(procedure, values, lengths or {}, where)
         frame.fill(values, where)
         if not lengths:
@@ -428,23 +430,23 @@ class StepRecorder:
     def __init__(self, library: Library):
         procedure = next(p for p in library.procedures.values() if p.workspace)
         self._library = library
-        self._frame = _Frame(library, procedure, [1] * len(procedure.inputs), [1] * len(procedure.outputs), True)
+        self._frame = library._new_frame(procedure, [1] * len(procedure.inputs), [1] * len(procedure.outputs), True)
         self._where = procedure.method + "()"
 
-    def __call__(self, signal, time, *, mode=0.0):
+    def __call__(self, signal: float, time: float, *, mode: float = 0.0) -> float:
         if self._library._closed:
             raise ValueError(f"{self._library!r} is closed")
         frame = self._frame
         if mode == 0.0:
             result = frame.run((signal, time))
             if result is not MISFIT:
-                return result
+                return float(result)
         frame.fill((signal, time), self._where)
         frame.call_with(_check_mode(mode, self._where), None, None)
-        return frame.result()
+        return float(frame.result())
 
     @property
-    def workspace(self) -> tuple:
+    def workspace(self) -> tuple[float, ...]:
         """The workspace as it stands: start, end, latest time, started, finished."""
         return tuple(self._frame.workspace)
 
@@ -453,12 +455,16 @@ class StepRecorder:
         ctypes.memset(self._frame.workspace, 0, ctypes.sizeof(self._frame.workspace))
 
 
-def load(path: Union[None, str, Path] = None, *, private: bool = True, numpy: bool = False) -> Library:
+def load(path: Optional[PathLike] = None, *, private: bool = True, numpy: bool = False) -> Library:
     """Loads libsu55if.so and returns a Library.
 
-    path: the file to load; without one, SU55IF_LIBRARY, then the installed
-    locations (PREFIX/lib, PREFIX/lib/<triplet>, PREFIX/lib64 for the
-    Python prefix, /usr/local and /usr), then the build tree.
+    path: the file to load; without one, the first of library_candidates()
+    that exists: SU55IF_LIBRARY, then, for the package of a checkout, that
+    checkout's build before the installed locations (PREFIX/lib,
+    PREFIX/lib/<triplet>, PREFIX/lib64 for the Python prefix, /usr/local
+    and /usr), and for an installed package the installed locations first.
+    A library of another version than the package's is loaded with a
+    LibraryVersionWarning that names it and why it was chosen.
 
     private: load a private copy of the file (the default), so that this
     Library has a stage table of its own: the table belongs to the loaded
@@ -467,7 +473,14 @@ def load(path: Union[None, str, Path] = None, *, private: bool = True, numpy: bo
 
     numpy: return vector outputs as NumPy arrays instead of tuples.
     """
-    return Library(_find_library(path, "load()"), private=private, arrays=numpy)
+    library = Library(_find_library(path, "load()"), private=private, arrays=numpy)
+    version, package = library_version(library.path), package_version()
+    if version is not None and version != package:
+        why = ("the path given to load()" if path is not None else "the file SU55IF_LIBRARY names"
+               if os.environ.get("SU55IF_LIBRARY") else "the first of su55if.library_candidates() that exists")
+        warnings.warn(f"loaded {library.path}, the library of version {version}, into the su55if package of version "
+                      f"{package}: it is {why}", LibraryVersionWarning, stacklevel=2)
+    return library
 
 
 for _public in (Library, StepRecorder, Schedule, Timing, ActionFlags, TwinActionFlags, Call):

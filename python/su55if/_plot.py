@@ -1,10 +1,9 @@
-"""Timeline.plot(): the run drawn with Matplotlib as the host's chart draws
-it, in the colours the host gives (check --format json, "chart"), over the
-part of the run the host's chart shows by default, or another."""
+"""Timeline.plot(): the run drawn with Matplotlib from what the host's chart
+knows of it, as the sample stream brought it (its window, title, links,
+colours, mark limit, cycle starts and schedule changes)."""
 
 from __future__ import annotations
 
-import math
 import textwrap
 from typing import TYPE_CHECKING, Any, Optional
 
@@ -14,10 +13,8 @@ if TYPE_CHECKING:
     from ._timeline import Timeline
 
 _LINE_WIDTH = 1.8  # as the chart's lines
-_MAX_MARKS = 200  # cycle starts marked; none when there are more
-_CYCLE_START = ("#999999", (2, 3))
-_SCHEDULE = "#b9770e"
 _GRID = "#dddddd"
+_NAMED_CHANGES = 12  # schedule changes labelled on the plot; the others only marked
 
 
 def _label(text: str, width: int = 80) -> str:
@@ -26,58 +23,75 @@ def _label(text: str, width: int = 80) -> str:
     return text.replace("$", r"\$")
 
 
-def _links(report: dict[str, Any]) -> list[str]:
-    """The interaction links as the host reports them: "1↔3" for two stages
-    whose entries name each other with the same sign, "2→5" for any other."""
-    links = []
-    for link in report.get("links", ()):
-        both = link["mutual"] and link["kind"] == link["partnerKind"]
-        negative = " (negative)" if link["kind"] == "negative" else ""
-        links.append(f"{link['stage']}{'↔' if both else '→'}{link['partner']}{negative}")
-    return links
+def _changed(changes: list[dict[str, Any]]) -> str:
+    """What a schedule change changed: "stage 3: 30 → 25, stage 11: 30 → 25"."""
+    return ", ".join(f"stage {c['stage']}: {c['from']:g} → {c['to']:g}" if c["from"] is not None and c["to"] is not None
+                     else f"stage {c['stage']}" for c in changes)
 
 
 def _window(timeline: Timeline, start: Optional[float], stop: Optional[float],
-            cycles: Optional[float]) -> tuple[float, float, str]:
+            cycles: Optional[int]) -> tuple[float, float, str]:
     """The part of the run to draw, and a note saying which when it is not all."""
     times = timeline.column("time")
     last = times[-1] if len(times) else 0.0
+    chart = timeline._chart
     if cycles is not None:
-        first = timeline.schedules[0].cycle_duration if timeline.schedules else 0.0
-        start, stop = start or 0.0, (start or 0.0) + cycles * first
+        start = 0.0 if start is None else float(start)
+        # The cycles as the run began them, whatever their durations.
+        starts = [0.0, *timeline._cycle_starts]
+        following = [time for time in starts if time > start]
+        stop = following[cycles - 1] if 0 < cycles <= len(following) else last
     if start is None and stop is None:
-        window = timeline.chart_window
-        note = str(window.get("note") or "")
-        if note:  # the host's own words, with its own options: say how to choose here
-            note = note.replace("--chart-from and --chart-to", "plot(start=, stop=)")
-        return float(window.get("from", 0.0)), float(window.get("to", last)), note
+        begin, end = float(chart.get("from", 0.0)), min(float(chart.get("to", last)), last)
+        if "firstCycles" in chart:
+            return begin, end, (f"Charted: the first {chart['firstCycles']} of the run's {chart['runCycles']:,.0f} "
+                                "cycles; plot(start=, stop=) charts another part.")
+        return begin, end if end > begin else last, ""
     start, stop = 0.0 if start is None else float(start), last if stop is None else float(stop)
     if not start < stop:
         raise ValueError(f"plot(): start {start} must be before stop {stop}")
     return start, stop, f"Charted from time {start:g} to {stop:g} of a run to {last:g}."
 
 
+def _draw_links(axes: Any, links: list[dict[str, Any]]) -> None:
+    """The interaction links as the chart draws them: beside the stages'
+    rows, a bracket from a stage to its partner, the arrowhead at the
+    partner (at both ends for a link both ways), dashed for a negative table
+    entry, labelled as the chart labels it; the shortest nearest."""
+    order = sorted(links, key=lambda link: abs(float(link["to"]) - float(link["from"])))
+    for level, link in enumerate(order):
+        arm = 10 + 14 * level  # points right of the axes
+        ends = {"xycoords": ("axes fraction", "data"), "textcoords": ("axes fraction", "data")}
+        axes.annotate("", xy=(1.0, link["to"]), xytext=(1.0, link["from"]), **ends, annotation_clip=False,
+                      arrowprops={"arrowstyle": "<|-|>" if link["bothWays"] else "-|>", "color": "#555555",
+                                  "linestyle": "--" if link["negative"] else "-", "shrinkA": 3, "shrinkB": 3,
+                                  "connectionstyle": f"bar,armA={arm},armB={arm},fraction=0", "mutation_scale": 8})
+        axes.annotate(link["label"], (1.0, (link["from"] + link["to"]) / 2), xycoords=("axes fraction", "data"),
+                      xytext=(arm + 2, 0), textcoords="offset points", fontsize="x-small", color="#555555",
+                      va="center", ha="left", annotation_clip=False,
+                      bbox={"boxstyle": "square,pad=0.1", "facecolor": "white", "edgecolor": "none"})
+
+
 def plot_timeline(timeline: Timeline, path: Any = None, *, start: Optional[float] = None,
-                  stop: Optional[float] = None, cycles: Optional[float] = None,
+                  stop: Optional[float] = None, cycles: Optional[int] = None,
                   time_unit: Optional[str] = None) -> Any:
     """Draws the stage in force as a box on the row of each stage (named as
     the cycle names it), the action code and the two spans, a dotted line
-    where stage 1 comes back and a line where a schedule takes effect, each
-    schedule's cycle duration in the title, the cycle's links. By default
-    the part of the run the host's chart shows (the first 10 cycles of a
-    long run, with a note); start= and stop= (times) or cycles= (from start)
-    choose another. time_unit labels the times (default: the one given to
-    run())."""
+    where a cycle starts and a dashed one, saying what changed, where a
+    schedule takes effect, and the cycle's links beside the stages. By
+    default the part of the run the host's chart shows (the first 10 cycles
+    of a long run, with a note); start= and stop= (times) or cycles= (that
+    many cycles from start) choose another. time_unit labels the times
+    (default: the one given to run())."""
     try:
         import matplotlib
         import matplotlib.pyplot as pyplot
         import numpy
     except ImportError:
         raise ImportError(f"Timeline.plot needs Matplotlib ({_install_hint('matplotlib')})") from None
-    report = timeline.cycle.report(library=timeline._library, host=timeline._host)
-    style = report["chart"]
-    stage_colours = list(style["stageColours"])
-    series = {entry["name"]: (entry["colour"], entry["dash"]) for entry in style["series"]}
+    chart = timeline._chart
+    stage_colours = list(chart["stageColours"])
+    series = {entry["name"]: (entry["colour"], entry["dash"]) for entry in chart["series"]}
     unit = timeline.time_unit if time_unit is None else time_unit
     begin, end, note = _window(timeline, start, stop, cycles)
 
@@ -95,7 +109,7 @@ def plot_timeline(timeline: Timeline, path: Any = None, *, start: Optional[float
 
     if len(times):
         changes = numpy.flatnonzero(numpy.diff(stage)) + 1
-        starts_at = numpy.concatenate(([0], changes))
+        starts_at: Any = numpy.concatenate(([0], changes))  # type: ignore[arg-type]
         starts = times[starts_at]
         widths = numpy.append(times[changes], times[-1]) - starts
         for value in numpy.unique(stage[starts_at]):
@@ -105,17 +119,23 @@ def plot_timeline(timeline: Timeline, path: Any = None, *, start: Optional[float
                 facecolor=stage_colours[int(value - 1) % len(stage_colours) if value >= 1 else 0],
                 edgecolor="#555555", linewidth=0.6 if row_height >= 8 else 0,
             )
-    ticks = range(1, count + 1, max(1, math.ceil(13 / row_height)))  # names 13 points apart at least
+    ticks = range(1, count + 1, max(1, -(-13 // max(int(row_height), 1))))  # names 13 points apart at least
     names = timeline.cycle.names
     stages.set_yticks(list(ticks), [f"{k} {_label(names[k - 1], 20)}".rstrip() if k <= len(names) else str(k)
                                     for k in ticks])
     stages.set_ylim(0.5, max(count, 1) + 0.5)
     stages.set_ylabel("stage")
+    _draw_links(stages, chart["links"])
 
     scaled = matplotlib.rcParams["lines.scale_dashes"]
+
+    def dashes(dash: str, width: float) -> Optional[tuple[float, ...]]:
+        """An SVG dash pattern in points, as Matplotlib draws it at `width`."""
+        return tuple(float(d) / (width if scaled else 1) for d in dash.split(",")) if dash else None
+
     for axes, name in ((codes, "actionCode"), (spans, "delayForCode1"), (spans, "delayForCode2")):
         colour, dash = series[name]
-        pattern = tuple(float(d) / (_LINE_WIDTH if scaled else 1) for d in dash.split(",")) if dash else None
+        pattern = dashes(dash, _LINE_WIDTH)
         values = numpy.asarray(timeline.column(name))[first:last]
         axes.step(times, values, where="post", label=name, color=colour,
                   linestyle="-" if pattern is None else (0, pattern), linewidth=_LINE_WIDTH)
@@ -128,36 +148,37 @@ def plot_timeline(timeline: Timeline, path: Any = None, *, start: Optional[float
     spans.set_xlim(begin, end)
     spans.legend(loc="lower right", bbox_to_anchor=(1.0, 1.0), ncol=2, frameon=False, fontsize="small")
 
-    cycle_starts = times[1:][(stage[1:] == 1) & (stage[:-1] != 1)]
-    changes_shown = [s for s in timeline.schedules[1:] if begin <= s.time <= end]
+    most = int(chart["maxMarks"])  # of one kind; none when there are more
+    cycle_starts = [time for time in timeline._cycle_starts if begin <= time <= end]
+    changes_shown = [(s, changed) for s, changed in zip(timeline.schedules[1:], timeline._changed[1:])
+                     if begin <= s.time <= end]
+    marks = chart["marks"]
+    drifts = [drift["time"] for drift in timeline._drifts if begin <= drift["time"] <= end]
     for axes in (stages, codes, spans):
-        if len(cycle_starts) <= _MAX_MARKS:
-            colour, dashes = _CYCLE_START
-            axes.vlines(cycle_starts, 0, 1, transform=axes.get_xaxis_transform(), colors=colour,
-                        linestyles=[(0, dashes)], linewidth=1)
-        if len(changes_shown) <= _MAX_MARKS:
-            axes.vlines([s.time for s in changes_shown], 0, 1, transform=axes.get_xaxis_transform(),
-                        colors=_SCHEDULE, linestyles=[(0, (7, 4))], linewidth=1.2)
+        for times_marked, kind, width in ((cycle_starts, "cycleStart", 1.0),
+                                          ([s.time for s, _ in changes_shown], "schedule", 1.2),
+                                          (drifts, "linkDrift", 1.2)):
+            if len(times_marked) <= most:
+                axes.vlines(times_marked, 0, 1, transform=axes.get_xaxis_transform(), colors=marks[kind]["colour"],
+                            linestyles=[(0, dashes(marks[kind]["dash"], width))], linewidth=width)
         axes.grid(axis="y", color=_GRID)
         axes.set_axisbelow(True)  # the grid behind the stages' boxes
-    for change in changes_shown[:12]:
-        stages.annotate(f"cycle {change.cycle_duration:g}", (change.time, 1.0), xycoords=("data", "axes fraction"),
-                        xytext=(2, 2), textcoords="offset points", fontsize="x-small", color=_SCHEDULE)
+    for schedule, changed in changes_shown[:_NAMED_CHANGES]:
+        stages.annotate(_changed(changed), (schedule.time, 1.0), xycoords=("data", "axes fraction"),
+                        xytext=(2, 2), textcoords="offset points", fontsize="x-small",
+                        color=marks["schedule"]["colour"])
 
-    procedures = "SU55IF_IINTTIM and SU55IF_IACTYP" if timeline.twin else "SU55IF_INTTIM and SU55IF_ACTYP"
-    durations = [f"{s.cycle_duration:g}" for s in timeline.schedules]
-    if len(durations) > 4:
-        durations = durations[:3] + [f"… ({len(durations)} schedules)"]
-    duration = ""
-    if durations:
-        duration = f"cycle of {' then '.join(durations)} {_label(unit or '')}".rstrip() + ", "
-    title = f"{_label(timeline.cycle.name)}: {duration}{procedures}"
-    links = _links(report)
+    lines = [f"{_label(chart['title'], 100)}, {' and '.join(chart['procedures'])}"]
+    said = [f"at {s.time:g}: {_changed(changed)}" for s, changed in zip(timeline.schedules[1:], timeline._changed[1:])]
+    if said:
+        more = f" … ({len(said)} changes)" if len(said) > 3 else ""
+        lines.append(textwrap.fill(_label("durations changed " + "; ".join(said[:3]) + more, 300), 110))
+    links = [link["label"] + (" (negative)" if link["negative"] else "") for link in chart["links"]]
     if links:
-        title += "\n" + textwrap.fill("links: " + ", ".join(links), 110)
+        lines.append(textwrap.fill("links: " + ", ".join(links), 110))
     if note:
-        title += "\n" + textwrap.fill(_label(note, 300), 110)
-    stages.set_title(title, loc="left", fontsize="medium")
+        lines.append(textwrap.fill(_label(note, 300), 110))
+    stages.set_title("\n".join(lines), loc="left", fontsize="medium", pad=14 if changes_shown else 6)
     figure.tight_layout()
     if path is not None:
         figure.savefig(path)

@@ -2,10 +2,11 @@
 
 from __future__ import annotations
 
+from collections.abc import Sequence
 from typing import Any, NamedTuple
 
-# A vector output: a tuple, or a NumPy array with load(numpy=True).
-VectorOut = Any
+# A vector output: a tuple of floats, or a NumPy array with load(numpy=True).
+VectorOut = Sequence[float]
 
 
 class Schedule(NamedTuple):

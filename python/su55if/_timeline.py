@@ -4,6 +4,7 @@ stream (run --format binary, docs/host.md): kept by column, 8 bytes a value."""
 from __future__ import annotations
 
 import json
+import math
 import re
 import sys
 import warnings
@@ -17,17 +18,34 @@ from typing import IO, TYPE_CHECKING, Any, NamedTuple, Optional, Union, overload
 from . import _description
 from ._arguments import numpy
 from ._files import _install_hint
+from ._memory import VALUE_SIZE, out_of_memory, too_large
 
 if TYPE_CHECKING:
     from ._cycle import Cycle
 
+    class Row(tuple[float, ...]):
+        """A sample: a named tuple with a field per column of the run
+        (Timeline.Row is the run's own type): row.time, row.stage (an
+        int), row.elapsed, row.action_code, ..."""
+
+        _fields: tuple[str, ...]
+
+        def __new__(cls, *values: float) -> Row: ...
+
+        def __getattr__(self, name: str) -> float: ...
+
+        def _asdict(self) -> dict[str, float]: ...
+
 _READ_SIZE = 1 << 20
 _HEADER_LIMIT = 1 << 20
+_RECORD_LIMIT = 1 << 24  # bytes of one record of the run
+_VERSION = 2
 
 
-class Schedule(NamedTuple):
-    """A schedule in force during a run: from `time` on, the stage
-    durations `durations` and the cycle duration `cycle_duration`."""
+class ScheduleChange(NamedTuple):
+    """A schedule that took effect during a run: from `time` on, the stage
+    durations `durations` and the cycle duration `cycle_duration`. (The
+    result of define_stages() is a Schedule.)"""
 
     time: float
     cycle_duration: float
@@ -87,14 +105,28 @@ class Timeline:
         self._library = library
         self._host = host
         self.columns: tuple[str, ...] = ()
-        self.Row: type = tuple
-        self.schedules: list[Schedule] = []
+        self.Row: type[Row] = tuple  # type: ignore[assignment]  # the run's own, once its columns are known
+        self.schedules: list[ScheduleChange] = []
         self._durations: dict[tuple[float, ...], tuple[float, ...]] = {}
-        self.chart_window: dict[str, Any] = {}  # the part the host's chart shows by default
+        # What the host's chart knows of the run: its facts before the run
+        # (the part shown by default, title, links, colours, mark limit), the
+        # stages each schedule change changed, the cycle starts, the parted links.
+        self._chart: dict[str, Any] = {}
+        self._changed: list[list[dict[str, Any]]] = []
+        self._cycle_starts = array("d")
+        self._drifts: list[dict[str, Any]] = []
         self._values = array("d")  # column k in [k * capacity, k * capacity + count)
-        self._capacity = 0
+        self._capacity = 0  # grows as the samples come
+        self._announced: Optional[int] = None  # the most the header says the run makes; None: unknown
         self._count = 0
         self._number = "%.17g"
+        self._stage_column = ""  # the CSV's last column, naming the stage, when the cycle names its stages
+        self._stage_names: list[str] = []  # each stage's field in it
+
+    @property
+    def chart_window(self) -> dict[str, Any]:
+        """The part of the run the host's chart shows by default: {"from", "to"}."""
+        return {key: self._chart[key] for key in ("from", "to") if key in self._chart}
 
     # --- reading the sample stream ---------------------------------------------------------
 
@@ -105,20 +137,27 @@ class Timeline:
             header = json.loads(line)
             columns = tuple(str(name) for name in header["columns"])
             capacity = header["samples"]
-            if header["format"] != "su55if-samples" or header["value"] != "float64-le" or len(columns) < 4:
+            if (header["format"] != "su55if-samples" or header["version"] != _VERSION
+                    or header["value"] != "float64-le" or len(columns) < 4):
                 raise ValueError("not a stream this package reads")
-            if not isinstance(capacity, int) or capacity < 0:
+            if capacity is not None and (not isinstance(capacity, int) or capacity < 0):
                 raise ValueError(f"samples is {capacity!r}")
             self._number = str(header["csvNumber"])
             self._number % 0.0
-            self.chart_window = dict(header.get("chart") or {})
+            named = header.get("csvStageName") or {"column": "", "fields": ()}
+            self._stage_column = str(named["column"])
+            self._stage_names = [str(name) for name in named["fields"]]
+            self._chart = dict(header["chart"])
         except (ValueError, KeyError, TypeError) as error:
             return f"wrote no usable sample-stream header ({error}): {line[:200]!r}"
         self.columns = columns
         library = getattr(self._library, "path", self._library)
         self.Row = _row_type(columns, _old_names(None if library is None else str(library)))
-        self._capacity = capacity
-        self._values = array("d", [0.0]) * (len(columns) * capacity)
+        self._announced = capacity
+        if capacity is not None:
+            too_much = too_large(capacity, len(columns), "the run")
+            if too_much is not None:
+                raise too_much
         pending = bytearray()
         read = getattr(stream, "read1", stream.read)
         while True:
@@ -133,12 +172,14 @@ class Timeline:
             del pending[:used]
         if pending:
             return f"its sample stream ends within a row ({len(pending)} bytes left over)"
+        self._relayout(self._count)  # no room kept beyond the samples
         return None
 
     def _take(self, data: bytearray) -> int:
         """Takes the whole rows at the start of `data` into the columns;
-        returns the bytes used. A row whose time is NaN announces a
-        schedule, its durations in the rows after it: all of them or none."""
+        returns the bytes used. A row whose time is NaN is followed by a
+        record of the run, JSON text of the length its second value gives:
+        taken whole or not yet."""
         width = len(self.columns)
         row_size = 8 * width
         values = array("d")
@@ -154,33 +195,73 @@ class Timeline:
                 return rows * row_size
             marker = row + next(k for k, time in enumerate(times) if time != time)
             self._store(values, row, marker)
-            start = marker * width
-            count = values[start + 3]
-            if not 0 <= count <= 1 << 20 or count != int(count):
-                raise ValueError(f"its sample stream announces a schedule of {count} stages")
-            after = marker + 1 + -(-int(count) // width)
+            length = values[marker * width + 1]
+            if not 0 <= length <= _RECORD_LIMIT or length != int(length):
+                raise ValueError(f"its sample stream announces a record of {length} bytes")
+            after = marker + 1 + -(-int(length) // row_size)
             if after > rows:
                 return marker * row_size  # the rest when it comes
-            # Inputs that switch between the same durations again and again
-            # share one tuple of them, not a copy per change.
-            durations = tuple(values[start + width : start + width + int(count)])
-            durations = self._durations.setdefault(durations, durations)
-            self.schedules.append(Schedule(values[start + 1], values[start + 2], durations))
+            start = (marker + 1) * row_size
+            try:
+                record = json.loads(bytes(data[start : start + int(length)]))
+                self._note(record)
+            except (ValueError, KeyError, TypeError) as error:
+                raise ValueError(f"its sample stream holds a record that is not one ({error})") from None
             row = after
         return rows * row_size
+
+    def _note(self, record: dict[str, Any]) -> None:
+        """A record of the run among the samples; kinds this package does not know are passed over."""
+        kind = record.get("record", record.get("warning"))
+        if kind == "schedule":
+            # Inputs that switch between the same durations again and again
+            # share one tuple of them, not a copy per change.
+            durations = tuple(math.nan if d is None else float(d) for d in record["durations"])
+            durations = self._durations.setdefault(durations, durations)
+            self.schedules.append(ScheduleChange(float(record["time"]), float(record["cycleDuration"]), durations))
+            self._changed.append(list(record.get("changed", ())))
+        elif kind == "cycleStart":
+            self._cycle_starts.append(float(record["time"]))
+        elif kind == "linkDrift":
+            self._drifts.append(record)
 
     def _store(self, values: array[float], first: int, stop: int) -> None:
         """Rows first..stop-1 of `values` into the columns."""
         count = stop - first
         if count <= 0:
             return
-        width, capacity, at = len(self.columns), self._capacity, self._count
-        if at + count > capacity:
-            raise ValueError(f"its sample stream holds more than the {capacity} samples its header announced")
+        width, at, announced = len(self.columns), self._count, self._announced
+        if announced is not None and at + count > announced:
+            raise ValueError(f"its sample stream holds more than the {announced} samples its header announced")
+        if at + count > self._capacity:
+            # Room for twice as many, as the samples come (never more than announced).
+            wanted = max(at + count, 2 * self._capacity, 4096)
+            self._relayout(wanted if announced is None else min(wanted, announced))
+        capacity = self._capacity
         for k in range(width):
             base = k * capacity + at
             self._values[base : base + count] = values[first * width + k : stop * width : width]
         self._count = at + count
+
+    def _relayout(self, capacity: int) -> None:
+        """Room for `capacity` samples a column: each column moved to its
+        place for the new capacity (the last first when it grows, the first
+        first when it shrinks, so that none is overwritten before it moves)."""
+        old, count, width = self._capacity, self._count, len(self.columns)
+        if capacity == old:
+            return
+        values = self._values
+        try:
+            if capacity > old:
+                values.frombytes(bytes(VALUE_SIZE * width * (capacity - old)))
+            order = range(width - 1, 0, -1) if capacity > old else range(1, width)
+            for k in order:
+                values[k * capacity : k * capacity + count] = values[k * old : k * old + count]
+        except MemoryError:
+            raise out_of_memory(count, width) from None
+        if capacity < old:
+            del values[width * capacity :]
+        self._capacity = capacity
 
     # --- the samples -----------------------------------------------------------------------
 
@@ -188,12 +269,12 @@ class Timeline:
         return self._count
 
     @overload
-    def __getitem__(self, index: int) -> Any: ...
+    def __getitem__(self, index: int) -> Row: ...
 
     @overload
-    def __getitem__(self, index: slice) -> list[Any]: ...
+    def __getitem__(self, index: slice) -> list[Row]: ...
 
-    def __getitem__(self, index: Union[int, slice]) -> Any:
+    def __getitem__(self, index: Union[int, slice]) -> Union[Row, list[Row]]:
         if isinstance(index, slice):
             return [self[i] for i in range(*index.indices(len(self)))]
         count = self._count
@@ -206,7 +287,7 @@ class Timeline:
         row[1] = int(row[1])
         return self.Row(*row)
 
-    def __iter__(self) -> Iterator[Any]:
+    def __iter__(self) -> Iterator[Row]:
         return (self[i] for i in range(len(self)))
 
     def __repr__(self) -> str:
@@ -224,9 +305,16 @@ class Timeline:
         """The CSV text su55if-host writes for this run (run --format text),
         byte for byte: each value as the header of its sample stream says the
         CSV writes it (printf's %.17g)."""
-        line = ",".join([self._number] * len(self.columns)) + "\n"
         columns = [self.column(name) for name in self.columns]
-        return ",".join(self.columns) + "\n" + "".join(line % row for row in zip(*columns))
+        header = ",".join(self.columns)
+        if not self._stage_names:
+            line = ",".join([self._number] * len(self.columns)) + "\n"
+            return header + "\n" + "".join(line % row for row in zip(*columns))
+        # The stage's name last, as the header of the stream gives each.
+        line = ",".join([self._number] * len(self.columns)) + ",%s\n"
+        names = self._stage_names
+        return (f"{header},{self._stage_column}\n" +
+                "".join(line % (*row, names[int(row[1]) - 1]) for row in zip(*columns)))
 
     def to_numpy(self) -> Any:
         """The rows as a NumPy structured array, one float64 field per Row
@@ -242,7 +330,7 @@ class Timeline:
         return numpy.ndarray((self._count,), dtype=dtype, buffer=self._values, strides=(8,))
 
     def plot(self, path: Any = None, *, start: Optional[float] = None, stop: Optional[float] = None,
-             cycles: Optional[float] = None, time_unit: Optional[str] = None) -> Any:
+             cycles: Optional[int] = None, time_unit: Optional[str] = None) -> Any:
         """Draws the run with Matplotlib as the host's chart (run --chart)
         draws it; see su55if._plot.plot_timeline. Saves it to `path` when
         given; returns the Figure."""
@@ -251,4 +339,4 @@ class Timeline:
         return plot_timeline(self, path, start=start, stop=stop, cycles=cycles, time_unit=time_unit)
 
 
-Timeline.__module__ = "su55if"
+Timeline.__module__ = ScheduleChange.__module__ = "su55if"

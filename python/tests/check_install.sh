@@ -26,6 +26,10 @@ if [ "$got" != "$expected" ]; then
   echo "check_install.sh: got      $got"
   exit 1
 fi
+# Its version is its metadata's, the library's own.
+SU55IF_LIBRARY=$library "$work/venv/bin/python3" -c \
+  'import su55if, sys; sys.exit(su55if.__version__ != su55if._files.library_version(su55if.find_library()))' ||
+  { echo "check_install.sh: su55if.__version__ is not the library's version"; exit 1; }
 # The installed package reads the description it carries.
 "$work/venv/bin/python3" -c 'import su55if._description as d, sys; sys.exit(d.find_description() != d.PACKAGE_DIR / "procedures.json")'
 echo "check_install.sh: installed offline; the example prints $got"

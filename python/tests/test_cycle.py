@@ -53,7 +53,11 @@ def hundred_stages(tmp_path):
     path = tmp_path / "hundred.csv"
     rows = (f'{k},{d!r},{p},"""s{k}"", no. {k}"' for k, (d, p) in enumerate(zip(durations, partners), 1))
     path.write_text("stage,duration,partner,name\n" + "\n".join(rows) + "\n")
-    return su55if.Cycle("hundred.csv", tuple(durations), tuple(partners), tuple(names)), path
+    with pytest.warns(DeprecationWarning, match=r"write Cycle\(durations, partners, names, name=name\)"):
+        earlier = su55if.Cycle("hundred.csv", durations, partners, names)  # the earlier form
+    made = su55if.Cycle(durations, partners, names, name="hundred.csv")
+    assert made == earlier
+    return made, path
 
 
 WHAT_IF = {"input_file": EXAMPLES_DIR / "what-if-inputs.csv", "events": EXAMPLES_DIR / "what-if-events.csv",
@@ -65,6 +69,7 @@ RUNS = [(path.name, {"twin": twin}, ["--twin"] if twin else []) for path in EXAM
     ("negative-links.csv", {"stop_time": 1000.3, "output_interval": 0.7},
      ["--stop-time", 1000.3, "--output-interval", 0.7]),
     ("hundred", {}, []),
+    ("four-stage.csv", {"cycles": 3}, ["--cycles", 3]),
     ("hundred", {"twin": True, "stop_time": 50}, ["--twin", "--stop-time", 50]),
 ]
 
@@ -92,8 +97,9 @@ def test_runs_are_the_hosts(host, tmp_path, name, options, host_options):
         assert first_difference(timeline.to_csv(), expected.stdout) is None
         lines = expected.stdout.splitlines()
         assert len(timeline) == len(lines) - 1
-        assert [*timeline[-1]] == [float(value) for value in lines[-1].split(",")]
-        assert timeline.columns == tuple(lines[0].split(","))
+        width = len(timeline.columns)  # the numbers; a cycle that names its stages has stageName after them
+        assert [*timeline[-1]] == [float(value) for value in lines[-1].split(",")[:width]]
+        assert timeline.columns == tuple(lines[0].split(",")[:width])
 
 
 def test_row_fields_and_chart(tmp_path, monkeypatch):
@@ -141,6 +147,9 @@ ERRORS = {
                        su55if.CycleFileError, "none.csv: cannot open"),
     "bad stop time": (lambda t: su55if.read_cycle(FOUR).run(stop_time=-1), ValueError, "^--stop-time must be"),
     "stop time not a number": (lambda t: su55if.read_cycle(FOUR).run("10"), TypeError, "stop_time must be a real"),
+    # Refused before any host starts (there is none here), not a bare MemoryError.
+    "run too large": (lambda t: su55if.read_cycle(FOUR).run(stop_time=1e12, output_interval=0.5, host=t / "none"),
+                      MemoryError, r"^a run to time 1e\+12 every 0\.5 makes 2,000,000,000,001 samples: at least 64 TB "),
 }
 # A cycle given as lists: each fault in its own argument's words, with the
 # engine's record.
@@ -311,7 +320,7 @@ def test_install_hints_name_the_interpreter(monkeypatch, executable, prefix, hin
     monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
     monkeypatch.setattr(su55if._timeline, "numpy", None)
     monkeypatch.setattr(su55if._library, "numpy", None)
-    timeline = su55if.Timeline(su55if.Cycle("c", (1.0,), (0.0,)), None, None, False, None, None)
+    timeline = su55if.Timeline(su55if.Cycle((1.0,), (0,)), None, None, False, None, None)
     for action, package in ((timeline.plot, "matplotlib"), (timeline.to_numpy, "numpy"),
                             (lambda: su55if.load(numpy=True), "numpy")):
         with pytest.raises(ImportError) as raised:

@@ -84,10 +84,22 @@ def test_worked_examples(lib, steps):
         assert flat(getattr(lib, method)(**inputs)) == expected, (method, inputs)
 
 
-def test_positional_and_keyword_calls_agree(lib):
-    by_keyword = lib.define_stages(requested=SCHEDULE, time=25, stage=2, reference=10)
-    assert lib.define_stages(SCHEDULE, SCHEDULE, 0, 25, 2, 10) == by_keyword
-    assert by_keyword.elapsed == 15 and by_keyword._fields[0] == "durations"
+# Inputs once positional, now keyword-only: (method, positional call, keyword call, keywords named)
+FORMERLY_POSITIONAL = [
+    ("define_stages", (SCHEDULE, SCHEDULE, 0, 25, 2, 10), dict(requested=SCHEDULE, time=25, stage=2, reference=10),
+     "time, stage, reference"),
+    ("define_stages", (SCHEDULE, None, 0, 25), dict(requested=SCHEDULE, time=25), "time"),
+    ("update_stage_duration", (1, 1, 10, TABLE), dict(stage=1, duration=10, table=TABLE), "stage, duration, table"),
+]
+
+
+@pytest.mark.parametrize("method, args, kwargs, keywords", FORMERLY_POSITIONAL)
+def test_formerly_positional_inputs_still_work_with_a_warning(lib, method, args, kwargs, keywords):
+    lib.define_stages(SCHEDULE, time=0)
+    by_keyword = getattr(lib, method)(**kwargs)
+    with pytest.warns(DeprecationWarning, match=f"^{method}\\(\\): give {keywords} by keyword") as warned:
+        assert getattr(lib, method)(*args) == by_keyword
+    assert warned[0].filename == __file__
 
 
 def test_step_recorder_keeps_its_workspace(lib):
@@ -119,23 +131,8 @@ FATAL_CALLS = {
 }
 
 
-@pytest.fixture(params=["call helper", "ctypes alone"])
-def either_lib(request, lib, monkeypatch):
-    """The library called through the call helper, and without it (where
-    the helper is missing)."""
-    if request.param == "call helper":
-        assert lib._helper is not None, "the build has no call helper beside the library"
-        yield lib
-        return
-    monkeypatch.setattr(su55if._library, "_find_call_helper", lambda path: None)
-    with su55if.load(lib.path) as plain:
-        assert plain._helper is None
-        yield plain
-
-
 @pytest.mark.parametrize("call, records", FATAL_CALLS.values(), ids=FATAL_CALLS.keys())
-def test_fatal_call_raises_with_the_records_in_order(either_lib, capfd, call, records):
-    lib = either_lib
+def test_fatal_call_raises_with_the_records_in_order(lib, capfd, call, records):
     print("before")
     with pytest.raises(su55if.SimulationTerminated) as raised:
         call(lib)
@@ -149,7 +146,7 @@ def test_fatal_call_raises_with_the_records_in_order(either_lib, capfd, call, re
 PROCEDURE = ctypes.CFUNCTYPE(None, *[ctypes.c_void_p] * 14)
 
 
-def test_captured_output_of_any_size_is_kept_in_order(either_lib, capfd):
+def test_captured_output_of_any_size_is_kept_in_order(lib, capfd):
     # Far more than a pipe holds, written as the library writes: fwrite and
     # fflush on C's stdout as it stands during the call.
     c, size = ctypes.CDLL(None), 1 << 20
@@ -162,8 +159,8 @@ def test_captured_output_of_any_size_is_kept_in_order(either_lib, capfd):
         c.fflush(stream)
 
     print("first")
-    capture = either_lib._capture
-    assert capture.call(write, (None,) * 14, ctypes.c_int(0)) and capture.take() == block
+    capture = lib._capture
+    assert capture.call(write, (None,) * 14, ctypes.c_int(0)) == block
     assert capfd.readouterr().out == "first\n"
 
 
@@ -189,7 +186,7 @@ CALLERS_OUTPUT = {
         "",
         "3.0\n",
     ),
-    "another thread printing": (MEANWHILE, "printed meanwhile\n", "False\n"),
+    "another thread printing": (MEANWHILE, "printed meanwhile\n", "None\n"),
 }
 
 
@@ -220,7 +217,7 @@ BAD_CALLS = [
     ("define_stages", (), dict(requested="123", time=0), TypeError, "requested must be a sequence of numbers, not str"),
     ("define_stages", (), dict(requested=[1, "a"], time=0), TypeError, "define_stages(): requested[1] must be a real"),
     ("define_stages", (), dict(requested=[1, 2], current=[1], time=0), ValueError, "current has 1 values but requested has 2"),
-    ("define_stages", (), dict(requested=[1, 2]), TypeError, "define_stages() is missing its input 'time'"),
+    ("define_stages", (), dict(requested=[1, 2]), TypeError, "missing 1 required keyword-only argument: 'time'"),
     ("define_stages", (), dict(requested=[1], time=0, clock=1), TypeError, "unexpected keyword argument 'clock'"),
     ("define_stages", ([1],), dict(requested=[1], time=0), TypeError, "multiple values for argument 'requested'"),
     ("define_stages", (), dict(requested=[1], time=0, lengths={"durations": -1}), ValueError, "length of durations"),
@@ -292,6 +289,17 @@ def test_load_refuses_what_is_not_the_library(tmp_path, make, error, message):
         assert tempfile.gettempdir() + "/su55if-" not in str(raised.value)
 
 
+LIBRARY_SAMPLES = Path(__file__).parents[2] / "tests" / "data" / "libraries"
+VERDICTS = [line.split(None, 1) for line in (LIBRARY_SAMPLES / "verdicts.txt").read_text().splitlines()
+            if line.strip() and not line.startswith("#")]
+
+
+@pytest.mark.parametrize("name, verdict", VERDICTS, ids=[name for name, _ in VERDICTS])
+def test_library_files_judged_as_the_host_judges_them(name, verdict):
+    fault = su55if._files._library_fault(LIBRARY_SAMPLES / name)
+    assert fault is None if verdict.strip() == "whole" else verdict.strip() in (fault or "")
+
+
 @pytest.mark.parametrize("prefix", ["/usr", "/opt/venv"])
 def test_installed_prefixes_in_order(monkeypatch, prefix):
     monkeypatch.setattr(sys, "prefix", prefix)
@@ -317,8 +325,9 @@ def test_search_follows_the_platforms_layout(tmp_path, monkeypatch, platform, li
     monkeypatch.setattr(su55if._host, "_beside_library", lambda library: [])
     monkeypatch.setattr(su55if._host.shutil, "which", lambda name: None)
     hosts = su55if.host_candidates()
-    assert libraries[0] == tmp_path / library and hosts[0] == tmp_path / host
-    assert libraries[-1].parts[-4:] == ("build", build, "src", Path(library).name)
+    # The package of a checkout: the checkout's build first.
+    assert libraries[1] == tmp_path / library and hosts[0] == tmp_path / host
+    assert libraries[0].parts[-4:] == ("build", build, "src", Path(library).name)
     assert hosts[-1].parts[-4:] == ("build", build, "tools", Path(host).name)
     # Windows has no system prefixes: the environment's, then the build tree.
     assert len(hosts) == 2 + others

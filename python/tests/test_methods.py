@@ -2,6 +2,7 @@
 against the procedure description; and what a fork or a failing host does."""
 
 import inspect
+import typing
 import json
 import os
 import shutil
@@ -18,31 +19,34 @@ DESCRIPTION = json.loads((CHECKOUT / "include" / "su55if_procedures.json").read_
 
 @pytest.mark.parametrize("procedure", DESCRIPTION, ids=[p["name"] for p in DESCRIPTION])
 def test_methods_are_the_descriptions(procedure):
+    # Each input by its keyword, in order: a required one without a default,
+    # keyword-only from the first required input after an optional one.
     method = getattr(su55if.Library, procedure["method"])
-    parameters = [p for p in inspect.signature(method).parameters.values()
-                  if p.kind is p.POSITIONAL_OR_KEYWORD and p.name != "self"]
+    parameters = [p for p in inspect.signature(method).parameters.values() if p.name not in su55if._library.OPTIONS]
     assert [p.name for p in parameters] == [a["keyword"] for a in procedure["inputs"]]
+    optional_seen = keyword_only = False
     for parameter, argument in zip(parameters, procedure["inputs"]):
         default = argument.get("default")
-        if default is None:
-            assert parameter.default is su55if._library.REQUIRED or parameter.default is inspect.Parameter.empty
-        elif isinstance(default, str):  # another input's values
-            assert parameter.default is None
-        else:
-            assert parameter.default == default
+        keyword_only = keyword_only or (default is None and optional_seen)
+        optional_seen = optional_seen or default is not None
+        expected = parameter.empty if default is None else None if isinstance(default, str) else default
+        assert (parameter.default, parameter.kind is parameter.KEYWORD_ONLY) == (expected, keyword_only), parameter
     name, result = su55if._library.METHODS[procedure["method"]]
     assert name == procedure["name"] and procedure["name"] in method.__doc__
     fields = [a["keyword"] for a in procedure["outputs"]]
     assert (list(result._fields) if result else fields[:1]) == fields
+    hints = typing.get_type_hints(method)
+    assert all(p.name in hints for p in parameters) and "return" in hints
 
 
 @pytest.mark.skipif(shutil.which("mypy") is None and subprocess.run([sys.executable, "-m", "mypy", "--version"],
                     capture_output=True).returncode != 0, reason="mypy is not installed")
-def test_a_users_script_type_checks():
-    script = CHECKOUT / "python" / "tests" / "typed" / "user_script.py"
+@pytest.mark.parametrize("checked", ["tests/typed/user_script.py", "su55if"])
+def test_the_package_and_a_users_script_type_check(checked):
     env = {**os.environ, "MYPYPATH": str(CHECKOUT / "python")}
-    checked = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--follow-imports=silent", "--no-incremental", "--cache-dir=/dev/null",
-                              str(script)], capture_output=True, text=True, env=env)
+    checked = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--config-file", "pyproject.toml",
+                              "--no-incremental", "--cache-dir=/dev/null", checked],
+                             capture_output=True, text=True, env=env, cwd=CHECKOUT / "python")
     assert checked.returncode == 0, checked.stdout + checked.stderr
 
 
@@ -77,17 +81,44 @@ stop = True
     assert done.stdout.count("ok") == 30, done.stderr
 
 
+@pytest.mark.skipif(not os.environ.get("SU55IF_FORK_DRIVER"), reason="SU55IF_FORK_DRIVER (built by ctest) is not set")
+def test_forks_from_a_c_thread_while_python_calls_with_capture(lib):
+    # The process's first call is a captured one; a C thread forks 1,000
+    # times meanwhile, and each child calls the library once and exits.
+    script = f"""
+import ctypes, sys
+sys.path.insert(0, {str(CHECKOUT / "python")!r})
+import su55if
+lib = su55if.load({str(lib.path)!r})
+driver = ctypes.CDLL({os.environ["SU55IF_FORK_DRIVER"]!r})
+lib.define_stages([10, 20, 15, 40], time=0.0)
+driver.start(ctypes.cast(lib._functions["SU55IF_DEFST"], ctypes.c_void_p), 1000)
+while not driver.ended():
+    lib.define_stages([10, 20, 15, 40], time=0.0)
+    try:
+        lib.interaction_timing([3, 0, 1, 0], 1, 0.0)
+    except su55if.SimulationTerminated as stop:
+        assert stop.records[-1] == "Simulation Terminated", stop.records
+print("children that called and exited:", driver.finish(), file=sys.stderr)
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=600)
+    assert done.stderr == "children that called and exited: 1000\n"
+
+
 FAULTY_HOSTS = {
     # printed a row and half of another, then killed
-    "killed": ("kill -9 $$", r"was ended by SIGKILL"),
-    "library ended the process": ("exit 3", r"failed \(exit code 3\): the library ended the process during a call"),
+    "killed": (5, "kill -9 $$", RuntimeError, r"was ended by SIGKILL"),
+    "library ended the process": (5, "exit 3", RuntimeError,
+                                  r"failed \(exit code 3\): the library ended the process during a call"),
+    # announced more samples than memory holds, then went on: ended at once
+    "too many samples": (10**15, "sleep 600", MemoryError, r"^the run makes 1,000,000,000,000,000 samples: 32 PB"),
 }
 
 
-@pytest.mark.parametrize("end, message", FAULTY_HOSTS.values(), ids=FAULTY_HOSTS.keys())
-def test_a_host_that_fails_midway_is_not_a_success(host, tmp_path, monkeypatch, end, message):
-    header = '{"format":"su55if-samples","version":1,"columns":["time","stage","elapsed","a"],"samples":5,' \
-             '"value":"float64-le","csvNumber":"%.17g"}'
+@pytest.mark.parametrize("samples, end, error, message", FAULTY_HOSTS.values(), ids=FAULTY_HOSTS.keys())
+def test_a_host_that_fails_midway_is_not_a_success(host, tmp_path, monkeypatch, samples, end, error, message):
+    header = '{"format":"su55if-samples","version":2,"columns":["time","stage","elapsed","a"],"samples":%d,' \
+             '"value":"float64-le","csvNumber":"%%.17g","chart":{}}' % samples
     fake = tmp_path / "su55if-host"
     fake.write_text(f"""#!/bin/sh
 case "$*" in *--version*) exec {host} --version;; *" run "*) ;; *) exec {host} "$@";; esac
@@ -97,5 +128,29 @@ head -c 48 /dev/zero
 """)
     fake.chmod(0o755)
     monkeypatch.setenv("SU55IF_HOST", str(fake))
-    with pytest.raises(RuntimeError, match=message):
+    with pytest.raises(error, match=message):
         su55if.read_cycle(CHECKOUT / "examples" / "four-stage.csv").run()
+
+
+def test_the_checkouts_library_before_an_installed_one(lib, tmp_path, monkeypatch, recwarn):
+    # An installed library of another version, in a prefix of its own.
+    installed = tmp_path / "lib" / "libsu55if.so.9.9.9"
+    installed.parent.mkdir()
+    shutil.copyfile(lib.path, installed)
+    (tmp_path / "lib" / "libsu55if.so").symlink_to(installed.name)
+    monkeypatch.setattr(su55if._files, "_prefixes", lambda: [str(tmp_path)])
+    monkeypatch.delenv("SU55IF_LIBRARY", raising=False)
+    build = su55if._files._build_tree_location()
+    if not build.is_file():
+        pytest.skip(f"{build} is not built")
+    assert su55if.__version__ == su55if._files.library_version(build)
+    # Imported from the checkout: its build first, and no warning.
+    assert su55if.library_candidates()[:2] == [build, tmp_path / "lib" / "libsu55if.so"]
+    assert su55if.load().path == build.resolve() and not recwarn.list
+    # As an installed package: the installed library, with a warning that says which and why.
+    monkeypatch.setattr(su55if._files, "_imported_from_checkout", lambda: False)
+    assert su55if.library_candidates()[-1] == build
+    with pytest.warns(su55if.LibraryVersionWarning, match=rf"^loaded {installed}, the library of version 9\.9\.9, "
+                      rf"into the su55if package of version {su55if.__version__}: it is the first of "
+                      r"su55if\.library_candidates\(\) that exists$"):
+        assert su55if.load().path == installed

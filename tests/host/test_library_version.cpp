@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/error.h"
+#include "host/library_file.h"
 #include "host/library_version.h"
 #include "su55if.h"
 
@@ -64,3 +65,39 @@ TEST(LibraryVersion, AFileThatCannotBeReadIsAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+// The crafted library files that the Python package judges too: each whole
+// (for this system or another) or refused with the words verdicts.txt gives.
+TEST(LibraryFile, CraftedFilesAreJudgedAsThePackageJudgesThem) {
+    const fs::path folder = SU55IF_LIBRARY_SAMPLES;
+    std::ifstream verdicts(folder / "verdicts.txt");
+    std::string line;
+    int files = 0;
+    while (std::getline(verdicts, line)) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        const std::size_t gap = line.find(' ');
+        const std::string name = line.substr(0, gap);
+        const std::string verdict = line.substr(line.find_first_not_of(' ', gap));
+        std::string fault;
+        try {
+            su55if::host::checkLibraryFile((folder / name).string());
+        } catch (const su55if::engine::Error &error) {
+            fault = error.what();
+        }
+        if (verdict == "whole") {
+            EXPECT_TRUE(fault.empty() || fault.find("a library for another system") != std::string::npos)
+                << name << ": " << fault;
+        } else {
+            EXPECT_NE(fault.find(verdict), std::string::npos) << name << ": " << fault;
+        }
+        ++files;
+    }
+    EXPECT_GE(files, 10);
+}
+
+}  // namespace
+

@@ -111,7 +111,7 @@ import su55if
 library = su55if.load()
 print(su55if.__file__, su55if.find_library(), su55if.find_host(), sep="\n")
 print(library.define_stages(requested=[10, 20, 30], time=0.0).cycle_duration)
-print(library._helper is not None)  # the call helper, beside the library
+print(su55if.__version__ == su55if._files.library_version(su55if.find_library()))
 # An installed example, read and run through the installed host.
 cycle = su55if.read_cycle("/usr/share/doc/su55if-tools/examples/four-stage.csv")
 print(len(cycle.run().to_csv().splitlines()) > 1)')

@@ -27,6 +27,17 @@ std::uint64_t cycleCount(std::string_view text) {
     return static_cast<std::uint64_t>(value);
 }
 
+std::optional<double> chartTime(std::string_view option, const std::optional<std::string> &text, bool chart,
+                                std::string_view chartOption) {
+    if (!text) {
+        return std::nullopt;
+    }
+    if (!chart) {
+        throw Error(fmt::format("{} says what the chart shows: give {} too", option, chartOption));
+    }
+    return readNumber(option, *text);
+}
+
 void checkRunEnd(bool stopTime, bool cycles) {
     if (stopTime && cycles) {
         throw Error("--stop-time and --cycles both say where the run ends: give one of them");

@@ -20,6 +20,12 @@ double positiveTime(std::string_view option, std::string_view text);
 // Error.
 std::uint64_t cycleCount(std::string_view text);
 
+// Where a chart's window begins or ends (`option`, e.g. --chart-from), when
+// given as `text`: read as numbers in files are, and only with a chart
+// (`chart`; `chartOption` says how to ask for one); else an Error.
+std::optional<double> chartTime(std::string_view option, const std::optional<std::string> &text, bool chart,
+                                std::string_view chartOption);
+
 // Refuses a run given both where it stops (--stop-time) and how many cycles
 // it runs (--cycles).
 void checkRunEnd(bool stopTime, bool cycles);

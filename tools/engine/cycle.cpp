@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -65,9 +66,9 @@ std::vector<Diagnostic> readStage(int stage, std::string_view durationText, cons
     return faults;
 }
 
-Cycle read(CsvReader &reader) {
-    Cycle cycle;
-    cycle.name = reader.name();
+// The header's columns (kColumnNames' indices), stage and duration among
+// them; `headerLine` its line.
+std::vector<std::size_t> readHeader(CsvReader &reader, std::uint64_t &headerLine) {
     std::vector<Field> fields;
     if (!reader.next(fields)) {
         reader.fail(1, 0,
@@ -75,8 +76,8 @@ Cycle read(CsvReader &reader) {
                     "partner and name)",
                     DiagnosticKind::emptyFile);
     }
-    const std::uint64_t headerLine = reader.line();
-    const std::vector<std::size_t> columns = matchHeader(reader, fields, kColumnNames);
+    headerLine = reader.line();
+    std::vector<std::size_t> columns = matchHeader(reader, fields, kColumnNames);
     for (const Column required : {kStage, kDuration}) {
         if (std::find(columns.begin(), columns.end(), required) == columns.end()) {
             reader.fail(reader.endColumn(),
@@ -86,7 +87,15 @@ Cycle read(CsvReader &reader) {
                         DiagnosticKind::missingColumn);
         }
     }
+    return columns;
+}
 
+Cycle read(CsvReader &reader) {
+    Cycle cycle;
+    cycle.name = reader.name();
+    std::uint64_t headerLine = 0;
+    const std::vector<std::size_t> columns = readHeader(reader, headerLine);
+    std::vector<Field> fields;
     while (reader.next(fields)) {
         checkFieldCount(reader, fields, columns.size(), headerLine);
         std::array<const Field *, kColumnCount> field{};
@@ -139,6 +148,31 @@ Cycle read(CsvReader &reader) {
 }
 
 }  // namespace
+
+std::vector<StageRow> typedStages(std::string_view text, const std::string &name) {
+    CsvReader reader(text, name, kCycleFileLimits);
+    std::uint64_t headerLine = 0;
+    const std::vector<std::size_t> columns = readHeader(reader, headerLine);
+    std::vector<StageRow> stages;
+    std::vector<Field> fields;
+    while (reader.next(fields)) {
+        StageRow &stage = stages.emplace_back();
+        // Fields past the header's stay in the last column, as typed.
+        for (std::size_t i = columns.size(); i < fields.size(); ++i) {
+            fields[columns.size() - 1].text += "," + fields[i].text;
+        }
+        for (std::size_t i = 0; i < columns.size() && i < fields.size(); ++i) {
+            std::string *cell = columns[i] == kDuration ? &stage.duration
+                                : columns[i] == kPartner ? &stage.partner
+                                : columns[i] == kName    ? &stage.name
+                                                         : nullptr;
+            if (cell != nullptr) {
+                *cell = std::move(fields[i].text);
+            }
+        }
+    }
+    return stages;
+}
 
 Cycle parseCycle(std::string_view text, const std::string &name) {
     CsvReader reader(text, name, kCycleFileLimits);

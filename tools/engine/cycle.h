@@ -59,7 +59,7 @@ Cycle parseCycle(std::string_view text, const std::string &name);
 // A stage as a table gives it: each cell's text as typed.
 struct StageRow {
     std::string duration;
-    std::string partner;
+    std::string partner = "0";  // as a file without the partner column reads
     std::string name;
 };
 
@@ -74,5 +74,12 @@ Cycle cycleFromRows(std::span<const StageRow> rows, const std::string &name);
 // was: before the header, before the k-th stage's line, or at the end.
 // Throws Error for a name that a line cannot hold (a line break).
 std::string writeCycleFile(std::span<const StageRow> rows, std::string_view original = {});
+
+// A cycle file's stages as typed, each cell's text unjudged (numbers,
+// order and count too), for an editor to show a file with a fault as it is
+// and let the check say where. Fields past the header's are kept in the
+// last column. Throws Error only for what leaves no stages to show: no
+// header with stage and duration, a quote not closed, a cap passed.
+std::vector<StageRow> typedStages(std::string_view text, const std::string &name);
 
 }  // namespace su55if::engine

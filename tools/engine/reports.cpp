@@ -387,6 +387,8 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
         {"diagnostics", diagnostics},
         {"runnable", result.accepted && result.cycleFault.empty()},
         {"cycleFault", result.cycleFault},
+        // The colours of the stages and series, for a program that draws the
+        // cycle's beds as the chart does.
         {"chart", chartStyle()},
     };
     if (result.beds) {

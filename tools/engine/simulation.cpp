@@ -250,9 +250,9 @@ void Simulator::takeInputRow() {
 // calls it at every step.
 bool Simulator::applyEvents(double time, TimelineRow &row) {
     Block &update = *updateDuration_;
-    bool any = false;
+    updates_.clear();
+    row.updates = nullptr;
     while (eventRead_ && events_->time() <= time) {
-        any = true;
         const double stage = events_->value(eventStage_);  // one of the cycle's, as the file was read
         const double duration = events_->value(eventDuration_);
         update.set("updateSwitch", 1.0);
@@ -261,8 +261,12 @@ bool Simulator::applyEvents(double time, TimelineRow &row) {
         if (update.call() == kStatusFatal) {
             return false;
         }
-        row.updateResult = update.value("updateResult");
-        if (row.updateResult > 0.0) {
+        const double result = update.value("updateResult");
+        updates_.push_back({static_cast<int>(stage), duration, result});
+        // The column keeps the result that says most: 2 (a pair set) over 1
+        // (a stage set) over 0 (nothing changed).
+        row.updateResult = updates_.size() == 1 ? result : std::max(row.updateResult, result);
+        if (result > 0.0) {
             // The table now holds the new duration, for the stage and its
             // partner: so do the durations in force.
             const int count = cycle_.stageCount();
@@ -277,7 +281,9 @@ bool Simulator::applyEvents(double time, TimelineRow &row) {
         }
         eventRead_ = events_->next();
     }
-    if (!any) {
+    if (!updates_.empty()) {
+        row.updates = &updates_;
+    } else {
         update.set("updateSwitch", 0.0);
         if (update.call() == kStatusFatal) {
             return false;

@@ -37,6 +37,15 @@ struct RunInputs {
     std::unique_ptr<TimedRows> events;
 };
 
+// An event applied at a sample: the stage and duration of its row, and what
+// SU55IF_UPSTGTIM returned for it (0 nothing changed, 1 the stage set, 2
+// the stage and its partner set).
+struct EventUpdate {
+    int stage = 0;
+    double duration = 0.0;
+    double result = 0.0;
+};
+
 // One sample of the timeline.
 struct TimelineRow {
     double time = 0.0;
@@ -49,12 +58,15 @@ struct TimelineRow {
     int flagCount = 0;
     double stageDuration = 0.0;
     double durationsChanged = 0.0;
-    double updateResult = 0.0;
+    double updateResult = 0.0;   // with several events at the sample, the result that says most
     double recordedDuration = 0.0;
     double switchSignal = 0.0;
     // The input file's values in force: hold, check, signal, value, limit,
     // enable (0 where the file has no such column).
     std::array<double, 6> inputs{};
+    // The events applied at this sample, each with its own result; null when
+    // none was. Valid until the next sample is computed.
+    const std::vector<EventUpdate> *updates = nullptr;
 };
 
 // The input file's columns that drive the procedures, in TimelineRow::inputs
@@ -184,6 +196,7 @@ private:
     InputColumns columns_;
     std::size_t eventStage_ = 0;     // the events file's columns
     std::size_t eventDuration_ = 0;
+    std::vector<EventUpdate> updates_;  // the events applied at the sample computed last
     std::vector<ExtraOutput> extras_;
 
     Block defineStages_;

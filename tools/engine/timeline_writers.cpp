@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/reports.h"
+#include "engine/run_records.h"
 #include "engine/text.h"
 
 namespace su55if::engine {
@@ -148,9 +149,12 @@ private:
 
 class CsvWriter : public SampleSink {
 public:
-    CsvWriter(std::FILE *out, const Simulator &simulator)
-        : out_(out), values_(simulator), texts_(timelineColumns(simulator).size()) {
-        const std::vector<std::string> columns = timelineColumns(simulator);
+    CsvWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator)
+        : out_(out), values_(simulator), texts_(timelineColumns(simulator).size()), names_(csvStageNames(cycle)) {
+        std::vector<std::string> columns = timelineColumns(simulator);
+        if (!names_.empty()) {
+            columns.emplace_back(kStageNameColumn);
+        }
         std::string header;
         for (const std::string &column : columns) {
             header += (header.empty() ? "" : ",") + column;
@@ -170,21 +174,39 @@ public:
             std::memcpy(end, text.data(), text.size());
             end += text.size();
         });
-        *end++ = '\n';
+        if (names_.empty()) {
+            *end++ = '\n';
+            std::fwrite(line_, 1, static_cast<std::size_t>(end - line_), out_);
+            return;
+        }
+        *end++ = ',';
         std::fwrite(line_, 1, static_cast<std::size_t>(end - line_), out_);
+        const auto stage = static_cast<std::size_t>(row.stage - 1);  // the clock's: one of the cycle's
+        if (stage < names_.size()) {
+            std::fwrite(names_[stage].data(), 1, names_[stage].size(), out_);
+        }
+        std::fputc('\n', out_);
     }
 
 private:
     std::FILE *out_;
     RowValues values_;
     std::vector<NumberText> texts_;
+    std::vector<std::string> names_;  // each stage's stageName field; none when the cycle names no stage
     char line_[32 * 32] = {};  // at most 16 columns of at most 32 characters and a comma
 };
 
 class JsonLinesWriter : public SampleSink {
 public:
     JsonLinesWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator)
-        : out_(out), cycle_(cycle), values_(simulator), columns_(timelineColumns(simulator)), texts_(columns_.size()) {}
+        : out_(out), cycle_(cycle), values_(simulator), columns_(timelineColumns(simulator)), texts_(columns_.size()) {
+        if (stageNamed(cycle)) {
+            for (int k = 0; k < cycle.stageCount(); ++k) {
+                names_.push_back(fmt::format(",\"{}\":{}", kStageNameColumn,
+                                             recordText(cycle.stageName(static_cast<std::size_t>(k)))));
+            }
+        }
+    }
 
     void write(const TimelineRow &row) override {
         std::size_t column = 0;
@@ -200,25 +222,26 @@ public:
             }
             ++column;
         });
+        if (static_cast<std::size_t>(row.stage - 1) < names_.size()) {
+            line_ += names_[static_cast<std::size_t>(row.stage - 1)];
+        }
+        if (row.updates != nullptr) {
+            line_ += ",\"updates\":";
+            line_ += recordText(updatesRecord(*row.updates));
+        }
         line_ += "}\n";
         std::fwrite(line_.data(), 1, line_.size(), out_);
     }
 
-    // A line of its own among the samples, told from them by its "warning".
+    // Lines of their own among the samples, told from them by their
+    // "record" or "warning".
+    void scheduleChanged(double time, const std::vector<double> &durations, double cycleDuration) override {
+        fmt::print(out_, "{}\n", recordText(scheduleRecord(++schedules_, time, durations, cycleDuration, before_)));
+        before_ = durations;
+    }
+
     void linkDrifted(const LinkDrift &drift) override {
-        const nlohmann::ordered_json warning{
-            {"warning", "linkDrift"},
-            {"time", drift.time},
-            {"stage", drift.stage},
-            {"stageName", cycle_.stageName(static_cast<std::size_t>(drift.stage - 1))},
-            {"duration", drift.stageDuration},
-            {"partner", drift.partner},
-            {"partnerName", cycle_.stageName(static_cast<std::size_t>(drift.partner - 1))},
-            {"partnerDuration", drift.partnerDuration},
-            {"message", explainDrift(cycle_, drift)},
-            {"diagnostic", toJson(driftDiagnostic(cycle_, drift))},
-        };
-        fmt::print(out_, "{}\n", shownJson(warning.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
+        fmt::print(out_, "{}\n", recordText(driftRecord(cycle_, drift)));
     }
 
 private:
@@ -227,21 +250,20 @@ private:
     RowValues values_;
     std::vector<std::string> columns_;
     std::vector<NumberText> texts_;
+    std::vector<std::string> names_;  // each stage's ,"stageName":... ; none when the cycle names no stage
     std::string line_;
+    std::size_t schedules_ = 0;
+    std::vector<double> before_;
 };
 
 }  // namespace
 
 std::vector<std::string> flagNames(bool twin) {
-    std::vector<std::string> names{"flagForCode1", "flagForCode2", "flagForCodeMinus2"};
-    if (!twin) {
-        names.emplace_back("flagForCodeMinus1");
-    }
-    return names;
+    return {kFlagNames.begin(), kFlagNames.end() - (twin ? 1 : 0)};
 }
 
 std::vector<std::string> timelineColumns(const Simulator &simulator) {
-    std::vector<std::string> columns{"time", "stage", "elapsed", "delayForCode2", "delayForCode1", "actionCode"};
+    std::vector<std::string> columns(kTimingColumns.begin(), kTimingColumns.end());
     for (const std::string &name : flagNames(simulator.twin())) {
         columns.push_back(name);
     }
@@ -257,8 +279,38 @@ std::function<void(const TimelineRow &, double *)> rowValuesOf(const Simulator &
     };
 }
 
-std::unique_ptr<SampleSink> csvWriter(std::FILE *out, const Simulator &simulator) {
-    return std::make_unique<CsvWriter>(out, simulator);
+bool stageNamed(const Cycle &cycle) {
+    return std::any_of(cycle.stageNames.begin(), cycle.stageNames.end(),
+                       [](const std::string &name) { return !name.empty(); });
+}
+
+std::vector<std::string> csvStageNames(const Cycle &cycle) {
+    std::vector<std::string> fields;
+    if (!stageNamed(cycle)) {
+        return fields;
+    }
+    for (int k = 0; k < cycle.stageCount(); ++k) {
+        const std::string name = cycle.stageName(static_cast<std::size_t>(k));
+        // Quoted, with its quotes doubled, where a CSV reader would otherwise
+        // split it, end its line, or trim it.
+        const bool plain = name.find_first_of(",\"\r\n") == std::string::npos &&
+                           (name.empty() || (name.front() != ' ' && name.front() != '\t' && name.back() != ' ' &&
+                                             name.back() != '\t'));
+        if (plain) {
+            fields.push_back(name);
+            continue;
+        }
+        std::string field = "\"";
+        for (char c : name) {
+            field += c == '"' ? std::string("\"\"") : std::string(1, c);
+        }
+        fields.push_back(field + "\"");
+    }
+    return fields;
+}
+
+std::unique_ptr<SampleSink> csvWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator) {
+    return std::make_unique<CsvWriter>(out, cycle, simulator);
 }
 
 std::unique_ptr<SampleSink> jsonLinesWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator) {
@@ -289,7 +341,23 @@ TableWriter::TableWriter(std::FILE *out, const Cycle &cycle, const Simulator &si
     fmt::print(out_, "{}  indicator set\n", header);
 }
 
-void TableWriter::show(const TimelineRow &row) {
+namespace {
+
+// Several events at one sample: each with its result, after the row.
+std::string updatesNote(const TimelineRow &row) {
+    if (row.updates == nullptr || row.updates->size() < 2) {
+        return {};  // the updateResult column says it
+    }
+    std::vector<std::string> each;
+    for (const EventUpdate &update : *row.updates) {
+        each.push_back(fmt::format("stage {} to {}: {}", update.stage, readable(update.duration), readable(update.result)));
+    }
+    return fmt::format("  events: {}", fmt::join(each, ", "));
+}
+
+}  // namespace
+
+void TableWriter::show(const TimelineRow &row, const std::string &note) {
     std::string indicator = "-";
     const std::vector<std::string> flags = flagNames(simulator_.twin());
     for (int k = 0; k < row.flagCount; ++k) {
@@ -307,7 +375,7 @@ void TableWriter::show(const TimelineRow &row) {
         line += column(readable(values[k]), columnWidth(names_[k + 2]));
     }
     const std::string name = printable(cycle_.stageName(static_cast<std::size_t>(row.stage - 1)));
-    fmt::print(out_, "{}  {}{}\n", line, indicator, name.empty() ? "" : "  (" + name + ")");
+    fmt::print(out_, "{}  {}{}{}\n", line, indicator, name.empty() ? "" : "  (" + name + ")", note);
     ++shown_;
 }
 
@@ -319,10 +387,14 @@ void TableWriter::write(const TimelineRow &row) {
     for (const ExtraOutput &extra : simulator_.extraOutputs()) {
         changed = changed || row.*extra.value != before->*extra.value;
     }
+    const std::string note = updatesNote(row);
+    changed = changed || !note.empty();
     if (changed) {
-        show(row);
+        show(row, note);
     }
     previous_ = row;
+    previous_->updates = nullptr;
+    previousNote_ = note;
     previousShown_ = changed;
 }
 
@@ -340,7 +412,7 @@ void TableWriter::scheduleChanged(double time, const std::vector<double> &durati
 
 void TableWriter::finish() {
     if (previous_ && !previousShown_) {
-        show(*previous_);
+        show(*previous_, previousNote_);
     }
     std::string label = "actionCode";  // then the codes lined up under its end
     fmt::print(out_, "\n");

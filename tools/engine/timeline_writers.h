@@ -2,7 +2,6 @@
 // lines, or a readable table of the samples at which something changes.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -14,17 +13,9 @@
 
 #include "engine/cycle.h"
 #include "engine/simulation.h"
+#include "engine/timeline_columns.h"
 
 namespace su55if::engine {
-
-// What each action code says, as the table's legend and the chart's key
-// give it: (codes, meaning).
-inline constexpr std::array<std::pair<const char *, const char *>, 4> kActionCodeMeanings{{
-    {"2", "the partner last began delayForCode2 before the start of this stage"},
-    {"1", "the partner last began delayForCode1 before the start of this stage"},
-    {"-1, -2", "the partner comes later in the cycle and has not run before this stage yet, early in the run: no span"},
-    {"0", "the stage has no partner"},
-}};
 
 // The indicator outputs' names, in output order.
 std::vector<std::string> flagNames(bool twin);
@@ -38,13 +29,23 @@ std::vector<std::string> timelineColumns(const Simulator &simulator);
 // as many doubles as there are columns.
 std::function<void(const TimelineRow &, double *)> rowValuesOf(const Simulator &simulator);
 
-// Every sample as one CSV row (values as %.17g, so that each reads back as
-// the exact double the library returned) after a header row.
-std::unique_ptr<SampleSink> csvWriter(std::FILE *out, const Simulator &simulator);
+// Whether the cycle names any of its stages.
+bool stageNamed(const Cycle &cycle);
 
-// Every sample as one JSON object per line, keyed by the CSV's column names;
-// a value that is not finite is null. A linked pair whose durations came to
-// differ is a line of its own: {"warning": "linkDrift", "time": ..., ...}.
+// Each stage's name as the CSV's stageName field (quoted where it must be);
+// none when the cycle names no stage.
+std::vector<std::string> csvStageNames(const Cycle &cycle);
+
+// Every sample as one CSV row (values as %.17g, so that each reads back as
+// the exact double the library returned) after a header row; the stage's
+// name last when the cycle names its stages.
+std::unique_ptr<SampleSink> csvWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator);
+
+// Every sample as one JSON object per line, keyed by the CSV's column names
+// (stageName as a string); a value that is not finite is null; "updates"
+// lists the events applied at the sample, each with its result. The
+// schedule in force from time 0 and each change of it, and a linked pair
+// whose durations came to differ, are lines of their own (run_records.h).
 std::unique_ptr<SampleSink> jsonLinesWriter(std::FILE *out, const Cycle &cycle, const Simulator &simulator);
 
 // The readable timeline: the samples at which the stage, a timing output or
@@ -64,11 +65,12 @@ private:
     const Simulator &simulator_;
     std::vector<std::string> names_;
     std::optional<TimelineRow> previous_;
+    std::string previousNote_;
     bool previousShown_ = false;
     std::uint64_t samples_ = 0;
     std::uint64_t shown_ = 0;
 
-    void show(const TimelineRow &row);
+    void show(const TimelineRow &row, const std::string &note);
 };
 
 }  // namespace su55if::engine

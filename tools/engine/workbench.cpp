@@ -74,10 +74,6 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Ru
     if (!fault.empty()) {
         throw Error(notRunnable(cycle, fault));
     }
-    if (options.cycles && options.timeline == TimelineFormat::sampleStream) {
-        throw Error("--cycles and --format binary do not go together: the sample stream begins with the number of "
-                    "samples, which a run to the end of a cycle knows only at its end; give --stop-time");
-    }
     const double cycleDuration = simulator.schedule().cycleDuration;
     const std::optional<double> stopTime =
         options.stopTime  ? options.stopTime
@@ -189,9 +185,9 @@ int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, c
     if (options.timeline == TimelineFormat::jsonLines) {
         data = jsonLinesWriter(timeline, cycle, simulator);
     } else if (options.timeline == TimelineFormat::sampleStream) {
-        data = sampleStreamWriter(timeline, simulator, settings, options.timeUnit);
+        data = sampleStreamWriter(timeline, cycle, simulator, settings, options.timeUnit);
     } else if (options.timeline == TimelineFormat::csv) {
-        data = csvWriter(timeline, simulator);
+        data = csvWriter(timeline, cycle, simulator);
     }
     if (data) {
         sinks.add(*data);

@@ -180,7 +180,7 @@ void addCommonOptions(CLI::App &command, Options &options) {
             "programs")
         ->type_name("FORMAT");
     command
-        .add_option("--time-unit", options.timeUnit, "the unit of times and durations, a label for tables and charts")
+        .add_option("--time-unit", options.run.timeUnit, "the unit of times and durations, a label for tables and charts")
         ->type_name("UNIT");
 }
 
@@ -211,9 +211,9 @@ void checkChartName(const std::string &chartFile) {
 // check's --beds, and its --chart, which draws the beds.
 void checkBedsOptions(const std::optional<std::string> &beds, Options &options) {
     if (beds) {
-        options.beds = engine::bedCount(*beds);
+        options.check.beds = engine::bedCount(*beds);
     }
-    if (!options.chartFile.empty() && !options.beds) {
+    if (!options.chartFile.empty() && !options.check.beds) {
         throw Error("check --chart draws the beds: give --beds N too");
     }
     checkChartName(options.chartFile);
@@ -237,147 +237,136 @@ void checkBedsOptions(const std::optional<std::string> &beds, Options &options) 
     throw Error(printable(what));
 }
 
-}  // namespace
+// Help was asked for and shown: the exit code to end with.
+struct HelpShown {
+    int exitCode;
+};
 
-std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
-    CLI::App app{"Loads the su55if library and drives it offline, as a simulator would: checks a cycle "
-                 "file or steps time through its cycle, with timed inputs and events, and reports what the "
-                 "library computes.",
-                 "su55if-host"};
-    // Options begin with '-' on every system: a '/' begins a path, also on Windows.
-    app.allow_windows_style_options(false);
-    app.get_formatter()->column_width(28);
-    app.get_formatter()->label("Subcommands", "Commands");
-    app.get_formatter()->label("SUBCOMMAND", "COMMAND");
-    app.add_flag("--version", options.version,
-                 "print the version of su55if-host and of the library it loads, and exit");
-    addCommonOptions(app, options);
-    app.require_subcommand(0, 1);
-
-    CLI::App *checkCommand = app.add_subcommand(
-        "check", "define the schedule at time 0, let the library check the interaction table, print a report");
-    checkCommand->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration[,partner][,name])")
-        ->type_name("FILE")
-        ->required()
-        ->check(kFileName);
-    checkCommand->add_flag("--twin", options.twin, "check with SU55IF_IINTTIM instead of SU55IF_INTTIM");
-    checkCommand->add_flag("--rows", options.rows,
-                           "CYCLE holds the cycle as JSON rows, as programs give it (- for standard input)");
-    std::optional<std::string> checkFormat;
-    checkCommand->add_option("--format", checkFormat, "text (default) or json")->type_name("FORMAT");
+// The options of `check` as given, read once every option is known.
+struct CheckTexts {
+    std::optional<std::string> format;
     std::optional<std::string> beds;
-    checkCommand
-        ->add_option("--beds", beds,
-                     "N beds run the cycle, each shifted by the cycle duration over N: show each bed's stages and "
-                     "whether every link fits")
-        ->type_name("N");
-    checkCommand
-        ->add_option("--chart", options.chartFile, "with --beds: write a picture of the beds, in SVG, to FILE.svg")
-        ->type_name("FILE")
-        ->check(kFileName);
+};
 
-    CLI::App *runCommand =
-        app.add_subcommand("run", "step time through the cycle and write the timeline the library computes");
-    runCommand->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration[,partner][,name])")
-        ->type_name("FILE")
-        ->required()
-        ->check(kFileName);
+// The options of `run` as given, read once every option is known.
+struct RunTexts {
     std::optional<std::string> stopTime;  // numbers read as numbers in cycle files are
     std::optional<std::string> cycles;
     std::optional<std::string> outputInterval;
     std::optional<std::string> chartFrom;
     std::optional<std::string> chartTo;
-    std::optional<std::string> runFormatText;
-    runCommand->add_option("--stop-time", stopTime, "the last time of the run (default: two cycles)")->type_name("T");
-    runCommand
-        ->add_option("--cycles", cycles,
+    std::optional<std::string> format;
+    std::optional<std::string> beds;
+};
+
+CLI::App *addCheckCommand(CLI::App &app, Options &options, CheckTexts &texts) {
+    CLI::App *command = app.add_subcommand(
+        "check", "define the schedule at time 0, let the library check the interaction table, print a report");
+    command->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration[,partner][,name])")
+        ->type_name("FILE")
+        ->required()
+        ->check(kFileName);
+    command->add_flag("--twin", options.check.twin, "check with SU55IF_IINTTIM instead of SU55IF_INTTIM");
+    command->add_flag("--rows", options.rows,
+                      "CYCLE holds the cycle as JSON rows, as programs give it (- for standard input)");
+    command->add_option("--format", texts.format, "text (default) or json")->type_name("FORMAT");
+    command
+        ->add_option("--beds", texts.beds,
+                     "N beds run the cycle, each shifted by the cycle duration over N: show each bed's stages and "
+                     "whether every link fits")
+        ->type_name("N");
+    command
+        ->add_option("--chart", options.chartFile, "with --beds: write a picture of the beds, in SVG, to FILE.svg")
+        ->type_name("FILE")
+        ->check(kFileName);
+    return command;
+}
+
+CLI::App *addRunCommand(CLI::App &app, Options &options, RunTexts &texts) {
+    CLI::App *command =
+        app.add_subcommand("run", "step time through the cycle and write the timeline the library computes");
+    command->add_option("CYCLE", options.cyclePath, "the cycle file (CSV: stage,duration[,partner][,name])")
+        ->type_name("FILE")
+        ->required()
+        ->check(kFileName);
+    command->add_option("--stop-time", texts.stopTime, "the last time of the run (default: two cycles)")
+        ->type_name("T");
+    command
+        ->add_option("--cycles", texts.cycles,
                      "run to the end of the Nth cycle, as the durations in force place it (instead of --stop-time)")
         ->type_name("N");
-    runCommand
-        ->add_option("--output-interval", outputInterval,
+    command
+        ->add_option("--output-interval", texts.outputInterval,
                      "the time between samples (default: 1/20 of the shortest stage)")
         ->type_name("DT");
-    runCommand->add_flag("--twin", options.twin, "use SU55IF_IINTTIM and SU55IF_IACTYP");
-    runCommand->add_flag("--rows", options.rows,
-                         "CYCLE holds the cycle as JSON rows, as programs give it (- for standard input)");
-    runCommand
+    command->add_flag("--twin", options.run.twin, "use SU55IF_IINTTIM and SU55IF_IACTYP");
+    command->add_flag("--rows", options.rows,
+                      "CYCLE holds the cycle as JSON rows, as programs give it (- for standard input)");
+    command
         ->add_option("--input-file", options.inputFile,
                      "timed inputs (CSV: time, then hold, check, signal, value, limit, enable, durationK)")
         ->type_name("FILE")
         ->check(kFileName);
-    runCommand
+    command
         ->add_option("--events", options.eventsFile, "duration changes through SU55IF_UPSTGTIM (CSV: time,stage,duration)")
         ->type_name("FILE")
         ->check(kFileName);
-    runCommand
+    command
         ->add_option("--output-file", options.outputFile,
                      "write the timeline to this file, in the format its name ends in: .csv, .json or .jsonl (JSON "
                      "lines), .txt (the readable table); other names take --format")
         ->type_name("FILE")
         ->check(kFileName);
-    runCommand
+    command
         ->add_option("--chart", options.chartFile,
                      "write a picture of the cycle and the run, in SVG (any web browser opens it), to FILE.svg")
         ->type_name("FILE")
         ->check(kFileName);
-    runCommand->add_option("--chart-from", chartFrom, "with --chart: chart the run from this time on (default: 0)")
+    command->add_option("--chart-from", texts.chartFrom, "with --chart: chart the run from this time on (default: 0)")
         ->type_name("T");
-    runCommand
-        ->add_option("--chart-to", chartTo,
+    command
+        ->add_option("--chart-to", texts.chartTo,
                      "with --chart: chart the run up to this time (default: the whole run, or its first 10 cycles "
                      "when it passes more than 30)")
         ->type_name("T");
-    std::optional<std::string> runBeds;
-    runCommand
-        ->add_option("--beds", runBeds,
+    command
+        ->add_option("--beds", texts.beds,
                      "with --chart: draw under the run, for each schedule, N beds each shifted by the cycle duration "
                      "over N")
         ->type_name("N");
-    runCommand->add_flag("--table", options.table,
-                         "print a readable summary and timeline on standard output instead of the CSV");
-    runCommand
-        ->add_option("--format", runFormatText,
+    command->add_flag("--table", options.run.table,
+                      "print a readable summary and timeline on standard output instead of the CSV");
+    command
+        ->add_option("--format", texts.format,
                      "csv (default; also called text), json (one JSON object per sample) or binary (a JSON header "
                      "line, then each sample's values as little-endian doubles)")
         ->type_name("FORMAT");
+    return command;
+}
 
-    CLI::App *writeCommand = app.add_subcommand(
+CLI::App *addWriteCycleCommand(CLI::App &app, Options &options) {
+    CLI::App *command = app.add_subcommand(
         "write-cycle", "write a cycle given as JSON rows as a cycle file, keeping the comment lines of its text");
-    writeCommand->add_option("ROWS", options.cyclePath, "the cycle as JSON rows (- for standard input)")
+    command->add_option("ROWS", options.cyclePath, "the cycle as JSON rows (- for standard input)")
         ->type_name("FILE")
         ->required()
         ->check(kFileName);
-    writeCommand->add_option("OUTPUT", options.cycleOutput, "the cycle file to write")
+    command->add_option("OUTPUT", options.cycleOutput, "the cycle file to write")
         ->type_name("FILE")
         ->required()
         ->check(kFileName);
+    return command;
+}
 
-    CLI::App *helpCommandApp = app.add_subcommand("help", "describe the commands, or the options of one command");
-    std::string helpTopic;
-    helpCommandApp->add_option("COMMAND", helpTopic, "check or run")->type_name("COMMAND");
-
-    for (CLI::App *command : {checkCommand, runCommand, writeCommand, helpCommandApp}) {
-        command->group("Commands");
-    }
-    for (CLI::App *command : {checkCommand, runCommand, writeCommand}) {
-        addCommonOptions(*command, options);
-        command->footer("`su55if-host --help` gives the exit codes and where the manual is.");
-    }
-    // Set after the commands are made: they would take it as their own.
-    app.footer("With no command, runs the built-in example (examples/four-stage.csv) and prints a readable "
-               "timeline.\nData goes to standard output, every message to standard error.\nExit codes: 0 done "
-               "(also when the reader of standard output closed it early); 1 the library stopped the run "
-               "(status 4); 2 bad usage, bad cycle or input file, library not loadable, a run that cannot be "
-               "made, or an output that cannot be written; 3 the library ended the process during a call."
-               "\nManual: man su55if-host, and docs/host.md in the documentation (share/doc/su55if/ under the "
-               "install prefix, or the sources).");
-
+// Parses the command line, saying what is wrong with it in the host's words.
+void parse(CLI::App &app, int argc, char **argv, const CLI::App *checkCommand, const CLI::App *runCommand,
+           const Options &options) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &error) {
-        return app.exit(error);
+        throw HelpShown{app.exit(error)};
     } catch (const CLI::CallForAllHelp &error) {
-        return app.exit(error);
+        throw HelpShown{app.exit(error)};
     } catch (const CLI::ExtrasError &error) {
         const std::string word = commandWord(argc, argv, app);
         if (!word.empty() && app.get_subcommands().empty()) {
@@ -409,49 +398,101 @@ std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
     } catch (const CLI::ParseError &error) {
         refuse(error, app);
     }
+}
 
-    if (helpCommandApp->parsed()) {
-        if (helpTopic.empty()) {
-            std::fputs(app.get_formatter()->make_help(&app, "su55if-host", CLI::AppFormatMode::Normal).c_str(), stdout);
-        } else if (helpTopic == "check" || helpTopic == "run" || helpTopic == "write-cycle") {
-            std::fputs(app.get_subcommand(helpTopic)->help("su55if-host").c_str(), stdout);
-        } else {
-            throw Error(unknownCommand(helpTopic));
+// `su55if-host help [COMMAND]`.
+int showHelp(CLI::App &app, const std::string &topic) {
+    if (topic.empty()) {
+        std::fputs(app.get_formatter()->make_help(&app, "su55if-host", CLI::AppFormatMode::Normal).c_str(), stdout);
+    } else if (topic == "check" || topic == "run" || topic == "write-cycle") {
+        std::fputs(app.get_subcommand(topic)->help("su55if-host").c_str(), stdout);
+    } else {
+        throw Error(unknownCommand(topic));
+    }
+    return engine::kExitOk;
+}
+
+// The run's options read from their texts, as the engine judges them.
+void readRunOptions(Options &options, const RunTexts &texts) {
+    engine::RunOptions &run = options.run;
+    run.stopTime = positiveTime("--stop-time", texts.stopTime);
+    run.outputInterval = positiveTime("--output-interval", texts.outputInterval);
+    run.cycles = cycleCount(texts.cycles);
+    engine::checkRunEnd(texts.stopTime.has_value(), texts.cycles.has_value());
+    run.chartFrom = engine::chartTime("--chart-from", texts.chartFrom, !options.chartFile.empty(), "--chart FILE.svg");
+    run.chartTo = engine::chartTime("--chart-to", texts.chartTo, !options.chartFile.empty(), "--chart FILE.svg");
+    if (texts.beds) {
+        if (options.chartFile.empty()) {
+            throw Error("run --beds draws the beds on the chart: give --chart FILE.svg too");
         }
-        return engine::kExitOk;
+        run.beds = engine::bedCount(*texts.beds);
+    }
+    checkChartName(options.chartFile);
+    run.timeline = engine::runTimelineFormat(texts.format, options.outputFile, run.table);
+}
+
+}  // namespace
+
+std::optional<int> parseCommandLine(int argc, char **argv, Options &options) {
+    CLI::App app{"Loads the su55if library and drives it offline, as a simulator would: checks a cycle "
+                 "file or steps time through its cycle, with timed inputs and events, and reports what the "
+                 "library computes.",
+                 "su55if-host"};
+    // Options begin with '-' on every system: a '/' begins a path, also on Windows.
+    app.allow_windows_style_options(false);
+    app.get_formatter()->column_width(28);
+    app.get_formatter()->label("Subcommands", "Commands");
+    app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+    app.add_flag("--version", options.version,
+                 "print the version of su55if-host and of the library it loads, and exit");
+    addCommonOptions(app, options);
+    app.require_subcommand(0, 1);
+
+    CheckTexts checkTexts;
+    RunTexts runTexts;
+    CLI::App *checkCommand = addCheckCommand(app, options, checkTexts);
+    CLI::App *runCommand = addRunCommand(app, options, runTexts);
+    CLI::App *writeCommand = addWriteCycleCommand(app, options);
+    CLI::App *helpCommandApp = app.add_subcommand("help", "describe the commands, or the options of one command");
+    std::string helpTopic;
+    helpCommandApp->add_option("COMMAND", helpTopic, "check or run")->type_name("COMMAND");
+
+    for (CLI::App *command : {checkCommand, runCommand, writeCommand, helpCommandApp}) {
+        command->group("Commands");
+    }
+    for (CLI::App *command : {checkCommand, runCommand, writeCommand}) {
+        addCommonOptions(*command, options);
+        command->footer("`su55if-host --help` gives the exit codes and where the manual is.");
+    }
+    // Set after the commands are made: they would take it as their own.
+    app.footer("With no command, runs the built-in example (examples/four-stage.csv) and prints a readable "
+               "timeline.\nData goes to standard output, every message to standard error.\nExit codes: 0 done "
+               "(also when the reader of standard output closed it early); 1 the library stopped the run "
+               "(status 4); 2 bad usage, bad cycle or input file, library not loadable, a run that cannot be "
+               "made, or an output that cannot be written; 3 the library ended the process during a call."
+               "\nManual: man su55if-host, and docs/host.md in the documentation (share/doc/su55if/ under the "
+               "install prefix, or the sources).");
+
+    try {
+        parse(app, argc, argv, checkCommand, runCommand, options);
+    } catch (const HelpShown &shown) {
+        return shown.exitCode;
+    }
+    if (helpCommandApp->parsed()) {
+        return showHelp(app, helpTopic);
     }
     options.command = checkCommand->parsed()   ? Command::check
                       : runCommand->parsed()   ? Command::run
                       : writeCommand->parsed() ? Command::writeCycle
                                                : Command::example;
-    options.json = engine::checkWritesJson(checkFormat);
+    options.check.json = engine::checkWritesJson(checkTexts.format);
+    options.check.timeUnit = options.run.timeUnit;  // one --time-unit for either command
     if (options.command == Command::check) {
-        checkBedsOptions(beds, options);
+        checkBedsOptions(checkTexts.beds, options);
     }
-    if (options.command != Command::run) {
-        return std::nullopt;
+    if (options.command == Command::run) {
+        readRunOptions(options, runTexts);
     }
-    options.stopTime = positiveTime("--stop-time", stopTime);
-    options.outputInterval = positiveTime("--output-interval", outputInterval);
-    options.cycles = cycleCount(cycles);
-    engine::checkRunEnd(stopTime.has_value(), cycles.has_value());
-    for (const auto &[name, text, value] : {std::tuple{"--chart-from", &chartFrom, &options.chartFrom},
-                                            std::tuple{"--chart-to", &chartTo, &options.chartTo}}) {
-        if (*text) {
-            if (options.chartFile.empty()) {
-                throw Error(fmt::format("{} says what the chart shows: give --chart FILE.svg too", name));
-            }
-            *value = readNumber(name, **text);
-        }
-    }
-    if (runBeds) {
-        if (options.chartFile.empty()) {
-            throw Error("run --beds draws the beds on the chart: give --chart FILE.svg too");
-        }
-        options.beds = engine::bedCount(*runBeds);
-    }
-    checkChartName(options.chartFile);
-    options.timeline = engine::runTimelineFormat(runFormatText, options.outputFile, options.table);
     return std::nullopt;
 }
 

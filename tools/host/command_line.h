@@ -2,7 +2,6 @@
 // each, and what it says of a mistyped command or option, in its own words.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -12,6 +11,9 @@ namespace su55if::host {
 
 enum class Command { example, check, run, writeCycle };
 
+// The command line as read: what the engine takes for each command, as its
+// own option structs, and what the host itself does with the rest (the
+// files it opens, where its messages go).
 struct Options {
     Command command = Command::example;
     std::string library;
@@ -20,23 +22,14 @@ struct Options {
     bool messagesJson = false;  // every message a JSON line on standard error, for programs
     bool rows = false;          // CYCLE holds the cycle as JSON rows (host/cycle_rows.h)
     std::string cycleOutput;    // write-cycle: the cycle file to write
-    bool json = false;  // check: the report as JSON
-    engine::TimelineFormat timeline = engine::TimelineFormat::csv;  // run: to standard output, or to the output file
+    bool version = false;
     std::string cyclePath;  // empty: the built-in example
-    bool twin = false;
-    std::optional<int> beds;  // check: the grid of this many beds, and whether the links fit them
-    bool table = false;  // run: the table on standard output besides the timeline in a file
-    std::optional<double> stopTime;        // default: two cycles
-    std::optional<std::uint64_t> cycles;   // instead of stopTime: to the end of this cycle
-    std::optional<double> outputInterval;  // default: 1/20 of the shortest stage
+    engine::CheckOptions check;
+    engine::RunOptions run;  // timeline: to standard output, or to the output file
     std::string outputFile;
     std::string chartFile;
-    std::optional<double> chartFrom;  // default: from 0
-    std::optional<double> chartTo;    // default: the whole run, or its first cycles when it is long
     std::string inputFile;
     std::string eventsFile;
-    std::string timeUnit;
-    bool version = false;
 };
 
 // Reads the command line into `options`. Returns an exit code when nothing

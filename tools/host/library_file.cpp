@@ -63,7 +63,9 @@ bool within(std::uint64_t fileSize, std::uint64_t offset, std::uint64_t count, s
 }
 
 // ELF: the header, the program headers, every segment's file part and the
-// section headers. Returns what is wrong, or nothing.
+// section headers. Returns what is wrong, or nothing. The Python package
+// reads a library file as this does (tests/data/libraries holds files both
+// judge).
 std::string elfFault(FileBytes &file, const std::vector<unsigned char> &ident) {
     const bool wide = ident[4] == 2;  // ELFCLASS64; ELFCLASS32 is 1
     const bool bigEndian = ident[5] == 2;
@@ -112,7 +114,8 @@ std::string elfFault(FileBytes &file, const std::vector<unsigned char> &ident) {
     return {};
 }
 
-// PE: the headers and every section's raw data.
+// PE: the headers and every section's raw data. The Python package reads
+// a library file as this does (tests/data/libraries holds files both judge).
 std::string peFault(FileBytes &file) {
     const auto dos = file.read(0, 64);
     if (!dos) {
@@ -126,8 +129,12 @@ std::string peFault(FileBytes &file) {
     if ((field(*coff, 22, 2, false) & 0x2000U) == 0) {  // IMAGE_FILE_DLL
         return "a PE file that is not a DLL";
     }
+    const std::uint64_t optionalSize = field(*coff, 20, 2, false);
+    if (!file.read(pe + 24, optionalSize)) {
+        return "cut short: the PE optional header is not whole";
+    }
     const std::uint64_t sectionCount = field(*coff, 6, 2, false);
-    const std::uint64_t sections = pe + 24 + field(*coff, 20, 2, false);
+    const std::uint64_t sections = pe + 24 + optionalSize;
     const auto table = file.read(sections, sectionCount * 40);
     if (!table) {
         return "cut short: the section table lies past the end of the file";

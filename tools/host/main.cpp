@@ -88,8 +88,8 @@ int writeCycle(const Options &options) {
 int check(const LoadedLibrary &library, const engine::Cycle &cycle, const Options &options) {
     OutputSet outputs;
     OutputFile *chartFile = options.chartFile.empty() ? nullptr : &outputs.add(options.chartFile);
-    const int exitCode = engine::check(library, cycle, {options.twin, options.json, options.timeUnit, options.beds},
-                                       streams(options), chartFile != nullptr ? chartFile->stream() : nullptr);
+    const int exitCode =
+        engine::check(library, cycle, options.check, streams(options), chartFile != nullptr ? chartFile->stream() : nullptr);
     // The chart is drawn only for a cycle the library accepted; a file in
     // place (a pipe) cannot tell, and takes what came.
     if (chartFile != nullptr && std::ftell(chartFile->stream()) != 0) {
@@ -116,17 +116,6 @@ int run(const LoadedLibrary &library, const engine::Cycle &cycle, const Options 
     OutputFile *dataFile = options.outputFile.empty() ? nullptr : &outputs.add(options.outputFile);
     OutputFile *chartFile = options.chartFile.empty() ? nullptr : &outputs.add(options.chartFile);
 
-    engine::RunOptions settings;
-    settings.twin = options.twin;
-    settings.timeline = options.timeline;
-    settings.table = options.table;
-    settings.stopTime = options.stopTime;
-    settings.cycles = options.cycles;
-    settings.outputInterval = options.outputInterval;
-    settings.timeUnit = options.timeUnit;
-    settings.chartFrom = options.chartFrom;
-    settings.chartTo = options.chartTo;
-    settings.beds = options.beds;
     // Progress on a terminal, unless the timeline itself is shown there or
     // the call log is written line after line.
     const bool timelineOnTerminal = options.outputFile.empty() && isatty(fileno(dataOutput())) != 0;
@@ -134,7 +123,7 @@ int run(const LoadedLibrary &library, const engine::Cycle &cycle, const Options 
     if (dataFile != nullptr) {
         watch.watch(*dataFile);
     }
-    const int exitCode = engine::run(library, cycle, std::move(inputs), settings, streams(options),
+    const int exitCode = engine::run(library, cycle, std::move(inputs), options.run, streams(options),
                                      {dataFile != nullptr ? dataFile->stream() : nullptr,
                                       chartFile != nullptr ? chartFile->stream() : nullptr, &watch});
     if (exitCode != engine::kExitOk) {
@@ -165,7 +154,7 @@ int hostMain(int argc, char **argv) {
         printLibraryVersion(dataOutput(), LoadedLibrary(chooseLibraryPath(options.library)).path());
         return engine::kExitOk;
     }
-    if (options.command == Command::run && options.timeline == engine::TimelineFormat::sampleStream && options.outputFile.empty() &&
+    if (options.command == Command::run && options.run.timeline == engine::TimelineFormat::sampleStream && options.outputFile.empty() &&
         isatty(fileno(dataOutput())) != 0) {
         throw Error("--format binary writes binary data: redirect standard output or give --output-file");
     }
@@ -194,8 +183,8 @@ int hostMain(int argc, char **argv) {
     }
     if (example) {
         note(options, "the built-in example; `su55if-host --help` lists the commands.");
-        options.table = true;
-        options.timeline = engine::TimelineFormat::none;
+        options.run.table = true;
+        options.run.timeline = engine::TimelineFormat::none;
     }
     return run(library, cycle, options);
 }

@@ -239,7 +239,7 @@ double drawKeys(Builder &out, const std::vector<ChartLane> &lanes, double top) {
 // starts dotted, schedule changes dashed and numbered, the time axis, and the
 // keys of the lanes. Returns its bottom.
 // Linked stages that no longer last the same.
-constexpr const char *kDriftColour = "#c0392b";
+constexpr const char *kDriftColour = kDriftMark.colour;
 
 double drawRun(Builder &out, const ChartInput &input, const ChartTimeAxis &axis, double top) {
     // Schedule changes numbered in a row of their own at the top.
@@ -275,28 +275,28 @@ double drawRun(Builder &out, const ChartInput &input, const ChartTimeAxis &axis,
     std::vector<double> cycleStarts;
     const auto &points = input.stages.points;
     for (std::size_t i = 1; i < points.size() && cycleStarts.size() <= kMaxMarks; ++i) {
-        if (points[i].second == 1.0 && points[i - 1].second != 1.0 &&
+        if (startsCycle(points[i - 1].second, points[i].second) &&
             (cycleStarts.empty() || axis.column(points[i].first) != axis.column(cycleStarts.back()))) {
             cycleStarts.push_back(points[i].first);
         }
     }
     if (cycleStarts.size() <= kMaxMarks) {
         for (double t : cycleStarts) {
-            out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="#999" )svg"
-                      R"svg(stroke-dasharray="2,3"/>)svg",
-                      axis.x(t), top, panelBottom);
+            out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="{3}" )svg"
+                      R"svg(stroke-dasharray="{4}"/>)svg",
+                      axis.x(t), top, panelBottom, kCycleStartMark.colour, kCycleStartMark.dash);
         }
     }
     for (const ChartChange &change : changes) {
-        out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="#b9770e" )svg"
-                  R"svg(stroke-width="1.2" stroke-dasharray="7,4"/>)svg",
-                  axis.x(change.time), top, panelBottom);
+        out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="{3}" )svg"
+                  R"svg(stroke-width="1.2" stroke-dasharray="{4}"/>)svg",
+                  axis.x(change.time), top, panelBottom, kScheduleMark.colour, kScheduleMark.dash);
     }
 
     for (const ChartDrift &drift : input.drifts) {
         out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="{3}" )svg"
-                  R"svg(stroke-width="1.2" stroke-dasharray="3,3"/>)svg",
-                  axis.x(drift.time), top, panelBottom, kDriftColour);
+                  R"svg(stroke-width="1.2" stroke-dasharray="{4}"/>)svg",
+                  axis.x(drift.time), top, panelBottom, kDriftColour, kDriftMark.dash);
     }
 
     // The time axis, its ticks at the multiples of a round step.

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -107,6 +108,25 @@ struct ChartInput {
     double startTime = 0.0;                // the times charted: a window of the run, or all of it
     double stopTime = 0.0;
 };
+
+// An interaction link as the chart draws it: from a stage to the partner its
+// entry names (read as the library reads it); a pair whose entries name each
+// other with the same sign is one link both ways. label: "1↔3", "2→5".
+struct ChartLink {
+    int from = 0;
+    int to = 0;
+    bool bothWays = false;
+    bool negative = false;  // the entry of `from` is negative
+    std::string label;
+};
+std::vector<ChartLink> chartLinks(const std::vector<double> &partners, int count);
+
+// The chart's title: "Cycle NAME: 4 stages, cycle duration 80 s" (the name
+// as it is given: the caller makes it printable).
+std::string chartTitle(std::string_view name, std::size_t stageCount, double cycleDuration, const std::string &timeUnit);
+
+// A cycle starts at a sample whose stage is 1 after one whose stage was not.
+inline bool startsCycle(double stageBefore, double stage) { return stage == 1.0 && stageBefore != 1.0; }
 
 // The whole SVG document. Every text is shown as printable() shows it, and
 // escaped for XML.

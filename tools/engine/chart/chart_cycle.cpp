@@ -7,7 +7,6 @@
 #include <cmath>
 #include <optional>
 
-#include "callkit/table_entry.h"
 #include "engine/chart/chart_draw.h"
 #include "engine/cycle.h"
 #include "engine/text.h"
@@ -25,39 +24,16 @@ constexpr double kLegendNameWidth = 180.0;
 
 // ---------------------------------------------------------------- links
 
-struct Link {
-    int from;
-    int to;
-    bool bothWays;   // one arc with a head at each end
-    bool negative;   // the entry of `from` is negative
-    std::string label;
+struct Link : ChartLink {
     double fromX = 0.0;
     double toX = 0.0;
     int level = 0;
 };
 
-// The links between existing stages, each partner read as the library reads
-// it (the entry's magnitude rounded to the nearest whole number); a pair whose
-// entries point at each other with the same sign is one arc.
 std::vector<Link> drawableLinks(const std::vector<double> &partners, int count) {
-    auto entry = [&](int stage) { return partners[static_cast<std::size_t>(stage - 1)]; };
-    auto partnerOf = [&](int stage) { return callkit::partnerStage(entry(stage), count); };
     std::vector<Link> links;
-    for (int stage = 1; stage <= count; ++stage) {
-        const int partner = partnerOf(stage);
-        if (partner == 0 || partner == stage) {
-            continue;
-        }
-        const bool mutual = partnerOf(partner) == stage;
-        const bool sameSign = (entry(stage) > 0.0) == (entry(partner) > 0.0);
-        const bool negative = entry(stage) < 0.0;
-        if (mutual && sameSign) {
-            if (stage < partner) {
-                links.push_back({stage, partner, true, negative, fmt::format("{}↔{}", stage, partner)});
-            }
-        } else {
-            links.push_back({stage, partner, false, negative, fmt::format("{}→{}", stage, partner)});
-        }
+    for (const ChartLink &link : chartLinks(partners, count)) {
+        links.push_back(Link{link});
     }
     return links;
 }
@@ -400,11 +376,12 @@ double drawLegend(Builder &out, const std::vector<Bar> &bars, const std::vector<
 // links and the schedules drawn. Returns the baseline of the last line.
 double drawNotes(Builder &out, const ChartInput &input, const std::vector<Bar> &bars, bool withLinks) {
     const double width = out.layout.width;
-    const std::string facts = fmt::format(": {} stages, cycle duration {}", bars.front().durations.size(),
-                                          withUnit(bars.front().cycleDuration, input.timeUnit));
-    const std::string name = truncated(printable(input.title), 16.0, true,
-                                       width - 40.0 - textWidth("Cycle " + facts, 16.0, true));
-    out.place(Builder::text("Cycle " + name + facts, 20.0, 28.0, Anchor::start, 16.0, true));
+    const auto title = [&](std::string_view name) {
+        return chartTitle(name, bars.front().durations.size(), bars.front().cycleDuration, input.timeUnit);
+    };
+    const std::string name =
+        truncated(printable(input.title), 16.0, true, width - 40.0 - textWidth(title(""), 16.0, true));
+    out.place(Builder::text(title(name), 20.0, 28.0, Anchor::start, 16.0, true));
     double y = 28.0;
     for (const std::string &note : input.notes) {
         y += y == 28.0 ? 20.0 : 18.0;

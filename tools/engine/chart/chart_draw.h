@@ -28,6 +28,16 @@ constexpr std::array<const char *, 20> kPalette{
     "#8dd3c7", "#ffffb3", "#bebada", "#fb8072", "#80b1d3", "#fdb462", "#b3de69", "#fccde5", "#d9d9d9", "#bc80bd",
     "#ccebc5", "#ffed6f", "#aec7e8", "#ffbb78", "#98df8a", "#ff9896", "#c5b0d5", "#c49c94", "#f7b6d2", "#9edae5"};
 
+// The lines across the run that mark a cycle start, a change of schedule and
+// linked stages that parted: colour and SVG dash pattern.
+struct MarkStyle {
+    const char *colour;
+    const char *dash;
+};
+constexpr MarkStyle kCycleStartMark{"#999", "2,3"};
+constexpr MarkStyle kScheduleMark{"#b9770e", "7,4"};
+constexpr MarkStyle kDriftMark{"#c0392b", "3,3"};
+
 // The colour of stage `stage` (from 1) in the bars and in the stage strip.
 inline const char *stageColour(int stage) {
     return kPalette[stage > 0 ? static_cast<std::size_t>(stage - 1) % kPalette.size() : 0];

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "engine/text.h"
-#include "engine/timeline_writers.h"
+#include "engine/timeline_columns.h"
 
 namespace su55if::engine {
 
@@ -54,7 +54,8 @@ ChartWindow chartWindow(std::optional<double> from, std::optional<double> to, co
     return {0.0, end,
             fmt::format("Charted: the first {} of the run's {} cycles, to time {}; --chart-from and --chart-to "
                         "chart another part.",
-                        kChartedCycles, grouped(cycles), withUnit(end, timeUnit))};
+                        kChartedCycles, grouped(cycles), withUnit(end, timeUnit)),
+            kChartedCycles, cycles};
 }
 
 std::vector<ChartLane> firstLanes() {

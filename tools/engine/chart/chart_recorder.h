@@ -21,6 +21,9 @@ struct ChartWindow {
     double from = 0.0;
     double to = 0.0;
     std::string note;  // empty for the whole run
+    // A long run charted over its first cycles: how many, of how many.
+    int firstCycles = 0;
+    double runCycles = 0.0;
 };
 
 // A run longer than this many cycles is charted over its first
