@@ -87,15 +87,16 @@ val result(Command command, const bool &withChart) {
     const OneCall one;
     Outputs outputs;
     int exitCode = engine::kExitError;
+    // What stopped the command, told once its outputs are known: an output
+    // that became full says so in place of the stop it caused.
+    std::vector<engine::Diagnostic> stop;
     try {
         exitCode = command(outputs);
     } catch (const engine::Error &error) {
-        for (const engine::Diagnostic &d : error.diagnostics()) {
-            engine::report(outputs.streams(), d);
-        }
+        stop = error.diagnostics();
         exitCode = error.exitCode();
     } catch (const std::exception &error) {
-        engine::report(outputs.streams(), engine::diagnostic(engine::DiagnosticKind::other, error.what()));
+        stop = {engine::diagnostic(engine::DiagnosticKind::other, error.what())};
         exitCode = engine::kExitError;
     }
     for (std::FILE *stream : {outputs.data.stream(), outputs.chart.stream()}) {
@@ -115,6 +116,10 @@ val result(Command command, const bool &withChart) {
         size.set("output", std::string(full));
         size.set("bytes", static_cast<double>(outputs.named(full).size()));
         out.set("outputFull", size);
+    } else {
+        for (const engine::Diagnostic &d : stop) {
+            engine::report(outputs.streams(), d);
+        }
     }
     out.set("exitCode", exitCode);
     out.set("stdout", full != nullptr ? std::string() : outputs.data.take());

@@ -177,7 +177,7 @@ test('the address is loaded as typed, faults and all, and never replaced by the 
   await open('#' + encodeURIComponent(typed));
   await page.waitForFunction(() => document.getElementById('verdict').className === 'error');
   assert.deepEqual(await cellValues(), ['mix', 'ten', '0', 'hold', '10', '0']);
-  assert.match((await rowTexts())[1], /^note\|.*duration "ten" is not a number/);
+  assert.match((await rowTexts())[1], /^note\|Stage 1, duration ten: not a number/);
   assert.equal(await hashText(), typed);
   // More stages than a cycle has: the first ones, and the page says so.
   const many = ['stage,duration,partner,name', ...Array.from({ length: 101 }, (_, k) => `${k + 1},10,0,s${k + 1}`)];
