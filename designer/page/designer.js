@@ -93,8 +93,14 @@ function rowsOf(json) {
 // A diagnostic in the table's words: the stage, the field and the value as
 // typed, then what holds ("Stage 4, duration -10: a duration is 0 or more");
 // one about a file the user opened names it, its line and column.
+const settingLabels = {
+  stopTime: 'Stop at', cycles: 'Stop at, in cycles', outputInterval: 'Output interval',
+  chartFrom: 'Chart from', chartTo: 'Chart to',
+};
 function say(d) {
   const sentence = (text) => text.charAt(0).toUpperCase() + text.slice(1);
+  // A run's setting by the field's label, as typed.
+  if (settingLabels[d.option]) return `${settingLabels[d.option]}${d.value ? ' ' + d.value : ''}: ${d.rule || d.message}`;
   if (d.kind === 'runStopped') return [...d.libraryRecords, sentence(d.rule) + '.'].join('\n');
   if (d.kind === 'linkDrift') return sentence(d.rule);
   // The library's verdict explained: the stages, their entries and the fix.

@@ -316,3 +316,12 @@ test('no serious or critical accessibility fault with a cycle, a fault shown, an
   await page.setBypassCSP(false);
   assert.deepEqual(found, []);
 });
+
+test('a run setting the engine refuses is told by the field\'s label, never an option', async () => {
+  await open();
+  await page.type('#stop-time', '-5');
+  await page.click('#run');
+  await page.waitForFunction(() => document.getElementById('warnings').textContent !== '');
+  assert.equal(await text('#warnings'), 'Stop at -5: a finite number greater than 0');
+  await page.$eval('#stop-time', (i) => { i.value = ''; });
+});

@@ -379,12 +379,7 @@ class Cycle:
             return fitting_bed_counts(self.report(library=library, host=host))
         beds = bed_count(count)
         arguments, given = _cycle_source(self)
-        try:
-            report = _check(host, library, None, arguments, given, _in_own_words(self), ["--beds=" + beds])
-        except ValueError as error:  # the host's words for its option: say them in Python's
-            if type(error) is not ValueError or not str(error).startswith(f"--beds {beds}:"):
-                raise
-            raise ValueError(f"beds({beds}):" + str(error)[len(f"--beds {beds}:"):]) from None
+        report = _check(host, library, None, arguments, given, _in_own_words(self), ["--beds=" + beds])
         return beds_from_report(report, self.name)
 
     def plot(self, path: Optional[PathLike] = None, *, beds: int, time_unit: Optional[str] = None,

@@ -29,7 +29,7 @@ _VERSION = re.compile(re.escape(HOST_FILE) + r" ([0-9]+)\.([0-9]+)\.([0-9]+)(?![
 # object on a line of standard error.
 MESSAGES_AS_RECORDS = ["--messages", "json"]
 # The names of the settings the host's records name by a neutral key.
-_SETTINGS = {"stopTime": "stop_time", "outputInterval": "output_interval", "cycles": "cycles"}
+_SETTINGS = {"stopTime": "stop_time", "outputInterval": "output_interval", "cycles": "cycles", "beds": "beds"}
 # The host's exit code when the loaded library ended the process during a call.
 _LIBRARY_ENDED = 3
 # Standard error kept from a run: the first warnings and the first lines of

@@ -54,7 +54,7 @@ def test_offsets_of_the_four_bed_example():
 
 
 @pytest.mark.parametrize("example, count, error, match", [
-    ("four-bed.csv", 1, ValueError, r"^beds\(1\): give the number of beds"),
+    ("four-bed.csv", 1, ValueError, r"^beds: the number of beds, a whole number from 2 to 100$"),
     ("four-bed.csv", 4.0, TypeError, "whole number"),
     ("four-bed.csv", True, TypeError, "whole number"),
     ("faulty.csv", 3, su55if.SimulationTerminated, "invalid time match"),

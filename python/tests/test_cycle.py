@@ -145,7 +145,7 @@ ERRORS = {
                        su55if.CycleFileError, r'in\.csv:1:6: unknown column "valve"'),
     "missing events": (lambda t: su55if.read_cycle(FOUR).run(events=t / "none.csv"),
                        su55if.CycleFileError, "none.csv: cannot open"),
-    "bad stop time": (lambda t: su55if.read_cycle(FOUR).run(stop_time=-1), ValueError, "^--stop-time must be"),
+    "bad stop time": (lambda t: su55if.read_cycle(FOUR).run(stop_time=-1), ValueError, "^stop_time: a finite number greater than 0$"),
     "stop time not a number": (lambda t: su55if.read_cycle(FOUR).run("10"), TypeError, "stop_time must be a real"),
     # Refused before any host starts (there is none here), not a bare MemoryError.
     "run too large": (lambda t: su55if.read_cycle(FOUR).run(stop_time=1e12, output_interval=0.5, host=t / "none"),

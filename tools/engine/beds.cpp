@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "engine/block.h"
+#include "engine/command_options.h"
 #include "engine/csv_reader.h"
 #include "engine/error.h"
 #include "engine/text.h"
@@ -155,10 +156,12 @@ BedsResult checkBeds(const callkit::Binding &library, const Cycle &cycle, const 
 }
 
 int bedCount(std::string_view text) {
-    const double value = readNumber("--beds", text);
+    const double value = settingNumber("--beds", text);
     if (!(value >= 2.0 && value <= kMaxBeds && value == std::floor(value))) {
-        throw Error(fmt::format("--beds {}: give the number of beds, a whole number from 2 to {}", printable(text),
-                                kMaxBeds));
+        refuseSetting("--beds", text,
+                      fmt::format("--beds {}: give the number of beds, a whole number from 2 to {}", printable(text),
+                                  kMaxBeds),
+                      fmt::format("the number of beds, a whole number from 2 to {}", kMaxBeds));
     }
     return static_cast<int>(value);
 }

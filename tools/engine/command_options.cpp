@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <cmath>
+#include <utility>
 
 #include "engine/csv_reader.h"
 #include "engine/error.h"
@@ -11,18 +12,56 @@
 
 namespace su55if::engine {
 
+namespace {
+
+// A setting's neutral key, from its name as the host (--stop-time) or a
+// script (stopTime) gives it, so that every front end can name it in its
+// own words.
+std::string settingKey(std::string_view option) {
+    static constexpr std::pair<std::string_view, std::string_view> kKeys[] = {
+        {"--stop-time", "stopTime"}, {"--output-interval", "outputInterval"}, {"--cycles", "cycles"},
+        {"--chart-from", "chartFrom"}, {"--chart-to", "chartTo"}, {"--beds", "beds"}};
+    for (const auto &[spelling, key] : kKeys) {
+        if (option == spelling) {
+            return std::string(key);
+        }
+    }
+    return std::string(option);
+}
+
+}  // namespace
+
+[[noreturn]] void refuseSetting(std::string_view option, std::string_view value, std::string message, std::string rule) {
+    Diagnostic d = diagnostic(DiagnosticKind::badSetting, std::move(message), std::move(rule));
+    d.option = settingKey(option);
+    d.value = std::string(value);
+    throw Error(std::move(d));
+}
+
+double settingNumber(std::string_view option, std::string_view text) {
+    try {
+        return readNumber(option, text);
+    } catch (const Error &error) {
+        Diagnostic d = error.diagnostic();
+        d.option = settingKey(option);
+        throw Error(std::move(d));
+    }
+}
+
 double positiveTime(std::string_view option, std::string_view text) {
-    const double value = readNumber(option, text);
+    const double value = settingNumber(option, text);
     if (!(value > 0.0 && std::isfinite(value))) {
-        throw Error(fmt::format("{} must be a finite number greater than 0", option));
+        refuseSetting(option, text, fmt::format("{} must be a finite number greater than 0", option),
+               "a finite number greater than 0");
     }
     return value;
 }
 
 std::uint64_t cycleCount(std::string_view text) {
-    const double value = readNumber("--cycles", text);
+    const double value = settingNumber("--cycles", text);
     if (!(value >= 1.0 && value < kMaxCycles && value == std::floor(value))) {
-        throw Error(fmt::format("--cycles {}: give a whole number of cycles, 1 or more", printable(text)));
+        refuseSetting("--cycles", text, fmt::format("--cycles {}: give a whole number of cycles, 1 or more", printable(text)),
+               "a whole number of cycles, 1 or more");
     }
     return static_cast<std::uint64_t>(value);
 }
@@ -33,14 +72,16 @@ std::optional<double> chartTime(std::string_view option, const std::optional<std
         return std::nullopt;
     }
     if (!chart) {
-        throw Error(fmt::format("{} says what the chart shows: give {} too", option, chartOption));
+        refuseSetting(option, *text, fmt::format("{} says what the chart shows: give {} too", option, chartOption),
+               "the chart's window needs the chart");
     }
-    return readNumber(option, *text);
+    return settingNumber(option, *text);
 }
 
 void checkRunEnd(bool stopTime, bool cycles) {
     if (stopTime && cycles) {
-        throw Error("--stop-time and --cycles both say where the run ends: give one of them");
+        refuseSetting("--stop-time", "", "--stop-time and --cycles both say where the run ends: give one of them",
+               "the run ends at a time or after a number of cycles, not both");
     }
 }
 

@@ -11,6 +11,17 @@
 
 namespace su55if::engine {
 
+// A setting's number (`option` as the host or a script names it), read as
+// numbers in files are; else an Error whose diagnostic names the setting by
+// its neutral key (stopTime, cycles, beds...), for each front end to name in
+// its own words.
+double settingNumber(std::string_view option, std::string_view text);
+
+// Refuses a setting: an Error of kind badSetting at the setting's neutral
+// key, with the value as given, the host's message and the rule that holds.
+[[noreturn]] void refuseSetting(std::string_view option, std::string_view value, std::string message,
+                                std::string rule);
+
 // A time given as `--stop-time` or `--output-interval` (the option's name in
 // `option`): read as numbers in files are, and usable as a time, finite and
 // greater than 0; else an Error naming the option.
