@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/command_options.h"
 #include "engine/cycle.h"
 #include "engine/error.h"
 #include "engine/timed_rows.h"
@@ -112,10 +113,10 @@ void checkNumberAndQuote(std::string_view text) {
     require(printable(quoted) && quoted.size() <= 200, "a short printable quote", quoted);
     require(printable(su55if::engine::printable(text)), "printable escaped text");
     try {
-        su55if::engine::readNumber("--option", text);
-        require(number.fault == su55if::engine::NumberFault::none, "readNumber refuses what parseNumber refuses");
+        su55if::engine::settingNumber("--option", text);
+        require(number.fault == su55if::engine::NumberFault::none, "settingNumber refuses what parseNumber refuses");
     } catch (const su55if::engine::Error &error) {
-        require(number.fault != su55if::engine::NumberFault::none, "readNumber takes what parseNumber takes");
+        require(number.fault != su55if::engine::NumberFault::none, "settingNumber takes what parseNumber takes");
         require(printable(error.what()), "a printable message", error.what());
     }
 }

@@ -39,13 +39,13 @@ std::string settingKey(std::string_view option) {
 }
 
 double settingNumber(std::string_view option, std::string_view text) {
-    try {
-        return readNumber(option, text);
-    } catch (const Error &error) {
-        Diagnostic d = error.diagnostic();
+    const ParsedNumber number = parseNumber(text);
+    if (number.fault != NumberFault::none) {
+        Diagnostic d = numberFault(option, text, number.fault);
         d.option = settingKey(option);
         throw Error(std::move(d));
     }
+    return number.value;
 }
 
 double positiveTime(std::string_view option, std::string_view text) {

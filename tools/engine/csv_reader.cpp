@@ -107,16 +107,6 @@ Diagnostic numberFault(std::string_view what, std::string_view text, NumberFault
     return d;
 }
 
-double readNumber(std::string_view what, std::string_view text) {
-    const ParsedNumber number = parseNumber(text);
-    if (number.fault != NumberFault::none) {
-        Diagnostic d = numberFault(what, text, number.fault);
-        d.option = std::string(what);
-        throw Error(std::move(d));
-    }
-    return number.value;
-}
-
 std::string listNames(std::span<const std::string_view> names) {
     // Whether `b` is `a` with the counting number at its end one higher.
     const auto follows = [](std::string_view a, std::string_view b) {

@@ -49,10 +49,6 @@ std::string numberFaultMessage(std::string_view what, std::string_view text, Num
 // neutral words; the caller says where.
 Diagnostic numberFault(std::string_view what, std::string_view text, NumberFault fault);
 
-// A finite number, or a Error with numberFaultMessage: for command-line
-// options, e.g. readNumber("--stop-time", "0x10").
-double readNumber(std::string_view what, std::string_view text);
-
 // One comma-separated field. Blanks around it are dropped; a field in double
 // quotes may hold commas, and "" inside stands for one quote. `column` is the
 // 1-based byte position where the field begins.

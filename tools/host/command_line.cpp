@@ -24,7 +24,6 @@ namespace su55if::host {
 
 using engine::Error;
 using engine::printable;
-using engine::readNumber;
 
 namespace {
 
