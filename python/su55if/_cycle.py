@@ -23,7 +23,6 @@ from typing import TYPE_CHECKING, Any, Optional, Union, cast, overload
 
 from ._arguments import PathLike
 from ._beds import Beds, bed_count, beds_from_report, fitting_bed_counts
-from ._errors import CycleFileError
 from ._host import (MESSAGES_AS_RECORDS, Describe, _failure, _library_options, _library_path, _records_of, _run,
                     describe, find_host)
 from ._memory import too_large
