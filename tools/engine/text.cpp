@@ -65,46 +65,69 @@ char32_t bidiControlAt(std::string_view text) {
     return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ? c : 0;
 }
 
+// How `text` starts shown: the escape or the character itself, and how many
+// bytes of `text` that takes.
+struct Shown {
+    std::string piece;
+    std::size_t bytes;
+    bool escaped;
+};
+
+Shown showFirst(std::string_view text, bool inQuotes) {
+    const char c = text.front();
+    const auto code = static_cast<unsigned char>(c);
+    const std::size_t length = code < 0x80 ? 1 : utf8Length(text);
+    // U+0080 to U+009F: controls some terminals act on; U+FFFE and U+FFFF:
+    // not characters, and not allowed in XML.
+    const bool c1Control = length == 2 && code == 0xC2 && static_cast<unsigned char>(text[1]) < 0xA0;
+    const std::string_view sequence = text.substr(0, length);
+    const bool nonCharacter = sequence == "\xEF\xBF\xBE" || sequence == "\xEF\xBF\xBF";
+    if (length == 0 || c1Control || nonCharacter) {
+        return {fmt::format("\\x{:02X}", code), 1, true};
+    }
+    if (bidiControlAt(sequence) != 0) {
+        std::string bytes;
+        for (const char byte : sequence) {
+            bytes += fmt::format("\\x{:02X}", static_cast<unsigned char>(byte));
+        }
+        return {bytes, length, true};
+    }
+    switch (c) {
+    case '\n':
+        return {"\\n", 1, true};
+    case '\t':
+        return {"\\t", 1, true};
+    case '\r':
+        return {"\\r", 1, true};
+    case '\0':
+        return {"\\0", 1, true};
+    default:
+        break;
+    }
+    if (code < 0x20 || code == 0x7F) {
+        return {fmt::format("\\x{:02X}", code), 1, true};
+    }
+    if (inQuotes && (c == '"' || c == '\\')) {
+        return {std::string{'\\', c}, 1, true};
+    }
+    return {std::string(sequence), length, false};
+}
+
+// `limit` counts characters as shown, so that an escape counts as the
+// characters it takes (\x8F is four): a quote of many escapes stays as short
+// on the screen, and in bytes, as one of plain text.
 std::string escape(std::string_view text, std::size_t limit, bool inQuotes) {
     std::string shown;
     std::size_t characters = 0;
     while (!text.empty()) {
-        if (characters == limit) {
+        const Shown first = showFirst(text, inQuotes);
+        const std::size_t width = first.escaped ? first.piece.size() : 1;
+        if (width > limit - characters) {
             return shown + "...";
         }
-        ++characters;
-        const char c = text.front();
-        const auto code = static_cast<unsigned char>(c);
-        std::size_t length = code < 0x80 ? 1 : utf8Length(text);
-        // U+0080 to U+009F: controls some terminals act on; U+FFFE and
-        // U+FFFF: not characters, and not allowed in XML.
-        const bool c1Control = length == 2 && code == 0xC2 && static_cast<unsigned char>(text[1]) < 0xA0;
-        const std::string_view sequence = text.substr(0, length);
-        const bool nonCharacter = sequence == "\xEF\xBF\xBE" || sequence == "\xEF\xBF\xBF";
-        if (length == 0 || c1Control || nonCharacter) {
-            shown += fmt::format("\\x{:02X}", code);
-            length = 1;
-        } else if (bidiControlAt(sequence) != 0) {
-            for (const char byte : sequence) {
-                shown += fmt::format("\\x{:02X}", static_cast<unsigned char>(byte));
-            }
-        } else if (c == '\n') {
-            shown += "\\n";
-        } else if (c == '\t') {
-            shown += "\\t";
-        } else if (c == '\r') {
-            shown += "\\r";
-        } else if (c == '\0') {
-            shown += "\\0";
-        } else if (code < 0x20 || code == 0x7F) {
-            shown += fmt::format("\\x{:02X}", code);
-        } else if (inQuotes && (c == '"' || c == '\\')) {
-            shown += '\\';
-            shown += c;
-        } else {
-            shown.append(text.substr(0, length));
-        }
-        text.remove_prefix(length);
+        characters += width;
+        shown += first.piece;
+        text.remove_prefix(first.bytes);
     }
     return shown;
 }

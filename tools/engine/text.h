@@ -14,8 +14,9 @@ namespace su55if::engine {
 // The text as a terminal may show it: control characters and bytes that are
 // not UTF-8 escaped (\n, \t, \0, \xNN; C1 controls, the bidirectional
 // controls that would reorder the text around them and the non-characters
-// U+FFFE and U+FFFF as the \xNN of their bytes), cut after `limit`
-// characters with "...". The result is valid UTF-8 that XML admits, and
+// U+FFFE and U+FFFF as the \xNN of their bytes), cut with "..." before it
+// would show more than `limit` characters (an escape counts as the
+// characters it shows). The result is valid UTF-8 that XML admits, and
 // printable() leaves it as it is. Every text from a file, the command line or
 // the library that a message, a table or a chart shows passes through it;
 // only JSON fields that hold a name as such keep it as it is (shownJson()).
@@ -27,7 +28,7 @@ std::string printable(std::string_view text, std::size_t limit = std::string_vie
 std::string shownJson(std::string_view json);
 
 // A bad value for a message: printable() in double quotes, with `"` and `\`
-// escaped too, and at most 40 characters of it.
+// escaped too, and at most 40 characters of it as shown.
 std::string quoted(std::string_view text, std::size_t limit = 40);
 
 // The length of the valid UTF-8 sequence of two or more bytes at the start of
