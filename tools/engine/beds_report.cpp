@@ -121,6 +121,21 @@ std::vector<std::string> explainMisfit(const Cycle &cycle, const BedGrid &grid, 
                                                         : bedCountList(misfit.fittingBedCounts))};
 }
 
+Diagnostic misfitDiagnostic(const Cycle &cycle, const BedGrid &grid, const BedMisfit &misfit,
+                            const std::string &timeUnit) {
+    std::vector<std::string> why = explainMisfit(cycle, grid, misfit, timeUnit);
+    Diagnostic d = diagnostic(DiagnosticKind::bedMisfit, std::move(why.front()),
+                              fmt::format("in {} beds, a stage's partner begins a whole number of shifts of {} "
+                                          "before it, from 1 to {}",
+                                          grid.beds, readable(grid.shift), grid.beds - 1));
+    d.stage = misfit.stage;
+    d.partner = misfit.partner;
+    d.values = {{"offset", misfit.offset}, {"shifts", misfit.shifts}};
+    d.fix.choices = misfit.fittingOffsets;
+    d.fix.text = std::move(why.back());
+    return d;
+}
+
 void printBedsText(std::FILE *out, const Cycle &cycle, const BedsResult &beds, const std::string &timeUnit) {
     if (!beds.grid) {
         if (!beds.offsets.empty()) {

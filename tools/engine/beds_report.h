@@ -11,6 +11,7 @@
 
 #include "engine/beds.h"
 #include "engine/cycle.h"
+#include "engine/diagnostic.h"
 
 namespace su55if::engine {
 
@@ -29,5 +30,11 @@ nlohmann::json bedsJson(const BedsResult &beds);
 // What a link that does not fit says, in sentences: why, then the fix.
 std::vector<std::string> explainMisfit(const Cycle &cycle, const BedGrid &grid, const BedMisfit &misfit,
                                        const std::string &timeUnit);
+
+// The same as a diagnostic at the link's stage and partner, for check's
+// JSON and every front end: the why as the message, the fix's text, the
+// offsets that would fit as the fix's choices.
+Diagnostic misfitDiagnostic(const Cycle &cycle, const BedGrid &grid, const BedMisfit &misfit,
+                            const std::string &timeUnit);
 
 }  // namespace su55if::engine

@@ -13,15 +13,16 @@ namespace su55if::engine {
 
 namespace {
 
-constexpr std::array<std::string_view, 35> kKindNames{
+constexpr std::array<std::string_view, 36> kKindNames{
     "other",          "cannotRead",        "outOfMemory",      "emptyFile",         "lineTooLong",
     "tooManyLines",   "unclosedQuote",     "textAfterQuote",   "emptyColumnName",   "unknownColumn",
     "repeatedColumn", "missingColumn",     "tooManyValues",    "tooFewValues",      "noStages",
     "tooManyStages",  "stageOutOfOrder",   "missingValue",     "notNumber",         "decimalComma",
     "notFinite",      "outOfRange",        "notWhole",         "negativeDuration",  "badRow",
     "partnerNotInCycle", "partnerIsItself", "oneWayLink",      "linkedDurationsDiffer", "runStopped",
-    "cycleNotRunnable", "badSetting",      "linkDrift",        "driftsNotShown",    "lineBreak"};
-static_assert(kKindNames.size() == static_cast<std::size_t>(DiagnosticKind::lineBreak) + 1);
+    "cycleNotRunnable", "badSetting",      "linkDrift",        "driftsNotShown",    "lineBreak",
+    "bedMisfit"};
+static_assert(kKindNames.size() == static_cast<std::size_t>(DiagnosticKind::bedMisfit) + 1);
 
 }  // namespace
 
@@ -79,9 +80,9 @@ nlohmann::json toJson(const Diagnostic &d) {
         values[value.name] = value.number;
     }
     json fix = nullptr;
-    if (d.fix.stage > 0) {
-        fix = {{"stage", d.fix.stage},
-               {"field", fieldName(d.fix.field)},
+    if (d.fix.stage > 0 || !d.fix.text.empty()) {
+        fix = {{"stage", orNull(d.fix.stage, d.fix.stage > 0)},
+               {"field", orNull(fieldName(d.fix.field), d.fix.field != StageField::none)},
                {"choices", d.fix.choices},
                {"sameRowAs", orNull(d.fix.sameRowAs, d.fix.sameRowAs > 0)},
                {"namedBy", orNull(d.fix.namedBy, d.fix.namedBy > 0)},

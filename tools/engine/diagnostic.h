@@ -53,6 +53,7 @@ enum class DiagnosticKind {
     linkDrift,           // warning: two linked stages came to last differently
     driftsNotShown,      // warning: how many more drift warnings were left out
     lineBreak,           // a cell to write that holds a line break, which a cycle file cannot
+    bedMisfit,           // a link that does not fit the number of beds checked (stage and partner)
 };
 
 std::string_view kindName(DiagnosticKind kind);
@@ -73,7 +74,9 @@ struct DiagnosticValue {
 // What would mend it, as data: set `field` of `stage` to one of `choices`
 // (the partner that makes a link reciprocal, the duration both linked
 // stages could take); with `sameRowAs`, set it in the same row or event
-// that sets stage sameRowAs (a drifting link).
+// that sets stage sameRowAs (a drifting link). A fix with no stage and
+// field (a link that does not fit the beds) has its text, and in `choices`
+// the offsets at which the link would fit.
 struct Fix {
     int stage = 0;  // 0: no fix
     StageField field = StageField::none;

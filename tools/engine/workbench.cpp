@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/beds.h"
+#include "engine/beds_report.h"
 #include "engine/chart/chart_beds.h"
 #include "engine/chart/beds_recorder.h"
 #include "engine/chart/chart_recorder.h"
@@ -138,6 +139,11 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
             result.diagnostics.push_back(notRunnable(cycle, result.cycleFault));
         } else {
             result.beds = checkBeds(library, cycle, simulator.schedule(), options.twin, options.beds, streams.callLog);
+            if (result.beds->grid) {
+                for (const BedMisfit &misfit : result.beds->grid->misfits) {
+                    result.diagnostics.push_back(misfitDiagnostic(cycle, *result.beds->grid, misfit, options.timeUnit));
+                }
+            }
         }
     }
     if (options.json) {
