@@ -29,6 +29,7 @@
 #include "engine/timed_rows.h"
 #include "engine/workbench.h"
 #include "module/fresh_library.h"
+#include "module/gallery.h"
 #include "module/options.h"
 #include "module/outputs.h"
 #include "module/progress.h"
@@ -69,11 +70,12 @@ val diagnosticsOf(const std::vector<engine::Diagnostic> &diagnostics) {
 
 // The result as the host would end: an Error's message on standard error,
 // with its exit code; anything else that went wrong with exit code 2. The
-// chart, when `withChart` is true once the command is done. An output that
+// chart, when `withChart` is true once the command is done and it ended
+// with an exit code up to `chartUpTo` having drawn one. An output that
 // became full is a failure whatever the command returned, with nothing of
 // that output kept, and {output, bytes} as outputFull.
 template <typename Command>
-val result(Command command, const bool &withChart) {
+val result(Command command, const bool &withChart, int chartUpTo = engine::kExitOk) {
     val out = val::object();
     if (calling) {
         out.set("exitCode", engine::kExitError);
@@ -125,22 +127,25 @@ val result(Command command, const bool &withChart) {
     out.set("stdout", full != nullptr ? std::string() : outputs.data.take());
     out.set("stderr", outputs.messages.take());
     out.set("diagnostics", diagnosticsOf(outputs.diagnostics));
-    // As the host puts its output files in place: only when all went well.
-    out.set("chart", withChart && exitCode == engine::kExitOk ? val(outputs.chart.take()) : val::null());
+    // As the host puts its output files in place: a run's only when all went
+    // well, check's grid when drawn, a link that does not fit included.
+    std::string chart = withChart && full == nullptr && exitCode <= chartUpTo ? outputs.chart.take() : std::string();
+    out.set("chart", chart.empty() ? val::null() : val(std::move(chart)));
     return out;
 }
 
-constexpr bool kNoChart = false;
-
 val check(val cycleFile, val given) {
+    bool withChart = false;
     return result(
         [&](Outputs &outputs) {
             const CheckCommand options = checkOptions(given);
+            withChart = options.chart;
             const engine::Cycle cycle = readCycle(cycleFile);
             const FreshLibrary library;
-            return engine::check(library, cycle, options.settings, outputs.streams());
+            return engine::check(library, cycle, options.settings, outputs.streams(),
+                                 options.chart ? outputs.chart.stream() : nullptr);
         },
-        kNoChart);
+        withChart, engine::kExitRejected);
 }
 
 val run(val cycleFile, val given, val onProgress) {
@@ -204,6 +209,25 @@ val example() {
     return file;
 }
 
+// The gallery's examples: [{name, text, description, beds?, timeUnit?}].
+val examples() {
+    val list = val::array();
+    for (const GalleryExample &example : gallery()) {
+        val file = val::object();
+        file.set("name", example.name);
+        file.set("text", example.text);
+        file.set("description", example.description);
+        if (example.beds) {
+            file.set("beds", *example.beds);
+        }
+        if (!example.timeUnit.empty()) {
+            file.set("timeUnit", example.timeUnit);
+        }
+        list.call<void>("push", file);
+    }
+    return list;
+}
+
 // The cycle file's stages as typed (engine::typedStages), for a page to
 // show a cycle with a fault as it is: {stages: [{name, duration, partner}]},
 // or {stages: null, message} when the text has no stages to show.
@@ -236,6 +260,7 @@ EMSCRIPTEN_BINDINGS(su55if) {
     // then, or null.
     emscripten::function("run", &su55if::designer::run);
     emscripten::function("example", &su55if::designer::example);
+    emscripten::function("examples", &su55if::designer::examples);
     emscripten::function("writeCycle", &su55if::designer::writeCycle);
     emscripten::function("stages", &su55if::designer::stages);
     // The most stages a cycle has.

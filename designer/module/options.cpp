@@ -22,10 +22,10 @@ using emscripten::val;
 using engine::Error;
 
 // The options a command takes, as scripts name them.
-constexpr std::array<std::string_view, 4> kCheckOptions{"format", "twin", "timeUnit", "beds"};
-constexpr std::array<std::string_view, 12> kRunOptions{"format",    "twin",   "timeUnit", "stopTime",
+constexpr std::array<std::string_view, 5> kCheckOptions{"format", "twin", "timeUnit", "beds", "chart"};
+constexpr std::array<std::string_view, 13> kRunOptions{"format",    "twin",   "timeUnit", "stopTime",
                                                       "cycles",    "outputInterval", "inputFile", "events",
-                                                      "chart",     "chartFrom", "chartTo", "table"};
+                                                      "chart",     "chartFrom", "chartTo", "table", "beds"};
 
 std::string typeOf(const val &value) { return value.typeOf().as<std::string>(); }
 
@@ -149,6 +149,8 @@ CheckCommand checkOptions(const val &given_) {
     if (const std::optional<std::string> value = numberText(options, "beds")) {
         command.settings.beds = engine::bedCount(*value);
     }
+    command.chart = flag(options, "chart");
+    engine::checkChartNeedsBeds(command.chart, command.settings.beds.has_value(), "chart: true", "beds: N");
     return command;
 }
 
@@ -174,6 +176,11 @@ RunCommand runOptions(const val &given_) {
     engine::checkRunEnd(settings.stopTime.has_value(), settings.cycles.has_value());
     if (const std::optional<std::string> value = numberText(options, "outputInterval")) {
         settings.outputInterval = engine::positiveTime("--output-interval", *value);
+    }
+    const std::optional<std::string> beds = numberText(options, "beds");
+    engine::runBedsNeedChart(beds.has_value(), command.chart, "beds", "chart: true");
+    if (beds) {
+        settings.beds = engine::bedCount(*beds);
     }
     settings.timeline = engine::runTimelineFormat(text(options, "format"), "", settings.table);
     return command;

@@ -24,6 +24,7 @@ struct GivenFile {
 
 struct CheckCommand {
     engine::CheckOptions settings;
+    bool chart = false;  // the grid of the beds, with beds
 };
 
 struct RunCommand {

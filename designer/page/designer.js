@@ -56,6 +56,7 @@ let quickRun;
   window.su55if = {
     ready: checker.call('example').then(() => undefined),
     example: () => checker.call('example'),
+    examples: () => checker.call('examples'),
     // The cycle file of rows [{name, duration, partner}], keeping the
     // comment lines of `text`, the file they came from: {text, diagnostics}.
     writeCycle: (rows, text = null) => checker.call('writeCycle', { rows, text }),
@@ -95,7 +96,7 @@ function rowsOf(json) {
 // one about a file the user opened names it, its line and column.
 const settingLabels = {
   stopTime: 'Stop at', cycles: 'Stop at, in cycles', outputInterval: 'Output interval',
-  chartFrom: 'Chart from', chartTo: 'Chart to',
+  chartFrom: 'Chart from', chartTo: 'Chart to', beds: 'Beds',
 };
 function say(d) {
   const sentence = (text) => text.charAt(0).toUpperCase() + text.slice(1);
@@ -103,6 +104,7 @@ function say(d) {
   if (settingLabels[d.option]) return `${settingLabels[d.option]}${d.value ? ' ' + d.value : ''}: ${d.rule || d.message}`;
   if (d.kind === 'runStopped') return [...d.libraryRecords, sentence(d.rule) + '.'].join('\n');
   if (d.kind === 'linkDrift') return sentence(d.rule);
+  if (d.kind === 'bedMisfit') return [d.message, d.fix.text].join('\n');
   // The library's verdict explained: the stages, their entries and the fix.
   if (d.libraryRecords.length > 0) return [d.message, ...(d.fix ? [d.fix.text] : [])].join('\n');
   if (d.stage && d.field) return `Stage ${d.stage}, ${d.field}${d.value ? ' ' + d.value : ''}: ${d.rule || d.message}`;
@@ -138,16 +140,18 @@ async function changed() {
   }, () => {});
   let json;
   try {
-    json = await su55if.check(cycle, { format: 'json' });
+    json = await checkWithBeds(cycle, { format: 'json' });
   } catch (error) {
     json = { exitCode: 2, stdout: '', diagnostics: [stopped(`The check stopped: ${error.message}`)] };
   }
   if (mine !== checking) return;  // a later edit's check will show
   showCheck(json);
+  const grid = showBeds(json);
   showReport();
   document.body.dataset.checked = String(mine);
-  if (!report || !report.runnable) $('cycle-chart').hidden = true;
   clearTimeout(chartTimer);
+  if (grid) return;
+  if (!report || !report.runnable) showPicture(null);
   chartTimer = setTimeout(() => showCycleChart(cycle, mine), 250);
 }
 
@@ -179,9 +183,7 @@ function showCheck(json) {
 }
 
 // The cycle's bar with its links over it: the chart of a one-cycle run.
-let cycleChartUrl = null;
 async function showCycleChart(cycle, mine) {
-  const image = $('cycle-chart');
   let svg = null;
   if (report && report.runnable) {
     const d = report.cycleDuration;
@@ -189,10 +191,7 @@ async function showCycleChart(cycle, mine) {
     svg = result.chart;
   }
   if (mine !== checking) return;
-  if (cycleChartUrl) URL.revokeObjectURL(cycleChartUrl);
-  cycleChartUrl = svg ? URL.createObjectURL(new Blob([svg], { type: 'image/svg+xml' })) : null;
-  image.hidden = !svg;
-  if (svg) image.src = cycleChartUrl;
+  showPicture(svg);
 }
 
 // A cycle file's text into the table, through the engine's reading of it;
@@ -262,7 +261,7 @@ function tableFile(id) {
 // cycle, durations changed on the way included); every value goes to the
 // engine as typed, for its message.
 function runOptions() {
-  const options = { chart: true };
+  const options = { chart: true, ...bedsRunOptions() };
   const field = (id) => $(id).value.trim();
   const stop = field('stop-time');
   if (stop) {
@@ -334,7 +333,7 @@ async function run() {
 // The last run's timeline as JSON lines: the same run again in that format.
 async function downloadJsonLines() {
   const { cycle, options } = lastRun;
-  const { chart, chartFrom, chartTo, ...rest } = options;
+  const { chart, chartFrom, chartTo, beds, ...rest } = options;
   $('download-json').disabled = true;
   try {
     const result = await su55if.run(cycle, { ...rest, format: 'json' });
@@ -384,7 +383,7 @@ async function start() {
       if (key === 'y' || event.shiftKey) stageTable.redo(); else stageTable.undo();
     }
   });
-  $('example').addEventListener('click', async () => { const e = await su55if.example(); load(e.name, e.text); });
+  startBeds();
   opener('open', async (file) => load(file.name, new Uint8Array(await file.arrayBuffer())));
   for (const id of ['inputs', 'events']) {
     opener(`open-${id}`, async (file) => { $(id).value = await file.text(); $(id).dataset.name = file.name; });

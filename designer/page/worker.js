@@ -11,6 +11,7 @@ const commands = {
     module.run(cycle, options, (time, stopTime) => self.postMessage({ id, progress: [time, stopTime] })),
   writeCycle: (module, { cycle }) => module.writeCycle(cycle.rows, cycle.text),
   example: (module) => module.example(),
+  examples: (module) => module.examples(),
   stages: (module, { cycle }) => module.stages(cycle),
   stageLimit: (module) => module.stageLimit(),
 };

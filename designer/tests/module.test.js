@@ -128,6 +128,28 @@ test('the chart is the host\'s SVG, and none when the run fails', { skip: !haveH
   assert.equal(call(['run', 'faulty.csv', '--chart', 'x.svg'], made).chart, null);
 });
 
+test('the beds\' grid is the host\'s SVG, a link that does not fit included', { skip: !haveHost && 'no native su55if-host (SU55IF_HOST)' }, () => {
+  for (const args of [['check', 'four-bed.csv', '--beds', '4'], ['check', 'three-bed-misfit.csv', '--beds', '3'],
+    ['run', 'two-bed.csv', '--beds', '2']]) {
+    const expected = runHost([...args, '--chart', path.join(made, 'beds.svg')]);
+    const result = call([...args, '--chart', 'x.svg']);
+    assert.equal(result.exitCode, expected.exitCode, args.join(' '));
+    assert.equal(result.chart, fs.readFileSync(path.join(made, 'beds.svg'), 'utf8'), args.join(' '));
+  }
+});
+
+test('the gallery: each example as in examples/, its comment as prose, the beds it is meant for', () => {
+  const gallery = su55if.examples();
+  assert.deepEqual(gallery.map((e) => [e.name, e.beds]), [['two-bed.csv', 2], ['two-bed-equalisation.csv', 2],
+    ['four-bed.csv', 4], ['three-bed-misfit.csv', 3], ['four-stage.csv', undefined]]);
+  for (const example of gallery) {
+    assert.equal(example.text, file(example.name).text);
+    assert.doesNotMatch(example.description, /su55if-host|--|#|\n|:$/, example.name);
+  }
+  assert.match(gallery[2].description, /^A four-bed cycle .* \(5 and 8\)\. Check it as four beds\.$/);
+  assert.equal(gallery[2].timeUnit, 's');
+});
+
 test('options the host would not take are refused with exit code 2', () => {
   const cycle = file('four-stage.csv');
   for (const [command, options, message] of [
@@ -137,6 +159,8 @@ test('options the host would not take are refused with exit code 2', () => {
     ['run', { chartTo: 5 }, 'chartTo says what the chart shows: give chart: true too'],
     ['run', { stopTime: 'ten' }, '--stop-time "ten" is not a number'],
     ['run', { outputInterval: -1 }, '--output-interval must be a finite number greater than 0'],
+    ['check', { chart: true }, 'check chart: true draws the beds: give beds: N too'],
+    ['run', { beds: 4 }, 'run beds draws the beds on the chart: give chart: true too'],
   ]) {
     const result = command === 'check' ? su55if.check(cycle, options) : su55if.run(cycle, options, null);
     assert.equal(result.exitCode, 2);

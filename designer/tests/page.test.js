@@ -147,7 +147,7 @@ test('the address brings a hostile cycle back as text, running no script', async
   const cycle = 'stage,duration,partner,name\n1,10,0,"<img src=x onerror=alert(1)>"\n';
   await open('#' + encodeURIComponent(cycle));
   assert.equal(await page.$eval('#stages tbody tr td:nth-child(2) input', (i) => i.value), '<img src=x onerror=alert(1)>');
-  assert.equal(await page.$$eval('img:not(#chart):not(#cycle-chart)', (i) => i.length), 0);
+  assert.equal(await page.$$eval('img:not(#chart):not(#cycle-chart):not(#run-preview)', (i) => i.length), 0);
   assert.deepEqual(problems, []);
 });
 
@@ -225,7 +225,7 @@ test('every call settles: wrong types give exit-2 results, a call from a run\'s 
 function pageWithSmallModule() {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'su55if-page-'));
   const built = path.dirname(process.env.SU55IF_PAGE);
-  for (const name of ['index.html', 'designer.css', 'table.js', 'designer.js']) fs.copyFileSync(path.join(built, name), path.join(folder, name));
+  for (const name of ['index.html', 'designer.css', 'table.js', 'beds.js', 'designer.js']) fs.copyFileSync(path.join(built, name), path.join(folder, name));
   const trap = path.join(folder, 'trap.js');
   fs.writeFileSync(trap, fs.readFileSync(process.env.SU55IF_SMALL_MODULE, 'utf8') + `
 const createModule = createSu55ifModule;
@@ -324,4 +324,56 @@ test('a run setting the engine refuses is told by the field\'s label, never an o
   await page.waitForFunction(() => document.getElementById('warnings').textContent !== '');
   assert.equal(await text('#warnings'), 'Stop at -5: a finite number greater than 0');
   await page.$eval('#stop-time', (i) => { i.value = ''; });
+});
+
+// An example picked from the gallery, by its file's name.
+async function pickExample(name) {
+  await page.click('#gallery summary');
+  const buttons = await page.$$('#gallery-list button');
+  const names = await page.$$eval('#gallery-list button', (list) => list.map((b) => b.textContent));
+  await buttons[names.findIndex((n) => n.startsWith(name))].click();
+}
+const verdictIs = (className) => page.waitForFunction((c) => document.getElementById('verdict').className === c, {}, className);
+const picture = () => page.$eval('#cycle-chart', (i) => (i.hidden ? null : i.alt.split(',')[0]));
+
+test('beds: a link that does not fit is marked at its rows; a bed count that fits is one click; a wrong number is told', async () => {
+  await open();
+  await pickExample('three-bed-misfit');
+  await verdictIs('misfit');
+  assert.equal(await page.$eval('#beds', (i) => i.value), '3');
+  const rows = await rowTexts();
+  assert.deepEqual(rows.map((r) => r.split('|')[0]), ['', 'at-fault', 'note', '', '', 'at-fault', '']);
+  assert.match(rows[2], /^note\|Stage 2 \(equalisation down\) and its partner stage 5 \(equalisation up\) do not fit 3 beds: .*\nTo fix it: change the durations between them so that stage 5 begins 120 (s )?or 240 (s )?before stage 2; /);
+  assert.doesNotMatch(rows[2], /su55if-host|--|\.csv/);
+  assert.equal(await text('#fitting-beds'), 'No number of beds from 2 to 6 fits every link.');
+  await page.waitForFunction(() => !document.getElementById('run-preview').hidden);
+  assert.equal(await picture(), "Each bed's stages over one cycle");
+
+  await pickExample('four-bed');
+  await verdictIs('accepted');
+  await page.$eval('#beds', (i) => { i.value = ''; });
+  await page.type('#beds', '5');
+  await verdictIs('misfit');
+  assert.equal(await text('#fitting-beds'), 'Fits 4, 8 or 12 beds.');
+  await page.click('#fitting-beds button:nth-of-type(2)');
+  await verdictIs('accepted');
+  assert.deepEqual([await page.$eval('#beds', (i) => i.value), await picture(), await page.$$('tr.at-fault')].map(String),
+    ['8', "Each bed's stages over one cycle", '']);
+
+  await page.type('#beds', '.5');
+  await page.waitForFunction(() => document.getElementById('beds-rule').textContent !== '');
+  assert.equal(await text('#beds-rule'), 'Beds 8.5: the number of beds, a whole number from 2 to 100');
+  assert.equal(await text('#verdict'), 'The library accepts the cycle.');
+  await page.waitForFunction(() => document.getElementById('cycle-chart').alt.startsWith("The cycle's"));
+  if (process.env.SU55IF_SCREENSHOTS) {
+    await pickExample('four-bed');
+    await page.waitForFunction(() => document.getElementById('cycle-chart').alt.startsWith('Each bed'));
+    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer-beds.png') });
+    // On a phone, from the verdict down: the grid under the table.
+    await page.setViewport({ width: 390, height: 844 });
+    await page.$eval('#verdict', (e) => e.scrollIntoView());
+    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer-beds-phone.png') });
+    await page.setViewport({ width: 1280, height: 800 });
+  }
+  assert.deepEqual(problems, []);
 });

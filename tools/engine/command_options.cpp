@@ -78,6 +78,18 @@ std::optional<double> chartTime(std::string_view option, const std::optional<std
     return settingNumber(option, *text);
 }
 
+void checkChartNeedsBeds(bool chart, bool beds, std::string_view chartOption, std::string_view bedsOption) {
+    if (chart && !beds) {
+        throw Error(fmt::format("check {} draws the beds: give {} too", chartOption, bedsOption));
+    }
+}
+
+void runBedsNeedChart(bool beds, bool chart, std::string_view bedsOption, std::string_view chartOption) {
+    if (beds && !chart) {
+        throw Error(fmt::format("run {} draws the beds on the chart: give {} too", bedsOption, chartOption));
+    }
+}
+
 void checkRunEnd(bool stopTime, bool cycles) {
     if (stopTime && cycles) {
         refuseSetting("--stop-time", "", "--stop-time and --cycles both say where the run ends: give one of them",

@@ -37,6 +37,12 @@ std::uint64_t cycleCount(std::string_view text);
 std::optional<double> chartTime(std::string_view option, const std::optional<std::string> &text, bool chart,
                                 std::string_view chartOption);
 
+// The beds and the chart go together: check's chart draws the beds
+// (`chart` needs `beds`), and run's beds are drawn on its chart (`beds`
+// needs `chart`); each option as the caller names it. Else an Error.
+void checkChartNeedsBeds(bool chart, bool beds, std::string_view chartOption, std::string_view bedsOption);
+void runBedsNeedChart(bool beds, bool chart, std::string_view bedsOption, std::string_view chartOption);
+
 // Refuses a run given both where it stops (--stop-time) and how many cycles
 // it runs (--cycles).
 void checkRunEnd(bool stopTime, bool cycles);

@@ -212,9 +212,7 @@ void checkBedsOptions(const std::optional<std::string> &beds, Options &options) 
     if (beds) {
         options.check.beds = engine::bedCount(*beds);
     }
-    if (!options.chartFile.empty() && !options.check.beds) {
-        throw Error("check --chart draws the beds: give --beds N too");
-    }
+    engine::checkChartNeedsBeds(!options.chartFile.empty(), options.check.beds.has_value(), "--chart", "--beds N");
     checkChartName(options.chartFile);
 }
 
@@ -420,10 +418,8 @@ void readRunOptions(Options &options, const RunTexts &texts) {
     engine::checkRunEnd(texts.stopTime.has_value(), texts.cycles.has_value());
     run.chartFrom = engine::chartTime("--chart-from", texts.chartFrom, !options.chartFile.empty(), "--chart FILE.svg");
     run.chartTo = engine::chartTime("--chart-to", texts.chartTo, !options.chartFile.empty(), "--chart FILE.svg");
+    engine::runBedsNeedChart(texts.beds.has_value(), !options.chartFile.empty(), "--beds", "--chart FILE.svg");
     if (texts.beds) {
-        if (options.chartFile.empty()) {
-            throw Error("run --beds draws the beds on the chart: give --chart FILE.svg too");
-        }
         run.beds = engine::bedCount(*texts.beds);
     }
     checkChartName(options.chartFile);
