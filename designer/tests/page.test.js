@@ -337,6 +337,7 @@ const verdictIs = (className) => page.waitForFunction((c) => document.getElement
 const picture = () => page.$eval('#cycle-chart', (i) => (i.hidden ? null : i.alt.split(',')[0]));
 
 test('beds: a link that does not fit is marked at its rows; a bed count that fits is one click; a wrong number is told', async () => {
+  const earlier = problems.length;  // the accessibility audit's own, before
   await open();
   await pickExample('three-bed-misfit');
   await verdictIs('misfit');
@@ -375,5 +376,5 @@ test('beds: a link that does not fit is marked at its rows; a bed count that fit
     await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer-beds-phone.png') });
     await page.setViewport({ width: 1280, height: 800 });
   }
-  assert.deepEqual(problems, []);
+  assert.deepEqual(problems.slice(earlier), []);
 });
