@@ -131,6 +131,7 @@ async function startGallery() {
     return item;
   }));
   gallery.addEventListener('toggle', () => { if (gallery.open) list.querySelector('button').focus(); });
+  document.addEventListener('click', (event) => { if (gallery.open && !gallery.contains(event.target)) gallery.open = false; });
   gallery.addEventListener('keydown', (event) => {
     if (event.key !== 'Escape' || !gallery.open) return;
     gallery.open = false;
