@@ -99,7 +99,7 @@ const scenario = (() => {
   async function address(s) {
     const json = JSON.stringify(s);
     // Escaped as a fragment needs, the JSON's own punctuation kept.
-    const readable = '#v1:' + encodeURIComponent(json).replace(/%(2C|3A|7B|7D|5B|5D|2F|40|3D|2B|24|26|3B)/g,
+    const readable = '#v1:' + encodeURIComponent(json).replace(/%(2C|3A|7B|7D|5B|5D|2F|40|3D|2B|24|26|3B|5C)/g,
       (escaped) => decodeURIComponent(escaped));
     if (readable.length <= readableLimit) return readable;
     const packed = '#z1:' + toBase64(await deflate(json));
