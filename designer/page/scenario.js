@@ -24,7 +24,7 @@ const scenario = (() => {
   const stopUnits = ['time', 'cycles'];
   const fieldLimit = 1000;  // characters in a setting or a file's name
   const sizeLimit = 8 * 2 ** 20;  // characters in a scenario, unpacked
-  const addressLimit = 2 * 2 ** 20;  // characters in an address a browser keeps
+  const addressLimit = 2e6;  // characters in an address a browser keeps (2 MB, with room for the page's own)
   const readableLimit = 2000;  // a longer address is packed
 
   // A reason the address cannot be read, in the page's words.
@@ -110,7 +110,7 @@ const scenario = (() => {
   // The scenario's text in an address (after '#'), or an older page's
   // cycle alone as {cycle}.
   async function unpack(hash) {
-    if (hash.length > addressLimit) throw new Unreadable(`it is longer than ${addressLimit / 2 ** 20} MB`);
+    if (hash.length > addressLimit) throw new Unreadable(`it is longer than ${addressLimit / 1e6} MB`);
     const form = /^([vz])(\d+):/.exec(hash);
     if (!form) return { cycle: unescaped(hash) };
     if (form[2] !== '1') throw new Unreadable('a later version of the page made it');
