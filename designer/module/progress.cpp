@@ -6,7 +6,7 @@ namespace su55if::designer {
 
 void Progress::started(const engine::RunSettings &settings) {
     stopTime_ = settings.stopTime;
-    lastReported_ = emscripten_get_now();
+    reported_ = false;
 }
 
 void Progress::write(const engine::TimelineRow &row) {
@@ -14,7 +14,8 @@ void Progress::write(const engine::TimelineRow &row) {
         return;
     }
     const double now = emscripten_get_now();
-    if (now - lastReported_ >= 100.0) {
+    if (!reported_ || now - lastReported_ >= 100.0) {
+        reported_ = true;
         lastReported_ = now;
         report_(row.time, stopTime_);
     }

@@ -1,5 +1,7 @@
-// How far a run is, told to a script's function now and then: every few
-// thousand samples, and then only when a tenth of a second has passed.
+// How far a run is, told to a script's function now and then: after the
+// first few thousand samples, then every few thousand samples once a tenth
+// of a second has passed, so that any run of that many samples tells it
+// at least once, however fast the machine.
 #pragma once
 
 #include <emscripten/val.h>
@@ -24,6 +26,7 @@ private:
     emscripten::val report_;
     double stopTime_ = 0.0;
     double lastReported_ = 0.0;  // milliseconds
+    bool reported_ = false;
     std::uint32_t samples_ = 0;
 };
 

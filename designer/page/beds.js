@@ -107,8 +107,8 @@ function showBeds(json) {
 }
 
 // The gallery: each example with what it is; one picked is loaded as a
-// file is, with the Beds field set to the number it is meant for (emptied
-// for one meant for none).
+// file is, with the Beds and Time unit fields set to what it is meant for
+// (emptied for one that says none).
 async function startGallery() {
   const gallery = $('gallery');
   const list = $('gallery-list');
@@ -125,6 +125,7 @@ async function startGallery() {
     button.addEventListener('click', async () => {
       gallery.open = false;
       $('beds').value = example.beds ? String(example.beds) : '';
+      $('time-unit').value = example.timeUnit || '';
       await load(example.name, example.text);
     });
     item.append(button, description);
@@ -139,7 +140,8 @@ async function startGallery() {
   });
 }
 
+// The Beds field's edits check again through the scenario's fields
+// (scenario.watch, in designer.js).
 function startBeds() {
-  $('beds').addEventListener('input', () => changed());
   return startGallery();
 }

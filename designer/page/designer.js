@@ -126,21 +126,38 @@ function showAtCells(diagnostics) {
   return diagnostics.filter((d) => !d.stage || !shown).map(say);
 }
 
+// The scenario into the address (scenario.js): the table as the engine
+// writes it, the page's settings and tables.
+let addressing = 0;
+let addressWritten = '';
+async function writeAddress() {
+  const mine = ++addressing;
+  try {
+    const file = await su55if.writeCycle(stageTable.rows(), openedText);
+    if (file.text === null) return;
+    const { hash, tablesLeftOut } = await scenario.address({ name: cycleName, cycle: file.text });
+    if (mine !== addressing || hash === '') return;
+    history.replaceState(null, '', hash);
+    addressWritten = location.hash;
+    if (tablesLeftOut) {
+      tell('The input and events tables are too large for the address: a link to this page brings back ' +
+        'the stages and settings without them.');
+    }
+  } catch {
+    // The address keeps the last scenario written.
+  }
+}
+
 let checking = 0;
 let chartTimer = 0;
-let addressText = '';  // the cycle file the address holds
 async function changed() {
   tell('');
   const mine = ++checking;
   const cycle = cycleOf();
-  su55if.writeCycle(cycle.rows, openedText).then((file) => {
-    if (mine !== checking || file.text === null) return;
-    addressText = file.text;
-    history.replaceState(null, '', '#' + encodeURIComponent(file.text));
-  }, () => {});
+  writeAddress();
   let json;
   try {
-    json = await checkWithBeds(cycle, { format: 'json' });
+    json = await checkWithBeds(cycle, { format: 'json', ...scenario.options() });
   } catch (error) {
     json = { exitCode: 2, stdout: '', diagnostics: [stopped(`The check stopped: ${error.message}`)] };
   }
@@ -159,7 +176,7 @@ async function changed() {
 async function showReport() {
   if (!$('report').parentElement.open) return;
   const mine = checking;
-  const result = await su55if.check(cycleOf());
+  const result = await su55if.check(cycleOf(), scenario.options());
   if (mine === checking) $('report').textContent = result.stdout;
 }
 
@@ -187,7 +204,7 @@ async function showCycleChart(cycle, mine) {
   let svg = null;
   if (report && report.runnable) {
     const d = report.cycleDuration;
-    const result = await quickRun(cycle, { chart: true, stopTime: d, outputInterval: d / 400 });
+    const result = await quickRun(cycle, { chart: true, stopTime: d, outputInterval: d / 400, ...scenario.options() });
     svg = result.chart;
   }
   if (mine !== checking) return;
@@ -218,28 +235,31 @@ function tell(text) {
   $('table-notice').textContent = text;
 }
 
-// The cycle in the address, as typed, into the table, whatever its faults:
-// the check then puts the engine's messages at the cells. When the text has
-// no stages to show, the table stays as it is, with the engine's reason; the
-// address is left as the user made it.
+// The scenario in the address into the page: the cycle as typed, whatever
+// its faults (the check then puts the engine's messages at the cells), and
+// the settings and tables. An address the page cannot read, or whose cycle
+// has no stages to show, changes nothing, with the reason; the address is
+// left as the user made it.
 async function loadAddress() {
-  let text;
+  if (location.hash === addressWritten) return;
+  const unchanged = 'the address was left as it is, and the table and settings unchanged.';
+  let read;
   try {
-    text = decodeURIComponent(location.hash.slice(1));
-  } catch {
-    tell('The address holds no cycle the page can read (a % sign not followed by two hexadecimal digits): ' +
-      'the address was left as it is and the table unchanged.');
+    read = await scenario.read(location.hash.slice(1));
+  } catch (error) {
+    if (!(error instanceof scenario.Unreadable)) throw error;
+    tell(`The address holds no scenario the page can read (${error.message}): ${unchanged}`);
     return;
   }
-  if (text === addressText) return;
-  const typed = await su55if.stages({ name: 'address', text });
-  if (typed.stages) {
-    openedText = text;  // its comment lines stay in the file the engine writes
-    await stageTable.set(typed.stages);
+  const typed = await su55if.stages({ name: 'address', text: read.cycle });
+  if (!typed.stages) {
+    tell(`The address holds no stages the page can show (${typed.message}): ${unchanged}`);
     return;
   }
-  tell(`The address holds no stages the page can show (${typed.message}): ` +
-    'the address was left as it is and the table unchanged.');
+  scenario.show(read.fields);
+  cycleName = read.name;
+  openedText = read.cycle;  // its comment lines stay in the file the engine writes
+  await stageTable.set(typed.stages);
 }
 
 function download(text, name, type) {
@@ -261,7 +281,7 @@ function tableFile(id) {
 // cycle, durations changed on the way included); every value goes to the
 // engine as typed, for its message.
 function runOptions() {
-  const options = { chart: true, ...bedsRunOptions() };
+  const options = { chart: true, ...scenario.options(), ...bedsRunOptions() };
   const field = (id) => $(id).value.trim();
   const stop = field('stop-time');
   if (stop) {
@@ -383,10 +403,21 @@ async function start() {
       if (key === 'y' || event.shiftKey) stageTable.redo(); else stageTable.undo();
     }
   });
+  // New: one stage, and no file's comment lines.
+  $('new').addEventListener('click', () => {
+    cycleName = 'cycle.csv';
+    openedText = null;
+    stageTable.set([{ name: '', duration: '10', partner: '0' }]);
+  });
+  scenario.watch((id) => { if (['beds', 'time-unit', 'twin'].includes(id)) changed(); else writeAddress(); });
   startBeds();
   opener('open', async (file) => load(file.name, new Uint8Array(await file.arrayBuffer())));
   for (const id of ['inputs', 'events']) {
-    opener(`open-${id}`, async (file) => { $(id).value = await file.text(); $(id).dataset.name = file.name; });
+    opener(`open-${id}`, async (file) => {
+      $(id).value = await file.text();
+      $(id).dataset.name = file.name;
+      writeAddress();
+    });
     $(id).addEventListener('input', () => { if ($(id).value === '') delete $(id).dataset.name; });
   }
   // The file buttons answer Enter and Space, as buttons do.

@@ -8,7 +8,8 @@ const stageTable = (() => {
   const keys = ['name', 'duration', 'partner'];
   const labels = { name: 'name', duration: 'duration', partner: 'partner' };
   const body = document.querySelector('#stages tbody');
-  const blank = () => ({ name: '', duration: '10', partner: '0' });
+  // A new row, after the row `above` (none for the first): its duration.
+  const blank = (above) => ({ name: '', duration: above ? above.duration : '10', partner: '0' });
   let rows = [];
   const undone = [];
   const redone = [];
@@ -76,7 +77,7 @@ const stageTable = (() => {
     const lines = text.replace(/\r\n?/g, '\n').replace(/\n$/, '').split('\n');
     const first = keys.indexOf(key);
     change(() => lines.forEach((line, i) => {
-      while (rows.length <= k + i) rows.push(blank());
+      while (rows.length <= k + i) rows.push(blank(rows[rows.length - 1]));
       const cells = line.split('\t');
       const room = keys.length - first;
       if (cells.length > room) cells.splice(room - 1, cells.length, cells.slice(room - 1).join('\t'));
@@ -90,7 +91,7 @@ const stageTable = (() => {
     else if (event.key === 'ArrowDown') to(k + 1);
     else if (event.key === 'Enter') {
       event.preventDefault();
-      if (k === rows.length - 1) change(() => rows.push(blank()), { row: k + 1, key });
+      if (k === rows.length - 1) change(() => rows.push(blank(rows[k])), { row: k + 1, key });
       else focus({ row: k + 1, key });
     }
   }
@@ -132,7 +133,7 @@ const stageTable = (() => {
       tools.append(
         button('↑', `move stage ${k + 1} up`, () => move(k, k - 1)),
         button('↓', `move stage ${k + 1} down`, () => move(k, k + 1)),
-        button('+', `insert a stage before stage ${k + 1}`, () => change(() => rows.splice(k, 0, blank()))),
+        button('+', `insert a stage before stage ${k + 1}`, () => change(() => rows.splice(k, 0, blank(rows[k - 1])))),
         button('×', `delete stage ${k + 1}`, () => change(() => rows.splice(k, 1))));
       tr.append(number, ...keys.map((key) => cell(row, k, key)), tools);
       body.append(tr);
@@ -154,7 +155,7 @@ const stageTable = (() => {
     rows: () => rows,
     // New rows, as from a file: one undo step.
     set(list) { return change(() => { rows = copy(list); }, null); },
-    add() { change(() => rows.push(blank()), { row: rows.length, key: 'name' }); },
+    add() { change(() => rows.push(blank(rows[rows.length - 1])), { row: rows.length, key: 'name' }); },
     undo() { step(undone, redone); },
     redo() { step(redone, undone); },
     // Notes [{stages, key, text}] shown under the row of each note's first

@@ -97,7 +97,9 @@ async function typeInto(stage, key, typed) {
   const cell = await page.$(`#stages tbody input[data-row="${stage - 1}"][data-key="${key}"]`);
   await cell.click({ clickCount: 3 });
   await cell.type(typed);
-  await page.waitForFunction(() => ['error', 'rejected'].includes(document.getElementById('verdict').className));
+  // The note of the last keystroke's check, not of one before it.
+  await page.waitForFunction((t) => ['error', 'rejected'].includes(document.getElementById('verdict').className) &&
+    [...document.querySelectorAll('#stages tr.note')].some((note) => note.textContent.includes(t)), {}, typed);
 }
 
 test('faults typed into the table are told at their cells in the table\'s words', async () => {
@@ -147,6 +149,10 @@ test('the address brings a hostile cycle back as text, running no script', async
   const cycle = 'stage,duration,partner,name\n1,10,0,"<img src=x onerror=alert(1)>"\n';
   await open('#' + encodeURIComponent(cycle));
   assert.equal(await page.$eval('#stages tbody tr td:nth-child(2) input', (i) => i.value), '<img src=x onerror=alert(1)>');
+  const script = '<script>alert(1)</script>';
+  await open('#v1:' + encodeURIComponent(JSON.stringify({ cycle, timeUnit: script, inputs: { name: script, text: script } })));
+  assert.deepEqual(await page.$eval('#inputs', (i) => [i.value, i.dataset.name]), [script, script]);
+  assert.equal(await page.$eval('#time-unit', (i) => i.value), script);
   assert.equal(await page.$$eval('img:not(#chart):not(#cycle-chart):not(#run-preview)', (i) => i.length), 0);
   assert.deepEqual(problems, []);
 });
@@ -178,22 +184,91 @@ test('the address is loaded as typed, faults and all, and never replaced by the 
   await page.waitForFunction(() => document.getElementById('verdict').className === 'error');
   assert.deepEqual(await cellValues(), ['mix', 'ten', '0', 'hold', '10', '0']);
   assert.match((await rowTexts())[1], /^note\|Stage 1, duration ten: not a number/);
-  assert.equal(await hashText(), typed);
+  assert.equal(JSON.parse((await hashText()).slice('v1:'.length)).cycle, typed);
   // More stages than a cycle has: the first ones, and the page says so.
   const many = ['stage,duration,partner,name', ...Array.from({ length: 101 }, (_, k) => `${k + 1},10,0,s${k + 1}`)];
   await open('#' + encodeURIComponent(many.join('\n') + '\n'));
   assert.equal(await page.$$eval('#stages tbody tr:not(.note)', (r) => r.length), 100);
   assert.match(await text('#table-notice'), /at most 100 stages: the 1 row past stage 100 was left out/);
-  // No stages to show, or no text: told, the table and the address left as they are.
-  for (const hash of ['#stage;duration%0A1;10', '#%E0%A4%A']) {
+  // No stages to show, no text, or a scenario the page cannot read: told,
+  // the table, the settings and the address left as they are.
+  await page.type('#time-unit', 's');
+  const v1 = (json) => '#v1:' + encodeURIComponent(json);
+  const packed = (bytes) => '#z1:' + Buffer.from(bytes).toString('base64url');
+  for (const [hash, reason] of [
+    ['#stage;duration%0A1;10', /no stages the page can show/], ['#%E0%A4%A', /a % sign not followed/],
+    [v1('{"cycle":5}'), /its stages are not a text/], [v1('{"cycle":"stage,duration\\n1,10",'), /cut short/],
+    [v1('{"cycle":"stage,duration\\n1,10","twin":"<script>alert(1)</script>"}'), /twin procedures are neither/],
+    [v1('{"cycle":"stage,duration\\n1,10","events":{"text":["1"]}}'), /events table is not a text/],
+    ['#v2:%7B%7D', /a later version/], ['#z1:AAAA%3Cscript%3E', /a character a packed part never has/],
+    [packed(require('node:crypto').randomBytes(300)), /packed part is damaged/],
+    [packed(require('node:zlib').deflateRawSync(Buffer.alloc(2 ** 26, '['))), /unpacks to more than 8 MB/],
+  ]) {
     const before = await cellValues();
     await page.evaluate((h) => { location.hash = h; }, hash);
     await page.waitForFunction(() => document.getElementById('table-notice').textContent.includes('left as it is'));
-    assert.deepEqual(await cellValues(), before);
+    assert.match(await text('#table-notice'), reason);
+    assert.deepEqual([await cellValues(), await page.$eval('#time-unit', (i) => i.value)], [before, 's']);
     assert.equal(await page.evaluate(() => location.hash), hash);
     await page.evaluate(() => { document.getElementById('table-notice').textContent = ''; });
   }
   assert.deepEqual(problems, []);
+});
+
+// What a link brings back: the table, every setting, the tables and their
+// files' names, and after Run the run's messages and chart; the address.
+async function scenarioShown() {
+  await page.click('#run');
+  await page.waitForFunction(() => !document.getElementById('run').disabled);
+  return page.evaluate(async () => {
+    const fields = [...document.querySelectorAll('#cycle .fields input, #what-if input, #what-if select, textarea')];
+    return {
+      fields: fields.map((f) => [f.id, f.type === 'checkbox' ? f.checked : f.value, f.dataset.name]),
+      rows: [...document.querySelectorAll('#stages tbody input')].map((i) => i.value),
+      run: document.getElementById('run-messages').textContent + document.getElementById('warnings').textContent,
+      chart: await (await fetch(document.getElementById('chart').src)).text(),
+      address: location.hash,
+    };
+  });
+}
+
+test('a link brings back the table, its comments, the settings, the tables and the same run', async () => {
+  const examples = path.resolve(__dirname, '../../examples');
+  await page.setBypassCSP(true);  // to read the chart back from its blob address
+  await open();
+  await (await page.$('#open')).uploadFile(path.join(examples, 'what-if.csv'));
+  await page.waitForFunction(() => document.querySelector('#stages input').value === 'north');
+  for (const [id, typed] of [['beds', '2'], ['time-unit', 's'], ['stop-time', '3'], ['output-interval', '2.5'], ['chart-to', '200']]) {
+    await page.type(`#${id}`, typed);
+  }
+  await page.select('#stop-unit', 'cycles');
+  await page.click('#twin');
+  await (await page.$('#open-inputs')).uploadFile(path.join(examples, 'what-if-inputs.csv'));
+  await (await page.$('#open-events')).uploadFile(path.join(examples, 'what-if-events.csv'));
+  await page.waitForFunction(() => decodeURIComponent(location.hash).includes('what-if-events.csv'));
+  const made = await scenarioShown();
+  assert.match(made.run, /^Done/);
+  assert.match(made.chart, /cycle duration 80 s</);
+  assert.match(decodeURIComponent(made.address), /^#v1:.*# A what-if: the four-stage cycle/);
+  await open(made.address);
+  assert.deepEqual(await scenarioShown(), made);
+  await page.setBypassCSP(false);
+});
+
+test('a 100-stage cycle with a 200-row input table opens from its link', async () => {
+  const cycle = ['stage,duration,partner,name', ...Array.from({ length: 100 }, (_, k) => `${k + 1},${10 + k % 7},0,bed ${k % 4 + 1} step ${k}`)];
+  const inputs = ['time,value,limit', ...Array.from({ length: 200 }, (_, k) => `${k * 12.5},${(k * 37) % 11},5`)].join('\n');
+  await open('#' + encodeURIComponent(cycle.join('\n')));
+  await page.$eval('#inputs', (t, text) => { t.value = text; t.dispatchEvent(new Event('input')); }, inputs);
+  await page.waitForFunction(() => location.hash.startsWith('#z1:'));
+  await open(await page.evaluate(() => location.hash));
+  assert.equal((await cellValues()).length, 300);
+  assert.equal(await page.$eval('#inputs', (t) => t.value), inputs);
+  // New: one stage; a stage added takes the duration of the one above.
+  await page.click('#new');
+  await page.type('#stages input[data-key=duration]', '5');
+  await page.click('#add');
+  assert.deepEqual(await cellValues(), ['', '105', '0', '', '105', '0']);
 });
 
 test('20,000 pasted rows are cut at the stage limit, with a message', async () => {
@@ -225,7 +300,7 @@ test('every call settles: wrong types give exit-2 results, a call from a run\'s 
 function pageWithSmallModule() {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'su55if-page-'));
   const built = path.dirname(process.env.SU55IF_PAGE);
-  for (const name of ['index.html', 'designer.css', 'table.js', 'beds.js', 'designer.js']) fs.copyFileSync(path.join(built, name), path.join(folder, name));
+  for (const name of ['index.html', 'designer.css', 'table.js', 'scenario.js', 'beds.js', 'designer.js']) fs.copyFileSync(path.join(built, name), path.join(folder, name));
   const trap = path.join(folder, 'trap.js');
   fs.writeFileSync(trap, fs.readFileSync(process.env.SU55IF_SMALL_MODULE, 'utf8') + `
 const createModule = createSu55ifModule;
@@ -318,12 +393,15 @@ test('no serious or critical accessibility fault with a cycle, a fault shown, an
 });
 
 test('a run setting the engine refuses is told by the field\'s label, never an option', async () => {
-  await open();
-  await page.type('#stop-time', '-5');
-  await page.click('#run');
-  await page.waitForFunction(() => document.getElementById('warnings').textContent !== '');
-  assert.equal(await text('#warnings'), 'Stop at -5: a finite number greater than 0');
-  await page.$eval('#stop-time', (i) => { i.value = ''; });
+  for (const [id, typed, told] of [['stop-time', '-5', 'Stop at -5: a finite number greater than 0'],
+    ['chart-to', '300', 'Chart to 300: a time within the run, from 0 to 160']]) {
+    await open();
+    await page.type(`#${id}`, typed);
+    await page.click('#run');
+    await page.waitForFunction(() => document.getElementById('warnings').textContent !== '');
+    assert.equal(await text('#warnings'), told);
+    await page.$eval(`#${id}`, (i) => { i.value = ''; });
+  }
 });
 
 // An example picked from the gallery, by its file's name.

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "engine/command_options.h"
 #include "engine/text.h"
 #include "engine/timeline_columns.h"
 
@@ -27,17 +28,29 @@ ChartWindow chartWindow(std::optional<double> from, std::optional<double> to, co
     const double lastSample = static_cast<double>(settings.lastStep) * settings.outputInterval;
     for (const auto &[name, time] : {std::pair{"--chart-from", from}, std::pair{"--chart-to", to}}) {
         if (time && !(*time >= 0.0 && *time <= settings.stopTime)) {
-            throw Error(fmt::format("{} {} lies outside the run, which goes from 0 to {}", name, *time,
-                                        settings.stopTime));
+            refuseSetting(name, fmt::format("{}", *time),
+                          fmt::format("{} {} lies outside the run, which goes from 0 to {}", name, *time,
+                                      settings.stopTime),
+                          fmt::format("a time within the run, from 0 to {}", settings.stopTime));
         }
     }
     if (from || to) {
         ChartWindow window{from.value_or(0.0), to.value_or(lastSample), {}};
+        if (from && to && !(window.from < window.to)) {
+            refuseSetting("--chart-from", fmt::format("{}", *from),
+                          fmt::format("--chart-from {} must be before --chart-to {}", *from, *to),
+                          fmt::format("a time before the chart's end, {}", *to));
+        }
         if (!(window.from < window.to)) {
-            throw Error(from && to ? fmt::format("--chart-from {} must be before --chart-to {}", *from, *to)
-                            : from     ? fmt::format("--chart-from {} must be before the run's last sample, at {}",
-                                                     *from, lastSample)
-                                       : fmt::format("--chart-to {} must be after the run's start, 0", *to));
+            if (from) {
+                refuseSetting("--chart-from", fmt::format("{}", *from),
+                              fmt::format("--chart-from {} must be before the run's last sample, at {}", *from,
+                                          lastSample),
+                              fmt::format("a time before the run's last sample, at {}", lastSample));
+            }
+            refuseSetting("--chart-to", fmt::format("{}", *to),
+                          fmt::format("--chart-to {} must be after the run's start, 0", *to),
+                          "a time after the run's start, 0");
         }
         // To a hundredth of the window, so that its ends differ however far from 0.
         const double resolution = (window.to - window.from) / 100.0;
