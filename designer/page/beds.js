@@ -13,8 +13,9 @@ function bedsOptions() {
   return beds ? { beds, chart: true } : {};
 }
 
-// The Beds field's number for a run, whose chart then draws each
-// schedule's grid under the run.
+// The Beds field's number alone: for a run, whose chart then draws each
+// schedule's grid under the run, and for the text report, which then has
+// the beds' section.
 function bedsRunOptions() {
   const { beds } = bedsOptions();
   return beds ? { beds } : {};

@@ -176,7 +176,8 @@ async function changed() {
 async function showReport() {
   if (!$('report').parentElement.open) return;
   const mine = checking;
-  const result = await su55if.check(cycleOf(), scenario.options());
+  let result = await su55if.check(cycleOf(), { ...scenario.options(), ...bedsRunOptions() });
+  if (result.exitCode === 2 && result.stdout === '') result = await su55if.check(cycleOf(), scenario.options());
   if (mine === checking) $('report').textContent = result.stdout;
 }
 

@@ -43,15 +43,6 @@ test('opens from its file with the built-in example and its verdict', async () =
   assert.equal(await page.$$eval('#stages tbody tr', (r) => r.length), 4);
   assert.equal(await text('#verdict'), 'The library accepts the cycle.');
   assert.deepEqual(problems, []);
-  if (process.env.SU55IF_SCREENSHOTS) {
-    await page.click('#run');
-    await page.waitForSelector('#chart:not([hidden])');
-    await page.waitForSelector('#cycle-chart:not([hidden])');
-    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer.png') });
-    await page.setViewport({ width: 390, height: 844 });
-    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer-phone.png') });
-    await page.setViewport({ width: 1280, height: 800 });
-  }
 });
 
 const rowTexts = () => page.$$eval('#stages tbody tr', (rows) => rows.map((r) => `${r.className}|${r.textContent}`));
@@ -411,6 +402,31 @@ async function pickExample(name) {
   const names = await page.$$eval('#gallery-list button', (list) => list.map((b) => b.textContent));
   await buttons[names.findIndex((n) => n.startsWith(name))].click();
 }
+// The documentation's screenshots, at a desktop's size and a phone's: the
+// four-bed example as four beds with its grid and a run, then with a fault
+// at its cell. On the phone each is scrolled to what it shows.
+async function screenshots() {
+  const file = (name) => path.join(process.env.SU55IF_SCREENSHOTS, `${name}.png`);
+  const shoot = async (name, phoneShows) => {
+    await page.screenshot({ path: file(name) });
+    await page.setViewport({ width: 390, height: 844 });
+    for (const [selector, phoneName] of phoneShows) {
+      await page.$eval(selector, (e) => e.scrollIntoView({ block: 'center' }));
+      await page.screenshot({ path: file(phoneName) });
+    }
+    await page.setViewport({ width: 1280, height: 800 });
+  };
+  await pickExample('four-bed');
+  await page.waitForFunction(() => document.getElementById('cycle-chart').alt.startsWith('Each bed'));
+  await page.click('#run');
+  await page.waitForSelector('#chart:not([hidden])');
+  await shoot('designer', [['#verdict', 'designer-phone'], ['#run', 'designer-phone-run']]);
+  const duration = await page.$('#stages tbody tr:nth-child(4) td:nth-child(3) input');
+  await duration.click({ clickCount: 3 });
+  await duration.type('-10');
+  await verdictIs('error');
+  await shoot('designer-fault', [['#stages tbody tr:nth-child(4)', 'designer-fault-phone']]);
+}
 const verdictIs = (className) => page.waitForFunction((c) => document.getElementById('verdict').className === c, {}, className);
 const picture = () => page.$eval('#cycle-chart', (i) => (i.hidden ? null : i.alt.split(',')[0]));
 
@@ -444,15 +460,6 @@ test('beds: a link that does not fit is marked at its rows; a bed count that fit
   assert.equal(await text('#beds-rule'), 'Beds 8.5: the number of beds, a whole number from 2 to 100');
   assert.equal(await text('#verdict'), 'The library accepts the cycle.');
   await page.waitForFunction(() => document.getElementById('cycle-chart').alt.startsWith("The cycle's"));
-  if (process.env.SU55IF_SCREENSHOTS) {
-    await pickExample('four-bed');
-    await page.waitForFunction(() => document.getElementById('cycle-chart').alt.startsWith('Each bed'));
-    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer-beds.png') });
-    // On a phone, from the verdict down: the grid under the table.
-    await page.setViewport({ width: 390, height: 844 });
-    await page.$eval('#verdict', (e) => e.scrollIntoView());
-    await page.screenshot({ path: path.join(process.env.SU55IF_SCREENSHOTS, 'designer-beds-phone.png') });
-    await page.setViewport({ width: 1280, height: 800 });
-  }
+  if (process.env.SU55IF_SCREENSHOTS) await screenshots();
   assert.deepEqual(problems.slice(earlier), []);
 });
