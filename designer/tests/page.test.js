@@ -403,8 +403,8 @@ async function pickExample(name) {
   await buttons[names.findIndex((n) => n.startsWith(name))].click();
 }
 // The documentation's screenshots, at a desktop's size and a phone's: the
-// four-bed example as four beds with its grid and a run, then with a fault
-// at its cell. On the phone each is scrolled to what it shows.
+// four-bed example as four beds with its grid, before and after a run,
+// then with a fault at its cell. On the phone each is scrolled to what it shows.
 async function screenshots() {
   const file = (name) => path.join(process.env.SU55IF_SCREENSHOTS, `${name}.png`);
   const shoot = async (name, phoneShows) => {
@@ -418,6 +418,7 @@ async function screenshots() {
   };
   await pickExample('four-bed');
   await page.waitForFunction(() => document.getElementById('cycle-chart').alt.startsWith('Each bed'));
+  await shoot('designer-beds', []);
   await page.click('#run');
   await page.waitForSelector('#chart:not([hidden])');
   await shoot('designer', [['#verdict', 'designer-phone'], ['#run', 'designer-phone-run']]);
