@@ -2,8 +2,9 @@
 # GoogleTest is built for the target from Debian's sources.
 
 find_program(SU55IF_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-if(NOT SU55IF_WINE)
-  message(FATAL_ERROR "wine64 not found: run scripts/setup --windows, or configure with -DSU55IF_BUILD_TESTS=OFF")
+find_program(SU55IF_WINESERVER NAMES wineserver PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(NOT SU55IF_WINE OR NOT SU55IF_WINESERVER)
+  message(FATAL_ERROR "wine64 or wineserver not found: run scripts/setup --windows, or configure with -DSU55IF_BUILD_TESTS=OFF")
 endif()
 
 # build/windows/wine-run PROGRAM ARGS...: runs a program of this build under

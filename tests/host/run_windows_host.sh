@@ -7,13 +7,7 @@ linux=$(realpath "$1") windows=$(realpath "$2")
 here=$(dirname "$0")
 export SU55IF_TEST_HOST="$windows/wine-run $windows/tools/su55if-host.exe"
 export SU55IF_TEST_LIBRARY="$windows/src/su55if.dll"
-# One Wine server for all the tests' processes, kept until the end: a
-# process started just as an idle server exits loses its connection
-# ("wine client error: recvmsg: Connection reset by peer").
-export WINEPREFIX="$windows/wine"
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-"$wineserver" -p
-trap '"$wineserver" -k 2>/dev/null || true' EXIT
+# (wine-run keeps one Wine server for all the tests' processes.)
 skips=$(sed -e 's/#.*//' -e 's/[[:space:]]//g' -e '/^$/d' "$here/windows_host_skips.txt" | paste -sd: -)
 for test in test_host_e2e test_host_outputs test_host_workbench; do
   "$linux/tests/host/$test" --gtest_brief=1 --gtest_filter="-$skips"
