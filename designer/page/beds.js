@@ -29,10 +29,10 @@ function bedsFieldRule(text) {
 }
 
 // The table checked as `options` say, with the beds when the field has a
-// number. A number the engine refuses is told at the field, and the table
+// number (`withBeds`: with the grid, unless the caller needs the beds
+// alone). A number the engine refuses is told at the field, and the table
 // checked without it, so that its own verdict still shows.
-async function checkWithBeds(cycle, options) {
-  const withBeds = bedsOptions();
+async function checkWithBeds(cycle, options, withBeds = bedsOptions()) {
   let json = await su55if.check(cycle, { ...options, ...withBeds });
   const refused = json.exitCode === 2 && json.stdout === '' && json.diagnostics.find((d) => d.option === 'beds');
   bedsFieldRule(refused ? say(refused) : '');

@@ -176,8 +176,7 @@ async function changed() {
 async function showReport() {
   if (!$('report').parentElement.open) return;
   const mine = checking;
-  let result = await su55if.check(cycleOf(), { ...scenario.options(), ...bedsRunOptions() });
-  if (result.exitCode === 2 && result.stdout === '') result = await su55if.check(cycleOf(), scenario.options());
+  const result = await checkWithBeds(cycleOf(), scenario.options(), bedsRunOptions());
   if (mine === checking) $('report').textContent = result.stdout;
 }
 
