@@ -52,7 +52,7 @@ double positiveTime(std::string_view option, std::string_view text) {
     const double value = settingNumber(option, text);
     if (!(value > 0.0 && std::isfinite(value))) {
         refuseSetting(option, text, fmt::format("{} must be a finite number greater than 0", option),
-               "a finite number greater than 0");
+                      "a finite number greater than 0");
     }
     return value;
 }
@@ -60,8 +60,9 @@ double positiveTime(std::string_view option, std::string_view text) {
 std::uint64_t cycleCount(std::string_view text) {
     const double value = settingNumber("--cycles", text);
     if (!(value >= 1.0 && value < kMaxCycles && value == std::floor(value))) {
-        refuseSetting("--cycles", text, fmt::format("--cycles {}: give a whole number of cycles, 1 or more", printable(text)),
-               "a whole number of cycles, 1 or more");
+        refuseSetting("--cycles", text,
+                      fmt::format("--cycles {}: give a whole number of cycles, 1 or more", printable(text)),
+                      "a whole number of cycles, 1 or more");
     }
     return static_cast<std::uint64_t>(value);
 }
@@ -73,7 +74,7 @@ std::optional<double> chartTime(std::string_view option, const std::optional<std
     }
     if (!chart) {
         refuseSetting(option, *text, fmt::format("{} says what the chart shows: give {} too", option, chartOption),
-               "the chart's window needs the chart");
+                      "the chart's window needs the chart");
     }
     return settingNumber(option, *text);
 }
@@ -93,7 +94,7 @@ void runBedsNeedChart(bool beds, bool chart, std::string_view bedsOption, std::s
 void checkRunEnd(bool stopTime, bool cycles) {
     if (stopTime && cycles) {
         refuseSetting("--stop-time", "", "--stop-time and --cycles both say where the run ends: give one of them",
-               "the run ends at a time or after a number of cycles, not both");
+                      "the run ends at a time or after a number of cycles, not both");
     }
 }
 
