@@ -11,7 +11,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -186,14 +185,7 @@ val writeCycle(val rows, val text) {
     val out = val::object();
     std::vector<engine::Diagnostic> diagnostics;
     try {
-        std::string original;
-        if (text.isString()) {
-            original = text.as<std::string>();
-        } else if (text.instanceof(val::global("Uint8Array"))) {
-            const std::vector<std::uint8_t> bytes = emscripten::convertJSArrayToNumberVector<std::uint8_t>(text);
-            original.assign(bytes.begin(), bytes.end());
-        }
-        out.set("text", engine::writeCycleFile(stageRows(rows), original));
+        out.set("text", engine::writeCycleFile(stageRows(rows), textOrBytes(text).value_or("")));
     } catch (const engine::Error &error) {
         diagnostics = error.diagnostics();
         out.set("text", val::null());

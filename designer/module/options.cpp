@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "engine/beds.h"
@@ -102,11 +103,8 @@ GivenFile file(const val &value, const char *defaultName) {
         }
         content = value["text"];
     }
-    if (typeOf(content) == "string") {
-        result.text = content.as<std::string>();
-    } else if (content.instanceof(val::global("Uint8Array"))) {
-        const std::vector<std::uint8_t> bytes = emscripten::convertJSArrayToNumberVector<std::uint8_t>(content);
-        result.text.assign(bytes.begin(), bytes.end());
+    if (std::optional<std::string> text = textOrBytes(content)) {
+        result.text = std::move(*text);
     } else {
         throw Error(fmt::format("{}: a file is a text, bytes (Uint8Array) or {{name, text}}",
                                 engine::printable(result.name)));
@@ -214,6 +212,17 @@ std::vector<engine::StageRow> stageRows(const val &rows) {
         result.push_back({cell("duration", ""), cell("partner", "0"), cell("name", "")});
     }
     return result;
+}
+
+std::optional<std::string> textOrBytes(const val &value) {
+    if (typeOf(value) == "string") {
+        return value.as<std::string>();
+    }
+    if (value.instanceof(val::global("Uint8Array"))) {
+        const std::vector<std::uint8_t> bytes = emscripten::convertJSArrayToNumberVector<std::uint8_t>(value);
+        return std::string(bytes.begin(), bytes.end());
+    }
+    return std::nullopt;
 }
 
 GivenFile cycleFile(const val &given_) { return file(given_, "cycle.csv"); }

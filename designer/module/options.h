@@ -41,6 +41,9 @@ RunCommand runOptions(const emscripten::val &options);
 
 // The cycle file as given: {name, text}, or a bare text named cycle.csv.
 GivenFile cycleFile(const emscripten::val &file);
+
+// A text given as a string or as bytes (Uint8Array); none for anything else.
+std::optional<std::string> textOrBytes(const emscripten::val &value);
 // The cycle: a file ({name, text}, or a bare text named cycle.csv) read and
 // checked as the host reads a cycle file, or rows ({name, rows: [{duration,
 // partner, name}]}, each cell a text as typed or a number).
