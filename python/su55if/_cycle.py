@@ -89,7 +89,9 @@ def _in_own_words(cycle: Cycle) -> Callable[[dict[str, Any]], str]:
         values = arguments.get(field_name or "")
         if not stage or values is None or record.get("line") or not 0 < stage <= len(values):
             return describe(record)
-        return f"{field_name}s[{stage - 1}] = {values[stage - 1]!r}: {record.get('rule') or record['message']}"
+        shown = repr(values[stage - 1])  # a long name by its start
+        shown = shown if len(shown) <= 60 else shown[:40] + "..."
+        return f"{field_name}s[{stage - 1}] = {shown}: {record.get('rule') or record['message']}"
 
     return said
 
