@@ -266,12 +266,13 @@ def test_missing_host(tmp_path, monkeypatch):
 
 
 def test_host_found_beside_the_library_then_on_path(host, tmp_path, monkeypatch):
-    (tmp_path / "lib").mkdir()
+    (tmp_path / "src").mkdir()
     (tmp_path / "path").mkdir()
+    (tmp_path / "CMakeCache.txt").touch()
     library = su55if.find_library()
-    shutil.copy(library, tmp_path / "lib" / library.name)
+    shutil.copy(library, tmp_path / "src" / library.name)
     monkeypatch.delenv("SU55IF_HOST")
-    monkeypatch.setenv("SU55IF_LIBRARY", str(tmp_path / "lib" / library.name))
+    monkeypatch.setenv("SU55IF_LIBRARY", str(tmp_path / "src" / library.name))
     monkeypatch.setenv("PATH", str(tmp_path / "path"))
     shutil.copy(host, tmp_path / "path" / "su55if-host")  # on PATH alone
     assert su55if.find_host() == tmp_path / "path" / "su55if-host"
