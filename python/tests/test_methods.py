@@ -105,6 +105,24 @@ print("children that called and exited:", driver.finish(), file=sys.stderr)
     assert done.stderr == "children that called and exited: 1000\n"
 
 
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork here")
+def test_forked_workers_read_their_own_records(lib):
+    # One Library, four workers of a fork pool: each call's records are its own; a success passes none on.
+    script = f"""import multiprocessing, sys
+sys.path.insert(0, {str(CHECKOUT / "python")!r})
+import su55if
+lib = su55if.load({str(lib.path)!r})
+def stopped(_=None):
+    lib.define_stages([10, 20, 15, 40], time=0.0)
+    try: lib.interaction_timing([3, 0, 1, 0], 1, 0.0)
+    except su55if.SimulationTerminated as stop: return stop.records
+expected = stopped()
+with multiprocessing.get_context("fork").Pool(4) as pool:
+    print(sum(r == expected for r in pool.imap_unordered(stopped, range(3000), 10)), file=sys.stderr)"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300)
+    assert (done.stdout, done.stderr) == ("", "3000\n")
+
+
 FAULTY_HOSTS = {
     # printed a row and half of another, then killed
     "killed": (5, "kill -9 $$", RuntimeError, r"was ended by SIGKILL"),
