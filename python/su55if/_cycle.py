@@ -226,9 +226,12 @@ def _earlier_form(init: Callable[_P, None]) -> Callable[_P, None]:
         if args and isinstance(args[0], str):
             warnings.warn("Cycle(name, durations, partners, names) is deprecated: "
                           "write Cycle(durations, partners, names, name=name)", DeprecationWarning, stacklevel=2)
-            if "name" in kwargs or len(args) > 4:
+            if len(args) > 4:
                 raise TypeError("Cycle(name, durations, partners, names): too many arguments")
-            kwargs.update(zip(("name", "durations", "partners", "names"), args))
+            for keyword, value in zip(("name", "durations", "partners", "names"), args):
+                if keyword in kwargs:
+                    raise TypeError(f"Cycle() got multiple values for argument {keyword!r}")
+                kwargs[keyword] = value
             args = ()
         init(self, *args, **kwargs)  # type: ignore[arg-type]
 

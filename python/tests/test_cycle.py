@@ -150,6 +150,8 @@ ERRORS = {
     # Refused before any host starts (there is none here), not a bare MemoryError.
     "run too large": (lambda t: su55if.read_cycle(FOUR).run(stop_time=1e12, output_interval=0.5, host=t / "none"),
                       MemoryError, r"^a run to time 1e\+12 every 0\.5 makes 2,000,000,000,001 samples: at least 64 TB "),
+    "earlier form, a keyword given twice": (lambda t: su55if.Cycle("c", (10, 20), (0, 0), partners=(2, 1)),
+                                            TypeError, r"^Cycle\(\) got multiple values for argument 'partners'$"),
     # Names within what a header of the sample stream holds (test_names_at_the_bound_are_read_back).
     "long name in a file": (lambda t: su55if.read_cycle(write(t, "c.csv", "stage,duration,name\n1,1," + "n" * 1025)),
                             su55if.CycleFileError, r'c\.csv:2:5: name "n+\.\.\." is 1025 bytes long: a name holds at most 1024$'),
