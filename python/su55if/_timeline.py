@@ -18,7 +18,7 @@ from typing import IO, TYPE_CHECKING, Any, NamedTuple, Optional, Union, overload
 from . import _description
 from ._arguments import numpy
 from ._files import _install_hint
-from ._memory import VALUE_SIZE, out_of_memory, too_large
+from ._memory import VALUE_SIZE, available_memory, out_of_memory, past_bound, too_large
 
 if TYPE_CHECKING:
     from ._cycle import Cycle
@@ -118,6 +118,7 @@ class Timeline:
         self._values = array("d")  # column k in [k * capacity, k * capacity + count)
         self._capacity = 0  # grows as the samples come
         self._announced: Optional[int] = None  # the most the header says the run makes; None: unknown
+        self._bound: Optional[int] = None  # else the most the memory free holds, if known
         self._count = 0
         self._number = "%.17g"
         self._stage_column = ""  # the CSV's last column, naming the stage, when the cycle names its stages
@@ -158,6 +159,9 @@ class Timeline:
             too_much = too_large(capacity, len(columns), "the run")
             if too_much is not None:
                 raise too_much
+        else:  # a run to the end of a cycle: as many samples as the memory free holds, no more
+            available = available_memory()
+            self._bound = None if available is None else available // (VALUE_SIZE * len(columns))
         pending = bytearray()
         read = getattr(stream, "read1", stream.read)
         while True:
@@ -233,6 +237,8 @@ class Timeline:
         width, at, announced = len(self.columns), self._count, self._announced
         if announced is not None and at + count > announced:
             raise ValueError(f"its sample stream holds more than the {announced} samples its header announced")
+        if self._bound is not None and at + count > self._bound:
+            raise ValueError(past_bound(self._bound, width))
         if at + count > self._capacity:
             # Room for twice as many, as the samples come (never more than announced).
             wanted = max(at + count, 2 * self._capacity, 4096)

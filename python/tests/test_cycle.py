@@ -150,6 +150,8 @@ ERRORS = {
     # Refused before any host starts (there is none here), not a bare MemoryError.
     "run too large": (lambda t: su55if.read_cycle(FOUR).run(stop_time=1e12, output_interval=0.5, host=t / "none"),
                       MemoryError, r"^a run to time 1e\+12 every 0\.5 makes 2,000,000,000,001 samples: at least 64 TB "),
+    "run by cycles too large": (lambda t: su55if.read_cycle(FOUR).run(cycles=10**12, output_interval=0.5, host=t / "none"),
+                                MemoryError, r"^a run of 1,000,000,000,000 cycles every 0\.5 makes 160,000,000,000,001 "),
     "earlier form, a keyword given twice": (lambda t: su55if.Cycle("c", (10, 20), (0, 0), partners=(2, 1)),
                                             TypeError, r"^Cycle\(\) got multiple values for argument 'partners'$"),
     # Names within what a header of the sample stream holds (test_names_at_the_bound_are_read_back).
@@ -192,6 +194,13 @@ def test_names_at_the_bound_are_read_back():
     names = tuple(chr(k % 7 + 1) * 1024 for k in range(100))
     timeline = su55if.Cycle([1.0] * 100, [0] * 100, names, name="\x01" * 1024).run(stop_time=1)
     assert timeline._stage_names == list(names) and timeline.to_csv().count("\n") == len(timeline) + 1 > 1
+
+
+def test_a_run_by_cycles_is_bounded_while_read(monkeypatch):
+    # Events may change the durations: no count before the run, a bound while it is read.
+    monkeypatch.setattr(su55if._timeline, "available_memory", lambda: 1 << 16, raising=False)
+    with pytest.raises(RuntimeError, match=r"the run passes [0-9,]+ samples of \d+ values .* all that the memory"):
+        su55if.read_cycle(EXAMPLES_DIR / "what-if.csv").run(cycles=100, events=WHAT_IF["events"])
 
 
 def test_a_cycle_file_saved_keeps_its_comment_lines(tmp_path):
