@@ -6,13 +6,17 @@ It puts the su55if/ package into a wheel together with two files it takes
 from the checkout: procedures.json (a copy of include/su55if_procedures.json,
 the one description of the nine procedures) and origin.txt (the checkout's
 folder, whose build tree the installed package falls back on for the
-library). The version is the one project(su55if VERSION ...) gives in the
-top-level CMakeLists.txt."""
+library). origin.txt is written only for a real checkout, one that no other
+user can change (_is_checkout()): a build from the source archive, which pip
+unpacks in a folder of the shared temporary one, records none. The version
+is the one project(su55if VERSION ...) gives in the top-level CMakeLists.txt."""
 
 import base64
 import hashlib
 import io
+import os
 import re
+import stat
 import tarfile
 import zipfile
 from pathlib import Path
@@ -64,6 +68,26 @@ def _description() -> bytes:
     raise SystemExit(f"{CHECKOUT / 'include' / 'su55if_procedures.json'}: not found; build from a checkout of su55if")
 
 
+def _is_checkout(folder: Path) -> bool:
+    """Whether `folder` holds a checkout of su55if: its own .git and its
+    sources, the folder and its .git owned by this user or root, and the
+    folder writable by no one else."""
+    if SDIST_VERSION.is_file():  # built from the source archive
+        return False
+    try:
+        if not re.search(r"project\(\s*su55if\s", (folder / "CMakeLists.txt").read_text(encoding="utf-8")):
+            return False
+        places = [os.stat(folder), os.stat(folder / ".git")]
+    except (OSError, UnicodeDecodeError):
+        return False
+    if not ((folder / "src").is_dir() and (folder / "include" / "su55if_procedures.json").is_file()):
+        return False
+    if os.name != "posix":
+        return True
+    owners = (0, os.geteuid())
+    return all(place.st_uid in owners for place in places) and not places[0].st_mode & (stat.S_IWGRP | stat.S_IWOTH)
+
+
 def _package_files():
     for path in sorted(PACKAGE.rglob("*")):
         if path.is_file() and "__pycache__" not in path.parts and path.suffix != ".pyc":
@@ -97,7 +121,8 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     version = _version()
     files = {f"{NAME}/{path.relative_to(PACKAGE).as_posix()}": path.read_bytes() for path in _package_files()}
     files[f"{NAME}/procedures.json"] = _description()
-    files[f"{NAME}/origin.txt"] = (str(CHECKOUT) + "\n").encode()
+    if _is_checkout(CHECKOUT):
+        files[f"{NAME}/origin.txt"] = (str(CHECKOUT) + "\n").encode()
     files.update(_dist_info(version))
     return _write_wheel(wheel_directory, files, version)
 

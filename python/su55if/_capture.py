@@ -35,12 +35,27 @@ from ._errors import FATAL
 # free in the child of a fork, and not those of memory streams: a child
 # that prints there, or calls the library, never waits on a lock held by a
 # thread the fork left behind. (The library's own fork handler keeps its
-# stage table usable in the child.) The child shares the file with the
-# parent: what it prints there reaches the parent's next captured call.
+# stage table usable in the child.)
+#
+# A file and its offset are shared across a fork, so the child of
+# os.fork() (a multiprocessing worker, say) gives every capture a file of
+# its own before it goes on: else parent and child would read, empty and
+# rewind one file, each taking the other's records. A fork from C code runs
+# no Python handler: a child that calls through this package after one
+# shares the files with its parent.
 _CALL_LOCK = threading.Lock()
+_CAPTURES: weakref.WeakSet[_Capture] = weakref.WeakSet()  # this process's, each with its file
+
+
+def _after_fork_in_child() -> None:
+    _CALL_LOCK.release()
+    for capture in list(_CAPTURES):
+        capture.renew()
+
+
 if hasattr(os, "register_at_fork"):
     os.register_at_fork(before=_CALL_LOCK.acquire, after_in_parent=_CALL_LOCK.release,
-                        after_in_child=_CALL_LOCK.release)
+                        after_in_child=_after_fork_in_child)
 
 
 def _flush_python_stdout() -> None:
@@ -73,6 +88,10 @@ class _Capture:
         raise NotImplementedError
 
     def close(self) -> None:
+        raise NotImplementedError
+
+    def renew(self) -> None:
+        """In the child of a fork: a file of its own in place of the parent's."""
         raise NotImplementedError
 
 
@@ -115,8 +134,11 @@ class _StreamCapture(_Capture):
         return True
 
     def __init__(self) -> None:
+        self._stdout = ctypes.c_void_p.in_dll(self._c, "stdout")
+        self._open()
+
+    def _open(self) -> None:
         c = self._c
-        self._stdout = ctypes.c_void_p.in_dll(c, "stdout")
         fd = _temporary_descriptor()
         stream = c.fdopen(fd, b"w+")
         if not stream:
@@ -131,6 +153,13 @@ class _StreamCapture(_Capture):
     def close(self) -> None:
         """Library.close() calls it, or the garbage collector."""
         self._release()
+
+    def renew(self) -> None:
+        # No call is under way (the fork waited for it): closing the
+        # child's stream writes nothing to the parent's file.
+        if self._release.alive:
+            self._release()
+            self._open()
 
     def call(self, function: Callable[..., None], arguments: Sequence[Any], status: ctypes.c_int) -> Optional[bytes]:
         stdout = self._stdout
@@ -179,6 +208,11 @@ class _DescriptorCapture(_Capture):
     def close(self) -> None:
         if self._release is not None:
             self._release()
+
+    def renew(self) -> None:
+        if self._release is not None and self._release.alive:
+            self._release()
+            self._fd = self._release = None
 
     def _file(self) -> int:
         if self._fd is None:
@@ -263,7 +297,9 @@ def _flush_c_streams() -> None:
 
 def _new_capture() -> _Capture:
     """The capture this C runtime allows, chosen here alone."""
-    return _StreamCapture() if _StreamCapture.available() else _DescriptorCapture()
+    capture = _StreamCapture() if _StreamCapture.available() else _DescriptorCapture()
+    _CAPTURES.add(capture)
+    return capture
 
 
 def _records(output: bytes) -> list[str]:

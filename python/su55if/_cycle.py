@@ -79,6 +79,16 @@ def _rows(cycle: Cycle) -> bytes:
     return json.dumps(document, allow_nan=False).encode("utf-8", "surrogateescape")
 
 
+def _refuse_too_large(end: float, interval: float, run: str) -> None:
+    """Before the host starts: samples at 0, DT, 2 DT, ... to `end`, of at
+    least the time, the stage, the elapsed time and an output, refused with
+    a MemoryError when they cannot fit in the memory free."""
+    samples = max(end, 0.0) / interval + 1
+    error = None if samples == math.inf else too_large(samples, 4, run, at_least=True)
+    if error is not None:
+        raise error
+
+
 def _in_own_words(cycle: Cycle) -> Callable[[dict[str, Any]], str]:
     """A record about a stage of `cycle`, given as lists, in the Cycle's
     argument names: `durations[1] = -5: a duration is 0 or more`."""
@@ -89,7 +99,9 @@ def _in_own_words(cycle: Cycle) -> Callable[[dict[str, Any]], str]:
         values = arguments.get(field_name or "")
         if not stage or values is None or record.get("line") or not 0 < stage <= len(values):
             return describe(record)
-        return f"{field_name}s[{stage - 1}] = {values[stage - 1]!r}: {record.get('rule') or record['message']}"
+        shown = repr(values[stage - 1])  # a long name by its start
+        shown = shown if len(shown) <= 60 else shown[:40] + "..."
+        return f"{field_name}s[{stage - 1}] = {shown}: {record.get('rule') or record['message']}"
 
     return said
 
@@ -224,9 +236,12 @@ def _earlier_form(init: Callable[_P, None]) -> Callable[_P, None]:
         if args and isinstance(args[0], str):
             warnings.warn("Cycle(name, durations, partners, names) is deprecated: "
                           "write Cycle(durations, partners, names, name=name)", DeprecationWarning, stacklevel=2)
-            if "name" in kwargs or len(args) > 4:
+            if len(args) > 4:
                 raise TypeError("Cycle(name, durations, partners, names): too many arguments")
-            kwargs.update(zip(("name", "durations", "partners", "names"), args))
+            for keyword, value in zip(("name", "durations", "partners", "names"), args):
+                if keyword in kwargs:
+                    raise TypeError(f"Cycle() got multiple values for argument {keyword!r}")
+                kwargs[keyword] = value
             args = ()
         init(self, *args, **kwargs)  # type: ignore[arg-type]
 
@@ -317,18 +332,22 @@ class Cycle:
         ):
             if value is not None:
                 options += [option, _number(value, what)]
-        if stop_time is not None and output_interval is not None and 0 < float(output_interval) < math.inf:
-            # Before the host starts: samples at 0, DT, 2 DT, ... to the stop
-            # time, of at least the time, the stage, the elapsed time and an output.
-            samples = max(float(stop_time), 0.0) / float(output_interval) + 1
-            error = None if samples == math.inf else too_large(samples, 4, f"a run to time {float(stop_time):g} every {float(output_interval):g}",
-                              at_least=True)
-            if error is not None:
-                raise error
         if cycles is not None:
             if isinstance(cycles, bool) or not isinstance(cycles, numbers.Integral):
                 raise TypeError(f"cycles must be a whole number, not {type(cycles).__name__}")
             options += ["--cycles", str(int(cycles))]
+        interval = math.nan if output_interval is None else float(output_interval)
+        if stop_time is not None and 0 < interval < math.inf:
+            _refuse_too_large(float(stop_time), interval, f"a run to time {float(stop_time):g} every {interval:g}")
+        elif cycles is not None and events is None and input_file is None and 0 < interval < math.inf:
+            # No event or input changes the durations: the run ends where
+            # the cycle duration places the end of the last cycle.
+            duration = self.cycle_duration
+            if duration is None:
+                duration = self.report(library=library, host=host).get("cycleDuration")
+            if isinstance(duration, float):
+                end = min(int(cycles), 2**63) * duration
+                _refuse_too_large(end, interval, f"a run of {int(cycles):,} cycles every {interval:g}")
         if twin:
             options.append("--twin")
         if time_unit is not None:

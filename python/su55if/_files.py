@@ -75,6 +75,49 @@ def _installed_locations() -> list[Path]:
     return [Path(prefix, directory, name) for prefix in _prefixes() for directory in layout.library_dirs for name in names]
 
 
+def _others_can_change(path: PathLike) -> Optional[Path]:
+    """The first place on the way to `path` (the file, a folder above it, a
+    link on the way) that a user other than this one and root could change,
+    or None. Such a place is one that another user owns, or that its group
+    or everyone may write; a folder with the sticky bit (/tmp) excepted,
+    where others may add entries but not replace another's. Windows'
+    permissions are not modes: None there."""
+    if os.name != "posix":
+        return None
+    owners = (0, os.geteuid())
+    given = Path(os.path.abspath(path))
+    real_places: dict[str, None] = {}  # where each step of the way leads, and the folders above, in order
+    for place in (given, *given.parents):
+        real = Path(os.path.realpath(place))
+        for step in (real, *real.parents):
+            real_places.setdefault(str(step))
+        try:
+            if os.lstat(place).st_uid not in owners:  # a link of another user's, say
+                return place
+        except OSError:
+            return place
+    for place in map(Path, real_places):
+        try:
+            status = os.stat(place)
+        except OSError:
+            return place
+        sticky = stat.S_ISDIR(status.st_mode) and status.st_mode & stat.S_ISVTX
+        if status.st_uid not in owners or (status.st_mode & (stat.S_IWGRP | stat.S_IWOTH) and not sticky):
+            return place
+    return None
+
+
+def _usable(candidate: Path, passed_over: list[str]) -> bool:
+    """Whether a place searched holds a file that no other user can change;
+    one that another could is noted in `passed_over`."""
+    if not candidate.is_file():
+        return False
+    place = _others_can_change(candidate)
+    if place is not None:
+        passed_over.append(f"{candidate} (another user can change {place})")
+    return place is None
+
+
 def _checkout() -> Path:
     """The checkout this package came from: the one it sits in, or, for an
     installed package, the one its build recorded."""
@@ -103,7 +146,8 @@ def library_candidates() -> list[Path]:
     SU55IF_LIBRARY environment variable; then, for the package of a
     checkout, that checkout's build before the installed locations, and for
     an installed package, the installed locations before the build of the
-    checkout it was built from."""
+    checkout it was built from. A place searched is passed over where
+    another user could change the file in it (_others_can_change())."""
     candidates: list[Path] = []
     if os.environ.get("SU55IF_LIBRARY"):
         candidates.append(Path(os.environ["SU55IF_LIBRARY"]))
@@ -153,11 +197,13 @@ def _find_library(path: Optional[PathLike], where: str) -> Path:
     if path is not None:
         return _named_file(path, f"{where}: {named}")
     candidates = library_candidates()
+    passed_over: list[str] = []
     for candidate in candidates:
-        if candidate.is_file():
+        if _usable(candidate, passed_over):
             return candidate.resolve()
     raise FileNotFoundError(
-        f"cannot find {LIBRARY_FILE} (looked for {', '.join(map(str, candidates))}); "
+        f"cannot find {LIBRARY_FILE} (looked for {', '.join(map(str, candidates))}"
+        f"{'; passed over ' + ', '.join(passed_over) if passed_over else ''}); "
         "name it with su55if.load(PATH) or the SU55IF_LIBRARY environment variable"
     )
 

@@ -20,7 +20,7 @@ from pathlib import Path
 from typing import IO, Any, Optional, Union
 
 from ._errors import CycleFileError, LinkDriftWarning, SimulationTerminated
-from ._files import _checkout, _layout, _prefixes, find_library
+from ._files import _checkout, _layout, _prefixes, _usable, find_library
 
 HOST_FILE = "su55if-host"
 MIN_HOST_VERSION = (0, 1, 0)
@@ -47,17 +47,25 @@ PathLike = Union[str, "os.PathLike[str]"]
 
 def _beside_library(library: Optional[PathLike]) -> list[Path]:
     """Where the host of the library `library` (default: the one load()
-    finds) lies: PREFIX/bin for PREFIX/lib or PREFIX/lib/<triplet>, the same
-    folder (Windows' bin), a build tree's tools/ for its src/."""
+    finds) lies, for the layouts the package knows alone: PREFIX/bin for a
+    library in a library folder of PREFIX (lib, lib/<triplet>, lib64; bin
+    on Windows, where both are in bin), and a build tree's tools/ for its
+    src/ (a folder with CMakeCache.txt). A library elsewhere has none."""
     if library is None:
         try:
             library = find_library()
         except (FileNotFoundError, OSError):
             return []
-    host = _layout().host_file
+    layout = _layout()
     folder = Path(os.fspath(library)).resolve().parent
-    return [folder / host, folder.parent / "bin" / host, folder.parent.parent / "bin" / host,
-            folder.parent / "tools" / host]
+    places = []
+    for directory in layout.library_dirs:
+        parts = tuple(directory.split("/"))
+        if folder.parts[-len(parts):] == parts:
+            places.append(Path(*folder.parts[:-len(parts)]) / "bin" / layout.host_file)
+    if folder.name == "src" and (folder.parent / "CMakeCache.txt").is_file():
+        places.append(folder.parent / "tools" / layout.host_file)
+    return places
 
 
 def host_candidates(library: Optional[PathLike] = None) -> list[Path]:
@@ -66,7 +74,8 @@ def host_candidates(library: Optional[PathLike] = None) -> list[Path]:
     else the one load() finds); su55if-host on PATH; PREFIX/bin for the
     installed prefixes (the Python environment's, /usr/local, /usr); the
     build tree. On Windows the file is su55if-host.exe and the build tree
-    build/windows."""
+    build/windows. A place searched is passed over where another user could
+    change the file in it, as for the library."""
     layout = _layout()
     candidates = [Path(os.environ["SU55IF_HOST"])] if os.environ.get("SU55IF_HOST") else []
     candidates += _beside_library(library)
@@ -92,10 +101,12 @@ def find_host(path: Optional[PathLike] = None, *, library: Optional[PathLike] = 
             raise FileNotFoundError(f"{host}: no such {HOST_FILE} file ({named})")
     else:
         candidates = host_candidates(library)
-        found = next((candidate for candidate in candidates if candidate.is_file()), None)
+        passed_over: list[str] = []
+        found = next((candidate for candidate in candidates if _usable(candidate, passed_over)), None)
         if found is None:
             raise FileNotFoundError(
-                f"cannot find {HOST_FILE} (looked for {', '.join(map(str, candidates))}); build it "
+                f"cannot find {HOST_FILE} (looked for {', '.join(map(str, candidates))}"
+                f"{'; passed over ' + ', '.join(passed_over) if passed_over else ''}); build it "
                 f"(cmake --build build/default --target {HOST_FILE}), put it on PATH, or name it with host=PATH "
                 "or the SU55IF_HOST environment variable"
             )

@@ -58,3 +58,13 @@ def out_of_memory(samples: int, columns: int) -> MemoryError:
         f"({size_text(samples * columns * VALUE_SIZE)}); give a longer output_interval or an earlier stop_time, "
         "or have su55if-host write the run to a file (su55if-host run --output-file)"
     )
+
+
+def past_bound(bound: int, columns: int) -> str:
+    """What is wrong with a run whose samples, of unknown number, pass
+    `bound`, all that the memory free held when the run began."""
+    return (
+        f"the run passes {bound:,} samples of {columns} values ({size_text(bound * columns * VALUE_SIZE)}), "
+        "all that the memory free holds; give a longer output_interval or fewer cycles, or have su55if-host "
+        "write the run to a file (su55if-host run --output-file)"
+    )

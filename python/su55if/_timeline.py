@@ -3,7 +3,6 @@ stream (run --format binary, docs/host.md): kept by column, 8 bytes a value."""
 
 from __future__ import annotations
 
-import json
 import math
 import re
 import sys
@@ -18,7 +17,8 @@ from typing import IO, TYPE_CHECKING, Any, NamedTuple, Optional, Union, overload
 from . import _description
 from ._arguments import numpy
 from ._files import _install_hint
-from ._memory import VALUE_SIZE, out_of_memory, too_large
+from ._memory import VALUE_SIZE, available_memory, out_of_memory, past_bound, too_large
+from ._stream import HEADER_LIMIT, read_header, read_record
 
 if TYPE_CHECKING:
     from ._cycle import Cycle
@@ -37,9 +37,7 @@ if TYPE_CHECKING:
         def _asdict(self) -> dict[str, float]: ...
 
 _READ_SIZE = 1 << 20
-_HEADER_LIMIT = 1 << 20
 _RECORD_LIMIT = 1 << 24  # bytes of one record of the run
-_VERSION = 2
 
 
 class ScheduleChange(NamedTuple):
@@ -118,6 +116,7 @@ class Timeline:
         self._values = array("d")  # column k in [k * capacity, k * capacity + count)
         self._capacity = 0  # grows as the samples come
         self._announced: Optional[int] = None  # the most the header says the run makes; None: unknown
+        self._bound: Optional[int] = None  # else the most the memory free holds, if known
         self._count = 0
         self._number = "%.17g"
         self._stage_column = ""  # the CSV's last column, naming the stage, when the cycle names its stages
@@ -132,32 +131,26 @@ class Timeline:
 
     def _read(self, stream: IO[bytes]) -> Optional[str]:
         """Reads the host's sample stream; what is wrong with it, or None."""
-        line = stream.readline(_HEADER_LIMIT)
+        line = stream.readline(HEADER_LIMIT)
         try:
-            header = json.loads(line)
-            columns = tuple(str(name) for name in header["columns"])
-            capacity = header["samples"]
-            if (header["format"] != "su55if-samples" or header["version"] != _VERSION
-                    or header["value"] != "float64-le" or len(columns) < 4):
-                raise ValueError("not a stream this package reads")
-            if capacity is not None and (not isinstance(capacity, int) or capacity < 0):
-                raise ValueError(f"samples is {capacity!r}")
-            self._number = str(header["csvNumber"])
-            self._number % 0.0
-            named = header.get("csvStageName") or {"column": "", "fields": ()}
-            self._stage_column = str(named["column"])
-            self._stage_names = [str(name) for name in named["fields"]]
-            self._chart = dict(header["chart"])
-        except (ValueError, KeyError, TypeError) as error:
+            header = read_header(line)
+        except ValueError as error:
             return f"wrote no usable sample-stream header ({error}): {line[:200]!r}"
-        self.columns = columns
+        columns = self.columns = tuple(header["columns"])
+        capacity = self._announced = header["samples"]
+        self._number = header["csvNumber"]
+        named = header.get("csvStageName", {"column": "", "fields": []})
+        self._stage_column, self._stage_names = named["column"], named["fields"]
+        self._chart = header["chart"]
         library = getattr(self._library, "path", self._library)
         self.Row = _row_type(columns, _old_names(None if library is None else str(library)))
-        self._announced = capacity
         if capacity is not None:
             too_much = too_large(capacity, len(columns), "the run")
             if too_much is not None:
                 raise too_much
+        else:  # a run to the end of a cycle: as many samples as the memory free holds, no more
+            available = available_memory()
+            self._bound = None if available is None else available // (VALUE_SIZE * len(columns))
         pending = bytearray()
         read = getattr(stream, "read1", stream.read)
         while True:
@@ -203,25 +196,25 @@ class Timeline:
                 return marker * row_size  # the rest when it comes
             start = (marker + 1) * row_size
             try:
-                record = json.loads(bytes(data[start : start + int(length)]))
-                self._note(record)
-            except (ValueError, KeyError, TypeError) as error:
+                kind, record = read_record(bytes(data[start : start + int(length)]))
+            except ValueError as error:
                 raise ValueError(f"its sample stream holds a record that is not one ({error})") from None
+            self._note(kind, record)
             row = after
         return rows * row_size
 
-    def _note(self, record: dict[str, Any]) -> None:
-        """A record of the run among the samples; kinds this package does not know are passed over."""
-        kind = record.get("record", record.get("warning"))
+    def _note(self, kind: str, record: dict[str, Any]) -> None:
+        """A record of the run among the samples (read_record()'s); kinds this package does not use are passed over."""
         if kind == "schedule":
             # Inputs that switch between the same durations again and again
             # share one tuple of them, not a copy per change.
-            durations = tuple(math.nan if d is None else float(d) for d in record["durations"])
+            durations = tuple(math.nan if d is None else d for d in record["durations"])
             durations = self._durations.setdefault(durations, durations)
-            self.schedules.append(ScheduleChange(float(record["time"]), float(record["cycleDuration"]), durations))
-            self._changed.append(list(record.get("changed", ())))
+            duration = record["cycleDuration"]
+            self.schedules.append(ScheduleChange(record["time"], math.nan if duration is None else duration, durations))
+            self._changed.append(record.get("changed", []))
         elif kind == "cycleStart":
-            self._cycle_starts.append(float(record["time"]))
+            self._cycle_starts.append(record["time"])
         elif kind == "linkDrift":
             self._drifts.append(record)
 
@@ -233,6 +226,15 @@ class Timeline:
         width, at, announced = len(self.columns), self._count, self._announced
         if announced is not None and at + count > announced:
             raise ValueError(f"its sample stream holds more than the {announced} samples its header announced")
+        if self._bound is not None and at + count > self._bound:
+            raise ValueError(past_bound(self._bound, width))
+        stages = values[first * width + 1 : stop * width : width]
+        last = len(self._stage_names) if self._stage_names else 2**31
+        total = sum(stages)
+        if not (total == total and min(stages) >= 1 and max(stages) <= last):  # the usual case at C speed
+            stage = next(stage for stage in stages if not 1 <= stage <= last)
+            known = f"1 to {last}" if self._stage_names else "1 or more"
+            raise ValueError(f"its sample stream holds a sample of stage {stage:g}, not a stage of the cycle ({known})")
         if at + count > self._capacity:
             # Room for twice as many, as the samples come (never more than announced).
             wanted = max(at + count, 2 * self._capacity, 4096)

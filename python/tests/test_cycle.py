@@ -150,6 +150,15 @@ ERRORS = {
     # Refused before any host starts (there is none here), not a bare MemoryError.
     "run too large": (lambda t: su55if.read_cycle(FOUR).run(stop_time=1e12, output_interval=0.5, host=t / "none"),
                       MemoryError, r"^a run to time 1e\+12 every 0\.5 makes 2,000,000,000,001 samples: at least 64 TB "),
+    "run by cycles too large": (lambda t: su55if.read_cycle(FOUR).run(cycles=10**12, output_interval=0.5, host=t / "none"),
+                                MemoryError, r"^a run of 1,000,000,000,000 cycles every 0\.5 makes 160,000,000,000,001 "),
+    "earlier form, a keyword given twice": (lambda t: su55if.Cycle("c", (10, 20), (0, 0), partners=(2, 1)),
+                                            TypeError, r"^Cycle\(\) got multiple values for argument 'partners'$"),
+    # Names within what a header of the sample stream holds (test_names_at_the_bound_are_read_back).
+    "long name in a file": (lambda t: su55if.read_cycle(write(t, "c.csv", "stage,duration,name\n1,1," + "n" * 1025)),
+                            su55if.CycleFileError, r'c\.csv:2:5: name "n+\.\.\." is 1025 bytes long: a name holds at most 1024$'),
+    "long cycle name": (lambda t: su55if.Cycle((1,), (0,), name="c" * 1025).run(),
+                        ValueError, r'^cycle name "c+\.\.\." is 1025 bytes long: a name holds at most 1024$'),
 }
 # A cycle given as lists: each fault in its own argument's words, with the
 # engine's record.
@@ -164,6 +173,8 @@ LISTS = {
                    "partners[1] = 0.5: a whole number is needed", ("negativeDuration", 1, "duration", "-1")),
     "name with a newline": (((1,), (0,), ("a\nb",)), "save", "names[0] = 'a\\nb': a line break cannot be saved",
                             ("lineBreak", 1, "name", "a\nb")),
+    "long name": (((1,), (0,), ("n" * 1025,)), "run", f"names[0] = '{'n' * 39}...: a name holds at most 1024 bytes",
+                  ("nameTooLong", 1, "name", "n" * 1025)),
 }
 
 
@@ -176,6 +187,20 @@ def test_faults_in_lists_are_told_in_their_words(tmp_path, lists, action, messag
     error = raised.value
     assert (error.kind, error.stage, error.field, error.value) == record
     assert pickle.loads(pickle.dumps(error)).diagnostics == error.diagnostics
+
+
+def test_names_at_the_bound_are_read_back():
+    # 100 stages and the cycle named at the bound, each byte one that JSON writes as six: the largest header.
+    names = tuple(chr(k % 7 + 1) * 1024 for k in range(100))
+    timeline = su55if.Cycle([1.0] * 100, [0] * 100, names, name="\x01" * 1024).run(stop_time=1)
+    assert timeline._stage_names == list(names) and timeline.to_csv().count("\n") == len(timeline) + 1 > 1
+
+
+def test_a_run_by_cycles_is_bounded_while_read(monkeypatch):
+    # Events may change the durations: no count before the run, a bound while it is read.
+    monkeypatch.setattr(su55if._timeline, "available_memory", lambda: 1 << 16, raising=False)
+    with pytest.raises(RuntimeError, match=r"the run passes [0-9,]+ samples of \d+ values .* all that the memory"):
+        su55if.read_cycle(EXAMPLES_DIR / "what-if.csv").run(cycles=100, events=WHAT_IF["events"])
 
 
 def test_a_cycle_file_saved_keeps_its_comment_lines(tmp_path):
@@ -252,12 +277,13 @@ def test_missing_host(tmp_path, monkeypatch):
 
 
 def test_host_found_beside_the_library_then_on_path(host, tmp_path, monkeypatch):
-    (tmp_path / "lib").mkdir()
+    (tmp_path / "src").mkdir()
     (tmp_path / "path").mkdir()
+    (tmp_path / "CMakeCache.txt").touch()
     library = su55if.find_library()
-    shutil.copy(library, tmp_path / "lib" / library.name)
+    shutil.copy(library, tmp_path / "src" / library.name)
     monkeypatch.delenv("SU55IF_HOST")
-    monkeypatch.setenv("SU55IF_LIBRARY", str(tmp_path / "lib" / library.name))
+    monkeypatch.setenv("SU55IF_LIBRARY", str(tmp_path / "src" / library.name))
     monkeypatch.setenv("PATH", str(tmp_path / "path"))
     shutil.copy(host, tmp_path / "path" / "su55if-host")  # on PATH alone
     assert su55if.find_host() == tmp_path / "path" / "su55if-host"

@@ -1,14 +1,20 @@
 """The package's methods on the built library: the manual's worked examples,
-the exception and its records, private copies, argument checks, arrays."""
+the exception and its records, private copies, argument checks, arrays; where
+the library and the host are looked for, and what is never taken there."""
 
 import _ctypes
 import array
+import contextlib
 import ctypes
+import importlib.util
 import math
+import os
+import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -331,6 +337,75 @@ def test_search_follows_the_platforms_layout(tmp_path, monkeypatch, platform, li
     assert hosts[-1].parts[-4:] == ("build", build, "tools", Path(host).name)
     # Windows has no system prefixes: the environment's, then the build tree.
     assert len(hosts) == 2 + others
+
+
+# (the library in use in the shared folder, None for the one searched for in
+# its build tree, recorded as the package's origin; where another user plants)
+PLANTED = {
+    "a recorded build tree": (None, ["build/default/src/libsu55if.so", "build/default/tools/su55if-host"]),
+    "no known layout": ("X/mine/libsu55if.so", ["X/bin/su55if-host", "bin/su55if-host", "X/tools/su55if-host"]),
+    "an installed layout": ("lib/libsu55if.so", ["bin/su55if-host"]),
+}
+
+
+@pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("setpriv"), reason="planting as another user needs root")
+@pytest.mark.parametrize("mode", [0o1777, 0o777], ids=oct)
+@pytest.mark.parametrize("library, planted", PLANTED.values(), ids=PLANTED.keys())
+def test_nothing_planted_is_loaded_or_run(host, monkeypatch, mode, library, planted):
+    with tempfile.TemporaryDirectory() as base:  # one that others may enter, unlike pytest's
+        os.chmod(base, 0o755)
+        shared = Path(base, "shared")
+        for folder in (shared, shared / "X"):
+            folder.mkdir()
+            os.chmod(folder, mode)
+        for source, name in ((su55if.find_library(), "libsu55if.so"), (host, "su55if-host")):
+            shutil.copy(source, Path(base, name))
+        if library:
+            (shared / library).parent.mkdir(exist_ok=True)
+            shutil.copy(su55if.find_library(), shared / library)
+        script = " && ".join(f"mkdir -p {Path(p).parent} && cp {base}/{Path(p).name} {p}" for p in planted)
+        subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c", script],
+                       cwd=shared, check=True)
+        Path(base, "origin.txt").write_text(f"{shared}\n")
+        monkeypatch.setattr(su55if._description, "PACKAGE_DIR", Path(base))
+        for module in (su55if._files, su55if._host):
+            monkeypatch.setattr(module, "_prefixes", lambda: [])
+        monkeypatch.setenv("PATH", str(Path(base, "none")))
+        monkeypatch.delenv("SU55IF_HOST", raising=False)
+        monkeypatch.setenv("SU55IF_LIBRARY", str(shared / library) if library else "")
+        for find in [] if library else [su55if.find_library, su55if.load]:
+            with pytest.raises(FileNotFoundError, match="passed over .*another user can change"):
+                find()
+        with contextlib.suppress(FileNotFoundError):
+            assert su55if.find_host() not in [shared / place for place in planted]
+
+
+# Where the package is built from: this checkout, the source archive (its VERSION file), or a
+# copy of the checkout's files of this mode, without .git (0o755) or with it (0o777).
+ORIGINS = {"this checkout": (None, True), "the source archive": ("archive", False),
+           "a copy without .git": (0o755, False), "a copy others can write": (0o777, False)}
+
+
+@pytest.mark.parametrize("layout, recorded", ORIGINS.values(), ids=ORIGINS.keys())
+def test_only_a_checkout_is_recorded(tmp_path, monkeypatch, layout, recorded):
+    spec = importlib.util.spec_from_file_location("backend", CHECKOUT / "python" / "build_backend" / "su55if_build.py")
+    backend = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(backend)
+    if layout == "archive":
+        (tmp_path / "VERSION").write_text("0.1.0\n")
+        monkeypatch.setattr(backend, "SDIST_VERSION", tmp_path / "VERSION")
+    elif layout:
+        copy = tmp_path / "copy"
+        shutil.copytree(CHECKOUT / "include", copy / "include")
+        shutil.copy(CHECKOUT / "CMakeLists.txt", copy)
+        (copy / "src").mkdir()
+        if layout == 0o777:
+            (copy / ".git").mkdir()
+        os.chmod(copy, layout)
+        monkeypatch.setattr(backend, "CHECKOUT", copy)
+    with zipfile.ZipFile(tmp_path / backend.build_wheel(str(tmp_path))) as wheel:
+        origin = wheel.read("su55if/origin.txt").decode() if "su55if/origin.txt" in wheel.namelist() else None
+    assert origin == (f"{backend.CHECKOUT}\n" if recorded else None)
 
 
 def test_call_modes_and_derivative_blocks(lib):

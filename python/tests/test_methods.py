@@ -1,11 +1,14 @@
 """The nine methods as a reader, an editor and a type checker see them,
-against the procedure description; and what a fork or a failing host does."""
+against the procedure description; and what a fork, a failing host or a
+malformed sample stream does."""
 
 import inspect
 import typing
 import json
+import math
 import os
 import shutil
+import struct
 import subprocess
 import sys
 
@@ -105,6 +108,33 @@ print("children that called and exited:", driver.finish(), file=sys.stderr)
     assert done.stderr == "children that called and exited: 1000\n"
 
 
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork here")
+def test_forked_workers_read_their_own_records(lib):
+    # One Library, four workers of a fork pool: each call's records are its own; a success passes none on.
+    script = f"""import multiprocessing, sys
+sys.path.insert(0, {str(CHECKOUT / "python")!r})
+import su55if
+lib = su55if.load({str(lib.path)!r})
+def stopped(_=None):
+    lib.define_stages([10, 20, 15, 40], time=0.0)
+    try: lib.interaction_timing([3, 0, 1, 0], 1, 0.0)
+    except su55if.SimulationTerminated as stop: return stop.records
+expected = stopped()
+with multiprocessing.get_context("fork").Pool(4) as pool:
+    print(sum(r == expected for r in pool.imap_unordered(stopped, range(3000), 10)), file=sys.stderr)"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300)
+    assert (done.stdout, done.stderr) == ("", "3000\n")
+
+
+def rows(*stages):
+    return b"".join(struct.pack("<4d", 0.5 * k, stage, 0, 0) for k, stage in enumerate(stages))
+
+
+def record(value):
+    text = json.dumps(value).encode()
+    return struct.pack("<4d", math.nan, len(text), 0, 0) + text + bytes(-len(text) % 32)
+
+
 FAULTY_HOSTS = {
     # printed a row and half of another, then killed
     "killed": (5, "kill -9 $$", RuntimeError, r"was ended by SIGKILL"),
@@ -113,23 +143,47 @@ FAULTY_HOSTS = {
     # announced more samples than memory holds, then went on: ended at once
     "too many samples": (10**15, "sleep 600", MemoryError, r"^the run makes 1,000,000,000,000,000 samples: 32 PB"),
 }
+MALFORMED = {  # (the header's fields changed, or a line of its own; the stream after it; the RuntimeError)
+    "nested": (b"[" * 100_000 + b"]" * 100_000 + b"\n", b"", "nested too deeply"),
+    "a list": (b"[1]\n", b"", "the header is a list, not an object"),
+    "version": ({"version": "2"}, b"", "version is '2', not 2"),
+    "column": ({"columns": ["time", "stage", "elapsed", 4]}, b"", r"columns\[3\] is 4, not a text"),
+    "samples": ({"samples": 10**400}, b"", "samples is a number of 401 digits, not a whole number"),
+    "number format": ({"csvNumber": "%.999999999f"}, b"", r"csvNumber is '%\.999999999f', not a printf format"),
+    "stage names": ({"csvStageName": {"column": "s", "fields": "ab"}}, b"", "csvStageName.fields is 'ab', not a list"),
+    "link": ({"chart": {"links": [{"from": "1"}]}}, b"", r"chart\.links\[0\]\.from is '1', not a whole number"),
+    "colours": ({"chart": {"stageColours": None}}, b"", "chart.stageColours is None, not a list"),
+    "stage unnamed": ({"csvStageName": {"column": "s", "fields": ["a"]}}, rows(1, 2), r"stage 2, not .* \(1 to 1\)"),
+    "stage NaN": ({}, rows(1, math.nan), "a sample of stage nan"),
+    "record": ({}, rows(1) + record([1]), "the record is a list, not an object"),
+    "schedule time": ({}, rows(1) + record({"record": "schedule", "time": 10**400}), "schedule.time is a number of 401"),
+    "schedule durations": ({}, rows(1) + record({"record": "schedule", "time": 0, "cycleDuration": 80}),
+                           "schedule.durations is missing"),
+}
 
 
-@pytest.mark.parametrize("samples, end, error, message", FAULTY_HOSTS.values(), ids=FAULTY_HOSTS.keys())
-def test_a_host_that_fails_midway_is_not_a_success(host, tmp_path, monkeypatch, samples, end, error, message):
-    header = '{"format":"su55if-samples","version":2,"columns":["time","stage","elapsed","a"],"samples":%d,' \
-             '"value":"float64-le","csvNumber":"%%.17g","chart":{}}' % samples
+@pytest.mark.parametrize("change, body, end, error, message", [
+    *(({"samples": samples}, rows(1, 1)[:48], *rest) for samples, *rest in FAULTY_HOSTS.values()),
+    *((change, body, "", RuntimeError, message) for change, body, message in MALFORMED.values())],
+    ids=[*FAULTY_HOSTS, *MALFORMED])
+def test_a_host_that_fails_midway_is_not_a_success(host, tmp_path, monkeypatch, change, body, end, error, message):
+    run = subprocess.run([host, "run", "--format", "binary", CHECKOUT / "examples" / "four-stage.csv"],
+                         capture_output=True, check=True)
+    header = dict(json.loads(run.stdout.partition(b"\n")[0]), columns=["time", "stage", "elapsed", "a"], samples=None)
+    for key, value in ({} if isinstance(change, bytes) else change).items():
+        header[key] = dict(header[key], **value) if key == "chart" else value
+    line = change if isinstance(change, bytes) else json.dumps(header).encode() + b"\n"
+    (tmp_path / "stream").write_bytes(line + body)
     fake = tmp_path / "su55if-host"
     fake.write_text(f"""#!/bin/sh
-case "$*" in *--version*) exec {host} --version;; *" run "*) ;; *) exec {host} "$@";; esac
-printf '%s\\n' '{header}'
-head -c 48 /dev/zero
+case "$*" in *" run "*) ;; *) exec {host} "$@";; esac
+cat {tmp_path / "stream"}
 {end}
 """)
     fake.chmod(0o755)
     monkeypatch.setenv("SU55IF_HOST", str(fake))
     with pytest.raises(error, match=message):
-        su55if.read_cycle(CHECKOUT / "examples" / "four-stage.csv").run()
+        su55if.read_cycle(CHECKOUT / "examples" / "four-stage.csv").run().to_csv()
 
 
 def test_the_checkouts_library_before_an_installed_one(lib, tmp_path, monkeypatch, recwarn):

@@ -66,6 +66,32 @@ std::vector<Diagnostic> readStage(int stage, std::string_view durationText, cons
     return faults;
 }
 
+// A stage's name longer than kMaxNameBytes; the caller says where.
+std::optional<Diagnostic> nameFault(int stage, std::string_view name) {
+    if (name.size() <= kMaxNameBytes) {
+        return std::nullopt;
+    }
+    Diagnostic d = diagnostic(DiagnosticKind::nameTooLong,
+                              fmt::format("name {} is {} bytes long: a name holds at most {}", quoted(name),
+                                          name.size(), kMaxNameBytes),
+                              fmt::format("a name holds at most {} bytes", kMaxNameBytes));
+    d.stage = stage;
+    d.field = StageField::name;
+    d.value = std::string(name);
+    return d;
+}
+
+// The cycle's name (a file's, or the one given with its rows), refused
+// whole when longer than kMaxNameBytes: the message shows its start.
+void checkCycleName(std::string_view name) {
+    if (name.size() > kMaxNameBytes) {
+        throw Error(diagnostic(DiagnosticKind::nameTooLong,
+                               fmt::format("cycle name {} is {} bytes long: a name holds at most {}", quoted(name),
+                                           name.size(), kMaxNameBytes),
+                               fmt::format("a name holds at most {} bytes", kMaxNameBytes)));
+    }
+}
+
 // The header's columns (kColumnNames' indices), stage and duration among
 // them; `headerLine` its line.
 std::vector<std::size_t> readHeader(CsvReader &reader, std::uint64_t &headerLine) {
@@ -91,6 +117,7 @@ std::vector<std::size_t> readHeader(CsvReader &reader, std::uint64_t &headerLine
 }
 
 Cycle read(CsvReader &reader) {
+    checkCycleName(reader.name());
     Cycle cycle;
     cycle.name = reader.name();
     std::uint64_t headerLine = 0;
@@ -135,6 +162,11 @@ Cycle read(CsvReader &reader) {
         if (!faults.empty()) {
             const bool inDuration = faults.front().field == StageField::duration;
             reader.fail(std::move(faults.front()), field[inDuration ? kDuration : kPartner]->column);
+        }
+        if (field[kName] != nullptr) {
+            if (std::optional<Diagnostic> fault = nameFault(expected, field[kName]->text)) {
+                reader.fail(std::move(*fault), field[kName]->column);
+            }
         }
         cycle.durations.push_back(duration);
         cycle.partners.push_back(partner);
@@ -185,6 +217,7 @@ Cycle readCycle(std::unique_ptr<ByteSource> source, const std::string &name) {
 }
 
 Cycle cycleFromRows(std::span<const StageRow> rows, const std::string &name) {
+    checkCycleName(name);
     if (rows.empty()) {
         throw Error(diagnostic(DiagnosticKind::noStages, fmt::format("{}: no stages: a cycle has one row per stage", printable(name)), "a cycle has one row per stage"));
     }
@@ -203,6 +236,10 @@ Cycle cycleFromRows(std::span<const StageRow> rows, const std::string &name) {
              readStage(static_cast<int>(k + 1), rows[k].duration, &partnerText, duration, partner)) {
             fault.file = name;
             faults.push_back(std::move(fault));
+        }
+        if (std::optional<Diagnostic> fault = nameFault(static_cast<int>(k + 1), rows[k].name)) {
+            fault->file = name;
+            faults.push_back(std::move(*fault));
         }
         cycle.durations.push_back(duration);
         cycle.partners.push_back(partner);

@@ -25,6 +25,13 @@ namespace su55if::engine {
 
 inline constexpr int kMaxCycleStages = 100;  // what the library's stage table holds
 
+// The longest name of a stage or of the cycle, in bytes. A run's sample
+// stream carries every name in its header line, as JSON (a control byte as
+// the six of \u00XX): 100 stages and the cycle's name, each at this bound,
+// come to about 620 KB, within the 1 MiB header a reader of the stream
+// takes (python/su55if/_timeline.py).
+inline constexpr std::size_t kMaxNameBytes = 1024;
+
 // What a cycle file may hold: 4 KiB per line, 10,000 lines (100 stages and
 // plenty of comments).
 inline constexpr ReadLimits kCycleFileLimits{"cycle file", 4 * 1024, 10'000};
@@ -50,7 +57,8 @@ struct LinkedPair {
 std::vector<LinkedPair> linkedPairs(const Cycle &cycle);
 
 // Reads and checks a cycle file; throws Error naming the file, line and
-// column of the first fault.
+// column of the first fault (a name of the file longer than kMaxNameBytes
+// is a fault of the cycle's name).
 Cycle readCycle(std::unique_ptr<ByteSource> source, const std::string &name);
 
 // The same for text already in memory; `name` is used in messages.

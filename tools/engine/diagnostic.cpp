@@ -13,7 +13,7 @@ namespace su55if::engine {
 
 namespace {
 
-constexpr std::array<std::string_view, 36> kKindNames{
+constexpr std::array<std::string_view, 37> kKindNames{
     "other",          "cannotRead",        "outOfMemory",      "emptyFile",         "lineTooLong",
     "tooManyLines",   "unclosedQuote",     "textAfterQuote",   "emptyColumnName",   "unknownColumn",
     "repeatedColumn", "missingColumn",     "tooManyValues",    "tooFewValues",      "noStages",
@@ -21,8 +21,8 @@ constexpr std::array<std::string_view, 36> kKindNames{
     "notFinite",      "outOfRange",        "notWhole",         "negativeDuration",  "badRow",
     "partnerNotInCycle", "partnerIsItself", "oneWayLink",      "linkedDurationsDiffer", "runStopped",
     "cycleNotRunnable", "badSetting",      "linkDrift",        "driftsNotShown",    "lineBreak",
-    "bedMisfit"};
-static_assert(kKindNames.size() == static_cast<std::size_t>(DiagnosticKind::bedMisfit) + 1);
+    "bedMisfit",      "nameTooLong"};
+static_assert(kKindNames.size() == static_cast<std::size_t>(DiagnosticKind::nameTooLong) + 1);
 
 }  // namespace
 
