@@ -23,7 +23,6 @@ namespace {
 constexpr double kMinPlotWidth = 860.0;
 constexpr double kMaxPlotWidth = 1800.0;
 constexpr double kPlotWidthPerStage = 18.0;
-constexpr int kMaxTicks = 40;  // on any axis
 
 // The series over the run in turn, across the lanes.
 constexpr std::array<const char *, 8> kLineColours{"#1f77b4", "#ff7f0e", "#c0392b", "#2ca02c",

@@ -136,8 +136,12 @@ double drawAxis(Builder &out, const BedGrid &grid, const Rows &rows, const std::
     }
     out.shape(R"svg(<line x1="{:.2f}" y1="{:.2f}" x2="{:.2f}" y2="{:.2f}" stroke="#333"/>)svg", kLeft, bottom + 4.0,
               rows.x(grid.cycleDuration), bottom + 4.0);
+    // Ticks at multiples of the step, counted: a cycle too short for a step
+    // to be told from 0 gets none.
     const double step = niceStep(grid.cycleDuration, 12.0);
-    for (double t = 0.0; t <= grid.cycleDuration * (1.0 + 1e-9); t += step) {
+    const bool usable = step > 0.0 && std::isfinite(step);
+    for (int i = 0; usable && i <= kMaxTicks && i * step <= grid.cycleDuration * (1.0 + 1e-9); ++i) {
+        const double t = i * step;
         const double x = rows.x(std::min(t, grid.cycleDuration));
         out.shape(R"svg(<line x1="{0:.2f}" y1="{1:.2f}" x2="{0:.2f}" y2="{2:.2f}" stroke="#333"/>)svg", x,
                   bottom + 4.0, bottom + 9.0);

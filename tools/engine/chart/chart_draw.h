@@ -50,8 +50,11 @@ double textWidth(const std::string &text, double size, bool bold);
 // `text` cut at a character boundary, with an ellipsis, to fit `width`.
 std::string truncated(const std::string &text, double size, bool bold, double width);
 
-// A tick spacing of 1, 2 or 5 times a power of ten giving about `target` ticks.
+// A tick spacing of 1, 2 or 5 times a power of ten giving about `target`
+// ticks; 0 or not finite for a span too small or too large to divide.
 double niceStep(double span, double target);
+
+constexpr int kMaxTicks = 40;  // on any axis
 
 bool overlap(const ChartBox &a, const ChartBox &b);
 
