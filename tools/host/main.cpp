@@ -75,6 +75,7 @@ engine::Cycle cycleOfRows(const CycleRows &rows) { return engine::cycleFromRows(
 
 // The cycle file of a cycle given as rows, keeping its text's comment lines.
 int writeCycle(const Options &options) {
+    refuseClashingPaths({options.cyclePath}, {options.cycleOutput});
     const CycleRows rows = readCycleRows(options.cyclePath);
     const std::string text = engine::writeCycleFile(rows.rows, rows.text);
     OutputSet outputs;

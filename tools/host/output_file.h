@@ -1,10 +1,11 @@
 // The files a run writes (output_file.cpp; what differs by system in
-// output_file_posix.cpp and output_file_windows.cpp).
+// posix/output_file.cpp and windows/output_file.cpp).
 //
 // A regular file (or a path that does not exist yet) is written to a
 // temporary file beside it, renamed over it only when the whole run
 // succeeded; it keeps its permission bits, and a symbolic link is written
-// through (the link stays). The rename replaces this one name: other hard
+// through (the link stays). A file the user may not write (a read-only
+// one, unless the user is root) is refused, as the shell refuses it. The rename replaces this one name: other hard
 // links to the old file keep the old content. Anything else (a device, a
 // FIFO, /dev/stdout, a process substitution) is written in place.
 #pragma once

@@ -129,6 +129,11 @@ OutputFile::OutputFile(const std::string &path) : path_(path) {
     if (!exists && errno != ENOENT) {
         fail(errno);
     }
+    // A file the user may not write is refused, as the shell's `>` refuses
+    // it, although the rename could replace it (root may write any file).
+    if (exists && S_ISREG(status.st_mode) && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        fail(errno);
+    }
     bool throughProc = false;
     target_ = followLinks(path, throughProc);
     if (exists && (!S_ISREG(status.st_mode) || throughProc)) {

@@ -133,10 +133,14 @@ OutputFile::OutputFile(const std::string &path) : path_(path), target_(path) {
         BY_HANDLE_FILE_INFORMATION information{};
         const bool folder = GetFileInformationByHandle(existing, &information) != 0 &&
                             (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool readOnly = (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
         const bool onDisk = GetFileType(existing) == FILE_TYPE_DISK;
         CloseHandle(existing);
         if (folder) {
             fail(EISDIR);
+        }
+        if (onDisk && readOnly) {
+            fail(EACCES);  // as cmd's `>` refuses it, although the rename could replace it
         }
         if (!onDisk) {
             // A device (NUL, CON) or a pipe, written in place.
