@@ -157,8 +157,10 @@ ERRORS = {
     # Names within what a header of the sample stream holds (test_names_at_the_bound_are_read_back).
     "long name in a file": (lambda t: su55if.read_cycle(write(t, "c.csv", "stage,duration,name\n1,1," + "n" * 1025)),
                             su55if.CycleFileError, r'c\.csv:2:5: name "n+\.\.\." is 1025 bytes long: a name holds at most 1024$'),
-    "long cycle name": (lambda t: su55if.Cycle((1,), (0,), name="c" * 1025).run(),
-                        ValueError, r'^cycle name "c+\.\.\." is 1025 bytes long: a name holds at most 1024$'),
+    "long cycle name": (lambda t: su55if.Cycle((1,), (0,), name="c" * 4097).run(),
+                        ValueError, r'^cycle name "c+\.\.\." is 4097 bytes long: a cycle\'s name holds at most 4096$'),
+    "long time unit": (lambda t: su55if.Cycle((1,), (0,)).run(time_unit="u" * 1025),
+                       ValueError, r'time unit "u+\.\.\." is 1025 bytes long: a time unit holds at most 1024 bytes$'),
 }
 # A cycle given as lists: each fault in its own argument's words, with the
 # engine's record.
@@ -190,9 +192,10 @@ def test_faults_in_lists_are_told_in_their_words(tmp_path, lists, action, messag
 
 
 def test_names_at_the_bound_are_read_back():
-    # 100 stages and the cycle named at the bound, each byte one that JSON writes as six: the largest header.
+    # 100 stages, the cycle and the time unit named at their bounds, each byte one that JSON writes as six: the
+    # largest header.
     names = tuple(chr(k % 7 + 1) * 1024 for k in range(100))
-    timeline = su55if.Cycle([1.0] * 100, [0] * 100, names, name="\x01" * 1024).run(stop_time=1)
+    timeline = su55if.Cycle([1.0] * 100, [0] * 100, names, name="\x01" * 4096).run(stop_time=1, time_unit="\x02" * 1024)
     assert timeline._stage_names == list(names) and timeline.to_csv().count("\n") == len(timeline) + 1 > 1
 
 

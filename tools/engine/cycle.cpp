@@ -82,13 +82,13 @@ std::optional<Diagnostic> nameFault(int stage, std::string_view name) {
 }
 
 // The cycle's name (a file's, or the one given with its rows), refused
-// whole when longer than kMaxNameBytes: the message shows its start.
+// whole when longer than kMaxCycleNameBytes: the message shows its start.
 void checkCycleName(std::string_view name) {
-    if (name.size() > kMaxNameBytes) {
+    if (name.size() > kMaxCycleNameBytes) {
         throw Error(diagnostic(DiagnosticKind::nameTooLong,
-                               fmt::format("cycle name {} is {} bytes long: a name holds at most {}", quoted(name),
-                                           name.size(), kMaxNameBytes),
-                               fmt::format("a name holds at most {} bytes", kMaxNameBytes)));
+                               fmt::format("cycle name {} is {} bytes long: a cycle's name holds at most {}",
+                                           quoted(name), name.size(), kMaxCycleNameBytes),
+                               fmt::format("a cycle's name holds at most {} bytes", kMaxCycleNameBytes)));
     }
 }
 

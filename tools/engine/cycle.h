@@ -25,12 +25,14 @@ namespace su55if::engine {
 
 inline constexpr int kMaxCycleStages = 100;  // what the library's stage table holds
 
-// The longest name of a stage or of the cycle, in bytes. A run's sample
-// stream carries every name in its header line, as JSON (a control byte as
-// the six of \u00XX): 100 stages and the cycle's name, each at this bound,
-// come to about 620 KB, within the 1 MiB header a reader of the stream
-// takes (python/su55if/_timeline.py).
+// The longest name of a stage, and of a run's time unit, in bytes; and of
+// the cycle, which is often a file's path as given (PATH_MAX on Linux). A
+// run's sample stream carries every name in its header line, as JSON (a
+// control byte as the six of \u00XX): 100 stage names, the cycle's twice
+// and the time unit, each at its bound, come to about 690 KB, within the
+// 1 MiB header a reader of the stream takes (python/su55if/_timeline.py).
 inline constexpr std::size_t kMaxNameBytes = 1024;
+inline constexpr std::size_t kMaxCycleNameBytes = 4096;
 
 // What a cycle file may hold: 4 KiB per line, 10,000 lines (100 stages and
 // plenty of comments).
@@ -57,8 +59,8 @@ struct LinkedPair {
 std::vector<LinkedPair> linkedPairs(const Cycle &cycle);
 
 // Reads and checks a cycle file; throws Error naming the file, line and
-// column of the first fault (a name of the file longer than kMaxNameBytes
-// is a fault of the cycle's name).
+// column of the first fault (a name of the file longer than
+// kMaxCycleNameBytes is a fault of the cycle's name).
 Cycle readCycle(std::unique_ptr<ByteSource> source, const std::string &name);
 
 // The same for text already in memory; `name` is used in messages.

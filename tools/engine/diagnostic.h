@@ -54,7 +54,7 @@ enum class DiagnosticKind {
     driftsNotShown,      // warning: how many more drift warnings were left out
     lineBreak,           // a cell to write that holds a line break, which a cycle file cannot
     bedMisfit,           // a link that does not fit the number of beds checked (stage and partner)
-    nameTooLong,         // a stage's or the cycle's name longer than kMaxNameBytes
+    nameTooLong,         // a stage's name longer than kMaxNameBytes, or the cycle's than kMaxCycleNameBytes
 };
 
 std::string_view kindName(DiagnosticKind kind);

@@ -64,6 +64,20 @@ Diagnostic settingFault(const Cycle &cycle, std::string_view option, std::string
     return d;
 }
 
+// A time unit is a label, bounded as a stage's name is: a setting's
+// fault, not the cycle's.
+void checkTimeUnit(const std::string &unit) {
+    if (unit.size() > kMaxNameBytes) {
+        const std::string rule = fmt::format("a time unit holds at most {} bytes", kMaxNameBytes);
+        Diagnostic d = diagnostic(DiagnosticKind::badSetting,
+                                  fmt::format("time unit {} is {} bytes long: {}", engine::quoted(unit), unit.size(), rule),
+                                  rule);
+        d.option = "timeUnit";
+        d.value = unit;
+        throw Error(std::move(d));
+    }
+}
+
 Diagnostic notRunnable(const Cycle &cycle, const std::string &fault) {
     Diagnostic d = diagnostic(DiagnosticKind::cycleNotRunnable, fault, fault);
     d.file = cycle.name;
@@ -121,6 +135,7 @@ RunSettings runSettings(const Simulator &simulator, const Cycle &cycle, const Ru
 
 int check(const callkit::Binding &library, const Cycle &cycle, const CheckOptions &options,
           const Streams &streams, std::FILE *chart) {
+    checkTimeUnit(options.timeUnit);
     Simulator simulator(library, cycle, RunInputs{}, options.twin, streams.callLog);
     CheckResult result;
     result.timingName = simulator.timingName();
@@ -173,6 +188,7 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
 
 int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, const RunOptions &options,
         const Streams &streams, const RunOutputs &outputs) {
+    checkTimeUnit(options.timeUnit);
     Simulator simulator(library, cycle, std::move(inputs), options.twin, streams.callLog);
     if (!simulator.define()) {
         return reportStop(library, cycle, simulator, " at its definition", streams);
