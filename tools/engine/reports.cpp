@@ -316,9 +316,27 @@ std::string driftsNotShown(const Cycle &cycle, int stage, int partner, std::uint
                        stageLabel(cycle, stage), stageLabel(cycle, partner), more, more == 1 ? "" : "s", shown);
 }
 
+std::optional<Diagnostic> encodingNote(const Cycle &cycle) {
+    if (cycle.windows1252From == 0) {
+        return std::nullopt;
+    }
+    Diagnostic d = diagnostic(DiagnosticKind::readAsWindows1252,
+                              "the file is not UTF-8: read as Windows-1252 from this line on",
+                              "a file that is not UTF-8 is read as Windows-1252");
+    d.severity = Severity::note;
+    d.file = cycle.name;
+    d.line = cycle.windows1252From;
+    return d;
+}
+
 void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit) {
     fmt::print(out, "Checking {} with SU55IF_DEFST and {} at time 0.\n", printable(cycle.name), result.timingName);
+    for (const Diagnostic &d : result.diagnostics) {
+        if (d.severity == Severity::note) {
+            fmt::print(out, "Note: {}.\n", printable(hostText(d)));
+        }
+    }
     if (!result.records.empty()) {
         fmt::print(out, "\nThe library's records:\n");
         for (const std::string &record : result.records) {
@@ -374,6 +392,7 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
     }
     json report{
         {"cycle", cycle.name},
+        {"text", cycle.text ? json(*cycle.text) : json(nullptr)},
         {"timeUnit", timeUnit},
         {"timing", result.timingName},
         {"stages", stages},
@@ -394,8 +413,8 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
     if (result.beds) {
         report.update(bedsJson(*result.beds));
     }
-    // Stage names and file names may hold any bytes: invalid UTF-8 becomes
-    // U+FFFD rather than failing the report.
+    // Stage names are UTF-8 as read, but file names may hold any bytes:
+    // invalid UTF-8 becomes U+FFFD rather than failing the report.
     fmt::print(out, "{}\n", shownJson(report.dump(2, ' ', false, json::error_handler_t::replace)));
 }
 

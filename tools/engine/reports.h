@@ -63,6 +63,11 @@ Diagnostic driftDiagnostic(const Cycle &cycle, const LinkDrift &drift);
 // That a linked pair parted `more` times after the `shown` warnings about it.
 std::string driftsNotShown(const Cycle &cycle, int stage, int partner, std::uint64_t more, std::uint64_t shown);
 
+// That the cycle file was read as Windows-1252 (a note, with the line it
+// was from); none for a file read as UTF-8 or a cycle given as rows.
+std::optional<Diagnostic> encodingNote(const Cycle &cycle);
+
+// The report, the notes among its diagnostics told after its first line.
 void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit);
 void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,

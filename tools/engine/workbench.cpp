@@ -123,6 +123,9 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
           const Streams &streams, std::FILE *chart) {
     Simulator simulator(library, cycle, RunInputs{}, options.twin, streams.callLog);
     CheckResult result;
+    if (std::optional<Diagnostic> note = encodingNote(cycle)) {
+        result.diagnostics.push_back(std::move(*note));
+    }
     result.timingName = simulator.timingName();
     result.defined = simulator.define();
     result.accepted = result.defined && simulator.checkInteractions();
