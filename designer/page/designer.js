@@ -211,8 +211,9 @@ async function showCycleChart(cycle, mine) {
   showPicture(svg);
 }
 
-// A cycle file's text into the table, through the engine's reading of it;
-// a file with a fault leaves the table as it was, with the engine's message.
+// A cycle file's bytes (or text) into the table, through the engine's
+// reading of it, which tells a file read as Windows-1252; a file with a
+// fault leaves the table as it was, with the engine's message.
 async function load(name, text) {
   const json = await su55if.check({ name, text }, { format: 'json' });
   if (json.stdout === '') {
@@ -225,7 +226,9 @@ async function load(name, text) {
   }
   cycleName = name;
   openedText = text;
-  await stageTable.set(rowsOf(JSON.parse(json.stdout)));
+  const read = JSON.parse(json.stdout);
+  await stageTable.set(rowsOf(read));
+  for (const note of read.diagnostics.filter((d) => d.severity === 'note')) tell(`${name}, line ${note.line}: ${note.message}.`);
   return true;
 }
 
