@@ -91,6 +91,13 @@ function rowsOf(json) {
   return json.stages.map((s) => ({ name: s.name, duration: String(s.duration), partner: String(s.partner) }));
 }
 
+// The engine's report of a check (check --format json), or null when it
+// read no cycle (its report of what stopped it has no verdict).
+function reportOf(json) {
+  const read = json.stdout === '' ? null : JSON.parse(json.stdout);
+  return read && read.verdict !== null ? read : null;
+}
+
 // A diagnostic in the table's words: the stage, the field and the value as
 // typed, then what holds ("Stage 4, duration -10: a duration is 0 or more");
 // one about a file the user opened names it, its line and column.
@@ -182,15 +189,14 @@ async function showReport() {
 
 function showCheck(json) {
   const verdict = $('verdict');
-  if (json.exitCode === 2 && json.stdout === '') {
+  report = reportOf(json);
+  if (!report) {
     // The table as typed is no cycle: each fault at its cell.
-    report = null;
     verdict.className = 'error';
     verdict.textContent = 'The table has a fault.';
     $('messages').textContent = showAtCells(json.diagnostics).join('\n');
     return;
   }
-  report = JSON.parse(json.stdout);
   verdict.className = report.verdict;
   verdict.textContent = report.verdict === 'accepted'
     ? (report.runnable ? 'The library accepts the cycle.' : 'The library accepts the cycle, but it cannot be run.')
@@ -216,7 +222,8 @@ async function showCycleChart(cycle, mine) {
 // fault leaves the table as it was, with the engine's message.
 async function load(name, text) {
   const json = await su55if.check({ name, text }, { format: 'json' });
-  if (json.stdout === '') {
+  const read = reportOf(json);
+  if (!read) {
     $('verdict').className = 'error';
     $('verdict').textContent = `${name} was not opened: it has a fault.`;
     $('messages').textContent = json.diagnostics
@@ -226,7 +233,6 @@ async function load(name, text) {
   }
   cycleName = name;
   openedText = text;
-  const read = JSON.parse(json.stdout);
   await stageTable.set(rowsOf(read));
   for (const note of read.diagnostics.filter((d) => d.severity === 'note')) tell(`${name}, line ${note.line}: ${note.message}.`);
   return true;

@@ -106,8 +106,8 @@ const comparisons = [
   ['run', 'four-stage.csv', '--stop-time', '0'], ['run', 'four-stage.csv', '--output-interval', '1e-400'],
   ['run', 'four-stage.csv', '--table', '--format', 'json'], ['run', 'what-if.csv', '--events', 'what-if-events.csv', '--cycles', '4'],
   ['run', 'four-stage.csv', '--cycles', '2', '--stop-time', '5'], ['run', 'four-stage.csv', '--format', 'csv'],
-  ['check', 'bad-number.csv'], ['check', 'semicolons.csv'], ['check', 'windows-1252.csv', '--format', 'json'],
-  ['run', 'zero.csv'],
+  ['check', 'bad-number.csv'], ['check', 'semicolons.csv'], ['check', 'semicolons.csv', '--format', 'json'],
+  ['check', 'windows-1252.csv', '--format', 'json'], ['run', 'zero.csv'],
   ['run', 'four-stage.csv', '--events', 'bad-events.csv'], ['run', 'four-stage.csv', '--input-file', 'back-inputs.csv'],
 ];
 for (const args of comparisons) {

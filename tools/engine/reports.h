@@ -73,4 +73,12 @@ void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule
 void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit);
 
+// The JSON report of a check stopped before its verdict (a cycle file that
+// cannot be read or parsed, a library that cannot be loaded): the same
+// shape, with `name` and, when the cycle was read (`cycle` not null), its
+// stages and links; `timing`, `verdict`, `status` and `cycleDuration` null;
+// `diagnostics` what stopped it.
+void printCheckFailureJson(std::FILE *out, const std::string &name, const Cycle *cycle,
+                           const std::vector<Diagnostic> &diagnostics, const std::string &timeUnit);
+
 }  // namespace su55if::engine

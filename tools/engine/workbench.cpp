@@ -174,6 +174,25 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
     return kExitOk;
 }
 
+int checkOrReport(const CheckOptions &options, std::FILE *data, const std::string &name,
+                  const std::function<int(std::optional<Cycle> &)> &command) {
+    std::optional<Cycle> cycle;
+    const auto reportFailure = [&](const std::vector<Diagnostic> &stop) {
+        if (options.json) {
+            printCheckFailureJson(data, name, cycle ? &*cycle : nullptr, stop, options.timeUnit);
+        }
+    };
+    try {
+        return command(cycle);
+    } catch (const Error &error) {
+        reportFailure(error.diagnostics());
+        throw;
+    } catch (const std::exception &error) {
+        reportFailure({diagnostic(DiagnosticKind::other, error.what())});
+        throw;
+    }
+}
+
 int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, const RunOptions &options,
         const Streams &streams, const RunOutputs &outputs) {
     Simulator simulator(library, cycle, std::move(inputs), options.twin, streams.callLog);
