@@ -378,6 +378,20 @@ async function downloadJsonLines() {
   }
 }
 
+// The name a cycle is saved under, whoever chose its name (an address is
+// anyone's): the name's stem, without folders or extension, each character
+// a file name may not hold (or that would reorder the name as shown) as _,
+// then .csv; cycle.csv when no stem is left.
+function savedName(name) {
+  const base = name.split(/[\\/]/).pop();
+  const dot = base.lastIndexOf('.');
+  const stem = Array.from(dot >= 0 ? base.slice(0, dot) : base).slice(0, 100).join('')
+    .replace(/[<>:"|?*\u0000-\u001f\u007f\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/g, '_')
+    .replace(/^[. ]+|[. ]+$/g, '');
+  if (stem === '') return 'cycle.csv';
+  return /^(con|prn|aux|nul|com\d|lpt\d)$/i.test(stem) ? `_${stem}.csv` : `${stem}.csv`;
+}
+
 // The table as a cycle file, written by the engine: the comment lines of
 // the file it came from stay where they were.
 async function save() {
@@ -386,7 +400,7 @@ async function save() {
     $('messages').textContent = showAtCells(file.diagnostics).join('\n');
     return;
   }
-  download(file.text, cycleName, 'text/csv');
+  download(file.text, savedName(cycleName), 'text/csv');
 }
 
 function opener(id, action) {

@@ -141,6 +141,16 @@ test('a cycle file opened, edited and saved keeps every comment line and name, i
   }
 });
 
+test('a cycle is saved under its name\'s stem as .csv, whatever name the address gives', async () => {
+  const cycle = 'stage,duration,partner,name\n# <script>alert(1)</script>\n1,10,0,&calc\n';
+  for (const [name, saved] of [['report.html', 'report.csv'], ['run.bat', 'run.csv'], ['.csv', 'cycle.csv'],
+    ['C:\\Users\\x\\a<b>:c?.txt', 'a_b__c_.csv'], ['../x\u202efdp.exe', 'x_fdp.csv'], ['con', '_con.csv']]) {
+    await open('#v1:' + encodeURIComponent(JSON.stringify({ name, cycle })));
+    assert.deepEqual(await savedFile(), [saved, cycle], name);
+  }
+  assert.deepEqual(problems, []);
+});
+
 test('the address brings a hostile cycle back as text, running no script', async () => {
   const cycle = 'stage,duration,partner,name\n1,10,0,"<img src=x onerror=alert(1)>"\n';
   await open('#' + encodeURIComponent(cycle));
