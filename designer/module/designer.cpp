@@ -16,6 +16,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -139,10 +140,14 @@ val check(val cycleFile, val given) {
         [&](Outputs &outputs) {
             const CheckCommand options = checkOptions(given);
             withChart = options.chart;
-            const engine::Cycle cycle = readCycle(cycleFile);
-            const FreshLibrary library;
-            return engine::check(library, cycle, options.settings, outputs.streams(),
-                                 options.chart ? outputs.chart.stream() : nullptr);
+            return engine::checkOrReport(options.settings, outputs.data.stream(), cycleName(cycleFile),
+                                         [&](std::optional<engine::Cycle> &cycle) {
+                                             cycle = readCycle(cycleFile);
+                                             const FreshLibrary library;
+                                             return engine::check(library, *cycle, options.settings,
+                                                                  outputs.streams(),
+                                                                  options.chart ? outputs.chart.stream() : nullptr);
+                                         });
         },
         withChart, engine::kExitRejected);
 }

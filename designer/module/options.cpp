@@ -227,6 +227,11 @@ std::optional<std::string> textOrBytes(const val &value) {
 
 GivenFile cycleFile(const val &given_) { return file(given_, "cycle.csv"); }
 
+std::string cycleName(const val &cycle) {
+    const bool named = given(cycle) && typeOf(cycle) == "object" && typeOf(cycle["name"]) == "string";
+    return named ? cycle["name"].as<std::string>() : "cycle.csv";
+}
+
 engine::Cycle readCycle(const val &given_) {
     if (typeOf(given_) == "object" && !given_.isNull() && given(given_["rows"])) {
         const std::optional<std::string> name = text(given_, "name");

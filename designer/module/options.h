@@ -48,6 +48,9 @@ std::optional<std::string> textOrBytes(const emscripten::val &value);
 // checked as the host reads a cycle file, or rows ({name, rows: [{duration,
 // partner, name}]}, each cell a text as typed or a number).
 engine::Cycle readCycle(const emscripten::val &cycle);
+// What messages call that cycle, read or not: its name when it has one,
+// else cycle.csv.
+std::string cycleName(const emscripten::val &cycle);
 
 // Rows [{duration, partner, name}] as the engine takes them.
 std::vector<engine::StageRow> stageRows(const emscripten::val &rows);

@@ -91,6 +91,13 @@ function rowsOf(json) {
   return json.stages.map((s) => ({ name: s.name, duration: String(s.duration), partner: String(s.partner) }));
 }
 
+// The engine's report of a check (check --format json), or null when it
+// read no cycle (its report of what stopped it has no verdict).
+function reportOf(json) {
+  const read = json.stdout === '' ? null : JSON.parse(json.stdout);
+  return read && read.verdict !== null ? read : null;
+}
+
 // A diagnostic in the table's words: the stage, the field and the value as
 // typed, then what holds ("Stage 4, duration -10: a duration is 0 or more");
 // one about a file the user opened names it, its line and column.
@@ -182,15 +189,14 @@ async function showReport() {
 
 function showCheck(json) {
   const verdict = $('verdict');
-  if (json.exitCode === 2 && json.stdout === '') {
+  report = reportOf(json);
+  if (!report) {
     // The table as typed is no cycle: each fault at its cell.
-    report = null;
     verdict.className = 'error';
     verdict.textContent = 'The table has a fault.';
     $('messages').textContent = showAtCells(json.diagnostics).join('\n');
     return;
   }
-  report = JSON.parse(json.stdout);
   verdict.className = report.verdict;
   verdict.textContent = report.verdict === 'accepted'
     ? (report.runnable ? 'The library accepts the cycle.' : 'The library accepts the cycle, but it cannot be run.')
@@ -211,11 +217,13 @@ async function showCycleChart(cycle, mine) {
   showPicture(svg);
 }
 
-// A cycle file's text into the table, through the engine's reading of it;
-// a file with a fault leaves the table as it was, with the engine's message.
+// A cycle file's bytes (or text) into the table, through the engine's
+// reading of it, which tells a file read as Windows-1252; a file with a
+// fault leaves the table as it was, with the engine's message.
 async function load(name, text) {
   const json = await su55if.check({ name, text }, { format: 'json' });
-  if (json.stdout === '') {
+  const read = reportOf(json);
+  if (!read) {
     $('verdict').className = 'error';
     $('verdict').textContent = `${name} was not opened: it has a fault.`;
     $('messages').textContent = json.diagnostics
@@ -225,7 +233,8 @@ async function load(name, text) {
   }
   cycleName = name;
   openedText = text;
-  await stageTable.set(rowsOf(JSON.parse(json.stdout)));
+  await stageTable.set(rowsOf(read));
+  for (const note of read.diagnostics.filter((d) => d.severity === 'note')) tell(`${name}, line ${note.line}: ${note.message}.`);
   return true;
 }
 
@@ -369,6 +378,20 @@ async function downloadJsonLines() {
   }
 }
 
+// The name a cycle is saved under, whoever chose its name (an address is
+// anyone's): the name's stem, without folders or extension, each character
+// a file name may not hold (or that would reorder the name as shown) as _,
+// then .csv; cycle.csv when no stem is left.
+function savedName(name) {
+  const base = name.split(/[\\/]/).pop();
+  const dot = base.lastIndexOf('.');
+  const stem = Array.from(dot >= 0 ? base.slice(0, dot) : base).slice(0, 100).join('')
+    .replace(/[<>:"|?*\u0000-\u001f\u007f\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/g, '_')
+    .replace(/^[. ]+|[. ]+$/g, '');
+  if (stem === '') return 'cycle.csv';
+  return /^(con|prn|aux|nul|com\d|lpt\d)$/i.test(stem) ? `_${stem}.csv` : `${stem}.csv`;
+}
+
 // The table as a cycle file, written by the engine: the comment lines of
 // the file it came from stay where they were.
 async function save() {
@@ -377,7 +400,7 @@ async function save() {
     $('messages').textContent = showAtCells(file.diagnostics).join('\n');
     return;
   }
-  download(file.text, cycleName, 'text/csv');
+  download(file.text, savedName(cycleName), 'text/csv');
 }
 
 function opener(id, action) {

@@ -114,26 +114,41 @@ test('faults typed into the table are told at their cells in the table\'s words'
   assert.deepEqual(problems, []);
 });
 
-test('a cycle file opened, edited and saved keeps every comment line in its place', async () => {
-  const original = '# Two beds.\nstage,duration,partner,name\n# feed\n1,10,0,feed\n\n# purge, then rest\n2,20,0,purge\n# end\n';
-  const file = path.join(fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'page-')), 'beds.csv');
-  fs.writeFileSync(file, original);
-  await open();
-  await (await page.$('#open')).uploadFile(file);
-  await page.waitForFunction(() => document.querySelectorAll('#stages tbody tr').length === 2);
-  await typeInto(2, 'duration', '-1');
-  const cell = await page.$('#stages tbody input[data-row="1"][data-key="duration"]');
-  await cell.click({ clickCount: 3 });
-  await cell.type('25');
-  await page.waitForFunction(() => document.getElementById('verdict').className === 'accepted');
-  const saved = await page.evaluate(() => new Promise((resolve) => {
-    let blob = null;
-    const made = URL.createObjectURL;
-    URL.createObjectURL = (b) => { blob = b; return made(b); };
-    HTMLAnchorElement.prototype.click = function () { blob.text().then((t) => resolve([this.download, t])); };
-    document.getElementById('save').click();
-  }));
-  assert.deepEqual(saved, ['beds.csv', original.replace('2,20,0,purge', '2,25,0,purge')]);
+// The file the page saves, caught at its download: [name, text].
+const savedFile = () => page.evaluate(() => new Promise((resolve) => {
+  let blob = null;
+  const made = URL.createObjectURL;
+  URL.createObjectURL = (b) => { blob = b; return made(b); };
+  HTMLAnchorElement.prototype.click = function () { blob.text().then((t) => resolve([this.download, t])); };
+  document.getElementById('save').click();
+}));
+
+test('a cycle file opened, edited and saved keeps every comment line and name, in UTF-8 whatever it was', async () => {
+  const original = '# Two beds: Spülung.\nstage,duration,partner,name\n# feed\n1,10,0,Ä feed\n\n# purge, then rest\n2,20,0,purge\n# end\n';
+  for (const [encoding, notice] of [['utf8', ''], ['latin1', 'beds.csv, line 1: the file is not UTF-8: read as Windows-1252 from this line on.']]) {
+    const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'page-')), 'beds.csv');
+    fs.writeFileSync(file, Buffer.from(original, encoding));
+    await open();
+    await (await page.$('#open')).uploadFile(file);
+    await page.waitForFunction((n) => document.querySelectorAll('#stages tbody tr').length === 2 &&
+      document.getElementById('table-notice').textContent === n, {}, notice);
+    await typeInto(2, 'duration', '-1');
+    const cell = await page.$('#stages tbody input[data-row="1"][data-key="duration"]');
+    await cell.click({ clickCount: 3 });
+    await cell.type('25');
+    await page.waitForFunction(() => document.getElementById('verdict').className === 'accepted');
+    assert.deepEqual(await savedFile(), ['beds.csv', original.replace('2,20,0,purge', '2,25,0,purge')], encoding);
+  }
+});
+
+test('a cycle is saved under its name\'s stem as .csv, whatever name the address gives', async () => {
+  const cycle = 'stage,duration,partner,name\n# <script>alert(1)</script>\n1,10,0,&calc\n';
+  for (const [name, saved] of [['report.html', 'report.csv'], ['run.bat', 'run.csv'], ['.csv', 'cycle.csv'],
+    ['C:\\Users\\x\\a<b>:c?.txt', 'a_b__c_.csv'], ['../x\u202efdp.exe', 'x_fdp.csv'], ['con', '_con.csv']]) {
+    await open('#v1:' + encodeURIComponent(JSON.stringify({ name, cycle })));
+    assert.deepEqual(await savedFile(), [saved, cycle], name);
+  }
+  assert.deepEqual(problems, []);
 });
 
 test('the address brings a hostile cycle back as text, running no script', async () => {

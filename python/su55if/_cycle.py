@@ -172,12 +172,16 @@ def _check(host: Any, library: Any, folder: Optional[str], arguments: list[str],
 
 
 def _from_report(name: str, report: dict[str, Any]) -> Cycle:
+    """The Cycle the host read: its stages, and the file's text as the
+    engine decoded it, for save() to keep its comment lines."""
     stages = report["stages"]
+    text = report.get("text")
     cycle: Cycle = Cycle(
         tuple(float(stage["duration"]) for stage in stages),
         tuple(int(stage["partner"]) for stage in stages),
         tuple(str(stage["name"]) for stage in stages),
         name=name,
+        file_text=text if isinstance(text, str) else None,
     )
     object.__setattr__(cycle, "_report", report)
     duration = report.get("cycleDuration")
@@ -189,6 +193,10 @@ def _from_report(name: str, report: dict[str, Any]) -> Cycle:
 def read_cycle(path: PathLike, *, library: LibraryChoice = None, host: Optional[PathLike] = None) -> Cycle:
     """Reads a cycle file with su55if-host (`check --format json`).
 
+    A file that is not UTF-8 is read as Windows-1252, from its first line
+    that is not: the names and file_text are then that text in Unicode, and
+    the report() says so (a record of kind readAsWindows1252).
+
     Raises CycleFileError, with the host's message (FILE:LINE:COLUMN: ...),
     when the file cannot be read or does not hold a cycle that can be run.
     A cycle whose interaction table the library rejects is still read;
@@ -199,10 +207,6 @@ def read_cycle(path: PathLike, *, library: LibraryChoice = None, host: Optional[
     cycle = _from_report(os.fsdecode(path), _check(host, library, None, ["--", path]))
     if before is not None and _signature(path) == before:
         object.__setattr__(cycle, "_source", (path, before))
-        # The text, for save() to keep its comment lines.
-        with contextlib.suppress(OSError, UnicodeDecodeError):
-            with open(path, encoding="utf-8") as file:
-                object.__setattr__(cycle, "file_text", file.read(1 << 22))
     return cycle
 
 
@@ -221,10 +225,7 @@ def parse_cycle(text: Union[str, bytes], name: str = "cycle.csv", *, library: Li
     if not isinstance(name, str):
         raise TypeError(f"name must be a str, not {type(name).__name__}")
     with _temporary_file(name, text) as (folder, file_name):
-        cycle = _from_report(name, _check(host, library, folder, ["--", file_name]))
-    with contextlib.suppress(UnicodeDecodeError):
-        object.__setattr__(cycle, "file_text", text.decode("utf-8"))
-    return cycle
+        return _from_report(name, _check(host, library, folder, ["--", file_name]))
 
 
 def _earlier_form(init: Callable[_P, None]) -> Callable[_P, None]:

@@ -206,12 +206,15 @@ def test_a_run_by_cycles_is_bounded_while_read(monkeypatch):
         su55if.read_cycle(EXAMPLES_DIR / "what-if.csv").run(cycles=100, events=WHAT_IF["events"])
 
 
-def test_a_cycle_file_saved_keeps_its_comment_lines(tmp_path):
-    text = "# Two beds.\nstage,duration,partner\n# feed\n1,10,0\n\n# purge\n2,20,0\n# end\n"
-    cycle = su55if.read_cycle(write(tmp_path, "beds.csv", text))
+@pytest.mark.parametrize("encoding, note", [("utf-8", []), ("cp1252", [("readAsWindows1252", 1)])])
+def test_a_cycle_file_saved_keeps_its_comment_lines_and_names_in_utf_8(tmp_path, encoding, note):
+    text = "# Two beds: Spülung, 5 €.\nstage,duration,partner,name\n# feed\n1,10,0,\n\n# purge\n2,20,0,Ä\n# end\n"
+    (tmp_path / "beds.csv").write_bytes(text.encode(encoding))
+    cycle = su55if.read_cycle(tmp_path / "beds.csv")
+    assert cycle.names == ("", "Ä")
+    assert [(d["kind"], d["line"]) for d in cycle.report()["diagnostics"]] == note
     dataclasses.replace(cycle, durations=(10.0, 25.0)).save(tmp_path / "beds.csv")
-    assert (tmp_path / "beds.csv").read_text() == text.replace("stage,duration,partner", "stage,duration,partner,name") \
-        .replace("1,10,0", "1,10,0,").replace("2,20,0", "2,25,0,")
+    assert (tmp_path / "beds.csv").read_text(encoding="utf-8") == text.replace("2,20,0", "2,25,0")
 
 
 @pytest.mark.parametrize("action, error, match", ERRORS.values(), ids=ERRORS.keys())

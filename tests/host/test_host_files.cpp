@@ -60,7 +60,8 @@ TEST(HostFileReaders, HeaderInAnyCaseWithOptionalPartnerAndNames) {
         {"STAGE,Duration\n1,10\n2,20\n", {10, 20}, {0, 0}, {"", ""}},
         {"Name,stage,duration,PARTNER\n\"main, north\",1,10,2\n \"say \"\"go\"\"\" ,2,10,1\n", {10, 10}, {2, 1},
          {"main, north", "say \"go\""}},
-        {"stage,duration,name\n1,10,\x1b[31m\xff\n2,20,\n", {10, 20}, {0, 0}, {"\x1b[31m\xff", ""}},
+        // Not UTF-8 from line 2: ÿ as Windows-1252 has it.
+        {"stage,duration,name\n1,10,\x1b[31m\xff\n2,20,\n", {10, 20}, {0, 0}, {"\x1b[31m\xc3\xbf", ""}},
     };
     for (const Case &c : cases) {
         const su55if::engine::Cycle cycle = su55if::engine::parseCycle(c.text, "c.csv");

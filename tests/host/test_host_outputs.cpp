@@ -244,7 +244,10 @@ TEST_F(HostOutputs, BadValuesAreShownShortAndEscaped) {
         {std::string(4'000, 'x'), "\"" + std::string(40, 'x') + "...\""},  // longer lines are refused whole
         {std::string("1\0x", 3), R"("1\0x")"},
         {"\x1B[31mred\x1B[0m", R"("\x1B[31mred\x1B[0m")"},
-        {"\xFF\xC3(\xED\xA0\x80", R"("\xFF\xC3(\xED\xA0\x80")"},  // stray, cut, surrogate
+        // Not UTF-8 (stray, cut, surrogate): read as Windows-1252, whose
+        // undefined bytes are C1 controls, escaped.
+        {"\xFF\xC3(\xED\xA0\x80", "\"\xC3\xBF\xC3\x83(\xC3\xAD\xC2\xA0\xE2\x82\xAC\""},
+        {"\x81\x9D", R"("\xC2\x81\xC2\x9D")"},
         {"\xC2\x9B" "2J", R"("\xC2\x9B2J")"},                      // a C1 control
         {"\xC3\xA9t\xC3\xA9", "\"\xC3\xA9t\xC3\xA9\""},            // valid UTF-8 as it is
         {R"(a"b\c)", R"("a\"b\\c")"},

@@ -215,6 +215,7 @@ bool CsvReader::nextLine(std::string &line) {
              DiagnosticKind::lineTooLong);
     };
     bool started = false;
+    bool ended = false;  // by a '\n', not by the end of the input
     for (;;) {
         if (pending_.empty() && !refill()) {
             atEnd_ = true;
@@ -241,18 +242,26 @@ bool CsvReader::nextLine(std::string &line) {
         line.append(pending_.substr(0, take));
         if (newline != std::string_view::npos) {
             pending_.remove_prefix(newline + 1);
+            ended = true;
             break;
         }
         pending_ = {};
     }
-    if (line.ends_with('\r')) {
+    const bool carriageReturn = line.ends_with('\r');
+    if (carriageReturn) {
         line.pop_back();
     }
     if (line.size() > limits_.maxLineBytes) {
         tooLong();
     }
-    if (line_ == 1 && line.starts_with("\xEF\xBB\xBF")) {
+    const bool byteOrderMark = line_ == 1 && line.starts_with("\xEF\xBB\xBF");
+    if (byteOrderMark) {
         line.erase(0, 3);  // a byte-order mark some editors write
+    }
+    decoder_.decode(line, line_);
+    if (text_ != nullptr) {
+        text_->append(byteOrderMark ? "\xEF\xBB\xBF" : "").append(line);
+        text_->append(carriageReturn ? "\r" : "").append(ended ? "\n" : "");
     }
     return true;
 }

@@ -5,8 +5,9 @@
 // Every file is hostile until read: a line longer than the cap, or more lines
 // than the cap, stops the reading with a message naming the file and line,
 // without reading the rest; memory stays within a line's cap whatever the
-// file holds. An allocation that fails while a file is read is reported as a
-// Error naming the file and line too.
+// file holds (within the file's caps when its text is kept). An allocation
+// that fails while a file is read is reported as a Error naming the file
+// and line too.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "engine/diagnostic.h"
+#include "engine/encoding.h"
 
 namespace su55if::engine {
 
@@ -69,7 +71,9 @@ public:
 
 // Reads a file (or text in memory) record by record: skips blank lines and
 // lines whose first non-blank character is '#', a leading byte-order mark
-// and a '\r' before each line end.
+// and a '\r' before each line end. Every line is decoded as encoding.h
+// says, so that fields are UTF-8 whatever the file's encoding; a column is
+// the byte where a field begins in the line so decoded.
 class CsvReader {
 public:
     // Reads `source`; `name` stands for it in messages.
@@ -87,6 +91,13 @@ public:
 
     // The line of the record `next` returned last (0 before the first).
     std::uint64_t line() const { return line_; }
+    // The line from which the input is read as Windows-1252; 0 while it
+    // is UTF-8 (encoding.h).
+    std::uint64_t windows1252From() const { return decoder_.windows1252From(); }
+    // From now on, every line read (records, comments and blank lines, with
+    // their line ends) is appended to `text` as decoded: the input's text
+    // in UTF-8, byte for byte the input when that is UTF-8.
+    void keepText(std::string *text) { text_ = text; }
     // Where a value missing at the end of the last record would begin.
     std::size_t endColumn() const { return lineLength_ + 1; }
     const std::string &name() const { return name_; }
@@ -121,6 +132,8 @@ private:
     std::unique_ptr<char[]> buffer_;  // what was read from source_ and not yet taken
     std::string_view pending_;        // the unread part of the buffer or the text
     std::string current_;
+    LineDecoder decoder_;
+    std::string *text_ = nullptr;
     std::uint64_t line_ = 0;
     std::size_t lineLength_ = 0;
     bool atEnd_ = false;

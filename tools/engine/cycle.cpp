@@ -120,6 +120,8 @@ Cycle read(CsvReader &reader) {
     checkCycleName(reader.name());
     Cycle cycle;
     cycle.name = reader.name();
+    cycle.text.emplace();
+    reader.keepText(&*cycle.text);
     std::uint64_t headerLine = 0;
     const std::vector<std::size_t> columns = readHeader(reader, headerLine);
     std::vector<Field> fields;
@@ -176,6 +178,7 @@ Cycle read(CsvReader &reader) {
         reader.fail(headerLine, 0, "no stages: the header must be followed by one row per stage",
                     DiagnosticKind::noStages);
     }
+    cycle.windows1252From = reader.windows1252From();
     return cycle;
 }
 

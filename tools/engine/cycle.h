@@ -13,7 +13,9 @@
 // whoever writes it out escapes it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,6 +45,10 @@ struct Cycle {
     std::vector<double> durations;        // stage k in element k - 1
     std::vector<double> partners;         // interaction-table entries, stage k in element k - 1
     std::vector<std::string> stageNames;  // stage k in element k - 1; empty when not named
+    // The text of the cycle file as read, in UTF-8 (comment lines and all);
+    // none for a cycle given as rows.
+    std::optional<std::string> text;
+    std::uint64_t windows1252From = 0;  // the line from which the file was read as Windows-1252, or 0
 
     int stageCount() const { return static_cast<int>(durations.size()); }
     // The name of stage k + 1; empty when it has none.
@@ -58,9 +64,9 @@ struct LinkedPair {
 };
 std::vector<LinkedPair> linkedPairs(const Cycle &cycle);
 
-// Reads and checks a cycle file; throws Error naming the file, line and
-// column of the first fault (a name of the file longer than
-// kMaxCycleNameBytes is a fault of the cycle's name).
+// Reads and checks a cycle file, decoded as encoding.h says; throws Error
+// naming the file, line and column of the first fault (a name of the file
+// longer than kMaxCycleNameBytes is a fault of the cycle's name).
 Cycle readCycle(std::unique_ptr<ByteSource> source, const std::string &name);
 
 // The same for text already in memory; `name` is used in messages.
@@ -81,8 +87,9 @@ Cycle cycleFromRows(std::span<const StageRow> rows, const std::string &name);
 // The cycle file of `rows`: the header stage,duration,partner,name and a
 // line per stage, each cell as given. With `original`, the text of the file
 // the rows came from, every comment and blank line of it is kept where it
-// was: before the header, before the k-th stage's line, or at the end.
-// Throws Error for a name that a line cannot hold (a line break).
+// was: before the header, before the k-th stage's line, or at the end,
+// decoded as a file is read (decodeText()), so that the file written is
+// UTF-8. Throws Error for a name that a line cannot hold (a line break).
 std::string writeCycleFile(std::span<const StageRow> rows, std::string_view original = {});
 
 // A cycle file's stages as typed, each cell's text unjudged (numbers,

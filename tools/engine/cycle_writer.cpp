@@ -7,6 +7,7 @@
 
 #include "engine/cycle.h"
 #include "engine/diagnostic.h"
+#include "engine/encoding.h"
 #include "engine/error.h"
 
 namespace su55if::engine {
@@ -61,7 +62,8 @@ std::string writeCycleFile(std::span<const StageRow> rows, std::string_view orig
     // header, k: stage k's line); the last group after every record.
     std::vector<std::vector<std::string_view>> before(1);
     std::string_view end = "\n";
-    std::string_view rest = original;
+    const std::string decoded = decodeText(original);
+    std::string_view rest = decoded;
     std::string bom;
     if (rest.starts_with("\xEF\xBB\xBF")) {
         bom = "\xEF\xBB\xBF";

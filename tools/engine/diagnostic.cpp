@@ -13,7 +13,7 @@ namespace su55if::engine {
 
 namespace {
 
-constexpr std::array<std::string_view, 37> kKindNames{
+constexpr std::array<std::string_view, 38> kKindNames{
     "other",          "cannotRead",        "outOfMemory",      "emptyFile",         "lineTooLong",
     "tooManyLines",   "unclosedQuote",     "textAfterQuote",   "emptyColumnName",   "unknownColumn",
     "repeatedColumn", "missingColumn",     "tooManyValues",    "tooFewValues",      "noStages",
@@ -21,14 +21,18 @@ constexpr std::array<std::string_view, 37> kKindNames{
     "notFinite",      "outOfRange",        "notWhole",         "negativeDuration",  "badRow",
     "partnerNotInCycle", "partnerIsItself", "oneWayLink",      "linkedDurationsDiffer", "runStopped",
     "cycleNotRunnable", "badSetting",      "linkDrift",        "driftsNotShown",    "lineBreak",
-    "bedMisfit",      "nameTooLong"};
-static_assert(kKindNames.size() == static_cast<std::size_t>(DiagnosticKind::nameTooLong) + 1);
+    "bedMisfit",      "nameTooLong",    "readAsWindows1252"};
+static_assert(kKindNames.size() == static_cast<std::size_t>(DiagnosticKind::readAsWindows1252) + 1);
 
 }  // namespace
 
 std::string_view kindName(DiagnosticKind kind) {
     const auto index = static_cast<std::size_t>(kind);
     return index < kKindNames.size() ? kKindNames[index] : "other";
+}
+
+std::string_view severityName(Severity severity) {
+    return severity == Severity::error ? "error" : severity == Severity::warning ? "warning" : "note";
 }
 
 std::string_view fieldName(StageField field) {
@@ -90,7 +94,7 @@ nlohmann::json toJson(const Diagnostic &d) {
     }
     return {
         {"kind", kindName(d.kind)},
-        {"severity", d.severity == Severity::error ? "error" : "warning"},
+        {"severity", severityName(d.severity)},
         {"message", d.message},
         {"rule", orNull(d.rule, !d.rule.empty())},
         {"file", orNull(d.file, !d.file.empty())},
@@ -123,7 +127,8 @@ void report(const Streams &streams, const Diagnostic &d) {
         }
     }
     printMessage(streams.messages,
-                 printable((d.severity == Severity::warning ? "warning: " : "") + hostText(d)));
+                 printable((d.severity == Severity::error ? "" : std::string(severityName(d.severity)) + ": ") +
+                           hostText(d)));
     if (!d.fix.text.empty()) {
         printMessage(streams.messages, printable(d.fix.text));
     }

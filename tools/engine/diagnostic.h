@@ -55,11 +55,16 @@ enum class DiagnosticKind {
     lineBreak,           // a cell to write that holds a line break, which a cycle file cannot
     bedMisfit,           // a link that does not fit the number of beds checked (stage and partner)
     nameTooLong,         // a stage's name longer than kMaxNameBytes, or the cycle's than kMaxCycleNameBytes
+    readAsWindows1252,   // note: a file that is not UTF-8, read as Windows-1252 from its line on
 };
 
 std::string_view kindName(DiagnosticKind kind);
 
-enum class Severity { error, warning };
+// A note tells a fact of the report that is no fault (a file read as
+// Windows-1252).
+enum class Severity { error, warning, note };
+
+std::string_view severityName(Severity severity);
 
 // The field of a stage a diagnostic concerns.
 enum class StageField { none, stage, duration, partner, name };

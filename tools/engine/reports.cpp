@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <utility>
 
 #include "callkit/table_entry.h"
 #include "engine/beds_report.h"
@@ -316,9 +317,27 @@ std::string driftsNotShown(const Cycle &cycle, int stage, int partner, std::uint
                        stageLabel(cycle, stage), stageLabel(cycle, partner), more, more == 1 ? "" : "s", shown);
 }
 
+std::optional<Diagnostic> encodingNote(const Cycle &cycle) {
+    if (cycle.windows1252From == 0) {
+        return std::nullopt;
+    }
+    Diagnostic d = diagnostic(DiagnosticKind::readAsWindows1252,
+                              "the file is not UTF-8: read as Windows-1252 from this line on",
+                              "a file that is not UTF-8 is read as Windows-1252");
+    d.severity = Severity::note;
+    d.file = cycle.name;
+    d.line = cycle.windows1252From;
+    return d;
+}
+
 void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit) {
     fmt::print(out, "Checking {} with SU55IF_DEFST and {} at time 0.\n", printable(cycle.name), result.timingName);
+    for (const Diagnostic &d : result.diagnostics) {
+        if (d.severity == Severity::note) {
+            fmt::print(out, "Note: {}.\n", printable(hostText(d)));
+        }
+    }
     if (!result.records.empty()) {
         fmt::print(out, "\nThe library's records:\n");
         for (const std::string &record : result.records) {
@@ -345,8 +364,10 @@ void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule
     }
 }
 
-void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
-                    const std::string &timeUnit) {
+namespace {
+
+nlohmann::json checkJson(const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
+                         const std::string &timeUnit) {
     using nlohmann::json;
     json stages = json::array();
     const std::vector<double> &durations = result.defined ? schedule.durations : cycle.durations;
@@ -374,6 +395,7 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
     }
     json report{
         {"cycle", cycle.name},
+        {"text", cycle.text ? json(*cycle.text) : json(nullptr)},
         {"timeUnit", timeUnit},
         {"timing", result.timingName},
         {"stages", stages},
@@ -394,9 +416,38 @@ void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule
     if (result.beds) {
         report.update(bedsJson(*result.beds));
     }
-    // Stage names and file names may hold any bytes: invalid UTF-8 becomes
-    // U+FFFD rather than failing the report.
-    fmt::print(out, "{}\n", shownJson(report.dump(2, ' ', false, json::error_handler_t::replace)));
+    return report;
+}
+
+// Stage names are UTF-8 as read, but file names may hold any bytes:
+// invalid UTF-8 becomes U+FFFD rather than failing the report.
+void printJson(std::FILE *out, const nlohmann::json &report) {
+    fmt::print(out, "{}\n", shownJson(report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)));
+}
+
+}  // namespace
+
+void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
+                    const std::string &timeUnit) {
+    printJson(out, checkJson(cycle, schedule, result, timeUnit));
+}
+
+void printCheckFailureJson(std::FILE *out, const std::string &name, const Cycle *cycle,
+                           const std::vector<Diagnostic> &diagnostics, const std::string &timeUnit) {
+    Cycle unread;
+    unread.name = name;
+    CheckResult result;
+    if (cycle != nullptr) {
+        if (std::optional<Diagnostic> note = encodingNote(*cycle)) {
+            result.diagnostics.push_back(std::move(*note));
+        }
+    }
+    result.diagnostics.insert(result.diagnostics.end(), diagnostics.begin(), diagnostics.end());
+    nlohmann::json report = checkJson(cycle != nullptr ? *cycle : unread, Schedule{}, result, timeUnit);
+    for (const char *key : {"timing", "verdict", "status"}) {
+        report[key] = nullptr;
+    }
+    printJson(out, report);
 }
 
 }  // namespace su55if::engine

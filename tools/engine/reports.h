@@ -63,9 +63,22 @@ Diagnostic driftDiagnostic(const Cycle &cycle, const LinkDrift &drift);
 // That a linked pair parted `more` times after the `shown` warnings about it.
 std::string driftsNotShown(const Cycle &cycle, int stage, int partner, std::uint64_t more, std::uint64_t shown);
 
+// That the cycle file was read as Windows-1252 (a note, with the line it
+// was from); none for a file read as UTF-8 or a cycle given as rows.
+std::optional<Diagnostic> encodingNote(const Cycle &cycle);
+
+// The report, the notes among its diagnostics told after its first line.
 void printCheckText(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit);
 void printCheckJson(std::FILE *out, const Cycle &cycle, const Schedule &schedule, const CheckResult &result,
                     const std::string &timeUnit);
+
+// The JSON report of a check stopped before its verdict (a cycle file that
+// cannot be read or parsed, a library that cannot be loaded): the same
+// shape, with `name` and, when the cycle was read (`cycle` not null), its
+// stages and links; `timing`, `verdict`, `status` and `cycleDuration` null;
+// `diagnostics` what stopped it.
+void printCheckFailureJson(std::FILE *out, const std::string &name, const Cycle *cycle,
+                           const std::vector<Diagnostic> &diagnostics, const std::string &timeUnit);
 
 }  // namespace su55if::engine

@@ -138,6 +138,9 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
     checkTimeUnit(options.timeUnit);
     Simulator simulator(library, cycle, RunInputs{}, options.twin, streams.callLog);
     CheckResult result;
+    if (std::optional<Diagnostic> note = encodingNote(cycle)) {
+        result.diagnostics.push_back(std::move(*note));
+    }
     result.timingName = simulator.timingName();
     result.defined = simulator.define();
     result.accepted = result.defined && simulator.checkInteractions();
@@ -184,6 +187,25 @@ int check(const callkit::Binding &library, const Cycle &cycle, const CheckOption
         }
     }
     return kExitOk;
+}
+
+int checkOrReport(const CheckOptions &options, std::FILE *data, const std::string &name,
+                  const std::function<int(std::optional<Cycle> &)> &command) {
+    std::optional<Cycle> cycle;
+    const auto reportFailure = [&](const std::vector<Diagnostic> &stop) {
+        if (options.json) {
+            printCheckFailureJson(data, name, cycle ? &*cycle : nullptr, stop, options.timeUnit);
+        }
+    };
+    try {
+        return command(cycle);
+    } catch (const Error &error) {
+        reportFailure(error.diagnostics());
+        throw;
+    } catch (const std::exception &error) {
+        reportFailure({diagnostic(DiagnosticKind::other, error.what())});
+        throw;
+    }
 }
 
 int run(const callkit::Binding &library, const Cycle &cycle, RunInputs inputs, const RunOptions &options,

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,16 @@ struct CheckOptions {
 // link does not fit the beds, and the grid's chart on `chart` unless null.
 int check(const callkit::Binding &library, const Cycle &cycle, const CheckOptions &options,
           const Streams &streams, std::FILE *chart = nullptr);
+
+// `check` as a front end gives it, from the cycle's file to the verdict:
+// `command` reads the cycle into its argument, loads the library and checks
+// it. When that throws and the report is JSON, the report of what stopped
+// it goes to `data` first (printCheckFailureJson(): the cycle when it was
+// read, else `name` alone), so that a program that asked for JSON gets JSON
+// whatever fails; the error then goes on as it was, for the front end to
+// tell on standard error and end with its exit code.
+int checkOrReport(const CheckOptions &options, std::FILE *data, const std::string &name,
+                  const std::function<int(std::optional<Cycle> &)> &command);
 
 // How the timeline is written: CSV, JSON lines, the binary sample stream
 // for programs (sample_stream.h), the readable summary and table, or not at

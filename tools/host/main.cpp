@@ -86,11 +86,38 @@ int writeCycle(const Options &options) {
     return engine::kExitOk;
 }
 
-int check(const LoadedLibrary &library, const engine::Cycle &cycle, const Options &options) {
+// The cycle first, so that a faulty file is reported as such whatever the
+// library; with no command, the built-in example.
+engine::Cycle readCycleOf(const Options &options) {
+    if (options.command == Command::example) {
+        return engine::parseCycle(engine::kBuiltinExampleText, engine::kBuiltinExampleName);
+    }
+    if (options.rows) {
+        return cycleOfRows(readCycleRows(options.cyclePath));
+    }
+    return engine::readCycle(openFile(options.cyclePath, engine::kCycleFileLimits.kind), options.cyclePath);
+}
+
+std::unique_ptr<LoadedLibrary> loadLibrary(const Options &options) {
+    auto library = std::make_unique<LoadedLibrary>(chooseLibraryPath(options.library));
+    if (options.logCalls) {
+        engine::printMessage(stderr, "loaded " + printable(library->path()));
+    }
+    return library;
+}
+
+// With --format json, the report's JSON whatever fails (engine::checkOrReport).
+int check(const Options &options) {
     OutputSet outputs;
-    OutputFile *chartFile = options.chartFile.empty() ? nullptr : &outputs.add(options.chartFile);
-    const int exitCode =
-        engine::check(library, cycle, options.check, streams(options), chartFile != nullptr ? chartFile->stream() : nullptr);
+    OutputFile *chartFile = nullptr;
+    const int exitCode = engine::checkOrReport(
+        options.check, dataOutput(), options.cyclePath, [&](std::optional<engine::Cycle> &cycle) {
+            cycle = readCycleOf(options);
+            const std::unique_ptr<LoadedLibrary> library = loadLibrary(options);
+            chartFile = options.chartFile.empty() ? nullptr : &outputs.add(options.chartFile);
+            return engine::check(*library, *cycle, options.check, streams(options),
+                                 chartFile != nullptr ? chartFile->stream() : nullptr);
+        });
     // The chart is drawn only for a cycle the library accepted; a file in
     // place (a pipe) cannot tell, and takes what came.
     if (chartFile != nullptr && std::ftell(chartFile->stream()) != 0) {
@@ -167,27 +194,18 @@ int hostMain(int argc, char **argv) {
         refuseClashingPaths({options.cyclePath, options.inputFile, options.eventsFile, options.library},
                             {options.outputFile, options.chartFile});
     }
-    // The cycle first, so that a faulty file is reported as such whatever
-    // the library; with no command, the built-in example as a readable
-    // timeline.
-    const bool example = options.command == Command::example;
-    const engine::Cycle cycle =
-        example        ? engine::parseCycle(engine::kBuiltinExampleText, engine::kBuiltinExampleName)
-        : options.rows ? cycleOfRows(readCycleRows(options.cyclePath))
-                       : engine::readCycle(openFile(options.cyclePath, engine::kCycleFileLimits.kind), options.cyclePath);
-    const LoadedLibrary library(chooseLibraryPath(options.library));
-    if (options.logCalls) {
-        engine::printMessage(stderr, "loaded " + printable(library.path()));
-    }
     if (options.command == Command::check) {
-        return check(library, cycle, options);
+        return check(options);
     }
-    if (example) {
+    const engine::Cycle cycle = readCycleOf(options);
+    const std::unique_ptr<LoadedLibrary> library = loadLibrary(options);
+    if (options.command == Command::example) {
+        // The built-in example as a readable timeline.
         note(options, "the built-in example; `su55if-host --help` lists the commands.");
         options.run.table = true;
         options.run.timeline = engine::TimelineFormat::none;
     }
-    return run(library, cycle, options);
+    return run(*library, cycle, options);
 }
 
 }  // namespace
