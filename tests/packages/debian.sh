@@ -2,8 +2,9 @@
 # Debian's packages of su55if, built from debian/ and tried as a user gets
 # them, on this machine (as root, as CI runs it):
 #   tests/packages/debian.sh [OUTPUT_DIR]
-# 1. dpkg-buildpackage -b on a copy of the checkout (nothing is written into
-#    the checkout); the .deb files are kept in OUTPUT_DIR when one is given;
+# 1. dpkg-buildpackage -b on a copy of the checkout, in build/debian-* (the
+#    rest of the checkout is not written to); the .deb files are kept in
+#    OUTPUT_DIR when one is given;
 # 2. lintian on each package: any error or warning fails;
 # 3. any earlier install of them (or of the former single su55if package) is
 #    purged, then apt-get installs the five;
@@ -21,7 +22,11 @@ multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 soname_file=/usr/lib/$multiarch/libsu55if.so.0
 fail() { echo "debian.sh: $*" >&2; exit 1; }
 
-work=$(mktemp -d)
+# Under the checkout's build/, beside the other builds: a compiler cache
+# whose base is the checkout finds the copy's files where it found the
+# checkout's.
+mkdir -p "$checkout/build"
+work=$(mktemp -d "$checkout/build/debian-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 version=$(dpkg-parsechangelog -l "$checkout/debian/changelog" -S Version)
 source_dir=$work/su55if-${version%-*}
