@@ -80,11 +80,14 @@ def _others_can_change(path: PathLike) -> Optional[Path]:
     link on the way) that a user other than this one and root could change,
     or None. Such a place is one that another user owns, or that its group
     or everyone may write; a folder with the sticky bit (/tmp) excepted,
-    where others may add entries but not replace another's. Windows'
+    where others may add entries but not replace another's, and the
+    group's write where the group is the user's own (named after the user,
+    with no other member: a umask of 002 makes such files). Windows'
     permissions are not modes: None there."""
     if os.name != "posix":
         return None
     owners = (0, os.geteuid())
+    own_group = _own_group()
     given = Path(os.path.abspath(path))
     real_places: dict[str, None] = {}  # where each step of the way leads, and the folders above, in order
     for place in (given, *given.parents):
@@ -102,9 +105,25 @@ def _others_can_change(path: PathLike) -> Optional[Path]:
         except OSError:
             return place
         sticky = stat.S_ISDIR(status.st_mode) and status.st_mode & stat.S_ISVTX
-        if status.st_uid not in owners or (status.st_mode & (stat.S_IWGRP | stat.S_IWOTH) and not sticky):
+        group_writes = status.st_mode & stat.S_IWGRP and status.st_gid != own_group
+        if status.st_uid not in owners or ((group_writes or status.st_mode & stat.S_IWOTH) and not sticky):
             return place
     return None
+
+
+def _own_group() -> Optional[int]:
+    """The user's own group, named after the user with no other member, or None."""
+    import grp
+    import pwd
+
+    try:
+        user = pwd.getpwuid(os.geteuid()).pw_name
+        group = grp.getgrgid(os.getegid())
+    except KeyError:
+        return None
+    others = [member for member in group.gr_mem if member != user]
+    primary = [entry.pw_name for entry in pwd.getpwall() if entry.pw_gid == group.gr_gid and entry.pw_name != user]
+    return group.gr_gid if group.gr_name == user and not others and not primary else None
 
 
 def _usable(candidate: Path, passed_over: list[str]) -> bool:
