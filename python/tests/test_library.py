@@ -6,7 +6,7 @@ import _ctypes
 import array
 import contextlib
 import ctypes
-import importlib.util
+import importlib
 import math
 import os
 import shutil
@@ -388,9 +388,8 @@ ORIGINS = {"this checkout": (None, True), "the source archive": ("archive", Fals
 
 @pytest.mark.parametrize("layout, recorded", ORIGINS.values(), ids=ORIGINS.keys())
 def test_only_a_checkout_is_recorded(tmp_path, monkeypatch, layout, recorded):
-    spec = importlib.util.spec_from_file_location("backend", CHECKOUT / "python" / "build_backend" / "su55if_build.py")
-    backend = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(backend)
+    monkeypatch.syspath_prepend(str(CHECKOUT / "python" / "build_backend"))
+    backend = importlib.import_module("su55if_build")
     if layout == "archive":
         (tmp_path / "VERSION").write_text("0.1.0\n")
         monkeypatch.setattr(backend, "SDIST_VERSION", tmp_path / "VERSION")
