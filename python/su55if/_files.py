@@ -126,15 +126,19 @@ def _own_group() -> Optional[int]:
     return group.gr_gid if group.gr_name == user and not others and not primary else None
 
 
-def _usable(candidate: Path, passed_over: list[str]) -> bool:
-    """Whether a place searched holds a file that no other user can change;
-    one that another could is noted in `passed_over`."""
-    if not candidate.is_file():
-        return False
-    place = _others_can_change(candidate)
-    if place is not None:
-        passed_over.append(f"{candidate} (another user can change {place})")
-    return place is None
+def _first_usable(candidates: list[Path]) -> tuple[Optional[Path], str]:
+    """The first place searched that holds a file no other user can change,
+    or None and what the search saw, for the message: the places looked
+    for, and those passed over because another user could change them."""
+    passed_over = []
+    for candidate in candidates:
+        if candidate.is_file():
+            place = _others_can_change(candidate)
+            if place is None:
+                return candidate, ""
+            passed_over.append(f"{candidate} (another user can change {place})")
+    seen = f"looked for {', '.join(map(str, candidates))}"
+    return None, seen + (f"; passed over {', '.join(passed_over)}" if passed_over else "")
 
 
 def _checkout() -> Path:
@@ -166,7 +170,7 @@ def library_candidates() -> list[Path]:
     checkout, that checkout's build before the installed locations, and for
     an installed package, the installed locations before the build of the
     checkout it was built from. A place searched is passed over where
-    another user could change the file in it (_others_can_change())."""
+    another user could change the file in it (_first_usable())."""
     candidates: list[Path] = []
     if os.environ.get("SU55IF_LIBRARY"):
         candidates.append(Path(os.environ["SU55IF_LIBRARY"]))
@@ -215,14 +219,11 @@ def _find_library(path: Optional[PathLike], where: str) -> Path:
         path, named = os.environ["SU55IF_LIBRARY"], "SU55IF_LIBRARY"
     if path is not None:
         return _named_file(path, f"{where}: {named}")
-    candidates = library_candidates()
-    passed_over: list[str] = []
-    for candidate in candidates:
-        if _usable(candidate, passed_over):
-            return candidate.resolve()
+    found, seen = _first_usable(library_candidates())
+    if found is not None:
+        return found.resolve()
     raise FileNotFoundError(
-        f"cannot find {LIBRARY_FILE} (looked for {', '.join(map(str, candidates))}"
-        f"{'; passed over ' + ', '.join(passed_over) if passed_over else ''}); "
+        f"cannot find {LIBRARY_FILE} ({seen}); "
         "name it with su55if.load(PATH) or the SU55IF_LIBRARY environment variable"
     )
 

@@ -20,7 +20,7 @@ from pathlib import Path
 from typing import IO, Any, Optional, Union
 
 from ._errors import CycleFileError, LinkDriftWarning, SimulationTerminated
-from ._files import _checkout, _layout, _prefixes, _usable, find_library
+from ._files import _checkout, _first_usable, _layout, _prefixes, find_library
 
 HOST_FILE = "su55if-host"
 MIN_HOST_VERSION = (0, 1, 0)
@@ -100,13 +100,10 @@ def find_host(path: Optional[PathLike] = None, *, library: Optional[PathLike] = 
         if not host.is_file():
             raise FileNotFoundError(f"{host}: no such {HOST_FILE} file ({named})")
     else:
-        candidates = host_candidates(library)
-        passed_over: list[str] = []
-        found = next((candidate for candidate in candidates if _usable(candidate, passed_over)), None)
+        found, seen = _first_usable(host_candidates(library))
         if found is None:
             raise FileNotFoundError(
-                f"cannot find {HOST_FILE} (looked for {', '.join(map(str, candidates))}"
-                f"{'; passed over ' + ', '.join(passed_over) if passed_over else ''}); build it "
+                f"cannot find {HOST_FILE} ({seen}); build it "
                 f"(cmake --build build/default --target {HOST_FILE}), put it on PATH, or name it with host=PATH "
                 "or the SU55IF_HOST environment variable"
             )

@@ -12,7 +12,8 @@ from collections.abc import Callable
 from typing import Any
 
 # The longest header line read; the engine bounds the names it carries so
-# that the largest header it writes fits (kMaxNameBytes, tools/engine/cycle.h).
+# that the largest header it writes fits (kMaxNameBytes and
+# kMaxCycleNameBytes, tools/engine/cycle.h).
 HEADER_LIMIT = 1 << 20
 VERSION = 2
 # How the CSV writes a value: printf's %.Ng, %.Ne or %.Nf, N at most 17.

@@ -5,9 +5,10 @@
 // temporary file beside it, renamed over it only when the whole run
 // succeeded; it keeps its permission bits, and a symbolic link is written
 // through (the link stays). A file the user may not write (a read-only
-// one, unless the user is root) is refused, as the shell refuses it. The rename replaces this one name: other hard
-// links to the old file keep the old content. Anything else (a device, a
-// FIFO, /dev/stdout, a process substitution) is written in place.
+// one, unless the user is root) is refused, as the shell refuses it. The
+// rename replaces this one name: other hard links to the old file keep the
+// old content. Anything else (a device, a FIFO, /dev/stdout, a process
+// substitution) is written in place.
 #pragma once
 
 #include <cstdio>
